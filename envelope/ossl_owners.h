@@ -1,0 +1,52 @@
+// Scoped owners for every OpenSSL object the library creates. Each type has one
+// std::unique_ptr alias; its release function is named once, in the table below, so no
+// code path frees an object by hand.
+#pragma once
+
+#include <memory>
+
+#include <openssl/bn.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
+#include <openssl/param_build.h>
+
+namespace zezi {
+
+template <typename T>
+struct OsslDeleter;
+
+#define ZEZI_OSSL_DELETER(Type, release)                  \
+  template <>                                             \
+  struct OsslDeleter<Type> {                              \
+    void operator()(Type* object) const { release(object); } \
+  }
+
+ZEZI_OSSL_DELETER(BIGNUM, BN_free);
+ZEZI_OSSL_DELETER(EVP_PKEY, EVP_PKEY_free);
+ZEZI_OSSL_DELETER(EVP_PKEY_CTX, EVP_PKEY_CTX_free);
+ZEZI_OSSL_DELETER(EC_GROUP, EC_GROUP_free);
+ZEZI_OSSL_DELETER(EC_POINT, EC_POINT_free);
+ZEZI_OSSL_DELETER(OSSL_PARAM_BLD, OSSL_PARAM_BLD_free);
+ZEZI_OSSL_DELETER(OSSL_PARAM, OSSL_PARAM_free);
+ZEZI_OSSL_DELETER(EVP_CIPHER_CTX, EVP_CIPHER_CTX_free);
+ZEZI_OSSL_DELETER(EVP_KDF, EVP_KDF_free);
+ZEZI_OSSL_DELETER(EVP_KDF_CTX, EVP_KDF_CTX_free);
+
+#undef ZEZI_OSSL_DELETER
+
+template <typename T>
+using OsslPtr = std::unique_ptr<T, OsslDeleter<T>>;
+
+using BignumPtr = OsslPtr<BIGNUM>;
+using PkeyPtr = OsslPtr<EVP_PKEY>;
+using PkeyCtxPtr = OsslPtr<EVP_PKEY_CTX>;
+using EcGroupPtr = OsslPtr<EC_GROUP>;
+using EcPointPtr = OsslPtr<EC_POINT>;
+using ParamBuilderPtr = OsslPtr<OSSL_PARAM_BLD>;
+using ParamArrayPtr = OsslPtr<OSSL_PARAM>;
+using CipherCtxPtr = OsslPtr<EVP_CIPHER_CTX>;
+using KdfPtr = OsslPtr<EVP_KDF>;
+using KdfCtxPtr = OsslPtr<EVP_KDF_CTX>;
+
+}  // namespace zezi

@@ -1,0 +1,30 @@
+// P-256 key operations. The curve is fixed; keys pass between functions as 32-octet
+// scalars and 64-octet raw public keys, and as OpenSSL key handles held by PkeyPtr.
+#pragma once
+
+#include "envelope/ossl_owners.h"
+#include "envelope/types.h"
+
+namespace zezi {
+
+// Key pair for a 32-octet scalar, carrying its public point; null when the scalar is not a
+// usable P-256 private scalar (wrong length or zero included).
+[[nodiscard]] PkeyPtr loadPrivateKey(const Bytes& scalar);
+
+// Public key for a 64-octet raw key; null for any other length or a point off the curve.
+[[nodiscard]] PkeyPtr loadPublicKey(const Bytes& rawPublicKey);
+
+// Fresh key pair from OpenSSL's default generator. On success writes the 32-octet scalar
+// and the 64-octet raw public key and returns true; on failure touches neither output.
+[[nodiscard]] bool generateEphemeralKey(Bytes* scalarOut, Bytes* rawPublicKeyOut);
+
+// The 64-octet raw public key of `key` (borrowed), or empty.
+[[nodiscard]] Bytes encodedPublicKey(const EVP_PKEY* key);
+
+// scalar * G as a 65-octet uncompressed point, or empty.
+[[nodiscard]] Bytes derivePublicPoint(const Bytes& scalar);
+
+// 0x04 || raw: a pure re-encoding with no curve check; empty unless raw is 64 octets.
+[[nodiscard]] Bytes rawToPoint(const Bytes& rawPublicKey);
+
+}  // namespace zezi

@@ -1,0 +1,35 @@
+// Shared vocabulary of the sealing code: byte strings, key forms and the envelope domain.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zezi {
+
+// An owning, growable octet string. An empty value is the failure result of every
+// operation that returns one.
+using Bytes = std::vector<std::uint8_t>;
+
+// Private scalar: unsigned big-endian, left-padded with zeros.
+inline constexpr std::size_t kScalarSize = 32;
+// Raw public key: X then Y, each big-endian.
+inline constexpr std::size_t kRawPublicKeySize = 64;
+// Public point: the uncompressed SEC1 form, 0x04 || X || Y.
+inline constexpr std::size_t kPointSize = 65;
+inline constexpr std::uint8_t kUncompressedPointPrefix = 0x04;
+// ECDH shared secret: the X coordinate of the shared point.
+inline constexpr std::size_t kSharedSecretSize = 32;
+// AES-256 envelope key.
+inline constexpr std::size_t kEnvelopeKeySize = 32;
+inline constexpr std::size_t kNonceSize = 12;
+inline constexpr std::size_t kTagSize = 16;
+// Size of a salt the builder draws itself; supplied salts may have any non-empty length.
+inline constexpr std::size_t kDrawnSaltSize = 16;
+
+// Domain of the key derivation, the AEAD additional data and the envelope's "format".
+inline constexpr std::string_view kEnvelopeDomain = "tolvane-wifi-drive/v1";
+
+}  // namespace zezi

@@ -1,0 +1,14 @@
+#include "selftest/report.h"
+
+namespace zezi {
+
+int reportOutcome(bool passed, const std::string& error, std::FILE* out, std::FILE* err) {
+  if (passed) {
+    std::fprintf(out, "ZeZi Vidad self-test: PASS\n");
+    return kExitPass;
+  }
+  std::fprintf(err, "ZeZi Vidad self-test: FAIL - %s\n", error.c_str());
+  return kExitFail;
+}
+
+}  // namespace zezi
