@@ -9,7 +9,9 @@ constexpr std::string_view kAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kFill = '=';
 
-char sextet(std::uint32_t group, int shift) { return kAlphabet[(group >> shift) & 63]; }
+char sextet(std::uint32_t group, int shift) {
+  return kAlphabet[(group >> shift) & 63];
+}
 
 }  // namespace
 
@@ -19,8 +21,8 @@ std::string base64Encode(const Bytes& octets) {
   text.reserve(4 * ((n + 2) / 3));
   std::size_t i = 0;
   for (; i + 2 < n; i += 3) {
-    const std::uint32_t group = std::uint32_t{octets[i]} << 16 |
-                                std::uint32_t{octets[i + 1]} << 8 | octets[i + 2];
+    const std::uint32_t group =
+        std::uint32_t{octets[i]} << 16 | std::uint32_t{octets[i + 1]} << 8 | octets[i + 2];
     text.push_back(sextet(group, 18));
     text.push_back(sextet(group, 12));
     text.push_back(sextet(group, 6));

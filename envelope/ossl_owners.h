@@ -16,9 +16,9 @@ namespace zezi {
 template <typename T>
 struct OsslDeleter;
 
-#define ZEZI_OSSL_DELETER(Type, release)                  \
-  template <>                                             \
-  struct OsslDeleter<Type> {                              \
+#define ZEZI_OSSL_DELETER(Type, release)                     \
+  template <>                                                \
+  struct OsslDeleter<Type> {                                 \
     void operator()(Type* object) const { release(object); } \
   }
 

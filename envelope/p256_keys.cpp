@@ -113,8 +113,8 @@ bool generateEphemeralKey(Bytes* scalarOut, Bytes* rawPublicKeyOut) {
   }
   // The parameter list only points at the curve name, so it lives on the stack.
   const OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME,
-                                       const_cast<char*>(kCurveName), /*bsize=*/0),
+      OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, const_cast<char*>(kCurveName),
+                                       /*bsize=*/0),
       OSSL_PARAM_construct_end(),
   };
   if (EVP_PKEY_CTX_set_params(context.get(), params) <= 0) {
@@ -146,8 +146,8 @@ bool generateEphemeralKey(Bytes* scalarOut, Bytes* rawPublicKeyOut) {
 
 Bytes encodedPublicKey(const EVP_PKEY* key) {
   std::size_t size = 0;
-  if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, nullptr, 0,
-                                      &size) <= 0) {
+  if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, nullptr, 0, &size) <=
+      0) {
     return {};
   }
   Bytes encoded(size);

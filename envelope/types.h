@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,9 @@ inline constexpr std::size_t kSharedSecretSize = 32;
 inline constexpr std::size_t kEnvelopeKeySize = 32;
 inline constexpr std::size_t kNonceSize = 12;
 inline constexpr std::size_t kTagSize = 16;
+// OpenSSL takes AEAD lengths as int, so additional data and ciphertexts must stay at or
+// below this (that is, under 2^31 octets).
+inline constexpr std::size_t kMaxAeadInputSize = std::numeric_limits<int>::max();
 // Size of a salt the builder draws itself; supplied salts may have any non-empty length.
 inline constexpr std::size_t kDrawnSaltSize = 16;
 

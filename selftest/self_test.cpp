@@ -1,29 +1,38 @@
 #include "selftest/self_test.h"
 
+#include "encoding/base64.h"
 #include "encoding/hex.h"
+#include "envelope/builder.h"
 #include "envelope/ecdh.h"
+#include "envelope/failure.h"
+#include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
+#include "envelope/seal.h"
 #include "envelope/types.h"
+#include "opener/open_payload.h"
 #include "selftest/known_answers.h"
 
 namespace zezi {
 namespace {
 
-// Values prepared by the key-agreement stage for the envelope stage.
-// The fleet key is declared before the ephemeral key so that the ephemeral key is
-// released first.
-struct KeyAgreementResult {
+constexpr std::string_view kTestSsid = "Tournament";
+constexpr std::string_view kWrongDomain = "wrong-domain";
+
+// Values of one run, shared by both stages. The fleet key is declared before the
+// ephemeral key so that the ephemeral key is released first.
+struct RunState {
   PkeyPtr fleetKey;
+  PkeyPtr ephemeralKey;
+  Bytes fleetScalar;
   Bytes ephemeralScalar;
   Bytes salt;
   Bytes nonce;
-  PkeyPtr ephemeralKey;
   Bytes fleetRawPublicKey;
   Bytes sharedSecret;
 };
 
-// Compares a computed value with its expected hex text and, on a mismatch, fails with
-// "<label> mismatch: got <computed hex> expected <expected hex>".
+// Passes when `computed` is 32 octets whose lowercase hex equals `expectedHex`; otherwise
+// fails with "<label> mismatch: got <computed hex> expected <expected hex>".
 bool checkKnownAnswer(const Bytes& computed, std::string_view expectedHex, std::string_view label,
                       std::string* error) {
   const std::string computedHex = hexEncode(computed);
@@ -34,6 +43,98 @@ bool checkKnownAnswer(const Bytes& computed, std::string_view expectedHex, std::
                              std::string(expectedHex));
 }
 
+// First stage: test keys and the key-agreement known answer.
+bool checkKeyAgreement(const SelfTestInputs& inputs, RunState& run, std::string* error) {
+  run.fleetScalar = hexDecode(inputs.fleetScalarHex);
+  run.ephemeralScalar = hexDecode(inputs.ephemeralScalarHex);
+  run.salt = hexDecode(inputs.saltHex);
+  run.nonce = hexDecode(inputs.nonceHex);
+
+  run.fleetKey = loadPrivateKey(run.fleetScalar);
+  if (!run.fleetKey) {
+    return failWith(error, "could not load test fleet key");
+  }
+  run.fleetRawPublicKey = encodedPublicKey(run.fleetKey.get());
+  if (run.fleetRawPublicKey.size() != kRawPublicKeySize) {
+    return failWith(error, "could not derive test fleet public key");
+  }
+  // The sender's side of the agreement; an empty result shows as a mismatch.
+  run.sharedSecret = ecdhSharedSecret(run.ephemeralScalar, run.fleetRawPublicKey);
+  if (!checkKnownAnswer(run.sharedSecret, inputs.expectedSharedSecretHex, "ECDH", error)) {
+    return false;
+  }
+  run.ephemeralKey = loadPrivateKey(run.ephemeralScalar);
+  if (!run.ephemeralKey) {
+    return failWith(error, "could not load test ephemeral key");
+  }
+  return true;
+}
+
+// `"<key>": "<value>"` as the envelope writes a member.
+std::string memberNeedle(std::string_view key, const std::string& value) {
+  return "\"" + std::string(key) + "\": \"" + value + "\"";
+}
+
+// Second stage: derivation known answer, the envelope, an independent sealing opened by
+// the reference opener, and the envelope text itself.
+bool checkEnvelope(const SelfTestInputs& inputs, const RunState& run, std::string* error) {
+  const Bytes ephemeralPoint = rawToPoint(encodedPublicKey(run.ephemeralKey.get()));
+  const Bytes fleetPoint = rawToPoint(run.fleetRawPublicKey);
+  const Bytes envelopeKey =
+      deriveEnvelopeKey(kEnvelopeDomain, run.sharedSecret, run.salt, ephemeralPoint, fleetPoint);
+  if (!checkKnownAnswer(envelopeKey, inputs.expectedEnvelopeKeyHex, "derived key", error)) {
+    return false;
+  }
+
+  std::string envelope;
+  std::string builderError;
+  if (!buildEnvelope(kTestSsid, inputs.psk, run.fleetRawPublicKey, &envelope, &builderError,
+                     run.salt, run.nonce, run.ephemeralScalar)) {
+    return failWith(error, "buildEnvelope failed: " + builderError);
+  }
+
+  const std::string expectedPayload = R"({"networks":[{"ssid":")" + std::string(kTestSsid) +
+                                      R"(","psk":")" + std::string(inputs.psk) + R"("}]})";
+  const Bytes domain = textToBytes(kEnvelopeDomain);
+  const Bytes referenceSealing =
+      sealPayload(envelopeKey, run.nonce, domain, textToBytes(expectedPayload));
+
+  Bytes opened;
+  const OpenStatus status = openPayload(envelopeKey, run.nonce, domain, referenceSealing, &opened);
+  if (status != kOpenOk) {
+    return failWith(
+        error, std::string("vendored opener rejected our ciphertext: ") + openStatusText(status));
+  }
+  if (opened != textToBytes(expectedPayload)) {
+    return failWith(error, "round-trip payload mismatch");
+  }
+  Bytes openedUnderWrongDomain;
+  if (openPayload(envelopeKey, run.nonce, textToBytes(kWrongDomain), referenceSealing,
+                  &openedUnderWrongDomain) == kOpenOk) {
+    return failWith(error, "ciphertext opened under the wrong domain");
+  }
+
+  const auto envelopeContains = [&envelope](std::string_view needle) {
+    return envelope.find(needle) != std::string::npos;
+  };
+  for (const std::string_view key : {"format", "eph_pub", "salt", "nonce", "sealed"}) {
+    const std::string quotedKey = "\"" + std::string(key) + "\"";
+    if (!envelopeContains(quotedKey)) {
+      return failWith(error, "envelope is missing field " + quotedKey);
+    }
+  }
+  if (!envelopeContains(memberNeedle("salt", base64Encode(run.salt)))) {
+    return failWith(error, "envelope salt is not the salt supplied to buildEnvelope");
+  }
+  if (!envelopeContains(memberNeedle("nonce", base64Encode(run.nonce)))) {
+    return failWith(error, "envelope nonce is not the nonce supplied to buildEnvelope");
+  }
+  if (!envelopeContains(memberNeedle("sealed", base64Encode(referenceSealing)))) {
+    return failWith(error, "envelope ciphertext does not match the sealed payload");
+  }
+  return true;
+}
+
 }  // namespace
 
 SelfTestInputs fixedSelfTestInputs() {
@@ -41,40 +142,13 @@ SelfTestInputs fixedSelfTestInputs() {
           kExpectedSharedSecretHex, kExpectedEnvelopeKeyHex, kTestPsk};
 }
 
-bool failWith(std::string* error, std::string_view message) {
-  if (error != nullptr) {
-    *error = message;
-  }
-  return false;
+bool runSelfTest(std::string* error) {
+  return runSelfTestWith(fixedSelfTestInputs(), error);
 }
 
-bool runSelfTest(std::string* error) { return runSelfTestWith(fixedSelfTestInputs(), error); }
-
 bool runSelfTestWith(const SelfTestInputs& inputs, std::string* error) {
-  const Bytes fleetScalar = hexDecode(inputs.fleetScalarHex);
-  KeyAgreementResult stage;
-  stage.ephemeralScalar = hexDecode(inputs.ephemeralScalarHex);
-  stage.salt = hexDecode(inputs.saltHex);
-  stage.nonce = hexDecode(inputs.nonceHex);
-
-  stage.fleetKey = loadPrivateKey(fleetScalar);
-  if (!stage.fleetKey) {
-    return failWith(error, "could not load test fleet key");
-  }
-  stage.fleetRawPublicKey = encodedPublicKey(stage.fleetKey.get());
-  if (stage.fleetRawPublicKey.size() != kRawPublicKeySize) {
-    return failWith(error, "could not derive test fleet public key");
-  }
-  // The sender's side of the agreement: ephemeral scalar with the fleet public key.
-  stage.sharedSecret = ecdhSharedSecret(stage.ephemeralScalar, stage.fleetRawPublicKey);
-  if (!checkKnownAnswer(stage.sharedSecret, inputs.expectedSharedSecretHex, "ECDH", error)) {
-    return false;
-  }
-  stage.ephemeralKey = loadPrivateKey(stage.ephemeralScalar);
-  if (!stage.ephemeralKey) {
-    return failWith(error, "could not load test ephemeral key");
-  }
-  return true;
+  RunState run;
+  return checkKeyAgreement(inputs, run, error) && checkEnvelope(inputs, run, error);
 }
 
 }  // namespace zezi

@@ -28,7 +28,4 @@ struct SelfTestInputs {
 // The same checks with other inputs, so that each check's failure can be provoked.
 [[nodiscard]] bool runSelfTestWith(const SelfTestInputs& inputs, std::string* error);
 
-// Assigns `message` to `*error` when it is not null; always false, for `return failWith(...)`.
-[[nodiscard]] bool failWith(std::string* error, std::string_view message);
-
 }  // namespace zezi

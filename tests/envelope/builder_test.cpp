@@ -1,0 +1,333 @@
+#include "envelope/builder.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <numeric>
+#include <optional>
+#include <ostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "encoding/hex.h"
+#include "encoding/json_escape.h"
+#include "envelope/ecdh.h"
+#include "envelope/kdf.h"
+#include "envelope/p256_keys.h"
+#include "opener/open_payload.h"
+#include "selftest/known_answers.h"
+#include "support/envelope_fields.h"
+
+namespace zezi {
+namespace {
+
+// Everything buildEnvelope takes besides its outputs.
+struct BuilderInputs {
+  std::string ssid = "Tournament";
+  std::string psk{kTestPsk};
+  Bytes fleetPublicKey;
+  Bytes salt;
+  Bytes nonce;
+  Bytes ephemeralScalar;
+};
+
+Bytes fleetScalar() {
+  return hexDecode(kTestFleetScalarHex);
+}
+
+// Valid inputs with nothing drawn: the self-test's keys, salt and nonce.
+BuilderInputs suppliedInputs() {
+  BuilderInputs in;
+  in.fleetPublicKey = encodedPublicKey(loadPrivateKey(fleetScalar()).get());
+  in.salt = hexDecode(kTestSaltHex);
+  in.nonce = hexDecode(kTestNonceHex);
+  in.ephemeralScalar = hexDecode(kTestEphemeralScalarHex);
+  return in;
+}
+
+BuilderInputs drawnInputs() {
+  BuilderInputs in = suppliedInputs();
+  in.salt.clear();
+  in.nonce.clear();
+  in.ephemeralScalar.clear();
+  return in;
+}
+
+// The envelope of `in`; fails the test when building fails.
+std::string build(const BuilderInputs& in) {
+  std::string envelope;
+  std::string error;
+  EXPECT_TRUE(buildEnvelope(in.ssid, in.psk, in.fleetPublicKey, &envelope, &error, in.salt,
+                            in.nonce, in.ephemeralScalar))
+      << error;
+  return envelope;
+}
+
+std::string expectedPayload(std::string_view ssid, std::string_view psk) {
+  return R"({"networks":[{"ssid":")" + jsonEscape(ssid) + R"(","psk":")" + std::string(psk) +
+         R"("}]})";
+}
+
+// The payload as the fleet key's holder recovers it, or nothing when any step fails.
+std::optional<std::string> openEnvelope(const std::string& envelope) {
+  const auto fields = testing::parseEnvelope(envelope);
+  if (!fields || fields->ephemeralPoint.size() != kPointSize) {
+    return std::nullopt;
+  }
+  const Bytes ephemeralRawKey(fields->ephemeralPoint.begin() + 1, fields->ephemeralPoint.end());
+  const Bytes secret = ecdhSharedSecret(fleetScalar(), ephemeralRawKey);
+  const Bytes key = deriveEnvelopeKey(kEnvelopeDomain, secret, fields->salt, fields->ephemeralPoint,
+                                      derivePublicPoint(fleetScalar()));
+  Bytes payload;
+  if (openPayload(key, fields->nonce, textToBytes(kEnvelopeDomain), fields->sealed, &payload) !=
+      kOpenOk) {
+    return std::nullopt;
+  }
+  return std::string(payload.begin(), payload.end());
+}
+
+std::size_t memberLength(const testing::EnvelopeFields& fields, const char* key) {
+  return fields.members.at(key).get<std::string>().size();
+}
+
+TEST(BuildEnvelope, IsSevenLinesOfMembersInFixedOrder) {
+  const std::string envelope = build(suppliedInputs());
+  EXPECT_EQ(envelope.find('\r'), std::string::npos);
+  ASSERT_TRUE(envelope.starts_with("{\n"));
+  ASSERT_TRUE(envelope.ends_with("}\n"));
+  std::vector<std::string> lines;
+  std::istringstream stream(envelope);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 7u);
+  const char* keys[] = {"format", "eph_pub", "salt", "nonce", "sealed"};
+  for (std::size_t i = 0; i < 5; ++i) {
+    const std::regex member("  \"" + std::string(keys[i]) + R"(": "[^"\\]+")" + (i < 4 ? "," : ""));
+    EXPECT_TRUE(std::regex_match(lines[i + 1], member)) << lines[i + 1];
+  }
+}
+
+TEST(BuildEnvelope, SuppliedValuesFixTheEnvelopeAndAppearInItsMembers) {
+  const BuilderInputs in = suppliedInputs();
+  const std::string envelope = build(in);
+  EXPECT_EQ(build(in), envelope);
+  const auto fields = testing::parseEnvelope(envelope);
+  ASSERT_TRUE(fields);
+  EXPECT_EQ(fields->format, kEnvelopeDomain);
+  EXPECT_EQ(memberLength(*fields, "eph_pub"), 88u);
+  ASSERT_EQ(fields->ephemeralPoint.size(), kPointSize);
+  EXPECT_EQ(fields->ephemeralPoint[0], 0x04);
+  const Bytes ephemeralRawKey(fields->ephemeralPoint.begin() + 1, fields->ephemeralPoint.end());
+  EXPECT_EQ(ephemeralRawKey, encodedPublicKey(loadPrivateKey(in.ephemeralScalar).get()));
+  EXPECT_EQ(fields->salt, in.salt);
+  EXPECT_EQ(fields->nonce, in.nonce);
+  EXPECT_EQ(fields->sealed.size(), expectedPayload(in.ssid, in.psk).size() + kTagSize);
+  // The derivation the opener repeats must reach the self-test's known answers.
+  const Bytes secret = ecdhSharedSecret(fleetScalar(), ephemeralRawKey);
+  EXPECT_EQ(hexEncode(secret), kExpectedSharedSecretHex);
+  EXPECT_EQ(hexEncode(deriveEnvelopeKey(kEnvelopeDomain, secret, fields->salt,
+                                        fields->ephemeralPoint, derivePublicPoint(fleetScalar()))),
+            kExpectedEnvelopeKeyHex);
+  EXPECT_EQ(openEnvelope(envelope), expectedPayload(in.ssid, in.psk));
+}
+
+TEST(BuildEnvelope, DrawnValuesHaveTheirSizesDifferAndStillOpen) {
+  const BuilderInputs in = drawnInputs();
+  const std::string first = build(in);
+  const std::string second = build(in);
+  const auto a = testing::parseEnvelope(first);
+  const auto b = testing::parseEnvelope(second);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(memberLength(*a, "eph_pub"), 88u);
+  EXPECT_EQ(memberLength(*a, "salt"), 24u);
+  EXPECT_EQ(memberLength(*a, "nonce"), 16u);
+  ASSERT_EQ(a->ephemeralPoint.size(), kPointSize);
+  EXPECT_EQ(a->ephemeralPoint[0], 0x04);
+  EXPECT_NE(loadPublicKey(Bytes(a->ephemeralPoint.begin() + 1, a->ephemeralPoint.end())), nullptr);
+  EXPECT_EQ(a->salt.size(), kDrawnSaltSize);
+  EXPECT_EQ(a->nonce.size(), kNonceSize);
+  EXPECT_NE(a->ephemeralPoint, b->ephemeralPoint);
+  EXPECT_NE(a->salt, b->salt);
+  EXPECT_NE(a->nonce, b->nonce);
+  EXPECT_NE(a->sealed, b->sealed);
+  // Fresh draws agree in few positions; a generator filling only part of the buffer does not.
+  const auto samePositions = [](const Bytes& x, const Bytes& y) {
+    return std::inner_product(x.begin(), x.end(), y.begin(), 0, std::plus<>(), std::equal_to<>());
+  };
+  EXPECT_LT(samePositions(a->salt, b->salt), 8);
+  EXPECT_LT(samePositions(a->nonce, b->nonce), 6);
+  EXPECT_EQ(openEnvelope(first), expectedPayload(in.ssid, in.psk));
+  EXPECT_EQ(openEnvelope(second), expectedPayload(in.ssid, in.psk));
+}
+
+TEST(BuildEnvelope, SuppliedSaltOfOneOr64OctetsIsWrittenAndUsed) {
+  for (const std::size_t size : {1u, 64u}) {
+    BuilderInputs in = suppliedInputs();
+    in.salt = Bytes(size, 0x77);
+    const std::string envelope = build(in);
+    const auto fields = testing::parseEnvelope(envelope);
+    ASSERT_TRUE(fields) << size;
+    EXPECT_EQ(memberLength(*fields, "salt"), 4 * ((size + 2) / 3)) << size;
+    EXPECT_EQ(fields->salt, in.salt) << size;
+    EXPECT_EQ(openEnvelope(envelope), expectedPayload(in.ssid, in.psk)) << size;
+  }
+}
+
+TEST(BuildEnvelope, SuccessLeavesErrorTextUntouched) {
+  const BuilderInputs in = suppliedInputs();
+  std::string envelope;
+  std::string error = "previous error";
+  ASSERT_TRUE(buildEnvelope(in.ssid, in.psk, in.fleetPublicKey, &envelope, &error, in.salt,
+                            in.nonce, in.ephemeralScalar));
+  EXPECT_EQ(error, "previous error");
+}
+
+TEST(BuildEnvelope, FailureWithoutErrorBufferReturnsFalse) {
+  // Both the first check and the last one, the sealing.
+  std::string envelope = "previous envelope";
+  EXPECT_FALSE(buildEnvelope("", "", {}, &envelope, nullptr));
+  const BuilderInputs in = suppliedInputs();
+  EXPECT_FALSE(buildEnvelope(in.ssid, in.psk, in.fleetPublicKey, &envelope, nullptr, in.salt,
+                             Bytes(16, 0), in.ephemeralScalar));
+  EXPECT_EQ(envelope, "previous envelope");
+}
+
+struct FailureCase {
+  const char* name;
+  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+  std::function<void(BuilderInputs&)> change;
+  std::string message;
+  bool nullEnvelope = false;
+};
+
+class BuildEnvelopeFails : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(BuildEnvelopeFails, WithFirstFailingCheckMessageAndEnvelopeUntouched) {
+  BuilderInputs in = suppliedInputs();
+  GetParam().change(in);
+  std::string envelope = "previous envelope";
+  std::string error = "previous error";
+  EXPECT_FALSE(buildEnvelope(in.ssid, in.psk, in.fleetPublicKey,
+                             GetParam().nullEnvelope ? nullptr : &envelope, &error, in.salt,
+                             in.nonce, in.ephemeralScalar));
+  EXPECT_EQ(error, GetParam().message);
+  EXPECT_EQ(envelope, "previous envelope");
+}
+
+const std::string kFleetMessage = "fleet public key must be 64 raw bytes";
+const std::string kPskMessage = "psk must be 64 lowercase hex characters";
+
+void resize(Bytes& octets, std::size_t size) {
+  octets.resize(size, 0x01);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BuildEnvelopeFails,
+    ::testing::Values(
+        FailureCase{"NullEnvelopeWithAllElseWrong",
+                    [](BuilderInputs& in) {
+                      in.fleetPublicKey.clear();
+                      in.psk = "X";
+                      in.ssid.clear();
+                      in.ephemeralScalar = Bytes(31, 0);
+                      in.nonce = Bytes(16, 0);
+                    },
+                    "no output buffer", true},
+        FailureCase{"EmptyFleetKey", [](BuilderInputs& in) { in.fleetPublicKey.clear(); },
+                    kFleetMessage},
+        FailureCase{"FleetKey63", [](BuilderInputs& in) { resize(in.fleetPublicKey, 63); },
+                    kFleetMessage},
+        FailureCase{"FleetKey65", [](BuilderInputs& in) { resize(in.fleetPublicKey, 65); },
+                    kFleetMessage},
+        FailureCase{"FleetKeyAsPoint",
+                    [](BuilderInputs& in) { in.fleetPublicKey = rawToPoint(in.fleetPublicKey); },
+                    kFleetMessage},
+        FailureCase{"Psk63", [](BuilderInputs& in) { in.psk.pop_back(); }, kPskMessage},
+        FailureCase{"Psk65", [](BuilderInputs& in) { in.psk += '0'; }, kPskMessage},
+        FailureCase{"PskUppercaseDigit", [](BuilderInputs& in) { in.psk[6] = 'C'; }, kPskMessage},
+        FailureCase{"PskNonHexLetter", [](BuilderInputs& in) { in.psk[0] = 'g'; }, kPskMessage},
+        FailureCase{"PskSpace", [](BuilderInputs& in) { in.psk[63] = ' '; }, kPskMessage},
+        FailureCase{"BadFleetKeyAndBadPsk",
+                    [](BuilderInputs& in) {
+                      in.fleetPublicKey.pop_back();
+                      in.psk.pop_back();
+                    },
+                    kFleetMessage},
+        FailureCase{"BadPskAndEmptySsid",
+                    [](BuilderInputs& in) {
+                      in.psk[0] = 'A';
+                      in.ssid.clear();
+                    },
+                    kPskMessage},
+        FailureCase{"EmptySsid", [](BuilderInputs& in) { in.ssid.clear(); }, "ssid is empty"},
+        FailureCase{"ZeroFleetKey", [](BuilderInputs& in) { in.fleetPublicKey = Bytes(64, 0); },
+                    "ECDH failed"},
+        FailureCase{"FleetKeyOffCurve", [](BuilderInputs& in) { in.fleetPublicKey[63] ^= 0x01; },
+                    "ECDH failed"},
+        FailureCase{"Scalar31", [](BuilderInputs& in) { resize(in.ephemeralScalar, 31); },
+                    "invalid ephemeral scalar"},
+        FailureCase{"Scalar33", [](BuilderInputs& in) { resize(in.ephemeralScalar, 33); },
+                    "invalid ephemeral scalar"},
+        FailureCase{"ZeroScalar", [](BuilderInputs& in) { in.ephemeralScalar = Bytes(32, 0); },
+                    "invalid ephemeral scalar"},
+        FailureCase{"Nonce16", [](BuilderInputs& in) { in.nonce = Bytes(16, 0x09); },
+                    "sealing failed"},
+        FailureCase{"Nonce11", [](BuilderInputs& in) { in.nonce.pop_back(); }, "sealing failed"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct SsidCase {
+  const char* name;
+  friend void PrintTo(const SsidCase& c, std::ostream* os) { *os << c.name; }
+  std::string ssid;
+  bool validUtf8;
+};
+
+std::string octetRange(int first, int last) {
+  std::string text;
+  for (int c = first; c <= last; ++c) {
+    text.push_back(static_cast<char>(c));
+  }
+  return text;
+}
+
+class BuildEnvelopeRoundTrip : public ::testing::TestWithParam<SsidCase> {};
+
+TEST_P(BuildEnvelopeRoundTrip, OpensToPayloadWithEscapedSsid) {
+  BuilderInputs in = drawnInputs();
+  in.ssid = GetParam().ssid;
+  in.psk = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+  const auto payload = openEnvelope(build(in));
+  ASSERT_TRUE(payload);
+  EXPECT_EQ(*payload, expectedPayload(in.ssid, in.psk));
+  if (!GetParam().validUtf8) {
+    return;
+  }
+  const auto json = nlohmann::json::parse(*payload, nullptr, /*allow_exceptions=*/false);
+  ASSERT_FALSE(json.is_discarded()) << *payload;
+  ASSERT_EQ(json.size(), 1u);
+  ASSERT_EQ(json.at("networks").size(), 1u);
+  const auto& network = json.at("networks").at(0);
+  EXPECT_EQ(network.size(), 2u);
+  EXPECT_EQ(network.at("ssid").get<std::string>(), in.ssid);
+  EXPECT_EQ(network.at("psk").get<std::string>(), in.psk);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BuildEnvelopeRoundTrip,
+    ::testing::Values(
+        SsidCase{"Plain", "Tournament", true}, SsidCase{"OneOctet", "x", true},
+        SsidCase{"Quotes", "say \"hi\" \"", true}, SsidCase{"Backslashes", "a\\b\\\\c\\", true},
+        SsidCase{"ControlOctets", octetRange(0x00, 0x1f), true},
+        SsidCase{"ControlsBetweenText", "a\x7f" + octetRange(0x00, 0x03) + "\"z", true},
+        SsidCase{"Utf8Text", "Caf\xc3\xa9 \xe2\x98\x95 \xf0\x9f\x93\xb6", true},
+        SsidCase{"OctetsFrom0x80", octetRange(0x80, 0xff), false},
+        SsidCase{"HundredOctets", std::string(50, 'w') + std::string(50, '\\'), true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace zezi
