@@ -33,20 +33,20 @@ Bytes suppliedOrDrawn(const Bytes& supplied, std::size_t drawnSize) {
   return drawn;
 }
 
-// {"networks":[{"ssid":"<escaped ssid>","psk":"<psk>"}]}, with no white space.
-std::string payloadJson(std::string_view ssid, std::string_view psk) {
+// The plaintext {"networks":[{"ssid":"<escaped ssid>","psk":"<psk>"}]}, with no white
+// space. Built as Bytes because it holds the PSK.
+Bytes payloadJson(std::string_view ssid, std::string_view psk) {
   constexpr std::string_view kBeforeSsid = R"({"networks":[{"ssid":")";
   constexpr std::string_view kBeforePsk = R"(","psk":")";
   constexpr std::string_view kAfterPsk = R"("}]})";
   const std::string escapedSsid = jsonEscape(ssid);
-  std::string payload;
+  Bytes payload;
   payload.reserve(kBeforeSsid.size() + escapedSsid.size() + kBeforePsk.size() + psk.size() +
                   kAfterPsk.size());
-  payload.append(kBeforeSsid);
-  payload.append(escapedSsid);
-  payload.append(kBeforePsk);
-  payload.append(psk);
-  payload.append(kAfterPsk);
+  for (const std::string_view piece : {kBeforeSsid, std::string_view(escapedSsid), kBeforePsk,
+                                       psk, kAfterPsk}) {
+    payload.insert(payload.end(), piece.begin(), piece.end());
+  }
   return payload;
 }
 
@@ -131,7 +131,7 @@ bool buildEnvelope(std::string_view ssid, std::string_view psk, const Bytes& fle
   }
 
   const Bytes sealed = sealPayload(envelopeKey, envelopeNonce, textToBytes(kEnvelopeDomain),
-                                   textToBytes(payloadJson(ssid, psk)));
+                                   payloadJson(ssid, psk));
   if (sealed.empty()) {
     return failWith(errorOut, "sealing failed");
   }

@@ -22,7 +22,8 @@ struct OsslDeleter;
     void operator()(Type* object) const { release(object); } \
   }
 
-ZEZI_OSSL_DELETER(BIGNUM, BN_free);
+// BIGNUMs here hold private scalars, so they are cleared before release.
+ZEZI_OSSL_DELETER(BIGNUM, BN_clear_free);
 ZEZI_OSSL_DELETER(EVP_PKEY, EVP_PKEY_free);
 ZEZI_OSSL_DELETER(EVP_PKEY_CTX, EVP_PKEY_CTX_free);
 ZEZI_OSSL_DELETER(EC_GROUP, EC_GROUP_free);

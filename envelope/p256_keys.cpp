@@ -82,6 +82,9 @@ PkeyPtr loadPrivateKey(const Bytes& scalar) {
   if (!number || point.empty()) {
     return nullptr;
   }
+  // A secure number makes the parameter builder keep it in a block that is cleansed when
+  // the parameter array is released.
+  BN_set_flags(number.get(), BN_FLG_SECURE);
   const ParamArrayPtr params = keyParams(point, number.get());
   if (!params) {
     return nullptr;
