@@ -43,8 +43,8 @@ Bytes payloadJson(std::string_view ssid, std::string_view psk) {
   Bytes payload;
   payload.reserve(kBeforeSsid.size() + escapedSsid.size() + kBeforePsk.size() + psk.size() +
                   kAfterPsk.size());
-  for (const std::string_view piece : {kBeforeSsid, std::string_view(escapedSsid), kBeforePsk,
-                                       psk, kAfterPsk}) {
+  for (const std::string_view piece :
+       {kBeforeSsid, std::string_view(escapedSsid), kBeforePsk, psk, kAfterPsk}) {
     payload.insert(payload.end(), piece.begin(), piece.end());
   }
   return payload;
@@ -71,7 +71,7 @@ std::string envelopeJson(const Bytes& ephemeralPoint, const Bytes& salt, const B
 }  // namespace
 
 Bytes textToBytes(std::string_view text) {
-  return Bytes(text.begin(), text.end());
+  return {text.begin(), text.end()};
 }
 
 bool buildEnvelope(std::string_view ssid, std::string_view psk, const Bytes& fleetPublicKey,
@@ -130,8 +130,8 @@ bool buildEnvelope(std::string_view ssid, std::string_view psk, const Bytes& fle
     return failWith(errorOut, "key derivation failed");
   }
 
-  const Bytes sealed = sealPayload(envelopeKey, envelopeNonce, textToBytes(kEnvelopeDomain),
-                                   payloadJson(ssid, psk));
+  const Bytes sealed =
+      sealPayload(envelopeKey, envelopeNonce, textToBytes(kEnvelopeDomain), payloadJson(ssid, psk));
   if (sealed.empty()) {
     return failWith(errorOut, "sealing failed");
   }

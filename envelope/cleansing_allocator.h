@@ -24,7 +24,8 @@ class CleansingAllocator {
 
   CleansingAllocator() noexcept = default;
   template <typename U, typename UpstreamU>
-  // NOLINTNEXTLINE(google-explicit-constructor): allocators convert implicitly by design.
+  // Allocators of different element types convert implicitly by design.
+  // cppcheck-suppress noExplicitConstructor
   CleansingAllocator(const CleansingAllocator<U, UpstreamU>& /*other*/) noexcept {}
 
   [[nodiscard]] T* allocate(std::size_t count) { return upstream_.allocate(count); }

@@ -162,7 +162,7 @@ Bytes encodedPublicKey(const EVP_PKEY* key) {
   if (encoded.size() != kPointSize || encoded[0] != kUncompressedPointPrefix) {
     return {};
   }
-  return Bytes(encoded.begin() + 1, encoded.end());
+  return {encoded.begin() + 1, encoded.end()};
 }
 
 Bytes rawToPoint(const Bytes& rawPublicKey) {

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Formatting, cppcheck and clang-tidy over the project's own code; any finding fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sources=$(git ls-files '*.cpp' '*.h')
+library_sources=$(git ls-files 'envelope/*.cpp' 'encoding/*.cpp' 'opener/*.cpp' 'selftest/*.cpp' 'cli/*.cpp')
+
+echo "== clang-format"
+# shellcheck disable=SC2086
+clang-format --dry-run --Werror $sources
+
+echo "== cppcheck"
+# shellcheck disable=SC2086
+cppcheck --enable=warning,style,performance,portability --std=c++20 --language=c++ \
+  --inline-suppr --error-exitcode=1 --quiet -I . $library_sources
+
+echo "== clang-tidy"
+cmake -S . -B build >/dev/null  # compile_commands.json for clang-tidy
+# shellcheck disable=SC2086
+printf '%s\n' $library_sources | xargs -P 2 -n 4 clang-tidy -p build --quiet 2>&1 |
+  grep -v -E '^[0-9]+ warnings? generated\.$' | { ! grep -E 'warning:|error:' -A3; }
