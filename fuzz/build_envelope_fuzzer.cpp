@@ -1,15 +1,14 @@
 // The builder on arbitrary inputs: it either fails with one of its documented messages or
 // writes an envelope whose "sealed" value opens back to exactly the payload JSON.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <set>
 #include <string>
 
 #include <fuzzer/FuzzedDataProvider.h>
-#include <openssl/evp.h>
 #include <nlohmann/json.hpp>
 
+#include "encoding/base64.h"
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
 #include "envelope/builder.h"
@@ -17,6 +16,7 @@
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "fuzz_check.h"
+#include "fuzz_input.h"
 #include "opener/open_payload.h"
 
 namespace {
@@ -49,28 +49,23 @@ const std::set<std::string>& documentedMessages() {
   return messages;
 }
 
-zezi::Bytes base64Decode(const std::string& text) {
-  zezi::Bytes octets(text.size() / 4 * 3);
-  const int size =
-      EVP_DecodeBlock(octets.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                      static_cast<int>(text.size()));
-  FUZZ_CHECK(size >= 0);
-  const auto fill = static_cast<std::size_t>(
-      std::count(text.end() - std::min<std::size_t>(2, text.size()), text.end(), '='));
-  octets.resize(static_cast<std::size_t>(size) - fill);
+// The envelope writes canonical Base64, which the strict decoder must accept.
+zezi::Bytes decoded(const nlohmann::json& fields, const char* member) {
+  zezi::Bytes octets;
+  FUZZ_CHECK(zezi::base64Decode(fields.at(member).get<std::string>(), &octets));
   return octets;
 }
 
 // A PSK of lowercase hex made from fuzz octets, so that most runs get past validation.
 std::string lowercaseHexPsk(FuzzedDataProvider& input) {
-  return zezi::hexEncode(input.ConsumeBytes<std::uint8_t>(32));
+  return zezi::hexEncode(zezi::fuzz::takeBytes(input, 32));
 }
 
 zezi::Bytes optionalBytes(FuzzedDataProvider& input, std::size_t maxSize) {
   if (input.ConsumeBool()) {
     return {};
   }
-  return input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, maxSize));
+  return zezi::fuzz::takeUpTo(input, maxSize);
 }
 
 }  // namespace
@@ -78,10 +73,7 @@ zezi::Bytes optionalBytes(FuzzedDataProvider& input, std::size_t maxSize) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   const bool ownFleetKey = input.ConsumeBool();
-  const zezi::Bytes fleetKey =
-      ownFleetKey
-          ? fleetRawPublicKey()
-          : input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, 70));
+  const zezi::Bytes fleetKey = ownFleetKey ? fleetRawPublicKey() : zezi::fuzz::takeUpTo(input, 70);
   const std::string psk =
       input.ConsumeBool() ? lowercaseHexPsk(input) : input.ConsumeRandomLengthString(70);
   const zezi::Bytes salt = optionalBytes(input, 40);
@@ -103,10 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const auto fields = nlohmann::json::parse(envelope);
-  const zezi::Bytes ephemeralPoint = base64Decode(fields.at("eph_pub").get<std::string>());
-  const zezi::Bytes envelopeSalt = base64Decode(fields.at("salt").get<std::string>());
-  const zezi::Bytes envelopeNonce = base64Decode(fields.at("nonce").get<std::string>());
-  const zezi::Bytes sealed = base64Decode(fields.at("sealed").get<std::string>());
+  const zezi::Bytes ephemeralPoint = decoded(fields, "eph_pub");
+  const zezi::Bytes envelopeSalt = decoded(fields, "salt");
+  const zezi::Bytes envelopeNonce = decoded(fields, "nonce");
+  const zezi::Bytes sealed = decoded(fields, "sealed");
   FUZZ_CHECK(ephemeralPoint.size() == zezi::kPointSize);
   FUZZ_CHECK(salt.empty() ? envelopeSalt.size() == zezi::kDrawnSaltSize : envelopeSalt == salt);
 

@@ -51,6 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(decodedSize == static_cast<int>(decoded.size()));
   decoded.resize(size);
   FUZZ_CHECK(decoded == octets);
+  zezi::Bytes strictlyDecoded;
+  FUZZ_CHECK(zezi::base64Decode(base64, &strictlyDecoded) && strictlyDecoded == octets);
 
   const std::string escaped = zezi::jsonEscape(text);
   for (std::size_t i = 0; i < escaped.size(); ++i) {

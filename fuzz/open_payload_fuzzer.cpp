@@ -8,25 +8,20 @@
 
 #include "envelope/seal.h"
 #include "fuzz_check.h"
+#include "fuzz_input.h"
 #include "opener/open_payload.h"
-
-namespace {
-
-zezi::Bytes take(FuzzedDataProvider& input, std::size_t maxSize) {
-  return input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, maxSize));
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   // Mostly the right lengths, so that the cipher is reached, sometimes any length.
   const bool rightLengths = input.ConsumeBool();
-  const zezi::Bytes key = rightLengths ? input.ConsumeBytes<std::uint8_t>(32) : take(input, 40);
-  const zezi::Bytes nonce = rightLengths ? input.ConsumeBytes<std::uint8_t>(12) : take(input, 20);
-  const zezi::Bytes aad = take(input, 64);
+  const zezi::Bytes key =
+      rightLengths ? zezi::fuzz::takeBytes(input, 32) : zezi::fuzz::takeUpTo(input, 40);
+  const zezi::Bytes nonce =
+      rightLengths ? zezi::fuzz::takeBytes(input, 12) : zezi::fuzz::takeUpTo(input, 20);
+  const zezi::Bytes aad = zezi::fuzz::takeUpTo(input, 64);
   const std::size_t flippedBit = input.ConsumeIntegral<std::uint16_t>();
-  const zezi::Bytes sealed = input.ConsumeRemainingBytes<std::uint8_t>();
+  const zezi::Bytes sealed = zezi::fuzz::takeRest(input);
 
   const zezi::Bytes sentinel = {0xde, 0xad};
   zezi::Bytes plaintext = sentinel;

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <unordered_set>
 
 namespace zezi {
 namespace {
@@ -85,6 +86,103 @@ TEST(Base64Encode, DecodesBackWithOpenSsl) {
     decoded.resize(static_cast<std::size_t>(decodedSize) - fill);
     EXPECT_EQ(decoded, input) << "n=" << n << ": " << text;
   }
+}
+
+// --- Decoding ---
+
+TEST_P(Base64Vectors, DecodesBackToTheInput) {
+  Bytes decoded = bytesOf("previous");
+  ASSERT_TRUE(base64Decode(GetParam().expected, &decoded));
+  EXPECT_EQ(decoded, GetParam().input);
+}
+
+TEST(Base64Decode, RoundTripsEveryLengthUpTo200) {
+  std::mt19937 generator(1987);
+  for (std::size_t n = 0; n <= 200; ++n) {
+    const Bytes input = pseudoRandom(n, generator);
+    Bytes decoded;
+    ASSERT_TRUE(base64Decode(base64Encode(input), &decoded)) << "n=" << n;
+    EXPECT_EQ(decoded, input) << "n=" << n;
+  }
+}
+
+struct RefusedBase64 {
+  const char* name;
+  friend void PrintTo(const RefusedBase64& c, std::ostream* os) { *os << c.name; }
+  std::string text;
+};
+
+class Base64DecodeRefuses : public ::testing::TestWithParam<RefusedBase64> {};
+
+TEST_P(Base64DecodeRefuses, AndLeavesOutputUntouched) {
+  Bytes decoded = bytesOf("previous");
+  EXPECT_FALSE(base64Decode(GetParam().text, &decoded));
+  EXPECT_EQ(decoded, bytesOf("previous"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Base64DecodeRefuses,
+    ::testing::Values(
+        RefusedBase64{"FillMissing", "Zg"}, RefusedBase64{"OneFillMissing", "Zg="},
+        RefusedBase64{"TwoFillsMissing", "Zm9vYg"}, RefusedBase64{"FillOfTwoOctetsMissing", "Zm8"},
+        RefusedBase64{"SingleCharacter", "Z"}, RefusedBase64{"OnlyFill", "===="},
+        RefusedBase64{"ThreeFills", "Z==="}, RefusedBase64{"FiveCharacters", "Zm9vY"},
+        RefusedBase64{"ExtraFill", "Zg==="}, RefusedBase64{"FillGroupAppended", "Zm9v===="},
+        RefusedBase64{"FillInFirstGroup", "Zg==Zm9v"},
+        RefusedBase64{"FillBetweenCharacters", "Z=g="},
+        RefusedBase64{"NonZeroBitsUnderTwoFills", "Zh=="},
+        RefusedBase64{"NonZeroBitsUnderOneFill", "Zm9="},
+        RefusedBase64{"LowestUnusedBitSet", "AB=="}, RefusedBase64{"UrlSafeMinus", "-A=="},
+        RefusedBase64{"UrlSafeUnderscore", "_A=="}, RefusedBase64{"UrlSafeInLongText", "Zm9v-_8="},
+        RefusedBase64{"SpaceInside", "Zm9v Zm8="}, RefusedBase64{"SpacesKeepingLength", "Zm  9v=="},
+        RefusedBase64{"NewlineInside", "Zm9v\nZm8="}, RefusedBase64{"TrailingNewline", "Zm9v\n"},
+        RefusedBase64{"CrLfKeepingLength", "Zm\r\n"},
+        RefusedBase64{"LeadingSpaceKeepingLength", " Zm8"},
+        RefusedBase64{"TabKeepingLength", "Zm8\t"},
+        RefusedBase64{"NulOctet", std::string("Zm\0v", 4)}, RefusedBase64{"HighOctet", "Zm\xc3v"},
+        RefusedBase64{"Dot", "Zm.v"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Base64Decode, NullOutputIsRefused) {
+  EXPECT_FALSE(base64Decode("Zm9v", nullptr));
+}
+
+// Every group of four characters drawn from the alphabet, "=" and a few look-alikes is
+// accepted exactly when the encoder writes it for some octets; the texts the encoder
+// writes for one and two octets are listed from the encoder itself.
+TEST(Base64Decode, AcceptsExactlyTheEncodersGroups) {
+  std::unordered_set<std::string> shortGroups;
+  for (unsigned first = 0; first < 256; ++first) {
+    shortGroups.insert(base64Encode({static_cast<std::uint8_t>(first)}));
+    for (unsigned second = 0; second < 256; ++second) {
+      shortGroups.insert(
+          base64Encode({static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(second)}));
+    }
+  }
+  const std::string characters = std::string(kAlphabet) + "=-_ .";
+  std::size_t accepted = 0;
+  for (const char first : {'Z', '/'}) {
+    for (const char second : characters) {
+      for (const char third : characters) {
+        for (const char fourth : characters) {
+          const std::string group{first, second, third, fourth};
+          const bool fullGroup = group.find_first_not_of(kAlphabet) == std::string::npos;
+          const bool expected = fullGroup || shortGroups.count(group) == 1;
+          // A prefix group proves that fill is only taken at the very end.
+          const std::string longer = "Zm9v" + group;
+          Bytes decoded;
+          ASSERT_EQ(base64Decode(group, &decoded), expected) << group;
+          ASSERT_EQ(base64Decode(longer, &decoded), expected) << longer;
+          if (expected) {
+            ++accepted;
+            EXPECT_EQ(base64Encode(decoded), longer);
+          }
+        }
+      }
+    }
+  }
+  // Per first character: 64^3 full groups, 64 * 16 with one fill, 4 with two.
+  EXPECT_EQ(accepted, 2U * (64 * 64 * 64 + 64 * 16 + 4));
 }
 
 }  // namespace

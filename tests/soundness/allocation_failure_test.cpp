@@ -1,0 +1,441 @@
+// Fails each allocation of an operation in turn, OpenSSL's and operator new's alike, and
+// checks that every such run ends in the operation's documented failure or in
+// std::bad_alloc, with outputs untouched, and that any success is still the right answer.
+#include <gtest/gtest.h>
+
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <new>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+#include "encoding/hex.h"
+#include "envelope/builder.h"
+#include "envelope/ecdh.h"
+#include "envelope/kdf.h"
+#include "envelope/p256_keys.h"
+#include "envelope/seal.h"
+#include "opener/open_payload.h"
+#include "selftest/known_answers.h"
+#include "selftest/self_test.h"
+#include "soundness/allocation_hooks.h"
+#include "support/envelope_fields.h"
+
+namespace zezi {
+namespace {
+
+using testing::ArmedAllocationFailure;
+using testing::FailureMode;
+
+// Which allocation of a run fails, and whether the later ones fail too.
+struct Injection {
+  std::size_t failAt;
+  FailureMode mode;
+};
+
+// How one run under an armed failure ended.
+enum class Outcome { kSucceeded, kFailed, kBadAlloc };
+
+constexpr std::string_view kSsid = "Tournament";
+// Far above any operation's allocation count; reaching it means the sweep cannot end.
+constexpr std::size_t kMaxInjectionPoints = 200'000;
+
+// Every input, and the answer of every deterministic operation, computed once without
+// any injected failure.
+struct Fixture {
+  Bytes fleetScalar = hexDecode(kTestFleetScalarHex);
+  Bytes ephemeralScalar = hexDecode(kTestEphemeralScalarHex);
+  Bytes salt = hexDecode(kTestSaltHex);
+  Bytes nonce = hexDecode(kTestNonceHex);
+  Bytes sharedSecret = hexDecode(kExpectedSharedSecretHex);
+  Bytes envelopeKey = hexDecode(kExpectedEnvelopeKeyHex);
+  Bytes domain = textToBytes(kEnvelopeDomain);
+  Bytes payload = textToBytes(std::string(R"({"networks":[{"ssid":")") + std::string(kSsid) +
+                              R"(","psk":")" + std::string(kTestPsk) + R"("}]})");
+  Bytes zeroScalar = Bytes(kScalarSize, 0);
+  Bytes fleetRawPublicKey;
+  Bytes offCurveRawPublicKey;
+  Bytes ephemeralPoint;
+  Bytes fleetPoint;
+  Bytes sealed;
+  Bytes tamperedSealed;
+  std::string suppliedEnvelope;
+
+  Fixture() {
+    fleetRawPublicKey = encodedPublicKey(loadPrivateKey(fleetScalar).get());
+    ephemeralPoint = rawToPoint(encodedPublicKey(loadPrivateKey(ephemeralScalar).get()));
+    fleetPoint = rawToPoint(fleetRawPublicKey);
+    offCurveRawPublicKey = fleetRawPublicKey;
+    offCurveRawPublicKey.back() ^= 0x01;
+    sealed = sealPayload(envelopeKey, nonce, domain, payload);
+    tamperedSealed = sealed;
+    tamperedSealed.back() ^= 0x80;
+    std::string error;
+    if (!buildEnvelope(kSsid, kTestPsk, fleetRawPublicKey, &suppliedEnvelope, &error, salt, nonce,
+                       ephemeralScalar)) {
+      suppliedEnvelope.clear();
+    }
+  }
+
+  [[nodiscard]] bool valid() const {
+    return fleetRawPublicKey.size() == kRawPublicKeySize && ephemeralPoint.size() == kPointSize &&
+           !loadPublicKey(offCurveRawPublicKey) && sealed.size() == payload.size() + kTagSize &&
+           !suppliedEnvelope.empty();
+  }
+};
+
+const Fixture& fixture() {
+  static const Fixture instance;
+  return instance;
+}
+
+// ---- buildEnvelope ----
+
+const std::set<std::string, std::less<>> kDrawnBuildMessages = {
+    "ephemeral key generation failed", "salt generation failed",
+    "nonce generation failed",         "ECDH failed",
+    "key derivation failed",           "sealing failed"};
+const std::set<std::string, std::less<>> kSuppliedBuildMessages = {
+    "invalid ephemeral scalar", "could not derive ephemeral public key", "ECDH failed",
+    "key derivation failed", "sealing failed"};
+const std::set<std::string, std::less<>> kZeroScalarBuildMessages = {"invalid ephemeral scalar"};
+
+constexpr std::string_view kEnvelopeSentinel = "envelope before the call";
+constexpr std::string_view kErrorSentinel = "error before the call";
+
+// The payload that the fleet key's holder recovers from `envelope`, or nothing.
+std::optional<Bytes> openWithFleetKey(const std::string& envelope) {
+  const Fixture& f = fixture();
+  const auto fields = testing::parseEnvelope(envelope);
+  if (!fields || fields->format != kEnvelopeDomain || fields->ephemeralPoint.size() != kPointSize ||
+      fields->nonce.size() != kNonceSize || fields->salt.size() != kDrawnSaltSize) {
+    return std::nullopt;
+  }
+  const Bytes ephemeralRaw(fields->ephemeralPoint.begin() + 1, fields->ephemeralPoint.end());
+  const Bytes secret = ecdhSharedSecret(f.fleetScalar, ephemeralRaw);
+  const Bytes key = deriveEnvelopeKey(kEnvelopeDomain, secret, fields->salt, fields->ephemeralPoint,
+                                      f.fleetPoint);
+  Bytes plaintext;
+  if (openPayload(key, fields->nonce, f.domain, fields->sealed, &plaintext) != kOpenOk) {
+    return std::nullopt;
+  }
+  return plaintext;
+}
+
+enum class BuildKind { kDrawn, kSupplied, kZeroScalar };
+
+Outcome attemptBuild(BuildKind kind, Injection injection) {
+  const Fixture& f = fixture();
+  const Bytes noValue;
+  const Bytes& salt = kind == BuildKind::kDrawn ? noValue : f.salt;
+  const Bytes& nonce = kind == BuildKind::kDrawn ? noValue : f.nonce;
+  const Bytes& scalar = kind == BuildKind::kDrawn      ? noValue
+                        : kind == BuildKind::kSupplied ? f.ephemeralScalar
+                                                       : f.zeroScalar;
+  const auto& allowed = kind == BuildKind::kDrawn      ? kDrawnBuildMessages
+                        : kind == BuildKind::kSupplied ? kSuppliedBuildMessages
+                                                       : kZeroScalarBuildMessages;
+  std::string envelope(kEnvelopeSentinel);
+  std::string error(kErrorSentinel);
+  bool built = false;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    built =
+        buildEnvelope(kSsid, kTestPsk, f.fleetRawPublicKey, &envelope, &error, salt, nonce, scalar);
+  } catch (const std::bad_alloc&) {
+    EXPECT_EQ(envelope, kEnvelopeSentinel) << "bad_alloc left a partial envelope";
+    EXPECT_TRUE(error == kErrorSentinel || allowed.contains(error)) << error;
+    return Outcome::kBadAlloc;
+  }
+  if (!built) {
+    EXPECT_EQ(envelope, kEnvelopeSentinel) << "a failed build wrote the envelope";
+    EXPECT_TRUE(allowed.contains(error)) << "unexpected failure message: " << error;
+    return Outcome::kFailed;
+  }
+  EXPECT_EQ(error, kErrorSentinel) << "a successful build wrote the error";
+  switch (kind) {
+    case BuildKind::kDrawn:
+      EXPECT_EQ(openWithFleetKey(envelope), std::optional<Bytes>(f.payload))
+          << "an envelope built with drawn values does not open to the payload:\n"
+          << envelope;
+      break;
+    case BuildKind::kSupplied:
+      EXPECT_EQ(envelope, f.suppliedEnvelope) << "a wrong envelope reported as success";
+      break;
+    case BuildKind::kZeroScalar:
+      ADD_FAILURE() << "an envelope was built for a zero ephemeral scalar:\n" << envelope;
+      break;
+  }
+  return Outcome::kSucceeded;
+}
+
+// ---- key operations ----
+
+Outcome attemptGenerateEphemeralKey(Injection injection) {
+  const Bytes scalarSentinel(3, 0x5a);
+  const Bytes rawSentinel(5, 0xa5);
+  Bytes scalar = scalarSentinel;
+  Bytes raw = rawSentinel;
+  bool generated = false;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    generated = generateEphemeralKey(&scalar, &raw);
+  } catch (const std::bad_alloc&) {
+    EXPECT_EQ(scalar, scalarSentinel);
+    EXPECT_EQ(raw, rawSentinel);
+    return Outcome::kBadAlloc;
+  }
+  if (!generated) {
+    EXPECT_EQ(scalar, scalarSentinel) << "a failed generation wrote the scalar";
+    EXPECT_EQ(raw, rawSentinel) << "a failed generation wrote the public key";
+    return Outcome::kFailed;
+  }
+  EXPECT_EQ(scalar.size(), kScalarSize);
+  EXPECT_EQ(rawToPoint(raw), derivePublicPoint(scalar))
+      << "the generated public key is not scalar * G";
+  EXPECT_NE(scalar, Bytes(kScalarSize, 0));
+  return Outcome::kSucceeded;
+}
+
+// Shared by the operations that return Bytes, empty on failure.
+template <typename Operation>
+Outcome attemptBytes(Injection injection, const std::optional<Bytes>& expected,
+                     Operation operation) {
+  Bytes result;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    result = operation();
+  } catch (const std::bad_alloc&) {
+    return Outcome::kBadAlloc;
+  }
+  if (result.empty()) {
+    return Outcome::kFailed;
+  }
+  if (!expected) {
+    ADD_FAILURE() << "an input that must be refused gave " << result.size() << " octets";
+  } else {
+    EXPECT_EQ(hexEncode(result), hexEncode(*expected)) << "a wrong value reported as success";
+  }
+  return Outcome::kSucceeded;
+}
+
+Outcome attemptEcdh(Injection injection) {
+  const Fixture& f = fixture();
+  return attemptBytes(injection, f.sharedSecret,
+                      [&f] { return ecdhSharedSecret(f.ephemeralScalar, f.fleetRawPublicKey); });
+}
+
+Outcome attemptEcdhOffCurve(Injection injection) {
+  const Fixture& f = fixture();
+  return attemptBytes(injection, std::nullopt,
+                      [&f] { return ecdhSharedSecret(f.ephemeralScalar, f.offCurveRawPublicKey); });
+}
+
+Outcome attemptDeriveKey(Injection injection) {
+  const Fixture& f = fixture();
+  return attemptBytes(injection, f.envelopeKey, [&f] {
+    return deriveEnvelopeKey(kEnvelopeDomain, f.sharedSecret, f.salt, f.ephemeralPoint,
+                             f.fleetPoint);
+  });
+}
+
+Outcome attemptSeal(Injection injection) {
+  const Fixture& f = fixture();
+  return attemptBytes(injection, f.sealed,
+                      [&f] { return sealPayload(f.envelopeKey, f.nonce, f.domain, f.payload); });
+}
+
+// ---- openPayload ----
+
+Outcome attemptOpen(Injection injection, bool tampered) {
+  const Fixture& f = fixture();
+  const Bytes sentinel(7, 0x3c);
+  Bytes plaintext = sentinel;
+  OpenStatus status = kOpenOk;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    status = openPayload(f.envelopeKey, f.nonce, f.domain, tampered ? f.tamperedSealed : f.sealed,
+                         &plaintext);
+  } catch (const std::bad_alloc&) {
+    EXPECT_EQ(plaintext, sentinel) << "bad_alloc left octets in the output";
+    return Outcome::kBadAlloc;
+  }
+  if (status != kOpenOk) {
+    EXPECT_TRUE(status == kOpenInternalError || status == kOpenAuthenticationFailed)
+        << "status " << status << " (" << openStatusText(status) << ") for well-formed lengths";
+    EXPECT_EQ(plaintext, sentinel) << "a failed open wrote the output";
+    return Outcome::kFailed;
+  }
+  if (tampered) {
+    ADD_FAILURE() << "a tampered payload was opened";
+  } else {
+    EXPECT_EQ(plaintext, f.payload) << "a wrong plaintext reported as success";
+  }
+  return Outcome::kSucceeded;
+}
+
+// ---- runSelfTest ----
+
+Outcome attemptSelfTest(Injection injection) {
+  std::string error(kErrorSentinel);
+  bool passed = false;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    passed = runSelfTest(&error);
+  } catch (const std::bad_alloc&) {
+    return Outcome::kBadAlloc;
+  }
+  if (!passed) {
+    EXPECT_FALSE(error.empty() || error == kErrorSentinel) << "a failed self-test gave no message";
+    return Outcome::kFailed;
+  }
+  EXPECT_EQ(error, kErrorSentinel) << "a passing self-test wrote the error";
+  return Outcome::kSucceeded;
+}
+
+// ---- the sweep ----
+
+struct InjectedOperation {
+  const char* name;
+  Outcome (*attempt)(Injection injection);
+  bool mustSucceedWithoutFailure;  // false for inputs the operation must refuse anyway
+};
+
+void PrintTo(const InjectedOperation& operation, std::ostream* out) {
+  *out << operation.name;
+}
+
+const InjectedOperation kOperations[] = {
+    {"BuildEnvelopeDrawn", [](Injection k) { return attemptBuild(BuildKind::kDrawn, k); }, true},
+    {"BuildEnvelopeSupplied", [](Injection k) { return attemptBuild(BuildKind::kSupplied, k); },
+     true},
+    {"BuildEnvelopeZeroScalarRefused",
+     [](Injection k) { return attemptBuild(BuildKind::kZeroScalar, k); }, false},
+    {"GenerateEphemeralKey", attemptGenerateEphemeralKey, true},
+    {"EcdhSharedSecret", attemptEcdh, true},
+    {"EcdhPeerOffCurveRefused", attemptEcdhOffCurve, false},
+    {"DeriveEnvelopeKey", attemptDeriveKey, true},
+    {"SealPayload", attemptSeal, true},
+    {"OpenPayload", [](Injection k) { return attemptOpen(k, /*tampered=*/false); }, true},
+    {"OpenPayloadTamperedTagRefused", [](Injection k) { return attemptOpen(k, /*tampered=*/true); },
+     false},
+    {"RunSelfTest", attemptSelfTest, true},
+};
+
+using InjectionCase = std::tuple<InjectedOperation, FailureMode>;
+
+class AllocationFailureTest : public ::testing::TestWithParam<InjectionCase> {};
+
+TEST_P(AllocationFailureTest, EveryFailedAllocationEndsInADocumentedResult) {
+  ASSERT_TRUE(fixture().valid()) << "the uninjected fixture could not be built";
+  const auto& [operation, mode] = GetParam();
+  const Outcome expectedPlain =
+      operation.mustSucceedWithoutFailure ? Outcome::kSucceeded : Outcome::kFailed;
+
+  // Lets OpenSSL fill its lazy caches (fetched algorithms, error state, generator) first:
+  // a failure there would be one that only the first call ever meets.
+  ASSERT_EQ(operation.attempt({0, mode}), expectedPlain) << "the warm-up run";
+
+  std::size_t points = 0;
+  std::size_t opensslPoints = 0;
+  std::size_t failures = 0;
+  std::size_t badAllocs = 0;
+  std::size_t successes = 0;
+  for (std::size_t k = 1;; ++k) {
+    SCOPED_TRACE(::testing::Message() << operation.name << ", allocation #" << k
+                                      << (mode == FailureMode::kOnce ? " failed" : " on failed"));
+    ERR_clear_error();
+    const Outcome outcome = operation.attempt({k, mode});
+    if (!testing::allocationFailureFired()) {
+      EXPECT_EQ(outcome, expectedPlain) << "the run that met no failure";
+      break;
+    }
+    ++points;
+    opensslPoints += testing::allocationFailureHitOpenssl() ? 1 : 0;
+    failures += outcome == Outcome::kFailed ? 1 : 0;
+    badAllocs += outcome == Outcome::kBadAlloc ? 1 : 0;
+    successes += outcome == Outcome::kSucceeded ? 1 : 0;
+    if (HasFailure()) {
+      break;  // the first fault, reported with its allocation number above
+    }
+    ASSERT_LT(k, kMaxInjectionPoints) << "the allocation count never stops growing";
+  }
+  ERR_clear_error();
+  std::printf(
+      "[ injection] %-31s %-10s %5zu points (%zu OpenSSL, %zu operator new): %zu documented "
+      "failures, %zu bad_alloc, %zu correct successes\n",
+      operation.name, mode == FailureMode::kOnce ? "once" : "from then", points, opensslPoints,
+      points - opensslPoints, failures, badAllocs, successes);
+  // Shows that the hooks sit under both allocators this operation uses.
+  EXPECT_GT(opensslPoints, 0U);
+  EXPECT_GT(points - opensslPoints, 0U);
+  // A single failure in OpenSSL's memory must surface as the documented failure at least
+  // once. (When every later allocation fails too, building the message itself may throw.)
+  if (mode == FailureMode::kOnce) {
+    EXPECT_GT(failures, 0U);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, AllocationFailureTest,
+                         ::testing::Combine(::testing::ValuesIn(kOperations),
+                                            ::testing::Values(FailureMode::kOnce,
+                                                              FailureMode::kFromThenOn)),
+                         [](const ::testing::TestParamInfo<InjectionCase>& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) == FailureMode::kOnce ? "_Once"
+                                                                                 : "_FromThenOn");
+                         });
+
+// The hooks themselves: the k-th allocation of either allocator fails once, and only it.
+TEST(AllocationFailureHooks, FailTheArmedAllocationOfEitherAllocatorOnce) {
+  {
+    const ArmedAllocationFailure armed(2);
+    void* first = OPENSSL_malloc(8);
+    void* second = OPENSSL_malloc(8);
+    void* third = OPENSSL_malloc(8);
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_NE(third, nullptr);
+    OPENSSL_free(first);
+    OPENSSL_free(third);
+    EXPECT_TRUE(testing::allocationFailureHitOpenssl());
+  }
+  {
+    const ArmedAllocationFailure armed(1);
+    EXPECT_THROW(static_cast<void>(std::make_unique<int>(1)), std::bad_alloc);
+    EXPECT_TRUE(testing::allocationFailureFired());
+    EXPECT_FALSE(testing::allocationFailureHitOpenssl());
+  }
+  {
+    const ArmedAllocationFailure armed(1);
+    EXPECT_EQ(OPENSSL_realloc(nullptr, 16), nullptr);
+    void* block = OPENSSL_malloc(4);
+    ASSERT_NE(block, nullptr);
+    static_cast<unsigned char*>(block)[3] = 0x7e;
+    testing::armAllocationFailure(1);
+    EXPECT_EQ(OPENSSL_realloc(block, 64), nullptr) << "a failed realloc keeps the old block";
+    testing::armAllocationFailure(0);
+    void* grown = OPENSSL_realloc(block, 64);
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(static_cast<unsigned char*>(grown)[3], 0x7e);
+    OPENSSL_free(grown);
+  }
+  const ArmedAllocationFailure armed(0);
+  Bytes grown;
+  for (int i = 0; i < 100; ++i) {
+    grown.push_back(1);
+  }
+  EXPECT_GT(testing::allocationsSinceArmed(), 1U);
+  EXPECT_FALSE(testing::allocationFailureFired());
+}
+
+}  // namespace
+}  // namespace zezi
