@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
@@ -33,6 +34,7 @@ ZEZI_OSSL_DELETER(OSSL_PARAM, OSSL_PARAM_free);
 ZEZI_OSSL_DELETER(EVP_CIPHER_CTX, EVP_CIPHER_CTX_free);
 ZEZI_OSSL_DELETER(EVP_KDF, EVP_KDF_free);
 ZEZI_OSSL_DELETER(EVP_KDF_CTX, EVP_KDF_CTX_free);
+ZEZI_OSSL_DELETER(BIO, BIO_free_all);
 
 #undef ZEZI_OSSL_DELETER
 
@@ -49,5 +51,6 @@ using ParamArrayPtr = OsslPtr<OSSL_PARAM>;
 using CipherCtxPtr = OsslPtr<EVP_CIPHER_CTX>;
 using KdfPtr = OsslPtr<EVP_KDF>;
 using KdfCtxPtr = OsslPtr<EVP_KDF_CTX>;
+using BioPtr = OsslPtr<BIO>;
 
 }  // namespace zezi

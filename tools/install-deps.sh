@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev
   python3 python3-cryptography
+  wpasupplicant
   clang libclang-rt-14-dev valgrind cppcheck clang-tidy clang-format
 )
 

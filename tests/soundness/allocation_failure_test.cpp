@@ -2,6 +2,7 @@
 // checks that every such run ends in the operation's documented failure or in
 // std::bad_alloc, with outputs untouched, and that any success is still the right answer.
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
@@ -23,6 +24,7 @@
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
+#include "opener/open_envelope.h"
 #include "opener/open_payload.h"
 #include "selftest/known_answers.h"
 #include "selftest/self_test.h"
@@ -282,6 +284,45 @@ Outcome attemptOpen(Injection injection, bool tampered) {
   return Outcome::kSucceeded;
 }
 
+// ---- openEnvelope ----
+
+Outcome attemptOpenEnvelope(Injection injection, bool tampered) {
+  const Fixture& f = fixture();
+  std::string envelope = f.suppliedEnvelope;
+  if (tampered) {
+    // One Base64 character of "sealed" changed: a different ciphertext of the same length.
+    const std::size_t at = envelope.find("\"sealed\": \"") + 12;
+    envelope[at] = envelope[at] == 'A' ? 'B' : 'A';
+  }
+  Network network{"ssid before the call", SecretText(64, 'f')};
+  const Network before = network;
+  std::string error(kErrorSentinel);
+  bool opened = false;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    opened = openEnvelope(envelope, f.fleetScalar, &network, &error);
+  } catch (const std::bad_alloc&) {
+    EXPECT_EQ(network.ssid, before.ssid) << "bad_alloc left a partial network";
+    EXPECT_EQ(network.psk, before.psk) << "bad_alloc left a partial network";
+    return Outcome::kBadAlloc;
+  }
+  if (!opened) {
+    EXPECT_EQ(network.ssid, before.ssid) << "a failed open wrote the network";
+    EXPECT_EQ(network.psk, before.psk) << "a failed open wrote the network";
+    EXPECT_NE(std::find(kOpenEnvelopeMessages.begin(), kOpenEnvelopeMessages.end(), error),
+              kOpenEnvelopeMessages.end())
+        << "unexpected failure message: " << error;
+    return Outcome::kFailed;
+  }
+  if (tampered) {
+    ADD_FAILURE() << "a tampered envelope was opened";
+  } else {
+    EXPECT_EQ(network.ssid, kSsid) << "a wrong network reported as success";
+    EXPECT_EQ(network.psk, kTestPsk) << "a wrong network reported as success";
+  }
+  return Outcome::kSucceeded;
+}
+
 // ---- runSelfTest ----
 
 Outcome attemptSelfTest(Injection injection) {
@@ -327,6 +368,9 @@ const InjectedOperation kOperations[] = {
     {"OpenPayload", [](Injection k) { return attemptOpen(k, /*tampered=*/false); }, true},
     {"OpenPayloadTamperedTagRefused", [](Injection k) { return attemptOpen(k, /*tampered=*/true); },
      false},
+    {"OpenEnvelope", [](Injection k) { return attemptOpenEnvelope(k, /*tampered=*/false); }, true},
+    {"OpenEnvelopeTamperedRefused",
+     [](Injection k) { return attemptOpenEnvelope(k, /*tampered=*/true); }, false},
     {"RunSelfTest", attemptSelfTest, true},
 };
 

@@ -24,6 +24,7 @@
 #include "envelope/ossl_owners.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
+#include "opener/open_envelope.h"
 #include "opener/open_payload.h"
 #include "selftest/known_answers.h"
 #include "selftest/self_test.h"
@@ -199,19 +200,27 @@ bool runOpenPayload() {
          plaintext == s.payload;
 }
 
+bool runOpenEnvelope() {
+  const Secrets& s = secrets();
+  std::string envelope;
+  if (!buildEnvelope(kSsid, kTestPsk, s.fleetRawPublicKey, &envelope, nullptr, s.salt, s.nonce,
+                     s.ephemeralScalar)) {
+    return false;
+  }
+  Network network;
+  return openEnvelope(envelope, s.fleetScalar, &network, nullptr) && network.psk == kTestPsk;
+}
+
 bool runSelfTestOnce() {
   std::string error;
   return runSelfTest(&error);
 }
 
 const WipedOperation kOperations[] = {
-    {"LoadPrivateKey", runLoadPrivateKey, true},
-    {"EcdhSharedSecret", runEcdh, true},
-    {"DeriveEnvelopeKey", runDeriveEnvelopeKey, true},
-    {"SealPayload", runSealPayload, false},
-    {"BuildEnvelopeSupplied", runBuildEnvelope, true},
-    {"OpenPayload", runOpenPayload, true},
-    {"RunSelfTest", runSelfTestOnce, true},
+    {"LoadPrivateKey", runLoadPrivateKey, true},       {"EcdhSharedSecret", runEcdh, true},
+    {"DeriveEnvelopeKey", runDeriveEnvelopeKey, true}, {"SealPayload", runSealPayload, false},
+    {"BuildEnvelopeSupplied", runBuildEnvelope, true}, {"OpenPayload", runOpenPayload, true},
+    {"OpenEnvelope", runOpenEnvelope, true},           {"RunSelfTest", runSelfTestOnce, true},
 };
 
 class SecretWipeTest : public ::testing::TestWithParam<WipedOperation> {};

@@ -1,0 +1,117 @@
+#include "cli/secret_input.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <openssl/crypto.h>
+
+#include <array>
+#include <cerrno>
+
+#include "cli/atomic_file.h"
+#include "envelope/failure.h"
+
+namespace zezi {
+namespace {
+
+constexpr std::size_t kMaxPromptedLength = 1024;
+// Ctrl-C, read as an ordinary character while signals from the keyboard are off.
+constexpr char kInterrupt = '\x03';
+
+// read(2) that retries when a signal interrupts it.
+ssize_t readSome(int fd, char* buffer, std::size_t size) {
+  ssize_t count = 0;
+  do {
+    count = read(fd, buffer, size);
+  } while (count < 0 && errno == EINTR);
+  return count;
+}
+
+}  // namespace
+
+std::string inputName(std::string_view path) {
+  return path == "-" ? std::string("standard input") : std::string(path);
+}
+
+bool readInput(const std::string& path, std::size_t maxSize, SecretText* out, std::string* error) {
+  UniqueFd opened(path == "-" ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const int fd = path == "-" ? STDIN_FILENO : opened.get();
+  if (fd < 0) {
+    return failWith(error, systemError("cannot read " + path));
+  }
+  SecretText content;
+  // Reserved up front so the secret never sits in the string object's inline buffer.
+  content.reserve(maxSize + 1);
+  std::array<char, 4096> buffer{};
+  ssize_t count = 0;
+  while ((count = readSome(fd, buffer.data(), buffer.size())) > 0 && content.size() <= maxSize) {
+    content.append(buffer.data(), static_cast<std::size_t>(count));
+  }
+  OPENSSL_cleanse(buffer.data(), buffer.size());
+  if (count < 0) {
+    return failWith(error, systemError("cannot read " + inputName(path)));
+  }
+  if (content.size() > maxSize) {
+    return failWith(error, inputName(path) + " is too large");
+  }
+  *out = std::move(content);
+  return true;
+}
+
+void stripLineEnd(SecretText* text) {
+  if (text->ends_with("\r\n")) {
+    text->resize(text->size() - 2);
+  } else if (text->ends_with('\n')) {
+    text->pop_back();
+  }
+}
+
+bool haveTerminal() {
+  const UniqueFd tty(open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
+  return tty.get() >= 0;
+}
+
+bool promptSecret(std::string_view prompt, SecretText* out, std::string* error) {
+  const UniqueFd tty(open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
+  termios saved{};
+  if (tty.get() < 0 || tcgetattr(tty.get(), &saved) != 0) {
+    return failWith(error, systemError("cannot prompt on the terminal"));
+  }
+  // Keyboard signals are off too, so that Ctrl-C cannot end the process with echo still
+  // off; it is read as a character and cancels the prompt instead.
+  termios silent = saved;
+  silent.c_lflag &= ~static_cast<tcflag_t>(ECHO | ISIG);
+  if (tcsetattr(tty.get(), TCSANOW, &silent) != 0 ||
+      write(tty.get(), prompt.data(), prompt.size()) < 0) {
+    tcsetattr(tty.get(), TCSANOW, &saved);
+    return failWith(error, systemError("cannot prompt on the terminal"));
+  }
+  SecretText line;
+  line.reserve(kMaxPromptedLength + 1);
+  char c = 0;
+  ssize_t count = 0;
+  while ((count = readSome(tty.get(), &c, 1)) == 1 && c != '\n' && c != kInterrupt &&
+         line.size() <= kMaxPromptedLength) {
+    line += c;
+  }
+  // Echo back on, then the line end that was typed unseen; nothing to do if either fails.
+  [[maybe_unused]] const bool restored =
+      tcsetattr(tty.get(), TCSANOW, &saved) == 0 && write(tty.get(), "\n", 1) == 1;
+  if (count < 0) {
+    return failWith(error, systemError("cannot read the terminal"));
+  }
+  if (c == kInterrupt) {
+    return failWith(error, "cancelled");
+  }
+  if (count == 0 && line.empty()) {
+    return failWith(error, "nothing entered");
+  }
+  if (line.size() > kMaxPromptedLength) {
+    return failWith(error, "entry too long");
+  }
+  *out = std::move(line);
+  return true;
+}
+
+}  // namespace zezi
