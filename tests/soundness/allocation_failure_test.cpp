@@ -30,6 +30,7 @@
 #include "selftest/self_test.h"
 #include "soundness/allocation_hooks.h"
 #include "support/envelope_fields.h"
+#include "support/known_values.h"
 
 namespace zezi {
 namespace {
@@ -46,38 +47,21 @@ struct Injection {
 // How one run under an armed failure ended.
 enum class Outcome { kSucceeded, kFailed, kBadAlloc };
 
-constexpr std::string_view kSsid = "Tournament";
+constexpr std::string_view kSsid = testing::KnownValues::kSsid;
 // Far above any operation's allocation count; reaching it means the sweep cannot end.
 constexpr std::size_t kMaxInjectionPoints = 200'000;
 
 // Every input, and the answer of every deterministic operation, computed once without
 // any injected failure.
-struct Fixture {
-  Bytes fleetScalar = hexDecode(kTestFleetScalarHex);
-  Bytes ephemeralScalar = hexDecode(kTestEphemeralScalarHex);
-  Bytes salt = hexDecode(kTestSaltHex);
-  Bytes nonce = hexDecode(kTestNonceHex);
-  Bytes sharedSecret = hexDecode(kExpectedSharedSecretHex);
-  Bytes envelopeKey = hexDecode(kExpectedEnvelopeKeyHex);
-  Bytes domain = textToBytes(kEnvelopeDomain);
-  Bytes payload = textToBytes(std::string(R"({"networks":[{"ssid":")") + std::string(kSsid) +
-                              R"(","psk":")" + std::string(kTestPsk) + R"("}]})");
+struct Fixture : testing::KnownValues {
   Bytes zeroScalar = Bytes(kScalarSize, 0);
-  Bytes fleetRawPublicKey;
   Bytes offCurveRawPublicKey;
-  Bytes ephemeralPoint;
-  Bytes fleetPoint;
-  Bytes sealed;
   Bytes tamperedSealed;
   std::string suppliedEnvelope;
 
   Fixture() {
-    fleetRawPublicKey = encodedPublicKey(loadPrivateKey(fleetScalar).get());
-    ephemeralPoint = rawToPoint(encodedPublicKey(loadPrivateKey(ephemeralScalar).get()));
-    fleetPoint = rawToPoint(fleetRawPublicKey);
     offCurveRawPublicKey = fleetRawPublicKey;
     offCurveRawPublicKey.back() ^= 0x01;
-    sealed = sealPayload(envelopeKey, nonce, domain, payload);
     tamperedSealed = sealed;
     tamperedSealed.back() ^= 0x80;
     std::string error;

@@ -29,6 +29,7 @@
 #include "selftest/known_answers.h"
 #include "selftest/self_test.h"
 #include "soundness/allocation_hooks.h"
+#include "support/known_values.h"
 
 namespace zezi {
 namespace {
@@ -36,7 +37,7 @@ namespace {
 using testing::BlockSource;
 using testing::ScanMode;
 
-constexpr std::string_view kSsid = "Tournament";
+constexpr std::string_view kSsid = testing::KnownValues::kSsid;
 
 std::span<const std::uint8_t> octetsOf(std::string_view text) {
   return {static_cast<const std::uint8_t*>(static_cast<const void*>(text.data())), text.size()};
@@ -48,33 +49,7 @@ Bytes reversed(const Bytes& octets) {
 
 // The self-test's values: every operation below runs on them, so one set of secrets
 // covers them all. Held in Bytes, so the test's own copies are cleansed too.
-struct Secrets {
-  Bytes fleetScalar = hexDecode(kTestFleetScalarHex);
-  Bytes ephemeralScalar = hexDecode(kTestEphemeralScalarHex);
-  Bytes salt = hexDecode(kTestSaltHex);
-  Bytes nonce = hexDecode(kTestNonceHex);
-  Bytes sharedSecret = hexDecode(kExpectedSharedSecretHex);
-  Bytes envelopeKey = hexDecode(kExpectedEnvelopeKeyHex);
-  Bytes domain = textToBytes(kEnvelopeDomain);
-  Bytes payload;
-  Bytes fleetRawPublicKey;
-  Bytes ephemeralPoint;
-  Bytes fleetPoint;
-  Bytes sealed;
-
-  Secrets() {
-    constexpr std::string_view kBeforeSsid = R"({"networks":[{"ssid":")";
-    constexpr std::string_view kBeforePsk = R"(","psk":")";
-    constexpr std::string_view kAfterPsk = R"("}]})";
-    for (const std::string_view piece : {kBeforeSsid, kSsid, kBeforePsk, kTestPsk, kAfterPsk}) {
-      payload.insert(payload.end(), piece.begin(), piece.end());
-    }
-    fleetRawPublicKey = encodedPublicKey(loadPrivateKey(fleetScalar).get());
-    ephemeralPoint = rawToPoint(encodedPublicKey(loadPrivateKey(ephemeralScalar).get()));
-    fleetPoint = rawToPoint(fleetRawPublicKey);
-    sealed = sealPayload(envelopeKey, nonce, domain, payload);
-  }
-
+struct Secrets : testing::KnownValues {
   // Registers everything secret, the scalars and the shared secret also as BIGNUM limbs
   // hold them (little-endian).
   void registerAll() const {
