@@ -1,5 +1,9 @@
 #include "cli/commands.h"
+#include "cli/wiping_memory.h"
 
 int main(int argc, char** argv) {
+  // First of all, before OpenSSL allocates anything. Should it refuse, the tool still
+  // works, only without wiping what OpenSSL frees.
+  static_cast<void>(zezi::installWipingOpenSslMemory());
   return zezi::runTool(argc, argv);
 }
