@@ -13,9 +13,9 @@ int main() {
   const zezi::PkeyPtr fleetKey = zezi::loadPrivateKey(zezi::hexDecode(zezi::kTestFleetScalarHex));
   std::string envelope;
   std::string error;
-  if (!fleetKey || !zezi::buildEnvelope("consumer", zezi::kTestPsk,
-                                        zezi::encodedPublicKey(fleetKey.get()), &envelope,
-                                        &error)) {
+  if (!fleetKey ||
+      !zezi::buildEnvelope("consumer", zezi::kTestPsk, zezi::encodedPublicKey(fleetKey.get()),
+                           &envelope, &error)) {
     std::fprintf(stderr, "consumer: %s\n", error.c_str());
     return 1;
   }
