@@ -17,6 +17,12 @@ cppcheck --enable=warning,style,performance,portability --std=c++20 --language=c
 
 echo "== clang-tidy"
 cmake -S . -B build >/dev/null  # compile_commands.json for clang-tidy
+status=0
 # shellcheck disable=SC2086
-printf '%s\n' $library_sources | xargs -P 2 -n 4 clang-tidy -p build --quiet 2>&1 |
-  grep -v -E '^[0-9]+ warnings? generated\.$' | { ! grep -E 'warning:|error:' -A3; }
+report=$(printf '%s\n' $library_sources | xargs -P 2 -n 4 clang-tidy -p build --quiet 2>&1) ||
+  status=$?
+if [ "$status" -ne 0 ] || grep -q -E 'warning:|error:' <<<"$report"; then
+  grep -v -E '^[0-9]+ warnings? generated\.$' <<<"$report"
+  echo "clang-tidy: findings above"
+  exit 1
+fi
