@@ -164,7 +164,7 @@ Bytes rawPublicKeyOf(const Bytes& scalar) {
 bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error) {
   std::string why;
   const bool allHex =
-      !text.empty() && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+      !text.empty() && text.find_first_not_of(kHexDigitsEitherCase) == std::string::npos;
   if (allHex && text.size() == 2 * kRawPublicKeySize) {
     return rawPublicKeyFromHex(text, raw, &why) || failWith(error, "fleet key: " + why);
   }

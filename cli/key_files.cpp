@@ -139,7 +139,7 @@ bool rawPublicKeyFromPem(std::string_view pem, Bytes* rawOut, std::string* error
 
 bool rawPublicKeyFromHex(std::string_view hex, Bytes* rawOut, std::string* error) {
   if (hex.size() != 2 * kRawPublicKeySize ||
-      hex.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
+      hex.find_first_not_of(kHexDigitsEitherCase) != std::string_view::npos) {
     return failWith(error, "raw key must be 128 hex characters");
   }
   Bytes raw = hexDecode(hex);

@@ -45,6 +45,8 @@ SecretText wpaPskFromPassphrase(std::string_view passphrase, std::string_view ss
   const Bytes key = pbkdf2HmacSha1(Bytes(passphrase.begin(), passphrase.end()),
                                    Bytes(ssid.begin(), ssid.end()), kWpaIterations, kWpaKeySize);
   SecretText psk;
+  // Reserved first, so no digit of the PSK is left in the string's inline buffer.
+  psk.reserve(kPskHexLength);
   for (const std::uint8_t octet : key) {
     psk += kHexDigits[octet >> 4];
     psk += kHexDigits[octet & 0x0f];
@@ -54,7 +56,7 @@ SecretText wpaPskFromPassphrase(std::string_view passphrase, std::string_view ss
 
 SecretText normalisedPsk(std::string_view text) {
   if (text.size() != kPskHexLength ||
-      text.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
+      text.find_first_not_of(kHexDigitsEitherCase) != std::string_view::npos) {
     return {};
   }
   SecretText psk(text);

@@ -9,7 +9,6 @@
 
 namespace zezi {
 
-inline constexpr std::size_t kPskHexLength = 64;
 inline constexpr std::size_t kMinPassphraseLength = 8;
 inline constexpr std::size_t kMaxPassphraseLength = 63;
 inline constexpr std::size_t kMaxSsidLength = 32;

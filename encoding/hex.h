@@ -11,6 +11,9 @@ namespace zezi {
 // The digits that hexEncode writes, indexed by the value of a four-bit group.
 inline constexpr std::string_view kHexDigits = "0123456789abcdef";
 
+// Hex digits of either case, for checking text typed by people before hexDecode.
+inline constexpr std::string_view kHexDigitsEitherCase = "0123456789abcdefABCDEF";
+
 // Two lowercase digits per octet.
 [[nodiscard]] std::string hexEncode(const Bytes& octets);
 

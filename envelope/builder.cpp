@@ -14,12 +14,6 @@
 namespace zezi {
 namespace {
 
-constexpr std::size_t kPskLength = 64;
-
-bool isValidPsk(std::string_view psk) {
-  return psk.size() == kPskLength && psk.find_first_not_of(kHexDigits) == std::string_view::npos;
-}
-
 // The supplied value, or `drawnSize` fresh random octets when it is empty; empty when the
 // generator fails.
 Bytes suppliedOrDrawn(const Bytes& supplied, std::size_t drawnSize) {
@@ -83,7 +77,7 @@ bool buildEnvelope(std::string_view ssid, std::string_view psk, const Bytes& fle
   if (fleetPublicKey.size() != kRawPublicKeySize) {
     return failWith(errorOut, "fleet public key must be 64 raw bytes");
   }
-  if (!isValidPsk(psk)) {
+  if (!isLowercaseHex(psk, kPskSize)) {
     return failWith(errorOut, "psk must be 64 lowercase hex characters");
   }
   if (ssid.empty()) {

@@ -37,6 +37,9 @@ inline constexpr std::size_t kTagSize = 16;
 // OpenSSL takes AEAD lengths as int, so additional data and ciphertexts must stay at or
 // below this (that is, under 2^31 octets).
 inline constexpr std::size_t kMaxAeadInputSize = std::numeric_limits<int>::max();
+// A PSK as the builder takes it: 32 octets written as 64 lowercase hex characters.
+inline constexpr std::size_t kPskSize = 32;
+inline constexpr std::size_t kPskHexLength = 2 * kPskSize;
 // Size of a salt the builder draws itself; supplied salts may have any non-empty length.
 inline constexpr std::size_t kDrawnSaltSize = 16;
 

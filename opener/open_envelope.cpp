@@ -17,8 +17,6 @@
 namespace zezi {
 namespace {
 
-constexpr std::size_t kPskLength = 64;
-
 // The envelope's members; the per-member failures below follow this order.
 constexpr std::array<std::string_view, 5> kEnvelopeMembers = {"format", "eph_pub", "salt", "nonce",
                                                               "sealed"};
@@ -104,13 +102,13 @@ static_assert(kFailureCount == kOpenEnvelopeMessages.size());
   if (ssid->text.empty()) {
     return fail(errorOut, kSsidEmpty);
   }
-  if (!isLowercaseHex(psk->text, kPskLength / 2)) {
+  if (!isLowercaseHex(psk->text, kPskSize)) {
     return fail(errorOut, kBadPsk);
   }
   networkOut->ssid.assign(ssid->text.begin(), ssid->text.end());
   // Room first, so the PSK is written once into heap memory that is cleansed on release.
   networkOut->psk.clear();
-  networkOut->psk.reserve(kPskLength);
+  networkOut->psk.reserve(kPskHexLength);
   networkOut->psk.append(psk->text);
   return true;
 }

@@ -31,12 +31,16 @@ struct RunState {
   Bytes sharedSecret;
 };
 
+// Both known answers, the shared secret and the envelope key, are 32 octets.
+constexpr std::size_t kKnownAnswerHexLength = 2 * kSharedSecretSize;
+static_assert(kSharedSecretSize == kEnvelopeKeySize);
+
 // Passes when `computed` is 32 octets whose lowercase hex equals `expectedHex`; otherwise
 // fails with "<label> mismatch: got <computed hex> expected <expected hex>".
 bool checkKnownAnswer(const Bytes& computed, std::string_view expectedHex, std::string_view label,
                       std::string* error) {
   const std::string computedHex = hexEncode(computed);
-  if (computedHex.size() == 2 * kSharedSecretSize && computedHex == expectedHex) {
+  if (computedHex.size() == kKnownAnswerHexLength && computedHex == expectedHex) {
     return true;
   }
   return failWith(error, std::string(label) + " mismatch: got " + computedHex + " expected " +
