@@ -15,7 +15,7 @@
 #include "opener/open_envelope.h"
 #include "opener/open_payload.h"
 #include "selftest/known_answers.h"
-#include "selftest/self_test.h"
+#include "selftest/checks.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <filesystem>
 
 #include "encoding/hex.h"
-#include "envelope/failure.h"
+#include "base/failure.h"
 #include "envelope/types.h"
 
 namespace zezi {

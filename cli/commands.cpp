@@ -20,11 +20,11 @@
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
 #include "envelope/builder.h"
-#include "envelope/failure.h"
+#include "base/failure.h"
 #include "envelope/p256_keys.h"
 #include "opener/open_envelope.h"
 #include "selftest/report.h"
-#include "selftest/self_test.h"
+#include "selftest/checks.h"
 
 namespace zezi {
 namespace {
@@ -331,7 +331,7 @@ int runOpen(const Options& options) {
   return emit({}, line, false);
 }
 
-int runSelftest(const Options& /*options*/) {
+int runSelfTestCommand(const Options& /*options*/) {
   std::string error;
   const bool passed = runSelfTest(&error);
   return reportOutcome(passed, error, stdout, stderr);
@@ -392,7 +392,7 @@ int parseAndRun(int argc, const char* const* argv) {
   }
   const std::pair<CLI::App*, int (*)(const Options&)> commands[] = {
       {keygenCommand, runKeygen}, {pubkeyCommand, runPubkey},     {sealCommand, runSeal},
-      {openCommand, runOpen},     {selftestCommand, runSelftest},
+      {openCommand, runOpen},     {selftestCommand, runSelfTestCommand},
   };
   for (const auto& [command, run] : commands) {
     if (command->parsed()) {

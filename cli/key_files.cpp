@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "encoding/hex.h"
-#include "envelope/failure.h"
-#include "envelope/ossl_owners.h"
+#include "base/failure.h"
+#include "base/ossl_owners.h"
 #include "envelope/p256_keys.h"
 
 namespace zezi {

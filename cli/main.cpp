@@ -1,5 +1,5 @@
 #include "cli/commands.h"
-#include "cli/wiping_memory.h"
+#include "base/wiping_memory.h"
 
 int main(int argc, char** argv) {
   // First of all, before OpenSSL allocates anything. Should it refuse, the tool still

@@ -10,7 +10,7 @@
 #include <cerrno>
 
 #include "cli/atomic_file.h"
-#include "envelope/failure.h"
+#include "base/failure.h"
 
 namespace zezi {
 namespace {

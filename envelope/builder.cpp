@@ -6,7 +6,7 @@
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
 #include "envelope/ecdh.h"
-#include "envelope/failure.h"
+#include "base/failure.h"
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
@@ -63,10 +63,6 @@ std::string envelopeJson(const Bytes& ephemeralPoint, const Bytes& salt, const B
 }
 
 }  // namespace
-
-Bytes textToBytes(std::string_view text) {
-  return {text.begin(), text.end()};
-}
 
 bool buildEnvelope(std::string_view ssid, std::string_view psk, const Bytes& fleetPublicKey,
                    std::string* envelopeOut, std::string* errorOut, const Bytes& salt,

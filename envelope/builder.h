@@ -8,9 +8,6 @@
 
 namespace zezi {
 
-// The octets of `text`, in order, without a terminator.
-[[nodiscard]] Bytes textToBytes(std::string_view text);
-
 // Seals {"networks":[{"ssid":…,"psk":…}]} for the holder of the fleet private key.
 //
 // `ssid` is any non-empty octet string; `psk` is 64 characters of "0123456789abcdef";

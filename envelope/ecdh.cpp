@@ -1,6 +1,6 @@
 #include "envelope/ecdh.h"
 
-#include "envelope/ossl_owners.h"
+#include "base/ossl_owners.h"
 #include "envelope/p256_keys.h"
 
 namespace zezi {

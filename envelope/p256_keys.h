@@ -2,7 +2,7 @@
 // scalars and 64-octet raw public keys, and as OpenSSL key handles held by PkeyPtr.
 #pragma once
 
-#include "envelope/ossl_owners.h"
+#include "base/ossl_owners.h"
 #include "envelope/types.h"
 
 namespace zezi {

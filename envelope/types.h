@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "envelope/cleansing_allocator.h"
+#include "base/cleansing_allocator.h"
 
 namespace zezi {
 
@@ -45,5 +45,10 @@ inline constexpr std::size_t kDrawnSaltSize = 16;
 
 // Domain of the key derivation, the AEAD additional data and the envelope's "format".
 inline constexpr std::string_view kEnvelopeDomain = "tolvane-wifi-drive/v1";
+
+// The octets of `text`, in order, without a terminator.
+[[nodiscard]] inline Bytes textToBytes(std::string_view text) {
+  return {text.begin(), text.end()};
+}
 
 }  // namespace zezi

@@ -6,9 +6,8 @@
 
 #include "encoding/base64.h"
 #include "encoding/hex.h"
-#include "envelope/builder.h"
 #include "envelope/ecdh.h"
-#include "envelope/failure.h"
+#include "base/failure.h"
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "opener/json_reader.h"

@@ -2,7 +2,7 @@
 
 #include <openssl/evp.h>
 
-#include "envelope/ossl_owners.h"
+#include "base/ossl_owners.h"
 
 namespace zezi {
 

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "selftest/report.h"
-#include "selftest/self_test.h"
+#include "selftest/checks.h"
 
 int main() {
   std::string error;

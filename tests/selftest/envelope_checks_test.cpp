@@ -9,7 +9,7 @@
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "selftest/known_answers.h"
-#include "selftest/self_test.h"
+#include "selftest/checks.h"
 
 namespace zezi {
 namespace {

@@ -27,7 +27,7 @@
 #include "opener/open_envelope.h"
 #include "opener/open_payload.h"
 #include "selftest/known_answers.h"
-#include "selftest/self_test.h"
+#include "selftest/checks.h"
 #include "soundness/allocation_hooks.h"
 #include "support/envelope_fields.h"
 #include "support/known_values.h"

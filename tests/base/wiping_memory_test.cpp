@@ -1,4 +1,4 @@
-#include "cli/wiping_memory.h"
+#include "base/wiping_memory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "selftest/self_test.h"
+#include "selftest/checks.h"
 
 #include <gtest/gtest.h>
 
