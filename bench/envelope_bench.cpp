@@ -14,8 +14,8 @@
 #include "envelope/seal.h"
 #include "opener/open_envelope.h"
 #include "opener/open_payload.h"
-#include "selftest/known_answers.h"
 #include "selftest/checks.h"
+#include "selftest/known_answers.h"
 
 namespace {
 

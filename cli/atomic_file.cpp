@@ -13,8 +13,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "encoding/hex.h"
 #include "base/failure.h"
+#include "encoding/hex.h"
 #include "envelope/types.h"
 
 namespace zezi {

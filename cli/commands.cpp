@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/failure.h"
 #include "cli/atomic_file.h"
 #include "cli/key_files.h"
 #include "cli/secret_input.h"
@@ -20,11 +21,10 @@
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
 #include "envelope/builder.h"
-#include "base/failure.h"
 #include "envelope/p256_keys.h"
 #include "opener/open_envelope.h"
-#include "selftest/report.h"
 #include "selftest/checks.h"
+#include "selftest/report.h"
 
 namespace zezi {
 namespace {
@@ -391,8 +391,11 @@ int parseAndRun(int argc, const char* const* argv) {
                 kExitUsage);
   }
   const std::pair<CLI::App*, int (*)(const Options&)> commands[] = {
-      {keygenCommand, runKeygen}, {pubkeyCommand, runPubkey},     {sealCommand, runSeal},
-      {openCommand, runOpen},     {selftestCommand, runSelfTestCommand},
+      {keygenCommand, runKeygen},
+      {pubkeyCommand, runPubkey},
+      {sealCommand, runSeal},
+      {openCommand, runOpen},
+      {selftestCommand, runSelfTestCommand},
   };
   for (const auto& [command, run] : commands) {
     if (command->parsed()) {

@@ -7,9 +7,9 @@
 #include <array>
 #include <cstring>
 
-#include "encoding/hex.h"
 #include "base/failure.h"
 #include "base/ossl_owners.h"
+#include "encoding/hex.h"
 #include "envelope/p256_keys.h"
 
 namespace zezi {

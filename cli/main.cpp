@@ -1,5 +1,5 @@
-#include "cli/commands.h"
 #include "base/wiping_memory.h"
+#include "cli/commands.h"
 
 int main(int argc, char** argv) {
   // First of all, before OpenSSL allocates anything. Should it refuse, the tool still

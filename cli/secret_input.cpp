@@ -9,8 +9,8 @@
 #include <array>
 #include <cerrno>
 
-#include "cli/atomic_file.h"
 #include "base/failure.h"
+#include "cli/atomic_file.h"
 
 namespace zezi {
 namespace {

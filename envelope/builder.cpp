@@ -2,11 +2,11 @@
 
 #include <openssl/rand.h>
 
+#include "base/failure.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
 #include "envelope/ecdh.h"
-#include "base/failure.h"
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"

@@ -4,10 +4,10 @@
 #include <array>
 #include <optional>
 
+#include "base/failure.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
 #include "envelope/ecdh.h"
-#include "base/failure.h"
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "opener/json_reader.h"

@@ -1,10 +1,10 @@
 #include "selftest/checks.h"
 
+#include "base/failure.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/ecdh.h"
-#include "base/failure.h"
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"

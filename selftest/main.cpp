@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <string>
 
-#include "selftest/report.h"
 #include "selftest/checks.h"
+#include "selftest/report.h"
 
 int main() {
   std::string error;

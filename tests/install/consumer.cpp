@@ -7,8 +7,8 @@
 #include <zezi_vidad/envelope/builder.h>
 #include <zezi_vidad/envelope/p256_keys.h>
 #include <zezi_vidad/opener/open_envelope.h>
-#include <zezi_vidad/selftest/known_answers.h>
 #include <zezi_vidad/selftest/checks.h>
+#include <zezi_vidad/selftest/known_answers.h>
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "encoding/hex.h"
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
-#include "selftest/known_answers.h"
 #include "selftest/checks.h"
+#include "selftest/known_answers.h"
 
 namespace zezi {
 namespace {

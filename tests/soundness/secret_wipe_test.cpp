@@ -17,17 +17,17 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ossl_owners.h"
 #include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/ecdh.h"
 #include "envelope/kdf.h"
-#include "base/ossl_owners.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
 #include "opener/open_envelope.h"
 #include "opener/open_payload.h"
-#include "selftest/known_answers.h"
 #include "selftest/checks.h"
+#include "selftest/known_answers.h"
 #include "soundness/allocation_hooks.h"
 #include "support/known_values.h"
 
