@@ -15,12 +15,12 @@
 
 #include "base/failure.h"
 #include "cli/atomic_file.h"
-#include "cli/key_files.h"
 #include "cli/secret_input.h"
 #include "cli/wpa_psk.h"
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
 #include "envelope/builder.h"
+#include "envelope/key_files.h"
 #include "envelope/p256_keys.h"
 #include "opener/open_envelope.h"
 #include "selftest/checks.h"

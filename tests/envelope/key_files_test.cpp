@@ -1,4 +1,4 @@
-#include "cli/key_files.h"
+#include "envelope/key_files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cli/key_files.h"
+#include "envelope/key_files.h"
 
 #include <openssl/core_names.h>
 #include <openssl/err.h>
