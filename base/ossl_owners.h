@@ -28,13 +28,15 @@ ZEZI_OSSL_DELETER(BIGNUM, BN_clear_free);
 ZEZI_OSSL_DELETER(EVP_PKEY, EVP_PKEY_free);
 ZEZI_OSSL_DELETER(EVP_PKEY_CTX, EVP_PKEY_CTX_free);
 ZEZI_OSSL_DELETER(EC_GROUP, EC_GROUP_free);
-ZEZI_OSSL_DELETER(EC_POINT, EC_POINT_free);
+// A point may be a shared point, whose X is a secret, so points are cleared too.
+ZEZI_OSSL_DELETER(EC_POINT, EC_POINT_clear_free);
 ZEZI_OSSL_DELETER(OSSL_PARAM_BLD, OSSL_PARAM_BLD_free);
 ZEZI_OSSL_DELETER(OSSL_PARAM, OSSL_PARAM_free);
 ZEZI_OSSL_DELETER(EVP_CIPHER_CTX, EVP_CIPHER_CTX_free);
 ZEZI_OSSL_DELETER(EVP_KDF, EVP_KDF_free);
 ZEZI_OSSL_DELETER(EVP_KDF_CTX, EVP_KDF_CTX_free);
 ZEZI_OSSL_DELETER(BIO, BIO_free_all);
+ZEZI_OSSL_DELETER(BN_CTX, BN_CTX_free);
 
 #undef ZEZI_OSSL_DELETER
 
@@ -52,5 +54,6 @@ using CipherCtxPtr = OsslPtr<EVP_CIPHER_CTX>;
 using KdfPtr = OsslPtr<EVP_KDF>;
 using KdfCtxPtr = OsslPtr<EVP_KDF_CTX>;
 using BioPtr = OsslPtr<BIO>;
+using BnCtxPtr = OsslPtr<BN_CTX>;
 
 }  // namespace zezi

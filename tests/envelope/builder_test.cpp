@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -16,6 +17,7 @@
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
 #include "envelope/ecdh.h"
+#include "envelope/fleet_sealer.h"
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "opener/open_payload.h"
@@ -57,13 +59,29 @@ BuilderInputs drawnInputs() {
   return in;
 }
 
+// The two ways to seal: buildEnvelope, and a FleetSealer made for the fleet key.
+enum class SealPath { kBuildEnvelope, kFleetSealer };
+
+std::string pathName(SealPath path) {
+  return path == SealPath::kBuildEnvelope ? "BuildEnvelope" : "FleetSealer";
+}
+
+bool sealVia(SealPath path, const BuilderInputs& in, std::string* envelopeOut,
+             std::string* errorOut) {
+  if (path == SealPath::kBuildEnvelope) {
+    return buildEnvelope(in.ssid, in.psk, in.fleetPublicKey, envelopeOut, errorOut, in.salt,
+                         in.nonce, in.ephemeralScalar);
+  }
+  const auto sealer = FleetSealer::create(in.fleetPublicKey, errorOut);
+  return sealer != nullptr && sealer->seal(in.ssid, in.psk, envelopeOut, errorOut, in.salt,
+                                           in.nonce, in.ephemeralScalar);
+}
+
 // The envelope of `in`; fails the test when building fails.
-std::string build(const BuilderInputs& in) {
+std::string build(const BuilderInputs& in, SealPath path = SealPath::kBuildEnvelope) {
   std::string envelope;
   std::string error;
-  EXPECT_TRUE(buildEnvelope(in.ssid, in.psk, in.fleetPublicKey, &envelope, &error, in.salt,
-                            in.nonce, in.ephemeralScalar))
-      << error;
+  EXPECT_TRUE(sealVia(path, in, &envelope, &error)) << error;
   return envelope;
 }
 
@@ -203,82 +221,170 @@ struct FailureCase {
   std::function<void(BuilderInputs&)> change;
   std::string message;
   bool nullEnvelope = false;
+  // Where the sealer's message differs: it checks the fleet key once, when it is made.
+  std::string sealerMessage = {};
 };
 
-class BuildEnvelopeFails : public ::testing::TestWithParam<FailureCase> {};
+class BuildEnvelopeFails : public ::testing::TestWithParam<std::tuple<SealPath, FailureCase>> {};
 
 TEST_P(BuildEnvelopeFails, WithFirstFailingCheckMessageAndEnvelopeUntouched) {
+  const auto& [path, failure] = GetParam();
   BuilderInputs in = suppliedInputs();
-  GetParam().change(in);
+  failure.change(in);
   std::string envelope = "previous envelope";
   std::string error = "previous error";
-  EXPECT_FALSE(buildEnvelope(in.ssid, in.psk, in.fleetPublicKey,
-                             GetParam().nullEnvelope ? nullptr : &envelope, &error, in.salt,
-                             in.nonce, in.ephemeralScalar));
-  EXPECT_EQ(error, GetParam().message);
+  EXPECT_FALSE(sealVia(path, in, failure.nullEnvelope ? nullptr : &envelope, &error));
+  const bool sealerDiffers = path == SealPath::kFleetSealer && !failure.sealerMessage.empty();
+  EXPECT_EQ(error, sealerDiffers ? failure.sealerMessage : failure.message);
   EXPECT_EQ(envelope, "previous envelope");
 }
 
 const std::string kFleetMessage = "fleet public key must be 64 raw bytes";
+const std::string kFleetPointMessage = "fleet public key is not a P-256 point";
 const std::string kPskMessage = "psk must be 64 lowercase hex characters";
+const std::string kScalarMessage = "invalid ephemeral scalar";
 
 void resize(Bytes& octets, std::size_t size) {
   octets.resize(size, 0x01);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, BuildEnvelopeFails,
-    ::testing::Values(
-        FailureCase{"NullEnvelopeWithAllElseWrong",
-                    [](BuilderInputs& in) {
-                      in.fleetPublicKey.clear();
-                      in.psk = "X";
-                      in.ssid.clear();
-                      in.ephemeralScalar = Bytes(31, 0);
-                      in.nonce = Bytes(16, 0);
-                    },
-                    "no output buffer", true},
-        FailureCase{"EmptyFleetKey", [](BuilderInputs& in) { in.fleetPublicKey.clear(); },
-                    kFleetMessage},
-        FailureCase{"FleetKey63", [](BuilderInputs& in) { resize(in.fleetPublicKey, 63); },
-                    kFleetMessage},
-        FailureCase{"FleetKey65", [](BuilderInputs& in) { resize(in.fleetPublicKey, 65); },
-                    kFleetMessage},
-        FailureCase{"FleetKeyAsPoint",
-                    [](BuilderInputs& in) { in.fleetPublicKey = rawToPoint(in.fleetPublicKey); },
-                    kFleetMessage},
-        FailureCase{"Psk63", [](BuilderInputs& in) { in.psk.pop_back(); }, kPskMessage},
-        FailureCase{"Psk65", [](BuilderInputs& in) { in.psk += '0'; }, kPskMessage},
-        FailureCase{"PskUppercaseDigit", [](BuilderInputs& in) { in.psk[6] = 'C'; }, kPskMessage},
-        FailureCase{"PskNonHexLetter", [](BuilderInputs& in) { in.psk[0] = 'g'; }, kPskMessage},
-        FailureCase{"PskSpace", [](BuilderInputs& in) { in.psk[63] = ' '; }, kPskMessage},
-        FailureCase{"BadFleetKeyAndBadPsk",
-                    [](BuilderInputs& in) {
-                      in.fleetPublicKey.pop_back();
-                      in.psk.pop_back();
-                    },
-                    kFleetMessage},
-        FailureCase{"BadPskAndEmptySsid",
-                    [](BuilderInputs& in) {
-                      in.psk[0] = 'A';
-                      in.ssid.clear();
-                    },
-                    kPskMessage},
-        FailureCase{"EmptySsid", [](BuilderInputs& in) { in.ssid.clear(); }, "ssid is empty"},
-        FailureCase{"ZeroFleetKey", [](BuilderInputs& in) { in.fleetPublicKey = Bytes(64, 0); },
-                    "ECDH failed"},
-        FailureCase{"FleetKeyOffCurve", [](BuilderInputs& in) { in.fleetPublicKey[63] ^= 0x01; },
-                    "ECDH failed"},
-        FailureCase{"Scalar31", [](BuilderInputs& in) { resize(in.ephemeralScalar, 31); },
-                    "invalid ephemeral scalar"},
-        FailureCase{"Scalar33", [](BuilderInputs& in) { resize(in.ephemeralScalar, 33); },
-                    "invalid ephemeral scalar"},
-        FailureCase{"ZeroScalar", [](BuilderInputs& in) { in.ephemeralScalar = Bytes(32, 0); },
-                    "invalid ephemeral scalar"},
-        FailureCase{"Nonce16", [](BuilderInputs& in) { in.nonce = Bytes(16, 0x09); },
-                    "sealing failed"},
-        FailureCase{"Nonce11", [](BuilderInputs& in) { in.nonce.pop_back(); }, "sealing failed"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, BuildEnvelopeFails,
+                         ::testing::Combine(
+                             ::testing::Values(SealPath::kBuildEnvelope, SealPath::kFleetSealer),
+                             ::testing::Values(FailureCase{"NullEnvelopeWithAllElseWrong",
+                                                           [](BuilderInputs& in) {
+                                                             in.fleetPublicKey.clear();
+                                                             in.psk = "X";
+                                                             in.ssid.clear();
+                                                             in.ephemeralScalar = Bytes(31, 0);
+                                                             in.nonce = Bytes(16, 0);
+                                                           },
+                                                           "no output buffer", true, kFleetMessage},
+                                               FailureCase{"NullEnvelopeWithAllElseWrongButTheKey",
+                                                           [](BuilderInputs& in) {
+                                                             in.psk = "X";
+                                                             in.ssid.clear();
+                                                             in.ephemeralScalar = Bytes(31, 0);
+                                                           },
+                                                           "no output buffer", true},
+                                               FailureCase{"EmptyFleetKey",
+                                                           [](BuilderInputs& in) {
+                                                             in.fleetPublicKey.clear();
+                                                           },
+                                                           kFleetMessage},
+                                               FailureCase{"FleetKey63",
+                                                           [](BuilderInputs& in) {
+                                                             resize(in.fleetPublicKey, 63);
+                                                           },
+                                                           kFleetMessage},
+                                               FailureCase{"FleetKey65",
+                                                           [](BuilderInputs& in) {
+                                                             resize(in.fleetPublicKey, 65);
+                                                           },
+                                                           kFleetMessage},
+                                               FailureCase{"FleetKeyAsPoint",
+                                                           [](BuilderInputs& in) {
+                                                             in.fleetPublicKey =
+                                                                 rawToPoint(in.fleetPublicKey);
+                                                           },
+                                                           kFleetMessage},
+                                               FailureCase{
+                                                   "Psk63",
+                                                   [](BuilderInputs& in) { in.psk.pop_back(); },
+                                                   kPskMessage},
+                                               FailureCase{"Psk65",
+                                                           [](BuilderInputs& in) { in.psk += '0'; },
+                                                           kPskMessage},
+                                               FailureCase{"PskUppercaseDigit",
+                                                           [](BuilderInputs&
+                                                                  in) { in.psk[6] = 'C'; },
+                                                           kPskMessage},
+                                               FailureCase{
+                                                   "PskNonHexLetter",
+                                                   [](BuilderInputs& in) { in.psk[0] = 'g'; },
+                                                   kPskMessage},
+                                               FailureCase{
+                                                   "PskSpace",
+                                                   [](BuilderInputs& in) { in.psk[63] = ' '; },
+                                                   kPskMessage},
+                                               FailureCase{"BadFleetKeyAndBadPsk",
+                                                           [](BuilderInputs& in) {
+                                                             in.fleetPublicKey.pop_back();
+                                                             in.psk.pop_back();
+                                                           },
+                                                           kFleetMessage},
+                                               FailureCase{"BadPskAndEmptySsid",
+                                                           [](BuilderInputs& in) {
+                                                             in.psk[0] = 'A';
+                                                             in.ssid.clear();
+                                                           },
+                                                           kPskMessage},
+                                               FailureCase{
+                                                   "EmptySsid",
+                                                   [](BuilderInputs& in) { in.ssid.clear(); },
+                                                   "ssid is empty"},
+                                               FailureCase{
+                                                   "ZeroFleetKey",
+                                                   [](BuilderInputs&
+                                                          in) { in.fleetPublicKey = Bytes(64, 0); },
+                                                   "ECDH failed", false, kFleetPointMessage},
+                                               FailureCase{"FleetKeyOffCurve",
+                                                           [](BuilderInputs& in) {
+                                                             in.fleetPublicKey[63] ^= 0x01;
+                                                           },
+                                                           "ECDH failed", false,
+                                                           kFleetPointMessage},
+                                               FailureCase{"FleetKeyXIsTheFieldPrime",
+                                                           [](BuilderInputs& in) {
+                                                             const Bytes prime = hexDecode(
+                                                                 "ffffffff0000000100000000000000000"
+                                                                 "0000000ffffffffffffffffffffffff");
+                                                             std::copy(prime.begin(), prime.end(),
+                                                                       in.fleetPublicKey.begin());
+                                                           },
+                                                           "ECDH failed", false,
+                                                           kFleetPointMessage},
+                                               FailureCase{
+                                                   "Scalar31",
+                                                   [](BuilderInputs&
+                                                          in) { resize(in.ephemeralScalar, 31); },
+                                                   kScalarMessage},
+                                               FailureCase{
+                                                   "Scalar33",
+                                                   [](BuilderInputs&
+                                                          in) { resize(in.ephemeralScalar, 33); },
+                                                   kScalarMessage},
+                                               FailureCase{
+                                                   "ZeroScalar",
+                                                   [](BuilderInputs&
+                                                          in) { in.ephemeralScalar = Bytes(32, 0); },
+                                                   kScalarMessage},
+                                               FailureCase{"ScalarIsTheGroupOrder",
+                                                           [](BuilderInputs& in) {
+                                                             in.ephemeralScalar = hexDecode(
+                                                                 "ffffffff00000000ffffffffffffffffb"
+                                                                 "ce6faada7179e84f3b9cac2fc632551");
+                                                           },
+                                                           kScalarMessage},
+                                               FailureCase{
+                                                   "Nonce16",
+                                                   [](BuilderInputs&
+                                                          in) { in.nonce = Bytes(16, 0x09); },
+                                                   "sealing failed"},
+                                               FailureCase{
+                                                   "Nonce11",
+                                                   [](BuilderInputs& in) { in.nonce.pop_back(); },
+                                                   "sealing failed"},
+                                               FailureCase{"EmptySsidAndBadNonce",
+                                                           [](BuilderInputs& in) {
+                                                             in.ssid.clear();
+                                                             in.nonce.pop_back();
+                                                           },
+                                                           "ssid is empty"})),
+                         [](const auto& info) {
+                           return pathName(std::get<0>(info.param)) + "_" +
+                                  std::get<1>(info.param).name;
+                         });
 
 struct SsidCase {
   const char* name;
@@ -295,16 +401,17 @@ std::string octetRange(int first, int last) {
   return text;
 }
 
-class BuildEnvelopeRoundTrip : public ::testing::TestWithParam<SsidCase> {};
+class BuildEnvelopeRoundTrip : public ::testing::TestWithParam<std::tuple<SealPath, SsidCase>> {};
 
 TEST_P(BuildEnvelopeRoundTrip, OpensToPayloadWithEscapedSsid) {
+  const auto& [path, ssidCase] = GetParam();
   BuilderInputs in = drawnInputs();
-  in.ssid = GetParam().ssid;
+  in.ssid = ssidCase.ssid;
   in.psk = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
-  const auto payload = openEnvelope(build(in));
+  const auto payload = openEnvelope(build(in, path));
   ASSERT_TRUE(payload);
   EXPECT_EQ(*payload, expectedPayload(in.ssid, in.psk));
-  if (!GetParam().validUtf8) {
+  if (!ssidCase.validUtf8) {
     return;
   }
   const auto json = nlohmann::json::parse(*payload, nullptr, /*allow_exceptions=*/false);
@@ -319,15 +426,19 @@ TEST_P(BuildEnvelopeRoundTrip, OpensToPayloadWithEscapedSsid) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BuildEnvelopeRoundTrip,
-    ::testing::Values(
-        SsidCase{"Plain", "Tournament", true}, SsidCase{"OneOctet", "x", true},
-        SsidCase{"Quotes", "say \"hi\" \"", true}, SsidCase{"Backslashes", "a\\b\\\\c\\", true},
-        SsidCase{"ControlOctets", octetRange(0x00, 0x1f), true},
-        SsidCase{"ControlsBetweenText", "a\x7f" + octetRange(0x00, 0x03) + "\"z", true},
-        SsidCase{"Utf8Text", "Caf\xc3\xa9 \xe2\x98\x95 \xf0\x9f\x93\xb6", true},
-        SsidCase{"OctetsFrom0x80", octetRange(0x80, 0xff), false},
-        SsidCase{"HundredOctets", std::string(50, 'w') + std::string(50, '\\'), true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Combine(
+        ::testing::Values(SealPath::kBuildEnvelope, SealPath::kFleetSealer),
+        ::testing::Values(
+            SsidCase{"Plain", "Tournament", true}, SsidCase{"OneOctet", "x", true},
+            SsidCase{"Quotes", "say \"hi\" \"", true}, SsidCase{"Backslashes", "a\\b\\\\c\\", true},
+            SsidCase{"ControlOctets", octetRange(0x00, 0x1f), true},
+            SsidCase{"ControlsBetweenText", "a\x7f" + octetRange(0x00, 0x03) + "\"z", true},
+            SsidCase{"Utf8Text", "Caf\xc3\xa9 \xe2\x98\x95 \xf0\x9f\x93\xb6", true},
+            SsidCase{"OctetsFrom0x80", octetRange(0x80, 0xff), false},
+            SsidCase{"HundredOctets", std::string(50, 'w') + std::string(50, '\\'), true})),
+    [](const auto& info) {
+      return pathName(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
+    });
 
 }  // namespace
 }  // namespace zezi

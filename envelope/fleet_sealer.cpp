@@ -1,0 +1,102 @@
+#include "envelope/fleet_sealer.h"
+
+#include <utility>
+
+#include "base/failure.h"
+#include "base/ossl_owners.h"
+#include "encoding/hex.h"
+#include "envelope/envelope_parts.h"
+#include "envelope/kdf.h"
+#include "envelope/p256_keys.h"
+#include "envelope/p256_points.h"
+#include "envelope/seal.h"
+
+namespace zezi {
+
+struct FleetSealer::Key {
+  EcGroupPtr group;
+  EcPointPtr point;
+  Bytes encoded;  // the 65-octet point, as the key derivation takes it
+};
+
+FleetSealer::FleetSealer(std::unique_ptr<const Key> key) : key_(std::move(key)) {}
+
+FleetSealer::~FleetSealer() = default;
+
+std::unique_ptr<FleetSealer> FleetSealer::create(const Bytes& fleetPublicKey,
+                                                 std::string* errorOut) {
+  if (fleetPublicKey.size() != kRawPublicKeySize) {
+    static_cast<void>(failWith(errorOut, "fleet public key must be 64 raw bytes"));
+    return nullptr;
+  }
+  auto key = std::make_unique<Key>();
+  key->group = newP256Group();
+  key->encoded = rawToPoint(fleetPublicKey);
+  if (key->group) {
+    key->point = decodePoint(key->group.get(), key->encoded, /*context=*/nullptr);
+  }
+  if (!key->point) {
+    static_cast<void>(failWith(errorOut, "fleet public key is not a P-256 point"));
+    return nullptr;
+  }
+  return std::unique_ptr<FleetSealer>(new FleetSealer(std::move(key)));
+}
+
+bool FleetSealer::seal(std::string_view ssid, std::string_view psk, std::string* envelopeOut,
+                       std::string* errorOut, const Bytes& salt, const Bytes& nonce,
+                       const Bytes& ephemeralScalar) const {
+  if (envelopeOut == nullptr) {
+    return failWith(errorOut, "no output buffer");
+  }
+  if (!isLowercaseHex(psk, kPskSize)) {
+    return failWith(errorOut, "psk must be 64 lowercase hex characters");
+  }
+  if (ssid.empty()) {
+    return failWith(errorOut, "ssid is empty");
+  }
+
+  const EC_GROUP* group = key_->group.get();
+  const bool drawn = ephemeralScalar.empty();
+  // Shared by this envelope's steps; where it is null, OpenSSL makes its own.
+  const BnCtxPtr context(BN_CTX_new());
+  BignumPtr scalar =
+      drawn ? drawScalar(group, context.get()) : scalarFromOctets(group, ephemeralScalar);
+  if (!scalar) {
+    return failWith(errorOut,
+                    drawn ? "ephemeral key generation failed" : "invalid ephemeral scalar");
+  }
+  const Bytes ephemeralPoint = generatorMultiple(group, scalar.get(), context.get());
+  if (ephemeralPoint.empty()) {
+    return failWith(errorOut, "could not derive ephemeral public key");
+  }
+
+  const Bytes envelopeSalt = suppliedOrDrawn(salt, kDrawnSaltSize);
+  if (envelopeSalt.empty()) {
+    return failWith(errorOut, "salt generation failed");
+  }
+  // A supplied nonce of the wrong length is refused by the sealing below.
+  const Bytes envelopeNonce = suppliedOrDrawn(nonce, kNonceSize);
+  if (envelopeNonce.empty()) {
+    return failWith(errorOut, "nonce generation failed");
+  }
+
+  const Bytes sharedSecret = sharedX(group, key_->point.get(), scalar.get(), context.get());
+  scalar.reset();  // cleared as soon as its last use is done
+  if (sharedSecret.empty()) {
+    return failWith(errorOut, "ECDH failed");
+  }
+  const Bytes envelopeKey =
+      deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, envelopeSalt, ephemeralPoint, key_->encoded);
+  if (envelopeKey.size() != kEnvelopeKeySize) {
+    return failWith(errorOut, "key derivation failed");
+  }
+  const Bytes sealed =
+      sealPayload(envelopeKey, envelopeNonce, textToBytes(kEnvelopeDomain), payloadJson(ssid, psk));
+  if (sealed.empty()) {
+    return failWith(errorOut, "sealing failed");
+  }
+  *envelopeOut = envelopeJson(ephemeralPoint, envelopeSalt, envelopeNonce, sealed);
+  return true;
+}
+
+}  // namespace zezi
