@@ -7,9 +7,8 @@
 #include "base/failure.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
-#include "envelope/ecdh.h"
-#include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
+#include "opener/fleet_opener.h"
 #include "opener/json_reader.h"
 #include "opener/open_payload.h"
 
@@ -160,10 +159,10 @@ using BinaryMembers = std::array<Bytes, kEnvelopeMembers.size() - kFirstBinary>;
   return true;
 }
 
-}  // namespace
-
-bool openEnvelope(std::string_view envelope, const Bytes& fleetScalar, Network* networkOut,
-                  std::string* errorOut) {
+// With no opener (the fleet scalar was refused) every check before the key still runs, so
+// that the first failing check is the one reported.
+bool openWith(std::string_view envelope, const FleetOpener* opener, Network* networkOut,
+              std::string* errorOut) {
   if (envelope.size() > kMaxEnvelopeSize) {
     return fail(errorOut, kTooLarge);
   }
@@ -179,8 +178,16 @@ bool openEnvelope(std::string_view envelope, const Bytes& fleetScalar, Network* 
   if (ephemeralPoint.size() != kPointSize || ephemeralPoint[0] != kUncompressedPointPrefix) {
     return fail(errorOut, kBadEphemeralPoint);
   }
-  const Bytes ephemeralRawKey(ephemeralPoint.begin() + 1, ephemeralPoint.end());
-  if (!loadPublicKey(ephemeralRawKey)) {
+  // The agreement checks the point, once, before multiplying it.
+  using Agreement = FleetOpener::Agreement;
+  Bytes sharedSecret;
+  Agreement agreement = Agreement::kFailed;
+  if (opener != nullptr) {
+    agreement = opener->agree(ephemeralPoint, &sharedSecret);
+  } else if (!loadPublicKey(Bytes(ephemeralPoint.begin() + 1, ephemeralPoint.end()))) {
+    agreement = Agreement::kNotACurvePoint;
+  }
+  if (agreement == Agreement::kNotACurvePoint) {
     return fail(errorOut, kBadEphemeralPoint);
   }
   if (salt.empty()) {
@@ -193,16 +200,13 @@ bool openEnvelope(std::string_view envelope, const Bytes& fleetScalar, Network* 
     return fail(errorOut, kSealedTooShort);
   }
 
-  const PkeyPtr fleetKey = loadPrivateKey(fleetScalar);
-  if (!fleetKey) {
+  if (opener == nullptr) {
     return fail(errorOut, kBadFleetScalar);
   }
-  const Bytes sharedSecret = ecdhSharedSecret(fleetScalar, ephemeralRawKey);
-  if (sharedSecret.size() != kSharedSecretSize) {
+  if (agreement != Agreement::kAgreed) {
     return fail(errorOut, kKeyAgreementFailed);
   }
-  const Bytes key = deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, salt, ephemeralPoint,
-                                      rawToPoint(encodedPublicKey(fleetKey.get())));
+  const Bytes key = opener->envelopeKey(sharedSecret, salt, ephemeralPoint);
   if (key.size() != kEnvelopeKeySize) {
     return fail(errorOut, kKeyDerivationFailed);
   }
@@ -215,6 +219,18 @@ bool openEnvelope(std::string_view envelope, const Bytes& fleetScalar, Network* 
     return fail(errorOut, kDecryptionFailed);
   }
   return readPayload(payload, networkOut, errorOut);
+}
+
+}  // namespace
+
+bool openEnvelope(std::string_view envelope, const Bytes& fleetScalar, Network* networkOut,
+                  std::string* errorOut) {
+  return openWith(envelope, FleetOpener::create(fleetScalar).get(), networkOut, errorOut);
+}
+
+bool openEnvelope(std::string_view envelope, const FleetOpener& opener, Network* networkOut,
+                  std::string* errorOut) {
+  return openWith(envelope, &opener, networkOut, errorOut);
 }
 
 }  // namespace zezi

@@ -11,6 +11,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
+#include "opener/fleet_opener.h"
 #include "selftest/known_answers.h"
 
 namespace zezi {
@@ -160,18 +162,42 @@ struct Outcome {
   std::string error = "previous error";
 };
 
-Outcome tryOpen(std::string_view envelope, const Bytes& fleetScalar = kFleetScalar) {
+// The two ways to open: openEnvelope with the scalar, and with a FleetOpener made for it.
+enum class OpenPath { kOpenEnvelope, kFleetOpener };
+constexpr std::array<OpenPath, 2> kOpenPaths = {OpenPath::kOpenEnvelope, OpenPath::kFleetOpener};
+
+std::string pathName(OpenPath path) {
+  return path == OpenPath::kOpenEnvelope ? "OpenEnvelope" : "FleetOpener";
+}
+
+// The opener refuses a scalar when it is made, where openEnvelope reports the scalar after
+// the envelope's own checks; this stands for that refusal in the outcome.
+constexpr std::string_view kNoOpener = "no opener for the scalar";
+
+Outcome tryOpen(std::string_view envelope, const Bytes& fleetScalar = kFleetScalar,
+                OpenPath path = OpenPath::kOpenEnvelope) {
   Outcome outcome;
-  outcome.opened = openEnvelope(envelope, fleetScalar, &outcome.network, &outcome.error);
+  if (path == OpenPath::kOpenEnvelope) {
+    outcome.opened = openEnvelope(envelope, fleetScalar, &outcome.network, &outcome.error);
+    return outcome;
+  }
+  const std::unique_ptr<FleetOpener> opener = FleetOpener::create(fleetScalar);
+  if (!opener) {
+    outcome.error = kNoOpener;
+    return outcome;
+  }
+  outcome.opened = openEnvelope(envelope, *opener, &outcome.network, &outcome.error);
   return outcome;
 }
 
 void expectOpensTo(std::string_view envelope, std::string_view ssid, std::string_view psk) {
-  const Outcome outcome = tryOpen(envelope);
-  ASSERT_TRUE(outcome.opened) << outcome.error << "\n" << envelope;
-  EXPECT_EQ(outcome.network.ssid, ssid);
-  EXPECT_EQ(plain(outcome.network.psk), psk);
-  EXPECT_EQ(outcome.error, "previous error");
+  for (const OpenPath path : kOpenPaths) {
+    const Outcome outcome = tryOpen(envelope, kFleetScalar, path);
+    ASSERT_TRUE(outcome.opened) << pathName(path) << ": " << outcome.error << "\n" << envelope;
+    EXPECT_EQ(outcome.network.ssid, ssid) << pathName(path);
+    EXPECT_EQ(plain(outcome.network.psk), psk) << pathName(path);
+    EXPECT_EQ(outcome.error, "previous error") << pathName(path);
+  }
 }
 
 void expectRefused(const Outcome& outcome, std::string_view expected) {
@@ -412,6 +438,14 @@ std::vector<RefusalCase> envelopeRefusals() {
   add("EphPubOffCurve", withPoint(offCurve), badPoint);
   add("EphPubAllZeroCoordinates", withPoint(zeros), badPoint);
   add("EphPubOctetAppended", withPoint(pointPlusOne), badPoint);
+  // (0, y) lies on the curve; written with X as the field prime p it must still be refused.
+  const std::string_view kFieldPrimeHex =
+      "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff";
+  const std::string_view kYForXZeroHex =
+      "66485c780e2f83d72433bd5d84a06bb6541c2af31dae871728bf856a174f93f4";
+  add("EphPubXIsTheFieldPrime",
+      withPoint(hexDecode("04" + std::string(kFieldPrimeHex) + std::string(kYForXZeroHex))),
+      badPoint);
 
   add("SaltEmpty", compose(with(valid, "salt", R"("")")), "envelope salt is empty");
 
@@ -441,6 +475,9 @@ std::vector<RefusalCase> envelopeRefusals() {
          return b;
        }()},
       {"GroupOrder", hexDecode("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551")},
+      {"GroupOrderPlusOne",
+       hexDecode("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632552")},
+      {"AllOnes", Bytes(kScalarSize, 0xff)},
   };
   for (const auto& [name, scalar] : badScalars) {
     add(std::string("FleetScalar") + name, envelope, badScalar, scalar);
@@ -461,19 +498,57 @@ std::vector<RefusalCase> envelopeRefusals() {
       doesNotOpen);
   add("NonceAltered", withNonce(12), doesNotOpen);
   add("EphPubOfAnotherKey", withPoint(derivePublicPoint(kFleetScalar)), doesNotOpen);
+  add("EphPubWithXZero",
+      withPoint(hexDecode("04" + std::string(64, '0') + std::string(kYForXZeroHex))), doesNotOpen);
   add("SealedWithoutAdditionalData",
       compose(sealedMembers(builderPayload(kSsid, kPsk), /*aad=*/"")), doesNotOpen);
   return cases;
 }
 
-class OpenEnvelopeRefuses : public ::testing::TestWithParam<RefusalCase> {};
+const std::string kBadScalar = "fleet private key is not a valid P-256 scalar";
+
+using PathAndRefusal = std::tuple<OpenPath, RefusalCase>;
+
+class OpenEnvelopeRefuses : public ::testing::TestWithParam<PathAndRefusal> {};
 
 TEST_P(OpenEnvelopeRefuses, WithItsMessageAndNetworkUntouched) {
-  expectRefused(tryOpen(GetParam().envelope, GetParam().fleetScalar), GetParam().expected);
+  const auto& [path, refusal] = GetParam();
+  const bool refusedAtCreation = path == OpenPath::kFleetOpener && refusal.expected == kBadScalar;
+  expectRefused(tryOpen(refusal.envelope, refusal.fleetScalar, path),
+                refusedAtCreation ? std::string(kNoOpener) : refusal.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Envelope, OpenEnvelopeRefuses, ::testing::ValuesIn(envelopeRefusals()),
-                         [](const auto& info) { return info.param.name; });
+std::string refusalName(const ::testing::TestParamInfo<PathAndRefusal>& info) {
+  return pathName(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Envelope, OpenEnvelopeRefuses,
+                         ::testing::Combine(::testing::ValuesIn(kOpenPaths),
+                                            ::testing::ValuesIn(envelopeRefusals())),
+                         refusalName);
+
+// With a refused scalar openEnvelope still runs every check of the envelope before it, and
+// reports the first that fails.
+TEST(OpenEnvelope, EnvelopeChecksComeBeforeTheFleetScalar) {
+  const Members valid = validMembers();
+  const Bytes zero(kScalarSize, 0x00);
+  Bytes offCurve = derivePublicPoint(kEphemeralScalar);
+  offCurve[64] ^= 0x01;
+  const std::pair<std::string, std::string> cases[] = {
+      {"{", "envelope is not valid JSON"},
+      {compose(with(valid, "eph_pub", inQuotes(base64Encode(offCurve)))),
+       "envelope eph_pub is not a P-256 public point"},
+      {compose(with(valid, "salt", R"("")")), "envelope salt is empty"},
+      {compose(with(valid, "nonce", inQuotes(base64Encode(Bytes(11, 0x01))))),
+       "envelope nonce is not 12 octets"},
+      {compose(with(valid, "sealed", inQuotes(base64Encode(Bytes(15, 0x01))))),
+       "envelope sealed payload is too short"},
+      {compose(valid), kBadScalar},
+  };
+  for (const auto& [envelope, expected] : cases) {
+    expectRefused(tryOpen(envelope, zero), expected);
+  }
+}
 
 // ---- Payloads the builder never writes, sealed under the right key ----
 
@@ -565,8 +640,10 @@ std::vector<RefusalCase> payloadRefusals() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Payload, OpenEnvelopeRefuses, ::testing::ValuesIn(payloadRefusals()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Payload, OpenEnvelopeRefuses,
+                         ::testing::Combine(::testing::ValuesIn(kOpenPaths),
+                                            ::testing::ValuesIn(payloadRefusals())),
+                         refusalName);
 
 struct PayloadCase {
   const char* name;
@@ -639,10 +716,13 @@ void expectRoundTrip(const std::string& ssid, const std::string& psk) {
   std::string envelope;
   std::string error;
   ASSERT_TRUE(buildEnvelope(ssid, psk, fleetRawKey(), &envelope, &error)) << error;
-  const Outcome outcome = tryOpen(envelope);
-  ASSERT_TRUE(outcome.opened) << outcome.error << " for ssid " << hexEncode(textToBytes(ssid));
-  EXPECT_EQ(outcome.network.ssid, ssid) << hexEncode(textToBytes(ssid));
-  EXPECT_EQ(plain(outcome.network.psk), psk);
+  for (const OpenPath path : kOpenPaths) {
+    const Outcome outcome = tryOpen(envelope, kFleetScalar, path);
+    ASSERT_TRUE(outcome.opened) << pathName(path) << ": " << outcome.error << " for ssid "
+                                << hexEncode(textToBytes(ssid));
+    EXPECT_EQ(outcome.network.ssid, ssid) << hexEncode(textToBytes(ssid));
+    EXPECT_EQ(plain(outcome.network.psk), psk);
+  }
 }
 
 TEST(OpenEnvelopeRoundTrip, EverySingleOctetSsid) {

@@ -1,0 +1,62 @@
+#include "opener/fleet_opener.h"
+
+#include <utility>
+
+#include "base/ossl_owners.h"
+#include "envelope/kdf.h"
+#include "envelope/p256_points.h"
+
+namespace zezi {
+
+struct FleetOpener::Key {
+  EcGroupPtr group;
+  BignumPtr scalar;  // constant-time, cleared when the opener goes
+  Bytes point;       // the fleet's 65-octet public point, as the key derivation takes it
+};
+
+FleetOpener::FleetOpener(std::unique_ptr<const Key> key) : key_(std::move(key)) {}
+
+FleetOpener::~FleetOpener() = default;
+
+std::unique_ptr<FleetOpener> FleetOpener::create(const Bytes& fleetScalar) {
+  auto key = std::make_unique<Key>();
+  key->group = newP256Group();
+  if (!key->group) {
+    return nullptr;
+  }
+  key->scalar = scalarFromOctets(key->group.get(), fleetScalar);
+  if (!key->scalar) {
+    return nullptr;
+  }
+  key->point = generatorMultiple(key->group.get(), key->scalar.get(), /*context=*/nullptr);
+  if (key->point.empty()) {
+    return nullptr;
+  }
+  return std::unique_ptr<FleetOpener>(new FleetOpener(std::move(key)));
+}
+
+FleetOpener::Agreement FleetOpener::agree(const Bytes& ephemeralPoint,
+                                          Bytes* sharedSecretOut) const {
+  if (sharedSecretOut == nullptr) {
+    return Agreement::kFailed;
+  }
+  // Shared by the two steps; where it is null, OpenSSL makes its own.
+  const BnCtxPtr context(BN_CTX_new());
+  const EcPointPtr point = decodePoint(key_->group.get(), ephemeralPoint, context.get());
+  if (!point) {
+    return Agreement::kNotACurvePoint;
+  }
+  Bytes secret = sharedX(key_->group.get(), point.get(), key_->scalar.get(), context.get());
+  if (secret.empty()) {
+    return Agreement::kFailed;
+  }
+  *sharedSecretOut = std::move(secret);
+  return Agreement::kAgreed;
+}
+
+Bytes FleetOpener::envelopeKey(const Bytes& sharedSecret, const Bytes& salt,
+                               const Bytes& ephemeralPoint) const {
+  return deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, salt, ephemeralPoint, key_->point);
+}
+
+}  // namespace zezi
