@@ -21,9 +21,11 @@
 #include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/ecdh.h"
+#include "envelope/fleet_sealer.h"
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
+#include "opener/fleet_opener.h"
 #include "opener/open_envelope.h"
 #include "opener/open_payload.h"
 #include "selftest/checks.h"
@@ -58,6 +60,9 @@ struct Fixture : testing::KnownValues {
   Bytes offCurveRawPublicKey;
   Bytes tamperedSealed;
   std::string suppliedEnvelope;
+  // Made once, outside every sweep, for the sweeps of their per-envelope calls.
+  std::unique_ptr<FleetSealer> sealer = FleetSealer::create(fleetRawPublicKey, nullptr);
+  std::unique_ptr<FleetOpener> opener = FleetOpener::create(fleetScalar);
 
   Fixture() {
     offCurveRawPublicKey = fleetRawPublicKey;
@@ -74,7 +79,7 @@ struct Fixture : testing::KnownValues {
   [[nodiscard]] bool valid() const {
     return fleetRawPublicKey.size() == kRawPublicKeySize && ephemeralPoint.size() == kPointSize &&
            !loadPublicKey(offCurveRawPublicKey) && sealed.size() == payload.size() + kTagSize &&
-           !suppliedEnvelope.empty();
+           !suppliedEnvelope.empty() && sealer && opener;
   }
 };
 
@@ -93,6 +98,12 @@ const std::set<std::string, std::less<>> kSuppliedBuildMessages = {
     "invalid ephemeral scalar", "could not derive ephemeral public key", "ECDH failed",
     "key derivation failed", "sealing failed"};
 const std::set<std::string, std::less<>> kZeroScalarBuildMessages = {"invalid ephemeral scalar"};
+// The sealer draws its scalar itself, then multiplies it in a step of its own.
+const std::set<std::string, std::less<>> kDrawnSealerMessages = [] {
+  auto messages = kDrawnBuildMessages;
+  messages.insert("could not derive ephemeral public key");
+  return messages;
+}();
 
 constexpr std::string_view kEnvelopeSentinel = "envelope before the call";
 constexpr std::string_view kErrorSentinel = "error before the call";
@@ -117,8 +128,11 @@ std::optional<Bytes> openWithFleetKey(const std::string& envelope) {
 }
 
 enum class BuildKind { kDrawn, kSupplied, kZeroScalar };
+// buildEnvelope, or the seal call of a FleetSealer made beforehand.
+enum class SealPath { kBuildEnvelope, kFleetSealer };
 
-Outcome attemptBuild(BuildKind kind, Injection injection) {
+Outcome attemptBuild(BuildKind kind, Injection injection,
+                     SealPath path = SealPath::kBuildEnvelope) {
   const Fixture& f = fixture();
   const Bytes noValue;
   const Bytes& salt = kind == BuildKind::kDrawn ? noValue : f.salt;
@@ -126,7 +140,9 @@ Outcome attemptBuild(BuildKind kind, Injection injection) {
   const Bytes& scalar = kind == BuildKind::kDrawn      ? noValue
                         : kind == BuildKind::kSupplied ? f.ephemeralScalar
                                                        : f.zeroScalar;
-  const auto& allowed = kind == BuildKind::kDrawn      ? kDrawnBuildMessages
+  const auto& drawnMessages =
+      path == SealPath::kBuildEnvelope ? kDrawnBuildMessages : kDrawnSealerMessages;
+  const auto& allowed = kind == BuildKind::kDrawn      ? drawnMessages
                         : kind == BuildKind::kSupplied ? kSuppliedBuildMessages
                                                        : kZeroScalarBuildMessages;
   std::string envelope(kEnvelopeSentinel);
@@ -134,8 +150,10 @@ Outcome attemptBuild(BuildKind kind, Injection injection) {
   bool built = false;
   try {
     const ArmedAllocationFailure armed(injection.failAt, injection.mode);
-    built =
-        buildEnvelope(kSsid, kTestPsk, f.fleetRawPublicKey, &envelope, &error, salt, nonce, scalar);
+    built = path == SealPath::kBuildEnvelope
+                ? buildEnvelope(kSsid, kTestPsk, f.fleetRawPublicKey, &envelope, &error, salt,
+                                nonce, scalar)
+                : f.sealer->seal(kSsid, kTestPsk, &envelope, &error, salt, nonce, scalar);
   } catch (const std::bad_alloc&) {
     EXPECT_EQ(envelope, kEnvelopeSentinel) << "bad_alloc left a partial envelope";
     EXPECT_TRUE(error == kErrorSentinel || allowed.contains(error)) << error;
@@ -160,6 +178,49 @@ Outcome attemptBuild(BuildKind kind, Injection injection) {
       ADD_FAILURE() << "an envelope was built for a zero ephemeral scalar:\n" << envelope;
       break;
   }
+  return Outcome::kSucceeded;
+}
+
+// ---- making a FleetSealer or a FleetOpener ----
+
+// A sealer or opener made under an armed failure is either null or one that works.
+Outcome attemptCreateSealer(Injection injection) {
+  const Fixture& f = fixture();
+  std::string error(kErrorSentinel);
+  std::unique_ptr<FleetSealer> sealer;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    sealer = FleetSealer::create(f.fleetRawPublicKey, &error);
+  } catch (const std::bad_alloc&) {
+    return Outcome::kBadAlloc;
+  }
+  if (!sealer) {
+    EXPECT_EQ(error, "fleet public key is not a P-256 point");
+    return Outcome::kFailed;
+  }
+  std::string envelope;
+  EXPECT_TRUE(
+      sealer->seal(kSsid, kTestPsk, &envelope, nullptr, f.salt, f.nonce, f.ephemeralScalar) &&
+      envelope == f.suppliedEnvelope)
+      << "a sealer made under a failure seals wrongly";
+  return Outcome::kSucceeded;
+}
+
+Outcome attemptCreateOpener(Injection injection) {
+  const Fixture& f = fixture();
+  std::unique_ptr<FleetOpener> opener;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    opener = FleetOpener::create(f.fleetScalar);
+  } catch (const std::bad_alloc&) {
+    return Outcome::kBadAlloc;
+  }
+  if (!opener) {
+    return Outcome::kFailed;
+  }
+  Network network;
+  EXPECT_TRUE(openEnvelope(f.suppliedEnvelope, *opener, &network, nullptr) && network.ssid == kSsid)
+      << "an opener made under a failure opens wrongly";
   return Outcome::kSucceeded;
 }
 
@@ -270,7 +331,8 @@ Outcome attemptOpen(Injection injection, bool tampered) {
 
 // ---- openEnvelope ----
 
-Outcome attemptOpenEnvelope(Injection injection, bool tampered) {
+// openEnvelope, or with `viaOpener` its form taking a FleetOpener made beforehand.
+Outcome attemptOpenEnvelope(Injection injection, bool tampered, bool viaOpener = false) {
   const Fixture& f = fixture();
   std::string envelope = f.suppliedEnvelope;
   if (tampered) {
@@ -284,7 +346,8 @@ Outcome attemptOpenEnvelope(Injection injection, bool tampered) {
   bool opened = false;
   try {
     const ArmedAllocationFailure armed(injection.failAt, injection.mode);
-    opened = openEnvelope(envelope, f.fleetScalar, &network, &error);
+    opened = viaOpener ? openEnvelope(envelope, *f.opener, &network, &error)
+                       : openEnvelope(envelope, f.fleetScalar, &network, &error);
   } catch (const std::bad_alloc&) {
     EXPECT_EQ(network.ssid, before.ssid) << "bad_alloc left a partial network";
     EXPECT_EQ(network.psk, before.psk) << "bad_alloc left a partial network";
@@ -356,6 +419,22 @@ const InjectedOperation kOperations[] = {
     {"OpenEnvelopeTamperedRefused",
      [](Injection k) { return attemptOpenEnvelope(k, /*tampered=*/true); }, false},
     {"RunSelfTest", attemptSelfTest, true},
+    {"FleetSealerCreate", attemptCreateSealer, true},
+    {"FleetSealerDrawn",
+     [](Injection k) { return attemptBuild(BuildKind::kDrawn, k, SealPath::kFleetSealer); }, true},
+    {"FleetSealerSupplied",
+     [](Injection k) { return attemptBuild(BuildKind::kSupplied, k, SealPath::kFleetSealer); },
+     true},
+    {"FleetSealerZeroScalarRefused",
+     [](Injection k) { return attemptBuild(BuildKind::kZeroScalar, k, SealPath::kFleetSealer); },
+     false},
+    {"FleetOpenerCreate", attemptCreateOpener, true},
+    {"FleetOpenerOpen",
+     [](Injection k) { return attemptOpenEnvelope(k, /*tampered=*/false, /*viaOpener=*/true); },
+     true},
+    {"FleetOpenerOpenTamperedRefused",
+     [](Injection k) { return attemptOpenEnvelope(k, /*tampered=*/true, /*viaOpener=*/true); },
+     false},
 };
 
 using InjectionCase = std::tuple<InjectedOperation, FailureMode>;

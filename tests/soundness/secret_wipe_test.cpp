@@ -21,9 +21,11 @@
 #include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/ecdh.h"
+#include "envelope/fleet_sealer.h"
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
+#include "opener/fleet_opener.h"
 #include "opener/open_envelope.h"
 #include "opener/open_payload.h"
 #include "selftest/checks.h"
@@ -186,6 +188,31 @@ bool runOpenEnvelope() {
   return openEnvelope(envelope, s.fleetScalar, &network, nullptr) && network.psk == kTestPsk;
 }
 
+// The sealer and the opener are made and released inside the scan, so what they hold for
+// their whole life is searched too.
+bool runFleetSealer() {
+  const Secrets& s = secrets();
+  const auto sealer = FleetSealer::create(s.fleetRawPublicKey, nullptr);
+  std::string envelope;
+  return sealer &&
+         sealer->seal(kSsid, kTestPsk, &envelope, nullptr, s.salt, s.nonce, s.ephemeralScalar);
+}
+
+bool runFleetOpener() {
+  const Secrets& s = secrets();
+  std::string envelope;
+  if (!buildEnvelope(kSsid, kTestPsk, s.fleetRawPublicKey, &envelope, nullptr, s.salt, s.nonce,
+                     s.ephemeralScalar)) {
+    return false;
+  }
+  auto opener = FleetOpener::create(s.fleetScalar);
+  Network network;
+  const bool opened =
+      opener && openEnvelope(envelope, *opener, &network, nullptr) && network.psk == kTestPsk;
+  opener.reset();
+  return opened;
+}
+
 bool runSelfTestOnce() {
   std::string error;
   return runSelfTest(&error);
@@ -196,6 +223,7 @@ const WipedOperation kOperations[] = {
     {"DeriveEnvelopeKey", runDeriveEnvelopeKey, true}, {"SealPayload", runSealPayload, false},
     {"BuildEnvelopeSupplied", runBuildEnvelope, true}, {"OpenPayload", runOpenPayload, true},
     {"OpenEnvelope", runOpenEnvelope, true},           {"RunSelfTest", runSelfTestOnce, true},
+    {"FleetSealerSupplied", runFleetSealer, true},     {"FleetOpener", runFleetOpener, true},
 };
 
 class SecretWipeTest : public ::testing::TestWithParam<WipedOperation> {};
