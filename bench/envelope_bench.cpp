@@ -1,5 +1,8 @@
-// Speed and allocation counts of the sealing path. Run: build/bench/envelope_bench
+// Speed and allocation counts of the sealing and opening paths. Run:
+// build/bench/envelope_bench, or tools/bench-compare.sh for the figures side by side.
 #include <benchmark/benchmark.h>
+
+#include <openssl/ec.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -9,9 +12,12 @@
 #include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/ecdh.h"
+#include "envelope/fleet_sealer.h"
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
+#include "envelope/p256_points.h"
 #include "envelope/seal.h"
+#include "opener/fleet_opener.h"
 #include "opener/open_envelope.h"
 #include "opener/open_payload.h"
 #include "selftest/checks.h"
@@ -51,6 +57,9 @@ struct Fixture {
   Bytes sharedSecret = ecdhSharedSecret(ephemeralScalar, fleetRaw);
   Bytes envelopeKey = deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, salt,
                                         rawToPoint(ephemeralRaw), rawToPoint(fleetRaw));
+  // The plaintext the envelopes below carry.
+  Bytes payload = textToBytes(R"({"networks":[{"ssid":"Tournament","psk":")" +
+                              std::string(kTestPsk) + R"("}]})");
 };
 
 const Fixture& fixture() {
@@ -101,6 +110,150 @@ void BM_OpenEnvelope(benchmark::State& state) {
   });
 }
 BENCHMARK(BM_OpenEnvelope);
+
+// The fleet sealer, created once as a batch does.
+void BM_FleetSealerDrawn(benchmark::State& state) {
+  const auto sealer = FleetSealer::create(fixture().fleetRaw, nullptr);
+  if (!sealer) {
+    state.SkipWithError("could not create the sealer");
+    return;
+  }
+  measure(state, [&] {
+    std::string envelope;
+    benchmark::DoNotOptimize(sealer->seal("Tournament", kTestPsk, &envelope, nullptr));
+  });
+}
+BENCHMARK(BM_FleetSealerDrawn);
+
+void BM_FleetSealerSupplied(benchmark::State& state) {
+  const Fixture& f = fixture();
+  const auto sealer = FleetSealer::create(f.fleetRaw, nullptr);
+  if (!sealer) {
+    state.SkipWithError("could not create the sealer");
+    return;
+  }
+  measure(state, [&] {
+    std::string envelope;
+    benchmark::DoNotOptimize(sealer->seal("Tournament", kTestPsk, &envelope, nullptr, f.salt,
+                                          f.nonce, f.ephemeralScalar));
+  });
+}
+BENCHMARK(BM_FleetSealerSupplied);
+
+void BM_FleetOpener(benchmark::State& state) {
+  const Fixture& f = fixture();
+  const auto opener = FleetOpener::create(f.fleetScalar);
+  std::string envelope;
+  if (!opener || !buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr)) {
+    state.SkipWithError("could not create the opener or the envelope");
+    return;
+  }
+  measure(state, [&] {
+    Network network;
+    benchmark::DoNotOptimize(openEnvelope(envelope, *opener, &network, nullptr));
+  });
+}
+BENCHMARK(BM_FleetOpener);
+
+// ---- Floors: the work an envelope cannot do without, every set-up done beforehand ----
+
+// OpenSSL's objects for the floors, built once.
+struct Curve {
+  EcGroupPtr group = newP256Group();
+  BnCtxPtr context{BN_CTX_new()};
+  EcPointPtr fleetPoint;
+  BignumPtr ephemeralScalar;
+  BignumPtr fleetScalar;
+  EcPointPtr product;
+
+  Curve() {
+    const Fixture& f = fixture();
+    if (group && context) {
+      fleetPoint = decodePoint(group.get(), rawToPoint(f.fleetRaw), context.get());
+      ephemeralScalar = scalarFromOctets(group.get(), f.ephemeralScalar);
+      fleetScalar = scalarFromOctets(group.get(), f.fleetScalar);
+      product.reset(EC_POINT_new(group.get()));
+    }
+  }
+  [[nodiscard]] bool valid() const {
+    return fleetPoint && ephemeralScalar && fleetScalar && product;
+  }
+};
+
+// Whether a floor also reads its products, as every real use must: the ephemeral point
+// encoded and the shared point's X, each an inversion in the field.
+enum class Reading { kBare, kAffine };
+
+// Sealing: the fixed-base and the variable-base EC_POINT_mul, HKDF and AES-256-GCM over
+// the envelope's payload, and nothing else: no drawing, no checks, no text.
+template <Reading reading>
+void BM_SealFloor(benchmark::State& state) {
+  const Fixture& f = fixture();
+  const Curve curve;
+  const Bytes info =
+      buildKdfInfo(kEnvelopeDomain, rawToPoint(f.ephemeralRaw), rawToPoint(f.fleetRaw));
+  const Bytes aad = textToBytes(kEnvelopeDomain);
+  const BignumPtr x(BN_new());
+  if (!curve.valid() || !x) {
+    state.SkipWithError("could not set up the curve");
+    return;
+  }
+  EC_GROUP* group = curve.group.get();
+  BN_CTX* context = curve.context.get();
+  EC_POINT* product = curve.product.get();
+  std::uint8_t encoded[kPointSize];
+  measure(state, [&] {
+    benchmark::DoNotOptimize(
+        EC_POINT_mul(group, product, curve.ephemeralScalar.get(), nullptr, nullptr, context));
+    if constexpr (reading == Reading::kAffine) {
+      benchmark::DoNotOptimize(EC_POINT_point2oct(group, product, POINT_CONVERSION_UNCOMPRESSED,
+                                                  encoded, sizeof encoded, context));
+    }
+    benchmark::DoNotOptimize(EC_POINT_mul(group, product, nullptr, curve.fleetPoint.get(),
+                                          curve.ephemeralScalar.get(), context));
+    if constexpr (reading == Reading::kAffine) {
+      benchmark::DoNotOptimize(
+          EC_POINT_get_affine_coordinates(group, product, x.get(), nullptr, context));
+    }
+    const Bytes key = hkdfSha256(f.sharedSecret, f.salt, info, kEnvelopeKeySize);
+    benchmark::DoNotOptimize(sealPayload(key, f.nonce, aad, f.payload));
+  });
+}
+BENCHMARK(BM_SealFloor<Reading::kBare>)->Name("BM_SealFloor");
+BENCHMARK(BM_SealFloor<Reading::kAffine>)->Name("BM_SealFloorAffine");
+
+// Opening: one check of the ephemeral point (its decoding), one variable-base
+// EC_POINT_mul, HKDF and AES-256-GCM.
+template <Reading reading>
+void BM_OpenFloor(benchmark::State& state) {
+  const Fixture& f = fixture();
+  const Curve curve;
+  const Bytes ephemeralPoint = rawToPoint(f.ephemeralRaw);
+  const Bytes info = buildKdfInfo(kEnvelopeDomain, ephemeralPoint, rawToPoint(f.fleetRaw));
+  const Bytes aad = textToBytes(kEnvelopeDomain);
+  const Bytes sealed = sealPayload(f.envelopeKey, f.nonce, aad, f.payload);
+  const BignumPtr x(BN_new());
+  if (!curve.valid() || !x) {
+    state.SkipWithError("could not set up the curve");
+    return;
+  }
+  EC_GROUP* group = curve.group.get();
+  BN_CTX* context = curve.context.get();
+  measure(state, [&] {
+    const EcPointPtr point = decodePoint(group, ephemeralPoint, context);
+    benchmark::DoNotOptimize(EC_POINT_mul(group, curve.product.get(), nullptr, point.get(),
+                                          curve.fleetScalar.get(), context));
+    if constexpr (reading == Reading::kAffine) {
+      benchmark::DoNotOptimize(
+          EC_POINT_get_affine_coordinates(group, curve.product.get(), x.get(), nullptr, context));
+    }
+    const Bytes key = hkdfSha256(f.sharedSecret, f.salt, info, kEnvelopeKeySize);
+    Bytes plaintext;
+    benchmark::DoNotOptimize(openPayload(key, f.nonce, aad, sealed, &plaintext));
+  });
+}
+BENCHMARK(BM_OpenFloor<Reading::kBare>)->Name("BM_OpenFloor");
+BENCHMARK(BM_OpenFloor<Reading::kAffine>)->Name("BM_OpenFloorAffine");
 
 void BM_GenerateEphemeralKey(benchmark::State& state) {
   measure(state, [] {
