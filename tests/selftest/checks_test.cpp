@@ -124,14 +124,14 @@ TEST_P(ReportOutcome, WritesOneLineToTheRightStream) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ReportOutcome,
-    ::testing::Values(ReportCase{"Pass", true, "", kExitPass, "ZeZi Vidad self-test: PASS\n", ""},
-                      ReportCase{"PassIgnoresMessage", true, "ignored", kExitPass,
+    ::testing::Values(ReportCase{"Pass", true, "", kExitOk, "ZeZi Vidad self-test: PASS\n", ""},
+                      ReportCase{"PassIgnoresMessage", true, "ignored", kExitOk,
                                  "ZeZi Vidad self-test: PASS\n", ""},
-                      ReportCase{"FailWithMessage", false, "boom", kExitFail, "",
+                      ReportCase{"FailWithMessage", false, "boom", kExitFailure, "",
                                  "ZeZi Vidad self-test: FAIL - boom\n"},
-                      ReportCase{"FailWithEmptyMessage", false, "", kExitFail, "",
+                      ReportCase{"FailWithEmptyMessage", false, "", kExitFailure, "",
                                  "ZeZi Vidad self-test: FAIL - \n"},
-                      ReportCase{"FailMessageIsNotAFormat", false, "100% %s %n", kExitFail, "",
+                      ReportCase{"FailMessageIsNotAFormat", false, "100% %s %n", kExitFailure, "",
                                  "ZeZi Vidad self-test: FAIL - 100% %s %n\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
