@@ -9,7 +9,7 @@ cd "${1:-$(dirname "$0")/..}"
 
 declare -A rank=([base]=0 [encoding]=2 [envelope]=3 [opener]=4 [selftest]=5 [api]=6 [cli]=7)
 # Headers only their own floor may include.
-private_headers=(opener/json_reader.h envelope/envelope_parts.h)
+private_headers=(envelope/envelope_parts.h)
 
 rank_of() {
   if [ "$1" = envelope/types.h ]; then echo 1; else echo "${rank[${1%%/*}]:-}"; fi
