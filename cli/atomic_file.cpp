@@ -22,19 +22,6 @@ namespace {
 
 constexpr int kNameAttempts = 8;
 
-// Flushes the folder holding `path`, so that a rename survives a power cut.
-bool syncFolderOf(const std::string& path, std::string* error) {
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  if (folder.empty()) {
-    folder = ".";
-  }
-  UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() < 0 || fsync(fd.get()) != 0) {
-    return failWith(error, systemError("cannot flush folder " + folder));
-  }
-  return true;
-}
-
 bool writeAll(int fd, std::string_view content) {
   while (!content.empty()) {
     const ssize_t written = write(fd, content.data(), content.size());
@@ -73,6 +60,15 @@ std::string systemError(std::string_view what) {
 
 std::string existsMessage(const std::string& target) {
   return target + " exists (use --force to replace it)";
+}
+
+bool flushFolder(const std::string& folder, std::string* error) {
+  const std::string name = folder.empty() ? std::string(".") : folder;
+  UniqueFd fd(open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0 || fsync(fd.get()) != 0) {
+    return failWith(error, systemError("cannot flush folder " + name));
+  }
+  return true;
 }
 
 StagedFile::~StagedFile() {
@@ -118,7 +114,7 @@ bool StagedFile::stage(const std::string& target, std::string_view content, mode
   return failWith(error, "cannot find a free temporary name beside " + target);
 }
 
-bool StagedFile::commit(bool replace, std::string* error) {
+bool StagedFile::commit(bool replace, std::string* error, bool flush) {
   if (temporary_.empty()) {
     return failWith(error, "nothing staged");
   }
@@ -141,7 +137,7 @@ bool StagedFile::commit(bool replace, std::string* error) {
     unlink(temporary_.c_str());
   }
   temporary_.clear();
-  return syncFolderOf(target_, error);
+  return !flush || flushFolder(std::filesystem::path(target_).parent_path().string(), error);
 }
 
 bool writeFileAtomically(const std::string& target, std::string_view content, mode_t mode,

@@ -42,8 +42,9 @@ class StagedFile {
                            std::string* error);
 
   // Moves the staged file to its target name and flushes the folder. Without `replace`
-  // an existing target is never overwritten, not even one created while staging.
-  [[nodiscard]] bool commit(bool replace, std::string* error);
+  // an existing target is never overwritten, not even one created while staging. Without
+  // `flush` the folder is left to the caller, who flushes it once for many files.
+  [[nodiscard]] bool commit(bool replace, std::string* error, bool flush = true);
 
  private:
   std::string target_;
@@ -53,6 +54,9 @@ class StagedFile {
 // stage then commit.
 [[nodiscard]] bool writeFileAtomically(const std::string& target, std::string_view content,
                                        mode_t mode, bool replace, std::string* error);
+
+// Flushes `folder` ("" for the current one), so that renames into it survive a power cut.
+[[nodiscard]] bool flushFolder(const std::string& folder, std::string* error);
 
 // The message for a target that exists and may not be replaced.
 [[nodiscard]] std::string existsMessage(const std::string& target);

@@ -14,6 +14,7 @@
 
 #include "base/exit_status.h"
 #include "cli/atomic_file.h"
+#include "cli/batch_runner.h"
 #include "cli/diagnostics.h"
 #include "cli/key_loading.h"
 #include "cli/options.h"
@@ -116,6 +117,9 @@ int run(const PubkeyOptions& options) {
 }
 
 int run(const SealOptions& options) {
+  if (!options.batchPath.empty()) {
+    return runBatch(options);
+  }
   if (options.ssid.empty()) {
     return reportFailure("ssid is empty");
   }

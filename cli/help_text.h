@@ -32,8 +32,19 @@ inline constexpr const char* kSealHelp =
     "trailing line end is dropped. With neither option the passphrase or PSK is asked for\n"
     "twice on the terminal, without echo. The SSID has 1 to 32 octets. The envelope goes to\n"
     "standard output, or with -o to a new file of mode 0644 (replaced only with --force).\n\n"
+    "With --batch FILE every network of FILE is sealed into its own file in --out-dir (made\n"
+    "if missing). FILE is CSV whose first line names the columns: ssid, or ssid_hex for the\n"
+    "SSID's octets in hex, and psk or passphrase (RFC 4180 quoting); or JSON Lines, one\n"
+    "object per line with the same names. It must not be readable by group or others. Every\n"
+    "row is checked before anything is written, and the first bad one is reported as\n"
+    "FILE:LINE. A file is named after its SSID: letters, digits, '.', '-' and '_' are kept,\n"
+    "any other octet and a leading '.' become '_', and \".json\" is added. A name that an\n"
+    "earlier row has taken, or one differing from it only in case, gets -2, -3, ... before\n"
+    "\".json\". Each file appears whole or not at all; existing files are replaced only with\n"
+    "--force. --jobs sets the number of threads (default: one per core).\n\n"
     "Example:\n"
-    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n";
+    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n"
+    "  zezi-vidad seal --fleet-key fleet.pub --batch sites.csv --out-dir /media/usb/sites\n";
 
 inline constexpr const char* kOpenHelp =
     "Opens an envelope as a device does and prints its network as one line of JSON:\n"

@@ -34,14 +34,31 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
   sealCommand->footer(kSealHelp);
   sealCommand->add_option("--fleet-key", seal.fleetKey, "PEM file or 128 hex characters")
       ->required();
-  sealCommand->add_option("--ssid", seal.ssid, "network name, 1 to 32 octets")->required();
+  // Required unless --batch is given, which is checked after parsing.
+  CLI::Option* ssidOption =
+      sealCommand->add_option("--ssid", seal.ssid, "network name, 1 to 32 octets");
   CLI::Option* pskOption =
       sealCommand->add_option("--psk-file", seal.pskFile, "file or - holding the PSK");
-  sealCommand
-      ->add_option("--passphrase-file", seal.passphraseFile, "file or - holding the passphrase")
-      ->excludes(pskOption);
-  sealCommand->add_option("-o,--output", seal.outputPath, "envelope file to create");
-  sealCommand->add_flag("--force", seal.force, "replace an existing envelope file");
+  CLI::Option* passphraseOption =
+      sealCommand
+          ->add_option("--passphrase-file", seal.passphraseFile, "file or - holding the passphrase")
+          ->excludes(pskOption);
+  CLI::Option* outputOption =
+      sealCommand->add_option("-o,--output", seal.outputPath, "envelope file to create");
+  sealCommand->add_flag("--force", seal.force, "replace existing envelope files");
+  CLI::Option* batchOption =
+      sealCommand->add_option("--batch", seal.batchPath, "CSV or JSON Lines file of networks")
+          ->excludes(ssidOption)
+          ->excludes(pskOption)
+          ->excludes(passphraseOption)
+          ->excludes(outputOption);
+  CLI::Option* outDirOption =
+      sealCommand->add_option("--out-dir", seal.outDir, "folder for the batch's envelopes")
+          ->needs(batchOption);
+  batchOption->needs(outDirOption);
+  sealCommand->add_option("--jobs", seal.jobs, "threads sealing the batch (default: one per core)")
+      ->check(CLI::Range(1U, kMaxJobs))
+      ->needs(batchOption);
 
   OpenOptions open;
   CLI::App* openCommand = app.add_subcommand("open", "open an envelope with the private key");
@@ -73,6 +90,10 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
   } else if (pubkeyCommand->parsed()) {
     *command = std::move(pubkey);
   } else if (sealCommand->parsed()) {
+    if (ssidOption->count() == 0 && batchOption->count() == 0) {
+      *exitStatus = reportFailure("--ssid is required", kExitUsage);
+      return false;
+    }
     *command = std::move(seal);
   } else if (openCommand->parsed()) {
     *command = std::move(open);

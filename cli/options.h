@@ -16,6 +16,9 @@ struct PubkeyOptions {
   std::string privatePath;
 };
 
+// The most threads a batch may use.
+inline constexpr unsigned kMaxJobs = 256;
+
 struct SealOptions {
   std::string fleetKey;
   std::string ssid;
@@ -23,6 +26,10 @@ struct SealOptions {
   std::string passphraseFile;
   std::string outputPath;  // empty for standard output
   bool force = false;
+  // A batch: every network of the file sealed into its own file in outDir.
+  std::string batchPath;  // empty for one network
+  std::string outDir;
+  unsigned jobs = 0;  // 0 for one per core
 };
 
 struct OpenOptions {

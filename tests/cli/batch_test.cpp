@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/batch_reader.h"
+#include "cli/batch_runner.h"
 
 namespace zezi {
 namespace {
@@ -217,6 +218,45 @@ TEST(BatchReader, ReportsAnInputThatCannotBeRead) {
   EXPECT_EQ(error.line, 0U);
   EXPECT_EQ(error.reason, "cannot be read");
 }
+
+struct NamesCase {
+  const char* name;
+  friend void PrintTo(const NamesCase& c, std::ostream* os) { *os << c.name; }
+  std::vector<std::string> ssids;
+  std::vector<std::string> names;
+};
+
+class EnvelopeNamesGive : public ::testing::TestWithParam<NamesCase> {};
+
+TEST_P(EnvelopeNamesGive, EachRowAFreeNameInRowOrder) {
+  EnvelopeNames names;
+  std::vector<std::string> given;
+  for (const std::string& ssid : GetParam().ssids) {
+    given.push_back(names.claim(ssid));
+  }
+  EXPECT_EQ(given, GetParam().names);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EnvelopeNamesGive,
+    ::testing::Values(
+        NamesCase{
+            "SafeSsidsKept", {"Office", "Lab-2.North_b"}, {"Office.json", "Lab-2.North_b.json"}},
+        NamesCase{"OtherOctetsBecomeUnderscores",
+                  {"Caf\xc3\xa9 Wi/Fi", std::string("a\0b", 3), "x:y*?\\"},
+                  {"Caf___Wi_Fi.json", "a_b.json", "x_y___.json"}},
+        NamesCase{"LeadingDotsAndDeviceNames",
+                  {".", "..", ".hidden", "CON", "nul", "com1", "Console"},
+                  {"_.json", "_..json", "_hidden.json", "CON_.json", "nul_.json", "com1_.json",
+                   "Console.json"}},
+        NamesCase{"SameSsidAndCaseOnlyDifferences",
+                  {"Office", "Office", "OFFICE", "office", "Office-2", "Office"},
+                  {"Office.json", "Office-2.json", "OFFICE-3.json", "office-4.json",
+                   "Office-2-2.json", "Office-5.json"}},
+        NamesCase{"LossyNamesThatMeet",
+                  {"Off ice", "Off_ice", "Off?ice", "Off_ice-2"},
+                  {"Off_ice.json", "Off_ice-2.json", "Off_ice-3.json", "Off_ice-2-2.json"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace zezi

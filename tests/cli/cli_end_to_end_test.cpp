@@ -2,16 +2,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 
+#include "cli/key_loading.h"
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
 #include "envelope/builder.h"
+#include "opener/open_envelope.h"
 #include "support/envelope_fields.h"
 #include "support/run_command.h"
 
@@ -53,10 +57,12 @@ class Cli : public ::testing::Test {
     std::ifstream in(path(name), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
+  // Every file, in folders too, by its path from the case's folder; a folder as "/".
   [[nodiscard]] Files snapshot() const {
     Files files;
-    for (const auto& entry : fs::directory_iterator(dir_)) {
-      files[entry.path().filename().string()] = read(entry.path().filename().string());
+    for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+      const std::string name = fs::relative(entry.path(), dir_).string();
+      files[name] = entry.is_directory() ? "/" : read(name);
     }
     return files;
   }
@@ -380,6 +386,211 @@ TEST_F(Cli, SealAsksTwiceOnTheTerminal) {
   ASSERT_EQ(typed("password\npassword\n").exitStatus, 0);
   EXPECT_NE(tool("open --private fleet.key --envelope env.json --show-psk").out.find(kPsk),
             std::string::npos);
+}
+
+// ---- seal --batch ----
+
+// The batch file's name in every case, written with `mode`.
+constexpr const char* kBatchFile = "b";
+const std::string kSealBatch = "seal --fleet-key fleet.pub --batch b --out-dir out ";
+
+class CliBatchTest : public Cli {
+ protected:
+  void writeBatch(const std::string& text, mode_t mode = 0600) const {
+    write({{kBatchFile, text}});
+    ASSERT_EQ(chmod(path(kBatchFile).c_str(), mode), 0);
+  }
+  // Every envelope in out/ (its temporary files left aside), each opened with the fleet
+  // key: name -> {ssid, psk}.
+  [[nodiscard]] std::map<std::string, std::pair<std::string, std::string>> opened() const {
+    Bytes scalar;
+    std::string error;
+    EXPECT_TRUE(loadPrivateScalar(path("fleet.key"), &scalar, &error)) << error;
+    std::map<std::string, std::pair<std::string, std::string>> networks;
+    for (const auto& entry : fs::directory_iterator(dir_ / "out")) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with(".") || !name.ends_with(".json")) {
+        continue;
+      }
+      Network network;
+      EXPECT_TRUE(openEnvelope(read("out/" + name), scalar, &network, &error))
+          << name << ": " << error;
+      networks[name] = {network.ssid, std::string(network.psk.begin(), network.psk.end())};
+    }
+    return networks;
+  }
+};
+
+struct BatchCase {
+  friend void PrintTo(const BatchCase& c, std::ostream* os) { *os << c.name; }
+  const char* name;
+  std::string batch;
+  std::string args;                                                      // after kSealBatch
+  std::map<std::string, std::pair<std::string, std::string>> envelopes;  // name -> ssid, psk
+};
+
+class CliBatch : public CliBatchTest, public ::testing::WithParamInterface<BatchCase> {};
+
+TEST_P(CliBatch, WritesOneEnvelopePerRowThatOpensToItsNetwork) {
+  makeKeys();
+  writeBatch(GetParam().batch);
+  const CommandResult result = tool(kSealBatch + GetParam().args);
+  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(result.err, "") << "no terminal, so no progress bar";
+  EXPECT_EQ(
+      result.out.rfind(
+          "sealed " + std::to_string(GetParam().envelopes.size()) + " envelopes into out in ", 0),
+      0U)
+      << result.out;
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1);
+  EXPECT_EQ(opened(), GetParam().envelopes);
+  EXPECT_EQ(modeOf("out/" + GetParam().envelopes.begin()->first), 0644U);
+}
+
+const std::string kOtherPsk = std::string(63, '0') + "1";
+const std::string kThirdPsk = std::string(63, '0') + "2";
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliBatch,
+    ::testing::Values(
+        BatchCase{"CsvQuoting",
+                  "ssid,psk\r\n\"Caf\xc3\xa9, \"\"Lounge\"\"\"," + kPsk + "\r\n\"two\nlines\"," +
+                      kUpperPsk + "\r\n",
+                  "",
+                  {{"Caf_____Lounge_.json", {"Caf\xc3\xa9, \"Lounge\"", kPsk}},
+                   {"two_lines.json", {"two\nlines", kPsk}}}},
+        // IEEE 802.11i's vector for the passphrase.
+        BatchCase{
+            "SsidHexAndPassphrase",
+            "ssid_hex,psk,passphrase\n49454545,,password\nff00," + kOtherPsk + ",\n",
+            "--jobs 1",
+            {{"IEEE.json", {"IEEE", kPsk}}, {"__.json", {std::string("\xff\x00", 2), kOtherPsk}}}},
+        BatchCase{"JsonLines",
+                  "{\"ssid\":\"Office\",\"psk\":\"" + kPsk +
+                      "\"}\n{\"ssid_hex\":\"2e2e\",\"psk\":\"" + kOtherPsk + "\"}\n",
+                  "--jobs 2",
+                  {{"Office.json", {"Office", kPsk}}, {"_..json", {"..", kOtherPsk}}}},
+        // Names follow the rows' order whatever the number of threads.
+        BatchCase{
+            "DuplicateNames",
+            "ssid,psk\nOffice," + kPsk + "\noffice," + kOtherPsk + "\nOffice," + kThirdPsk + "\n",
+            "--jobs 3",
+            {{"Office.json", {"Office", kPsk}},
+             {"office-2.json", {"office", kOtherPsk}},
+             {"Office-3.json", {"Office", kThirdPsk}}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct BatchRefusal {
+  friend void PrintTo(const BatchRefusal& c, std::ostream* os) { *os << c.name; }
+  const char* name;
+  std::string batch;
+  mode_t mode;
+  std::string args;
+  int status;
+  std::string message;
+  Files files = {};  // written before the run
+};
+
+class CliBatchRefuses : public CliBatchTest, public ::testing::WithParamInterface<BatchRefusal> {};
+
+TEST_P(CliBatchRefuses, BeforeWritingAnything) {
+  makeKeys();
+  writeBatch(GetParam().batch, GetParam().mode);
+  for (const auto& [name, text] : GetParam().files) {
+    fs::create_directories(fs::path(path(name)).parent_path());
+  }
+  write(GetParam().files);
+  const bool hadOut = fs::exists(path("out"));
+  expectRefused(GetParam().args, "", GetParam().status, GetParam().message);
+  EXPECT_EQ(fs::exists(path("out")), hadOut) << "the out folder was made";
+}
+
+const std::string kCsvRow = "Office," + kPsk + "\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliBatchRefuses,
+    ::testing::Values(
+        BatchRefusal{"BadRowInTheMiddle",
+                     "ssid,psk\n" + kCsvRow + "Shop," + kPsk.substr(1) + "\nLab," + kPsk + "\n",
+                     0600, kSealBatch, 1, "b:3: psk must be 64 hex characters"},
+        BatchRefusal{"QuoteNeverClosed", "ssid,psk\n" + kCsvRow + "\"Lab," + kPsk + "\n", 0600,
+                     kSealBatch, 1, "b:3: a quoted field is never closed"},
+        BatchRefusal{"ReadableByEveryone", "ssid,psk\n" + kCsvRow, 0644, kSealBatch, 1,
+                     "b is readable by group or others (chmod 600 it)"},
+        BatchRefusal{"ReadableByTheGroup", "ssid,psk\n" + kCsvRow, 0640, kSealBatch, 1,
+                     "b is readable by group or others (chmod 600 it)"},
+        BatchRefusal{"HeaderOnly", "ssid,psk\n", 0600, kSealBatch, 1, "b: holds no rows"},
+        BatchRefusal{"EnvelopeExists",
+                     "ssid,psk\nLab," + kPsk + "\n" + kCsvRow,
+                     0600,
+                     kSealBatch,
+                     1,
+                     "b:3: out/Office.json exists (use --force to replace it)",
+                     {{"out/Office.json", "an earlier envelope"}}},
+        BatchRefusal{"OutDirIsAFile",
+                     "ssid,psk\n" + kCsvRow,
+                     0600,
+                     kSealBatch,
+                     1,
+                     "out is not a folder",
+                     {{"out", "a file"}}},
+        BatchRefusal{"FromStandardInput", "", 0600,
+                     "seal --fleet-key fleet.pub --batch - --out-dir out", 2,
+                     "--batch needs a file, which is read twice, not standard input"},
+        BatchRefusal{"WithSsid", "ssid,psk\n" + kCsvRow, 0600, kSealBatch + "--ssid x", 2,
+                     "--ssid excludes --batch"},
+        BatchRefusal{"WithoutOutDir", "ssid,psk\n" + kCsvRow, 0600,
+                     "seal --fleet-key fleet.pub --batch b", 2, "--batch requires --out-dir"},
+        BatchRefusal{"ZeroJobs", "ssid,psk\n" + kCsvRow, 0600, kSealBatch + "--jobs 0", 2,
+                     "--jobs: Value 0 not in range 1 to 256"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliBatchTest, ForceReplacesEnvelopesThatExist) {
+  makeKeys();
+  writeBatch("ssid,psk\n" + kCsvRow);
+  ASSERT_EQ(tool(kSealBatch).exitStatus, 0);
+  const std::string first = read("out/Office.json");
+  ASSERT_EQ(tool(kSealBatch + "--force").exitStatus, 0);
+  EXPECT_NE(read("out/Office.json"), first);
+  EXPECT_EQ(opened().size(), 1U);
+}
+
+// A run stopped midway leaves only whole envelopes under their names: asked to stop
+// (SIGINT, SIGTERM) it also removes its temporary files; killed, it cannot.
+TEST_F(CliBatchTest, InterruptedRunLeavesOnlyWholeEnvelopes) {
+  makeKeys();
+  // Passphrases make each row slow enough to stop the run midway.
+  std::string batch = "ssid,passphrase\n";
+  constexpr int kRows = 2000;
+  for (int i = 0; i < kRows; ++i) {
+    batch += "site" + std::to_string(i) + ",passphrase" + std::to_string(i) + "\n";
+  }
+  writeBatch(batch);
+  for (const std::string signal : {"INT", "TERM", "KILL"}) {
+    SCOPED_TRACE(signal);
+    fs::remove_all(path("out"));
+    const CommandResult run = testing::runCommand(
+        "cd " + shellQuote(dir_.string()) + " || exit; " + shellQuote(ZEZI_VIDAD_CLI_PATH) + " " +
+        kSealBatch + "--jobs 2 >stdout 2>stderr & pid=$!; tries=0; " +
+        "until [ \"$(ls out 2>/dev/null | grep -c 'json$')\" -ge 4 ] || [ $tries -ge 2000 ]; do " +
+        "sleep 0.01; tries=$((tries+1)); done; kill -" + signal + " $pid; wait $pid; echo $?");
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const std::size_t written = opened().size();
+    EXPECT_GE(written, 4U);
+    EXPECT_LT(written, static_cast<std::size_t>(kRows));
+    if (signal == "KILL") {
+      EXPECT_EQ(run.out, "137\n");
+      continue;
+    }
+    EXPECT_EQ(run.out, "1\n");
+    EXPECT_EQ(read("stderr"), "zezi-vidad: interrupted: " + std::to_string(written) + " of " +
+                                  std::to_string(kRows) + " envelopes written\n");
+    EXPECT_EQ(read("stdout"), "");
+    EXPECT_EQ(static_cast<std::size_t>(
+                  std::distance(fs::directory_iterator(path("out")), fs::directory_iterator())),
+              written)
+        << "temporary files left behind";
+  }
 }
 
 TEST_F(Cli, SelftestPrintsThePassLineOfTheSelftestProgram) {
