@@ -2,6 +2,9 @@
 
 #include <openssl/rand.h>
 
+#include <array>
+#include <numeric>
+
 #include "encoding/base64.h"
 #include "encoding/json_escape.h"
 
@@ -35,18 +38,24 @@ Bytes payloadJson(std::string_view ssid, std::string_view psk) {
 
 std::string envelopeJson(const Bytes& ephemeralPoint, const Bytes& salt, const Bytes& nonce,
                          const Bytes& sealed) {
+  // The text around the five values, which go between the pieces in this order.
+  constexpr std::array<std::string_view, 6> kPieces = {
+      "{\n  \"format\": \"",  "\",\n  \"eph_pub\": \"", "\",\n  \"salt\": \"",
+      "\",\n  \"nonce\": \"", "\",\n  \"sealed\": \"",  "\"\n}\n"};
+  const std::array<std::string, 5> values = {std::string(kEnvelopeDomain),
+                                             base64Encode(ephemeralPoint), base64Encode(salt),
+                                             base64Encode(nonce), base64Encode(sealed)};
+  const auto addSize = [](std::size_t sum, const auto& text) { return sum + text.size(); };
+  const std::size_t size = std::accumulate(
+      values.begin(), values.end(),
+      std::accumulate(kPieces.begin(), kPieces.end(), std::size_t{0}, addSize), addSize);
   std::string envelope;
-  envelope.append("{\n  \"format\": \"");
-  envelope.append(kEnvelopeDomain);
-  envelope.append("\",\n  \"eph_pub\": \"");
-  envelope.append(base64Encode(ephemeralPoint));
-  envelope.append("\",\n  \"salt\": \"");
-  envelope.append(base64Encode(salt));
-  envelope.append("\",\n  \"nonce\": \"");
-  envelope.append(base64Encode(nonce));
-  envelope.append("\",\n  \"sealed\": \"");
-  envelope.append(base64Encode(sealed));
-  envelope.append("\"\n}\n");
+  envelope.reserve(size);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    envelope.append(kPieces[i]);
+    envelope.append(values[i]);
+  }
+  envelope.append(kPieces.back());
   return envelope;
 }
 

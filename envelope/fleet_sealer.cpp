@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include <openssl/rand.h>
+
 #include "base/failure.h"
 #include "base/ossl_owners.h"
 #include "encoding/hex.h"
@@ -12,11 +14,38 @@
 #include "envelope/seal.h"
 
 namespace zezi {
+namespace {
+
+// The supplied salt and nonce, or fresh ones: when both are drawn, in one call to the
+// generator, which costs as much as each of two calls.
+bool saltAndNonce(const Bytes& salt, const Bytes& nonce, Bytes* saltOut, Bytes* nonceOut,
+                  std::string* errorOut) {
+  if (salt.empty() && nonce.empty()) {
+    Bytes drawn(kDrawnSaltSize + kNonceSize);
+    if (RAND_bytes(drawn.data(), static_cast<int>(drawn.size())) != 1) {
+      return failWith(errorOut, "salt generation failed");
+    }
+    const auto split = drawn.begin() + static_cast<std::ptrdiff_t>(kDrawnSaltSize);
+    *saltOut = Bytes(drawn.begin(), split);
+    *nonceOut = Bytes(split, drawn.end());
+    return true;
+  }
+  *saltOut = suppliedOrDrawn(salt, kDrawnSaltSize);
+  if (saltOut->empty()) {
+    return failWith(errorOut, "salt generation failed");
+  }
+  // A supplied nonce of the wrong length is refused by the sealing.
+  *nonceOut = suppliedOrDrawn(nonce, kNonceSize);
+  return !nonceOut->empty() || failWith(errorOut, "nonce generation failed");
+}
+
+}  // namespace
 
 struct FleetSealer::Key {
   EcGroupPtr group;
   EcPointPtr point;
   Bytes encoded;  // the 65-octet point, as the key derivation takes it
+  Bytes domain = textToBytes(kEnvelopeDomain);  // the AEAD's additional data
 };
 
 FleetSealer::FleetSealer(std::unique_ptr<const Key> key) : key_(std::move(key)) {}
@@ -70,14 +99,10 @@ bool FleetSealer::seal(std::string_view ssid, std::string_view psk, std::string*
     return failWith(errorOut, "could not derive ephemeral public key");
   }
 
-  const Bytes envelopeSalt = suppliedOrDrawn(salt, kDrawnSaltSize);
-  if (envelopeSalt.empty()) {
-    return failWith(errorOut, "salt generation failed");
-  }
-  // A supplied nonce of the wrong length is refused by the sealing below.
-  const Bytes envelopeNonce = suppliedOrDrawn(nonce, kNonceSize);
-  if (envelopeNonce.empty()) {
-    return failWith(errorOut, "nonce generation failed");
+  Bytes envelopeSalt;
+  Bytes envelopeNonce;
+  if (!saltAndNonce(salt, nonce, &envelopeSalt, &envelopeNonce, errorOut)) {
+    return false;
   }
 
   const Bytes sharedSecret = sharedX(group, key_->point.get(), scalar.get(), context.get());
@@ -91,7 +116,7 @@ bool FleetSealer::seal(std::string_view ssid, std::string_view psk, std::string*
     return failWith(errorOut, "key derivation failed");
   }
   const Bytes sealed =
-      sealPayload(envelopeKey, envelopeNonce, textToBytes(kEnvelopeDomain), payloadJson(ssid, psk));
+      sealPayload(envelopeKey, envelopeNonce, key_->domain, payloadJson(ssid, psk));
   if (sealed.empty()) {
     return failWith(errorOut, "sealing failed");
   }

@@ -155,32 +155,39 @@ TEST(BuildEnvelope, SuppliedValuesFixTheEnvelopeAndAppearInItsMembers) {
 }
 
 TEST(BuildEnvelope, DrawnValuesHaveTheirSizesDifferAndStillOpen) {
-  const BuilderInputs in = drawnInputs();
-  const std::string first = build(in);
-  const std::string second = build(in);
-  const auto a = testing::parseEnvelope(first);
-  const auto b = testing::parseEnvelope(second);
-  ASSERT_TRUE(a && b);
-  EXPECT_EQ(memberLength(*a, "eph_pub"), 88u);
-  EXPECT_EQ(memberLength(*a, "salt"), 24u);
-  EXPECT_EQ(memberLength(*a, "nonce"), 16u);
-  ASSERT_EQ(a->ephemeralPoint.size(), kPointSize);
-  EXPECT_EQ(a->ephemeralPoint[0], 0x04);
-  EXPECT_NE(loadPublicKey(Bytes(a->ephemeralPoint.begin() + 1, a->ephemeralPoint.end())), nullptr);
-  EXPECT_EQ(a->salt.size(), kDrawnSaltSize);
-  EXPECT_EQ(a->nonce.size(), kNonceSize);
-  EXPECT_NE(a->ephemeralPoint, b->ephemeralPoint);
-  EXPECT_NE(a->salt, b->salt);
-  EXPECT_NE(a->nonce, b->nonce);
-  EXPECT_NE(a->sealed, b->sealed);
-  // Fresh draws agree in few positions; a generator filling only part of the buffer does not.
-  const auto samePositions = [](const Bytes& x, const Bytes& y) {
-    return std::inner_product(x.begin(), x.end(), y.begin(), 0, std::plus<>(), std::equal_to<>());
-  };
-  EXPECT_LT(samePositions(a->salt, b->salt), 8);
-  EXPECT_LT(samePositions(a->nonce, b->nonce), 6);
-  EXPECT_EQ(openEnvelope(first), expectedPayload(in.ssid, in.psk));
-  EXPECT_EQ(openEnvelope(second), expectedPayload(in.ssid, in.psk));
+  for (const SealPath path : {SealPath::kBuildEnvelope, SealPath::kFleetSealer}) {
+    SCOPED_TRACE(pathName(path));
+    const BuilderInputs in = drawnInputs();
+    const std::string first = build(in, path);
+    const std::string second = build(in, path);
+    const auto a = testing::parseEnvelope(first);
+    const auto b = testing::parseEnvelope(second);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(memberLength(*a, "eph_pub"), 88u);
+    EXPECT_EQ(memberLength(*a, "salt"), 24u);
+    EXPECT_EQ(memberLength(*a, "nonce"), 16u);
+    ASSERT_EQ(a->ephemeralPoint.size(), kPointSize);
+    EXPECT_EQ(a->ephemeralPoint[0], 0x04);
+    EXPECT_NE(loadPublicKey(Bytes(a->ephemeralPoint.begin() + 1, a->ephemeralPoint.end())),
+              nullptr);
+    ASSERT_EQ(a->salt.size(), kDrawnSaltSize);
+    ASSERT_EQ(a->nonce.size(), kNonceSize);
+    EXPECT_NE(a->ephemeralPoint, b->ephemeralPoint);
+    EXPECT_NE(a->salt, b->salt);
+    EXPECT_NE(a->nonce, b->nonce);
+    EXPECT_NE(a->sealed, b->sealed);
+    // Fresh draws agree in few positions; a generator filling only part of the buffer, or
+    // one draw given out as both salt and nonce, does not.
+    const auto samePositions = [](const Bytes& x, const Bytes& y) {
+      return std::inner_product(x.begin(), x.end(), y.begin(), 0, std::plus<>(), std::equal_to<>());
+    };
+    EXPECT_LT(samePositions(a->salt, b->salt), 8);
+    EXPECT_LT(samePositions(a->nonce, b->nonce), 6);
+    EXPECT_LT(samePositions(a->nonce, Bytes(a->salt.begin(), a->salt.begin() + kNonceSize)), 6);
+    EXPECT_LT(samePositions(a->nonce, Bytes(a->salt.end() - kNonceSize, a->salt.end())), 6);
+    EXPECT_EQ(openEnvelope(first), expectedPayload(in.ssid, in.psk));
+    EXPECT_EQ(openEnvelope(second), expectedPayload(in.ssid, in.psk));
+  }
 }
 
 TEST(BuildEnvelope, SuppliedSaltOfOneOr64OctetsIsWrittenAndUsed) {
