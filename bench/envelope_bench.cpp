@@ -159,7 +159,7 @@ BENCHMARK(BM_FleetOpener);
 
 // OpenSSL's objects for the floors, built once.
 struct Curve {
-  EcGroupPtr group = newP256Group();
+  const EC_GROUP* group = p256Group();
   BnCtxPtr context{BN_CTX_new()};
   EcPointPtr fleetPoint;
   BignumPtr ephemeralScalar;
@@ -168,11 +168,11 @@ struct Curve {
 
   Curve() {
     const Fixture& f = fixture();
-    if (group && context) {
-      fleetPoint = decodePoint(group.get(), rawToPoint(f.fleetRaw), context.get());
-      ephemeralScalar = scalarFromOctets(group.get(), f.ephemeralScalar);
-      fleetScalar = scalarFromOctets(group.get(), f.fleetScalar);
-      product.reset(EC_POINT_new(group.get()));
+    if (group != nullptr && context) {
+      fleetPoint = decodePoint(group, rawToPoint(f.fleetRaw), context.get());
+      ephemeralScalar = scalarFromOctets(group, f.ephemeralScalar);
+      fleetScalar = scalarFromOctets(group, f.fleetScalar);
+      product.reset(EC_POINT_new(group));
     }
   }
   [[nodiscard]] bool valid() const {
@@ -198,7 +198,7 @@ void BM_SealFloor(benchmark::State& state) {
     state.SkipWithError("could not set up the curve");
     return;
   }
-  EC_GROUP* group = curve.group.get();
+  const EC_GROUP* group = curve.group;
   BN_CTX* context = curve.context.get();
   EC_POINT* product = curve.product.get();
   std::uint8_t encoded[kPointSize];
@@ -237,7 +237,7 @@ void BM_OpenFloor(benchmark::State& state) {
     state.SkipWithError("could not set up the curve");
     return;
   }
-  EC_GROUP* group = curve.group.get();
+  const EC_GROUP* group = curve.group;
   BN_CTX* context = curve.context.get();
   measure(state, [&] {
     const EcPointPtr point = decodePoint(group, ephemeralPoint, context);

@@ -42,7 +42,7 @@ bool saltAndNonce(const Bytes& salt, const Bytes& nonce, Bytes* saltOut, Bytes* 
 }  // namespace
 
 struct FleetSealer::Key {
-  EcGroupPtr group;
+  const EC_GROUP* group = nullptr;  // the process's P-256 group
   EcPointPtr point;
   Bytes encoded;  // the 65-octet point, as the key derivation takes it
   Bytes domain = textToBytes(kEnvelopeDomain);  // the AEAD's additional data
@@ -59,10 +59,10 @@ std::unique_ptr<FleetSealer> FleetSealer::create(const Bytes& fleetPublicKey,
     return nullptr;
   }
   auto key = std::make_unique<Key>();
-  key->group = newP256Group();
+  key->group = p256Group();
   key->encoded = rawToPoint(fleetPublicKey);
-  if (key->group) {
-    key->point = decodePoint(key->group.get(), key->encoded, /*context=*/nullptr);
+  if (key->group != nullptr) {
+    key->point = decodePoint(key->group, key->encoded, /*context=*/nullptr);
   }
   if (!key->point) {
     static_cast<void>(failWith(errorOut, "fleet public key is not a P-256 point"));
@@ -84,7 +84,7 @@ bool FleetSealer::seal(std::string_view ssid, std::string_view psk, std::string*
     return failWith(errorOut, "ssid is empty");
   }
 
-  const EC_GROUP* group = key_->group.get();
+  const EC_GROUP* group = key_->group;
   const bool drawn = ephemeralScalar.empty();
   // Shared by this envelope's steps; where it is null, OpenSSL makes its own.
   const BnCtxPtr context(BN_CTX_new());

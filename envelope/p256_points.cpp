@@ -2,6 +2,8 @@
 
 #include <openssl/obj_mac.h>
 
+#include <mutex>
+
 namespace zezi {
 namespace {
 
@@ -16,8 +18,15 @@ BignumPtr newSecretNumber() {
 
 }  // namespace
 
-EcGroupPtr newP256Group() {
-  return EcGroupPtr(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
+const EC_GROUP* p256Group() {
+  // Making the group costs as much as a fixed-base multiplication, so it is made once.
+  static std::mutex lock;
+  static EcGroupPtr group;
+  const std::lock_guard guard(lock);
+  if (!group) {
+    group.reset(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
+  }
+  return group.get();
 }
 
 BignumPtr scalarFromOctets(const EC_GROUP* group, const Bytes& octets) {

@@ -9,8 +9,10 @@
 
 namespace zezi {
 
-// The P-256 group, or null.
-[[nodiscard]] EcGroupPtr newP256Group();
+// The P-256 group, made once for the whole process and kept until it ends; null when it
+// cannot be made (then the next call tries again). Nothing changes it once made, so any
+// number of threads may use it at once.
+[[nodiscard]] const EC_GROUP* p256Group();
 
 // A 32-octet big-endian scalar in [1, n-1] as a constant-time BIGNUM; null for any other
 // length or value.

@@ -9,9 +9,9 @@
 namespace zezi {
 
 struct FleetOpener::Key {
-  EcGroupPtr group;
-  BignumPtr scalar;  // constant-time, cleared when the opener goes
-  Bytes point;       // the fleet's 65-octet public point, as the key derivation takes it
+  const EC_GROUP* group = nullptr;  // the process's P-256 group
+  BignumPtr scalar;                 // constant-time, cleared when the opener goes
+  Bytes point;  // the fleet's 65-octet public point, as the key derivation takes it
 };
 
 FleetOpener::FleetOpener(std::unique_ptr<const Key> key) : key_(std::move(key)) {}
@@ -20,15 +20,15 @@ FleetOpener::~FleetOpener() = default;
 
 std::unique_ptr<FleetOpener> FleetOpener::create(const Bytes& fleetScalar) {
   auto key = std::make_unique<Key>();
-  key->group = newP256Group();
-  if (!key->group) {
+  key->group = p256Group();
+  if (key->group == nullptr) {
     return nullptr;
   }
-  key->scalar = scalarFromOctets(key->group.get(), fleetScalar);
+  key->scalar = scalarFromOctets(key->group, fleetScalar);
   if (!key->scalar) {
     return nullptr;
   }
-  key->point = generatorMultiple(key->group.get(), key->scalar.get(), /*context=*/nullptr);
+  key->point = generatorMultiple(key->group, key->scalar.get(), /*context=*/nullptr);
   if (key->point.empty()) {
     return nullptr;
   }
@@ -42,11 +42,11 @@ FleetOpener::Agreement FleetOpener::agree(const Bytes& ephemeralPoint,
   }
   // Shared by the two steps; where it is null, OpenSSL makes its own.
   const BnCtxPtr context(BN_CTX_new());
-  const EcPointPtr point = decodePoint(key_->group.get(), ephemeralPoint, context.get());
+  const EcPointPtr point = decodePoint(key_->group, ephemeralPoint, context.get());
   if (!point) {
     return Agreement::kNotACurvePoint;
   }
-  Bytes secret = sharedX(key_->group.get(), point.get(), key_->scalar.get(), context.get());
+  Bytes secret = sharedX(key_->group, point.get(), key_->scalar.get(), context.get());
   if (secret.empty()) {
     return Agreement::kFailed;
   }
