@@ -42,7 +42,7 @@ constexpr mode_t kEnvelopeMode = 0644;
 constexpr mode_t kFolderMode = 0755;
 // Rows read ahead per sealing thread: enough to keep every thread busy, few enough that a
 // long file never waits in memory.
-constexpr std::size_t kRowsQueuedPerJob = 4;
+constexpr std::size_t kRowsQueuedPerJob = 16;
 constexpr auto kProgressPeriod = std::chrono::milliseconds(200);
 constexpr std::size_t kProgressBarWidth = 20;
 constexpr long kSecondsPerMinute = 60;
@@ -121,7 +121,8 @@ struct Job {
 };
 
 // Rows from the reading thread to the sealing threads. Bounded: the reader waits while it
-// is full.
+// is full, and is woken only once half of it is free, so that it fills it in bursts rather
+// than switching threads for every row.
 class JobQueue {
  public:
   explicit JobQueue(std::size_t capacity) : capacity_(capacity) {}
@@ -147,7 +148,9 @@ class JobQueue {
     }
     *job = std::move(jobs_.front());
     jobs_.pop_front();
-    notFull_.notify_one();
+    if (jobs_.size() <= capacity_ / 2) {
+      notFull_.notify_one();
+    }
     return true;
   }
 
@@ -381,7 +384,7 @@ std::string EnvelopeNames::claim(std::string_view ssid) {
   std::transform(ssid.begin(), ssid.end(), base.begin(),
                  [](char c) { return keptInName(c) ? c : '_'; });
   if (base.empty()) {
-    base = "_";
+    base.assign(1, '_');
   } else if (base.front() == '.') {
     base.front() = '_';  // no hidden files, and never "." or ".."
   }
