@@ -20,6 +20,7 @@
 #include <mutex>
 #include <numeric>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -341,25 +342,32 @@ class ProgressBar {
   return true;
 }
 
-// Reads the rows again and hands them to `jobs` sealing threads.
-void sealRows(const SealOptions& options, int fd, unsigned jobs, Run* run) {
+// Reads the `rows` rows again and hands them to `jobs` sealing threads.
+void sealRows(const SealOptions& options, int fd, unsigned jobs, std::size_t rows, Run* run) {
   std::vector<std::thread> sealers;
   sealers.reserve(jobs);
-  for (unsigned i = 0; i < jobs; ++i) {
-    sealers.emplace_back([run] { run->sealRows(); });
+  try {
+    for (unsigned i = 0; i < jobs; ++i) {
+      sealers.emplace_back([run] { run->sealRows(); });
+    }
+  } catch (const std::system_error&) {
+    run->fail("cannot start " + std::to_string(jobs) + " threads");
   }
+  const std::string changed = options.batchPath + " changed while it was read";
   BatchReader reader(readFromFd(fd));
   EnvelopeNames names;
   BatchRow row;
   BatchError bad;
-  while (!run->stopping()) {
+  for (std::size_t given = 0; !run->stopping(); ++given) {
     const BatchReader::Step step = reader.next(&row, &bad);
     if (step == BatchReader::Step::kEnd) {
+      if (given != rows) {
+        run->fail(changed);
+      }
       break;
     }
-    if (step == BatchReader::Step::kError) {
-      // Only when the file changed since it was checked.
-      run->fail(where(options.batchPath, bad));
+    if (step == BatchReader::Step::kError || given == rows) {
+      run->fail(changed);
       break;
     }
     std::string target = (fs::path(options.outDir) / names.claim(row.ssid)).string();
@@ -450,7 +458,7 @@ int runBatch(const SealOptions& options) {
       options.jobs != 0 ? options.jobs : std::max(1U, std::thread::hardware_concurrency());
   Run run(options, *sealer, jobs * kRowsQueuedPerJob);
   ProgressBar progress(run.written(), rows);
-  sealRows(options, batch.get(), jobs, &run);
+  sealRows(options, batch.get(), jobs, rows, &run);
   progress.stop();
 
   // One flush of the folder makes every rename of the run last.
