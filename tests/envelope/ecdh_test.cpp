@@ -10,10 +10,13 @@
 #include "encoding/hex.h"
 #include "envelope/p256_keys.h"
 #include "selftest/known_answers.h"
+#include "support/case_names.h"
 #include "support/wycheproof.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 constexpr std::string_view kOrderHex =
     "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551";
@@ -70,10 +73,6 @@ struct RefusalCase {
   Bytes peer;
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class EcdhRefuses : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(EcdhRefuses, GivesNoSecret) {
@@ -102,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"Peer63Octets", kGoodScalar, Bytes(kGoodPeer.begin() + 1, kGoodPeer.end())},
         RefusalCase{"PeerAllZeros", kGoodScalar, Bytes(64, 0)},
         RefusalCase{"PeerEmpty", kGoodScalar, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 // A Wycheproof private key (a big-endian integer of any length) as a 32-octet scalar.
 std::optional<Bytes> wycheproofScalar(std::string hex) {
