@@ -190,7 +190,9 @@ def cases() -> list[dict]:
 
     # ---- fleet key
     for case_id, scalar in (("fleet-scalar-zero", bytes(32)),
-                            ("fleet-scalar-order", z.P256_ORDER.to_bytes(32, "big"))):
+                            ("fleet-scalar-order", z.P256_ORDER.to_bytes(32, "big")),
+                            ("fleet-scalar-order-plus-one", (z.P256_ORDER + 1).to_bytes(32, "big")),
+                            ("fleet-scalar-all-ones", b"\xff" * 32)):
         invalid(case_id, "fleet private scalar outside [1, n-1]", plain.envelope,
                 "fleet private key is not a valid P-256 scalar", z.FleetKeyError, fleet=scalar)
 

@@ -20,10 +20,13 @@
 #include "envelope/p256_keys.h"
 #include "opener/open_payload.h"
 #include "selftest/known_answers.h"
+#include "support/case_names.h"
 #include "support/envelope_fields.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 // Everything buildEnvelope takes besides its outputs.
 struct BuilderInputs {
@@ -199,7 +202,6 @@ TEST(BuildEnvelope, FailureWithoutErrorBufferReturnsFalse) {
 
 struct FailureCase {
   const char* name;
-  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
   std::function<void(BuilderInputs&)> change;
   std::string message;
   bool nullEnvelope = false;
@@ -275,14 +277,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "invalid ephemeral scalar"},
         FailureCase{"ZeroScalar", [](BuilderInputs& in) { in.ephemeralScalar = Bytes(32, 0); },
                     "invalid ephemeral scalar"},
+        FailureCase{"ScalarAllOnes",
+                    [](BuilderInputs& in) { in.ephemeralScalar = Bytes(32, 0xff); },
+                    "invalid ephemeral scalar"},
         FailureCase{"Nonce16", [](BuilderInputs& in) { in.nonce = Bytes(16, 0x09); },
                     "sealing failed"},
         FailureCase{"Nonce11", [](BuilderInputs& in) { in.nonce.pop_back(); }, "sealing failed"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 struct SsidCase {
   const char* name;
-  friend void PrintTo(const SsidCase& c, std::ostream* os) { *os << c.name; }
   std::string ssid;
   bool validUtf8;
 };
@@ -327,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(
         SsidCase{"Utf8Text", "Caf\xc3\xa9 \xe2\x98\x95 \xf0\x9f\x93\xb6", true},
         SsidCase{"OctetsFrom0x80", octetRange(0x80, 0xff), false},
         SsidCase{"HundredOctets", std::string(50, 'w') + std::string(50, '\\'), true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 }  // namespace
 }  // namespace zezi

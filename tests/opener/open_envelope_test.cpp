@@ -23,9 +23,12 @@
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
 #include "selftest/known_answers.h"
+#include "support/case_names.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 const Bytes kFleetScalar = hexDecode(kTestFleetScalarHex);
 const Bytes kEphemeralScalar = hexDecode(kTestEphemeralScalarHex);
@@ -261,7 +264,6 @@ TEST(OpenEnvelope, NullErrorOutputStillRefuses) {
 
 struct RefusalCase {
   std::string name;
-  friend void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
   std::string envelope;
   std::string expected;
   Bytes fleetScalar = kFleetScalar;
@@ -441,6 +443,10 @@ std::vector<RefusalCase> envelopeRefusals() {
          return b;
        }()},
       {"GroupOrder", hexDecode("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551")},
+      // OpenSSL would take these mod n, as the scalars 1 and 2^256 - 1 - n.
+      {"GroupOrderPlusOne",
+       hexDecode("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632552")},
+      {"AllOnes", Bytes(32, 0xff)},
   };
   for (const auto& [name, scalar] : badScalars) {
     add(std::string("FleetScalar") + name, envelope, badScalar, scalar);
@@ -448,6 +454,8 @@ std::vector<RefusalCase> envelopeRefusals() {
 
   const std::string doesNotOpen = "envelope does not open with this key";
   add("OtherFleetScalar", envelope, doesNotOpen, kEphemeralScalar);
+  add("LargestFleetScalar", envelope, doesNotOpen,
+      hexDecode("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632550"));
   const Bytes sealed = sealedOctets(builderPayload(kSsid, kPsk));
   Bytes firstFlipped = sealed;
   firstFlipped.front() ^= 0x01;
@@ -473,7 +481,7 @@ TEST_P(OpenEnvelopeRefuses, WithItsMessageAndNetworkUntouched) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Envelope, OpenEnvelopeRefuses, ::testing::ValuesIn(envelopeRefusals()),
-                         [](const auto& info) { return info.param.name; });
+                         testing::caseName);
 
 // ---- Payloads the builder never writes, sealed under the right key ----
 
@@ -566,11 +574,10 @@ std::vector<RefusalCase> payloadRefusals() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Payload, OpenEnvelopeRefuses, ::testing::ValuesIn(payloadRefusals()),
-                         [](const auto& info) { return info.param.name; });
+                         testing::caseName);
 
 struct PayloadCase {
   const char* name;
-  friend void PrintTo(const PayloadCase& c, std::ostream* os) { *os << c.name; }
   std::string payload;
   std::string ssid;
 };
@@ -603,7 +610,7 @@ INSTANTIATE_TEST_SUITE_P(
                           "EscapedKeys",
                           R"({"\u006eetworks":[{"\u0073sid":"Home","ps\u006b":")" + kPsk + "\"}]}",
                           "Home"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 // Every message is distinct and reached by some case above, except those that only an
 // OpenSSL failure could cause: with a valid fleet scalar and an on-curve point, agreement
