@@ -22,6 +22,7 @@
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
+#include "opener/open_failure.h"
 #include "selftest/known_answers.h"
 #include "support/case_names.h"
 
@@ -478,6 +479,9 @@ class OpenEnvelopeRefuses : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(OpenEnvelopeRefuses, WithItsMessageAndNetworkUntouched) {
   expectRefused(tryOpen(GetParam().envelope, GetParam().fleetScalar), GetParam().expected);
+  Network network = sentinelNetwork();
+  EXPECT_EQ(openFailureText(openEnvelopeFor(GetParam().envelope, GetParam().fleetScalar, &network)),
+            GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Envelope, OpenEnvelopeRefuses, ::testing::ValuesIn(envelopeRefusals()),
@@ -625,7 +629,10 @@ TEST(OpenEnvelopeMessages, EachIsDistinctAndReachedByACase) {
   const std::set<std::string> internal = {"key agreement failed", "key derivation failed",
                                           "payload decryption failed"};
   std::set<std::string> all;
-  for (const std::string_view message : kOpenEnvelopeMessages) {
+  for (auto i = static_cast<unsigned>(OpenFailure::kNone) + 1;
+       i <= static_cast<unsigned>(kLastOpenFailure); ++i) {
+    const std::string_view message = openFailureText(static_cast<OpenFailure>(i));
+    EXPECT_TRUE(isOpenFailureText(message));
     EXPECT_TRUE(all.insert(std::string(message)).second) << "repeated: " << message;
     ASSERT_FALSE(message.empty());
     EXPECT_TRUE(std::islower(static_cast<unsigned char>(message.front()))) << message;
