@@ -66,6 +66,7 @@ constexpr auto kFailureTexts = std::to_array<FailureText>({
     {OpenFailure::kSsidNotString, "payload ssid is missing or not a string"},
     {OpenFailure::kPskNotString, "payload psk is missing or not a string"},
     {OpenFailure::kSsidEmpty, "payload ssid is empty"},
+    {OpenFailure::kSsidTooLong, "payload ssid is longer than 32 octets"},
     {OpenFailure::kBadPsk, "payload psk is not 64 lowercase hex characters"},
 });
 
@@ -142,6 +143,9 @@ constexpr std::size_t kFirstBinary = 1;  // eph_pub, salt, nonce and sealed hold
   }
   if (ssid->text.empty()) {
     return OpenFailure::kSsidEmpty;
+  }
+  if (ssid->text.size() > kMaxSsidSize) {
+    return OpenFailure::kSsidTooLong;
   }
   if (!isLowercaseHex(psk->text, kPskSize)) {
     return OpenFailure::kBadPsk;

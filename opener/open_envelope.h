@@ -10,6 +10,8 @@ namespace zezi {
 
 // Envelopes are a few hundred octets; anything far larger is refused before parsing.
 inline constexpr std::size_t kMaxEnvelopeSize = 64 * 1024;
+// A WiFi stack holds an SSID of at most 32 octets; a longer one is refused, not cut.
+inline constexpr std::size_t kMaxSsidSize = 32;
 
 // The network an envelope carries.
 struct Network {

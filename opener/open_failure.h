@@ -57,6 +57,7 @@ enum class OpenFailure : std::uint8_t {
   kSsidNotString,
   kPskNotString,
   kSsidEmpty,
+  kSsidTooLong,
   kBadPsk,
 };
 inline constexpr OpenFailure kLastOpenFailure = OpenFailure::kBadPsk;

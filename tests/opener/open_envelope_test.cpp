@@ -50,6 +50,14 @@ Bytes fleetRawKey() {
   return encodedPublicKey(loadPrivateKey(kFleetScalar).get());
 }
 
+std::string times(std::string_view text, std::size_t count) {
+  std::string result;
+  for (std::size_t i = 0; i < count; ++i) {
+    result += text;
+  }
+  return result;
+}
+
 std::string inQuotes(std::string_view text) {
   return "\"" + std::string(text) + "\"";
 }
@@ -557,6 +565,16 @@ std::vector<RefusalCase> payloadRefusals() {
 
   add("SsidEmpty", networkOf(R"("ssid":"",)" + pskMember), "payload ssid is empty");
 
+  // The limit counts the octets read, not the characters written.
+  const std::string tooLong = "payload ssid is longer than 32 octets";
+  add("Ssid33Octets",
+      networkOf(R"("ssid":")" + std::string(kMaxSsidSize + 1, 'w') + "\"," + pskMember), tooLong);
+  add("Ssid33OctetsEscaped",
+      networkOf(R"("ssid":")" + times(R"(\u0041)", kMaxSsidSize + 1) + "\"," + pskMember), tooLong);
+  add("Ssid33OctetsOfUtf8",
+      networkOf(R"("ssid":")" + std::string(15, 'w') + times("\xc3\xa9", 9) + "\"," + pskMember),
+      tooLong);
+
   const std::string badPsk = "payload psk is not 64 lowercase hex characters";
   std::string upper = kPsk;
   std::transform(upper.begin(), upper.end(), upper.begin(),
@@ -602,6 +620,10 @@ INSTANTIATE_TEST_SUITE_P(
                                   networkOf(R"("ssid":"caf\u00e9 \ud83d\ude00 \"q\" \\ \/ \t",)" +
                                             std::string(R"("psk":")") + kPsk + "\""),
                                   "caf\xc3\xa9 \xf0\x9f\x98\x80 \"q\" \\ / \t"},
+                      PayloadCase{"Escaped32OctetSsid",
+                                  networkOf(R"("ssid":")" + times(R"(\u0001)", kMaxSsidSize) +
+                                            R"(","psk":")" + kPsk + "\""),
+                                  std::string(kMaxSsidSize, '\x01')},
                       PayloadCase{"RawNonUtf8Ssid",
                                   networkOf("\"ssid\":\"\xff\xfe\x80\",\"psk\":\"" + kPsk + "\""),
                                   "\xff\xfe\x80"},
@@ -667,7 +689,7 @@ TEST(OpenEnvelopeRoundTrip, EverySingleOctetSsid) {
 
 TEST(OpenEnvelopeRoundTrip, RandomSsidsAndPsks) {
   std::mt19937 generator(20240611);
-  std::uniform_int_distribution<std::size_t> length(1, 100);
+  std::uniform_int_distribution<std::size_t> length(1, kMaxSsidSize);
   for (int i = 0; i < 300; ++i) {
     std::string ssid(length(generator), '\0');
     for (char& c : ssid) {
@@ -699,10 +721,20 @@ TEST(OpenEnvelopeRoundTrip, AwkwardSsids) {
       "\xc0\xaf",
       std::string(32, '\xff'),
       "caf\xc3\xa9 \xf0\x9f\x98\x80",
-      std::string(100, '"'),
+      std::string(kMaxSsidSize, '"'),
+      std::string(kMaxSsidSize, '\0'),
   };
   for (const std::string& ssid : awkward) {
     expectRoundTrip(ssid, kPsk);
+  }
+}
+
+// The builder seals any length; the device's side refuses what a WiFi stack cannot hold.
+TEST(OpenEnvelopeRoundTrip, SsidsOverThe32OctetLimitAreSealedButNotOpened) {
+  for (const std::size_t size : {kMaxSsidSize + 1, std::size_t{100}}) {
+    std::string envelope;
+    ASSERT_TRUE(buildEnvelope(std::string(size, 's'), kPsk, fleetRawKey(), &envelope, nullptr));
+    expectRefused(tryOpen(envelope), "payload ssid is longer than 32 octets");
   }
 }
 
