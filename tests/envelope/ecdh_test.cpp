@@ -9,14 +9,16 @@
 
 #include "encoding/hex.h"
 #include "envelope/p256_keys.h"
-#include "selftest/known_answers.h"
 #include "support/case_names.h"
+#include "support/known_values.h"
 #include "support/wycheproof.h"
 
 namespace zezi {
 namespace {
 
 using testing::PrintTo;
+
+const testing::KnownValues& known = testing::knownValues();
 
 constexpr std::string_view kOrderHex =
     "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551";
@@ -38,7 +40,7 @@ Bytes scalarOf(unsigned value) {
 
 TEST(EcdhSharedSecret, BothSidesAgree) {
   std::vector<std::pair<Bytes, Bytes>> pairs = {
-      {hexDecode(kTestFleetScalarHex), hexDecode(kTestEphemeralScalarHex)},
+      {known.fleetScalar, known.ephemeralScalar},
       {scalarOf(2), scalarOf(3)},
   };
   for (int i = 0; i < 3; ++i) {
@@ -52,15 +54,13 @@ TEST(EcdhSharedSecret, BothSidesAgree) {
     ASSERT_EQ(ab.size(), kSharedSecretSize) << hexEncode(a);
     EXPECT_EQ(ab, ecdhSharedSecret(b, rawPublicOf(a))) << hexEncode(a) << " / " << hexEncode(b);
   }
-  const Bytes fleetRaw = rawPublicOf(hexDecode(kTestFleetScalarHex));
-  EXPECT_EQ(hexEncode(ecdhSharedSecret(hexDecode(kTestEphemeralScalarHex), fleetRaw)),
-            kExpectedSharedSecretHex);
+  EXPECT_EQ(ecdhSharedSecret(known.ephemeralScalar, known.fleetRawPublicKey), known.sharedSecret);
 }
 
 // 1 * B = B and a * G = A, so the secret is the X coordinate of the other point.
 TEST(EcdhSharedSecret, IsTheXCoordinateOfTheProduct) {
   const Bytes generator = rawPublicOf(scalarOf(1));
-  for (const Bytes& scalar : {hexDecode(kTestFleetScalarHex), scalarOf(2), scalarOf(7)}) {
+  for (const Bytes& scalar : {known.fleetScalar, scalarOf(2), scalarOf(7)}) {
     const Bytes raw = rawPublicOf(scalar);
     EXPECT_EQ(ecdhSharedSecret(scalarOf(1), raw), xOf(raw)) << hexEncode(scalar);
     EXPECT_EQ(ecdhSharedSecret(scalar, generator), xOf(raw)) << hexEncode(scalar);
@@ -79,8 +79,8 @@ TEST_P(EcdhRefuses, GivesNoSecret) {
   EXPECT_TRUE(ecdhSharedSecret(GetParam().scalar, GetParam().peer).empty());
 }
 
-const Bytes kGoodScalar = hexDecode(kTestEphemeralScalarHex);
-const Bytes kGoodPeer = rawPublicOf(hexDecode(kTestFleetScalarHex));
+const Bytes kGoodScalar = known.ephemeralScalar;
+const Bytes kGoodPeer = known.fleetRawPublicKey;
 
 Bytes offCurvePeer() {
   Bytes raw = kGoodPeer;

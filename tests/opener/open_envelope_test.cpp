@@ -23,20 +23,21 @@
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
 #include "opener/open_failure.h"
-#include "selftest/known_answers.h"
 #include "support/case_names.h"
+#include "support/known_values.h"
 
 namespace zezi {
 namespace {
 
 using testing::PrintTo;
 
-const Bytes kFleetScalar = hexDecode(kTestFleetScalarHex);
-const Bytes kEphemeralScalar = hexDecode(kTestEphemeralScalarHex);
-const Bytes kSalt = hexDecode(kTestSaltHex);
-const Bytes kNonce = hexDecode(kTestNonceHex);
-const std::string kPsk{kTestPsk};
-constexpr std::string_view kSsid = "Tournament";
+const testing::KnownValues& known = testing::knownValues();
+const Bytes& kFleetScalar = known.fleetScalar;
+const Bytes& kEphemeralScalar = known.ephemeralScalar;
+const Bytes& kSalt = known.salt;
+const Bytes& kNonce = known.nonce;
+const std::string kPsk{testing::KnownValues::kPsk};
+constexpr std::string_view kSsid = testing::KnownValues::kSsid;
 constexpr std::string_view kBase64Alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::array<std::string_view, 5> kMemberKeys = {"format", "eph_pub", "salt", "nonce",
@@ -46,8 +47,8 @@ std::string plain(const SecretText& text) {
   return {text.begin(), text.end()};
 }
 
-Bytes fleetRawKey() {
-  return encodedPublicKey(loadPrivateKey(kFleetScalar).get());
+const Bytes& fleetRawKey() {
+  return known.fleetRawPublicKey;
 }
 
 std::string times(std::string_view text, std::size_t count) {
@@ -108,15 +109,11 @@ Members membersOf(const Bytes& ephemeralPoint, const Bytes& salt, const Bytes& n
 // Seals `payload` as the builder does, so that payloads the builder never writes can be
 // put in an envelope.
 Bytes sealedOctets(std::string_view payload, std::string_view aad = kEnvelopeDomain) {
-  const Bytes fleetRaw = fleetRawKey();
-  const Bytes key =
-      deriveEnvelopeKey(kEnvelopeDomain, ecdhSharedSecret(kEphemeralScalar, fleetRaw), kSalt,
-                        derivePublicPoint(kEphemeralScalar), rawToPoint(fleetRaw));
-  return sealPayload(key, kNonce, textToBytes(aad), textToBytes(payload));
+  return sealPayload(known.envelopeKey, kNonce, textToBytes(aad), textToBytes(payload));
 }
 
 Members sealedMembers(std::string_view payload, std::string_view aad = kEnvelopeDomain) {
-  return membersOf(derivePublicPoint(kEphemeralScalar), kSalt, kNonce, sealedOctets(payload, aad));
+  return membersOf(known.ephemeralPoint, kSalt, kNonce, sealedOctets(payload, aad));
 }
 
 std::string builderPayload(std::string_view ssid, std::string_view psk) {
@@ -196,12 +193,8 @@ void expectRefused(const Outcome& outcome, std::string_view expected) {
 // ---- Test setup is faithful to the builder ----
 
 TEST(OpenEnvelopeSetup, SealedMembersReproduceTheBuilderExactly) {
-  std::string envelope;
-  std::string error;
-  ASSERT_TRUE(
-      buildEnvelope(kSsid, kPsk, fleetRawKey(), &envelope, &error, kSalt, kNonce, kEphemeralScalar))
-      << error;
-  EXPECT_EQ(compose(validMembers()), envelope);
+  ASSERT_FALSE(known.envelope.empty());
+  EXPECT_EQ(compose(validMembers()), known.envelope);
 }
 
 // ---- Envelopes that open ----

@@ -11,6 +11,7 @@
 #include "selftest/checks.h"
 #include "selftest/known_answers.h"
 #include "support/case_names.h"
+#include "support/known_values.h"
 
 namespace zezi {
 namespace {
@@ -62,10 +63,9 @@ std::string pskWithUppercase() {
 
 // The envelope key for `saltHex` with the fixed keys and shared secret.
 std::string envelopeKeyHexFor(std::string_view saltHex) {
-  return hexEncode(deriveEnvelopeKey(kEnvelopeDomain, hexDecode(kExpectedSharedSecretHex),
-                                     hexDecode(saltHex),
-                                     derivePublicPoint(hexDecode(kTestEphemeralScalarHex)),
-                                     derivePublicPoint(hexDecode(kTestFleetScalarHex))));
+  const testing::KnownValues& known = testing::knownValues();
+  return hexEncode(deriveEnvelopeKey(kEnvelopeDomain, known.sharedSecret, hexDecode(saltHex),
+                                     known.ephemeralPoint, known.fleetPoint));
 }
 
 constexpr std::string_view kOtherSaltHex = "00112233445566778899aabbccddeeff";

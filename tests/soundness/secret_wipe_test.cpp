@@ -300,7 +300,7 @@ class SecretWipeScanner : public ::testing::TestWithParam<ReleaseCase> {};
 
 TEST_P(SecretWipeScanner, FindsExactlyTheUncleansedReleases) {
   const ReleaseCase& releaseCase = GetParam();
-  const Bytes secret = hexDecode(kTestEphemeralScalarHex);
+  const Bytes secret = testing::knownValues().ephemeralScalar;
   const Bytes secretReversed = reversed(secret);
   testing::registerSecret("secret", secret);
   testing::registerSecret("secret, little-endian", secretReversed);
@@ -323,7 +323,7 @@ INSTANTIATE_TEST_SUITE_P(Releases, SecretWipeScanner, ::testing::ValuesIn(kRelea
 // A block is searched for what was written during its own lifetime: a secret left by an
 // earlier block at the same address is not blamed on the next one.
 TEST(SecretWipeScanner, BlamesNoBlockForItsPredecessorsContents) {
-  const Bytes secret = hexDecode(kTestEphemeralScalarHex);
+  const Bytes secret = testing::knownValues().ephemeralScalar;
   testing::registerSecret("secret", secret);
   SecretScan scan;
   for (int i = 0; i < 8; ++i) {
@@ -339,8 +339,8 @@ TEST(SecretWipeScanner, BlamesNoBlockForItsPredecessorsContents) {
 }
 
 TEST(SecretWipeScanner, QuarantineFindsASecretRegisteredAfterItsRelease) {
+  const Bytes secret = testing::knownValues().ephemeralScalar;
   SecretScan scan(ScanMode::kQuarantine);
-  const Bytes secret = hexDecode(kTestEphemeralScalarHex);
   { const std::vector<std::uint8_t> copy(secret.begin(), secret.end()); }
   testing::registerSecret("secret", secret);
   scan.stop();
