@@ -1,5 +1,6 @@
 #include "api/zezi_vidad.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
@@ -235,7 +236,8 @@ zezi_vidad_status zezi_vidad_open(const char* envelope, size_t envelope_length,
       *ssid_length_out = network.ssid.size();
       return ZEZI_VIDAD_E_BUFFER_TOO_SMALL;
     }
-    std::memcpy(ssid_out, network.ssid.data(), network.ssid.size());
+    // Octets, not text: no terminator is written.
+    std::copy(network.ssid.begin(), network.ssid.end(), ssid_out);
     *ssid_length_out = network.ssid.size();
     std::memcpy(psk_out, network.psk.c_str(), network.psk.size() + 1);
     return ZEZI_VIDAD_OK;
