@@ -1,13 +1,13 @@
 // The C interface: seal and open envelopes, make fleet key pairs, name the errors.
 //
-// Every function returns a zezi_vidad_status; ZEZI_VIDAD_OK is zero. No exception and no
-// abort leaves the library through these functions: running out of memory is
-// ZEZI_VIDAD_E_NO_MEMORY. On any other status nothing is written to an output, except
+// Each function that does work returns a zezi_vidad_status, ZEZI_VIDAD_OK (zero) on
+// success. No exception leaves the library through these functions: running out of memory
+// is ZEZI_VIDAD_E_NO_MEMORY. On any other status nothing is written to an output, except
 // where a length output is said to give the size needed.
 //
 // Secrets written to a caller's buffer (a private scalar, a PSK) are the caller's to wipe
 // when done, for instance with explicit_bzero or OPENSSL_cleanse. The library wipes its
-// own copies. Functions may be called from several threads at once.
+// own copies.
 #pragma once
 
 #include <stddef.h>

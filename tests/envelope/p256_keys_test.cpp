@@ -166,18 +166,6 @@ TEST(GenerateEphemeralKey, NullOutputLeavesTheOtherUntouched) {
   }
 }
 
-TEST(GenerateKeyPair, GivesAFreshPairOfMatchingForms) {
-  Bytes scalar;
-  Bytes raw;
-  ASSERT_TRUE(generateKeyPair(&scalar, &raw));
-  EXPECT_TRUE(isUsableScalar(scalar));
-  EXPECT_EQ(publicKeyOfScalar(scalar), raw);
-  Bytes otherScalar;
-  Bytes otherRaw;
-  ASSERT_TRUE(generateKeyPair(&otherScalar, &otherRaw));
-  EXPECT_NE(otherScalar, scalar);
-}
-
 TEST(GenerateEphemeralKey, GivesAMatchingFreshKeyPair) {
   Bytes firstScalar;
   Bytes firstRaw;
