@@ -9,6 +9,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   python3 python3-cryptography
   wpasupplicant
+  dosfstools fusefat
   clang libclang-rt-14-dev valgrind cppcheck clang-tidy clang-format
 )
 

@@ -7,12 +7,15 @@
 #include <iterator>
 #include <map>
 #include <ostream>
+#include <set>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "encoding/hex.h"
-#include "encoding/json_escape.h"
 #include "envelope/builder.h"
 #include "support/envelope_fields.h"
+#include "support/fat_drive.h"
 #include "support/run_command.h"
 
 namespace zezi {
@@ -44,9 +47,18 @@ class Cli : public ::testing::Test {
                                shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + args);
   }
   [[nodiscard]] std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  // Names ending in "/" are folders; "{raw}" in a text stands for the raw fleet key.
   void write(const Files& files) const {
     for (const auto& [name, text] : files) {
-      std::ofstream(path(name), std::ios::binary) << text;
+      if (name.ends_with('/')) {
+        fs::create_directory(path(name));
+        continue;
+      }
+      std::string content = text;
+      if (const auto at = content.find("{raw}"); at != std::string::npos) {
+        content.replace(at, 5, rawKey_);
+      }
+      std::ofstream(path(name), std::ios::binary) << content;
     }
   }
   [[nodiscard]] std::string read(const std::string& name) const {
@@ -56,13 +68,22 @@ class Cli : public ::testing::Test {
   [[nodiscard]] Files snapshot() const {
     Files files;
     for (const auto& entry : fs::directory_iterator(dir_)) {
-      files[entry.path().filename().string()] = read(entry.path().filename().string());
+      const std::string name = entry.path().filename().string();
+      if (entry.is_directory()) {
+        files[name + "/"] = "";
+      } else {
+        files[name] = read(name);
+      }
     }
     return files;
   }
   [[nodiscard]] mode_t modeOf(const std::string& name) const {
     struct stat info {};
     return stat(path(name).c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+  }
+  [[nodiscard]] ino_t inodeOf(const std::string& name) const {
+    struct stat info {};
+    return stat(path(name).c_str(), &info) == 0 ? info.st_ino : 0;
   }
   // A fleet key pair, by default in fleet.key and fleet.pub; keeps the printed raw key.
   void makeKeys(const std::string& privateName = "fleet.key",
@@ -80,6 +101,35 @@ class Cli : public ::testing::Test {
     EXPECT_EQ(result.err, "zezi-vidad: " + message + "\n") << args;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(snapshot(), before) << args;
+  }
+
+  // Runs `args` (writing env.json or k.key and k.pub in `folder`) killed with `signal` at
+  // moments spread over the run: each leaves complete files or none, and never a
+  // temporary one.
+  void expectKilledRunsLeaveNoTemporary(const std::string& args, const std::string& signal,
+                                        const fs::path& folder) const {
+    constexpr int kRuns = 40;
+    constexpr double kStepSeconds = 0.00025;
+    for (int run = 0; run < kRuns; ++run) {
+      for (const char* output : {"env.json", "k.key", "k.pub"}) {
+        fs::remove(folder / output);
+      }
+      const std::string delay = std::to_string(run * kStepSeconds);
+      static_cast<void>(testing::runCommand("cd " + shellQuote(dir_.string()) + " && { " +
+                                            shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + args +
+                                            " </dev/null & sleep " + delay + "; kill -" + signal +
+                                            " $! 2>/dev/null; wait; }"));
+      for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_FALSE(name.starts_with('.')) << name << " left by a run killed after " << delay;
+      }
+      if (fs::exists(folder / "env.json")) {
+        std::ifstream in(folder / "env.json", std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
+        EXPECT_TRUE(testing::parseEnvelope(text).has_value()) << "torn after " << delay;
+      }
+    }
   }
 
   fs::path dir_;
@@ -124,13 +174,17 @@ struct SealCase {
   std::string input;
   std::string ssid;
   std::string psk;
+  std::string shownSsid = {};  // the "ssid" member as open prints it; by default the SSID quoted
+  bool asHex = false;          // given with --ssid-hex
 };
 
 class CliSeal : public Cli, public ::testing::WithParamInterface<SealCase> {};
 
 TEST_P(CliSeal, OpenGivesBackTheNetwork) {
   const SealCase& c = GetParam();
-  std::string args = "seal --ssid " + shellQuote(c.ssid) + " " + c.args;
+  std::string args = (c.asHex ? "seal --ssid-hex " + hexEncode(textToBytes(c.ssid))
+                              : "seal --ssid " + shellQuote(c.ssid)) +
+                     " " + c.args;
   makeKeys();
   if (const auto at = args.find("{raw}"); at != std::string::npos) {
     args.replace(at, 5, rawKey_);
@@ -140,12 +194,18 @@ TEST_P(CliSeal, OpenGivesBackTheNetwork) {
   ASSERT_EQ(sealed.exitStatus, 0) << sealed.err;
   EXPECT_EQ(sealed.err, "");
   EXPECT_TRUE(testing::parseEnvelope(sealed.out).has_value()) << sealed.out;
-  const std::string network = R"({"ssid": ")" + jsonEscape(c.ssid) + R"(", "ssid_hex": ")" +
-                              hexEncode(textToBytes(c.ssid)) + "\"";
+  EXPECT_FALSE(fs::exists(path("-")));
+  const std::string network = R"({"ssid": )" +
+                              (c.shownSsid.empty() ? "\"" + c.ssid + "\"" : c.shownSsid) +
+                              R"(, "ssid_hex": ")" + hexEncode(textToBytes(c.ssid)) + "\"";
   const CommandResult opened = tool("open --private fleet.key --envelope -", sealed.out);
   EXPECT_EQ(opened.out, network + "}\n") << opened.err;
   const CommandResult shown = tool("open --private fleet.key --envelope - --show-psk", sealed.out);
   EXPECT_EQ(shown.out, network + R"(, "psk": ")" + c.psk + "\"}\n") << shown.err;
+  // Valid JSON whatever the SSID, and its hex form always exact.
+  const auto parsed = nlohmann::json::parse(shown.out, nullptr, false);
+  ASSERT_FALSE(parsed.is_discarded()) << shown.out;
+  EXPECT_EQ(parsed["ssid_hex"], hexEncode(textToBytes(c.ssid)));
 }
 
 const std::string kUpperPsk = "F42C6FC52DF0EBEF9EBB4B90B38A5F902E83FE1B135A70E23AED762E9710A12E";
@@ -185,12 +245,52 @@ INSTANTIATE_TEST_SUITE_P(
                  "--fleet-key fleet.pub --psk-file -",
                  kPsk,
                  "a \"b\"\\c\td\x01",
-                 kPsk},
+                 kPsk,
+                 R"("a \"b\"\\c\u0009d\u0001")"},
         SealCase{"Ssid32OctetsNotUtf8",
                  {},
                  "--fleet-key fleet.pub --psk-file -",
                  kPsk,
                  std::string(31, 'x') + "\xff",
+                 kPsk,
+                 "null"},
+        // What could drive a terminal is escaped: C1 CSI, DEL, a right-to-left override.
+        SealCase{"SsidOfC1DelAndBidiOverride",
+                 {},
+                 "--fleet-key fleet.pub --psk-file -",
+                 kPsk,
+                 "a\xc2\x9b"
+                 "31m\x7f\xe2\x80\xae"
+                 "cba",
+                 kPsk,
+                 R"("a\u009b31m\u007f\u202ecba")"},
+        SealCase{"Utf8SsidWithTagCharacterAsHex",
+                 {},
+                 "--fleet-key fleet.pub --psk-file -",
+                 kPsk,
+                 "caf\xc3\xa9 \xf3\xa0\x80\x81",
+                 kPsk,
+                 "\"caf\xc3\xa9 \\udb40\\udc01\"",
+                 true},
+        SealCase{"SsidWithNulAsHex",
+                 {},
+                 "--fleet-key fleet.pub --psk-file -",
+                 kPsk,
+                 std::string("Off\0ce", 6),
+                 kPsk,
+                 R"("Off\u0000ce")",
+                 true},
+        SealCase{"OutputDashIsStandardOutput",
+                 {},
+                 "--fleet-key fleet.pub --psk-file - -o -",
+                 kPsk,
+                 "Office",
+                 kPsk},
+        SealCase{"FleetKeyFileHoldingTheHexLine",
+                 {{"fleet.hex", "{raw}\n"}},
+                 "--fleet-key fleet.hex --psk-file -",
+                 kPsk,
+                 "Office",
                  kPsk}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -205,6 +305,85 @@ TEST_F(Cli, SealWritesEnvelopeFile0644AndReplacesItOnlyWithForce) {
   ASSERT_EQ(tool(seal + " --force", kPsk).exitStatus, 0);
   EXPECT_NE(read("env.json"), first);  // fresh ephemeral key, salt and nonce
   EXPECT_EQ(tool("open --private fleet.key --envelope env.json").exitStatus, 0);
+}
+
+// Replacing goes through a new file renamed into place: another link to the old file
+// keeps the old text, and the target is a new file.
+TEST_F(Cli, ForceReplacesByRenameNeverInPlace) {
+  makeKeys();
+  const std::string seal = "seal --fleet-key fleet.pub --ssid Office --psk-file - -o env.json";
+  ASSERT_EQ(tool(seal, kPsk).exitStatus, 0);
+  const std::pair<std::string, std::string> commands[] = {
+      {"env.json", seal + " --force"},
+      {"fleet.key", "keygen --private fleet.key --public fleet.pub --force"},
+  };
+  for (const auto& [target, command] : commands) {
+    const std::string old = read(target);
+    fs::create_hard_link(path(target), path("old"));
+    ASSERT_EQ(tool(command, kPsk).exitStatus, 0) << command;
+    EXPECT_EQ(read("old"), old) << command;
+    EXPECT_NE(read(target), old) << command;
+    EXPECT_NE(inodeOf(target), inodeOf("old")) << command;
+    fs::remove(path("old"));
+  }
+  EXPECT_EQ(modeOf("fleet.key"), 0600U);
+}
+
+TEST_F(Cli, KilledRunsLeaveNoTemporaryFile) {
+  makeKeys();
+  write({{"psk", kPsk}});
+  // No --force: a replacing run names its file just before the rename, a moment that
+  // SIGKILL may hit; SIGTERM is covered on FAT, where every staged file has a name.
+  expectKilledRunsLeaveNoTemporary(
+      "seal --fleet-key fleet.pub --ssid Office --psk-file psk -o env.json", "KILL", dir_);
+  expectKilledRunsLeaveNoTemporary("keygen --private k.key --public k.pub", "KILL", dir_);
+}
+
+// The drive an envelope is carried on: FAT keeps no Unix modes and has neither O_TMPFILE
+// nor hard links.
+TEST_F(Cli, FatDriveTakesEnvelopesAndPublicKeysButNoPrivateKey) {
+  const testing::FatDrive drive(dir_);
+  if (!drive.mounted()) {
+    GTEST_SKIP() << drive.skipReason();
+  }
+  makeKeys();
+  const std::string seal =
+      "seal --fleet-key fleet.pub --ssid Office --psk-file - -o drive/wifi.json";
+  const CommandResult sealed = tool(seal, kPsk);
+  ASSERT_EQ(sealed.exitStatus, 0) << sealed.err;
+  const std::string first = read("drive/wifi.json");
+  EXPECT_EQ(tool("open --private fleet.key --envelope drive/wifi.json").out,
+            R"({"ssid": "Office", "ssid_hex": "4f6666696365"})"
+            "\n");
+  const CommandResult refused = tool(seal, kPsk);
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_EQ(refused.err, "zezi-vidad: drive/wifi.json exists (use --force to replace it)\n");
+  EXPECT_EQ(read("drive/wifi.json"), first);
+  ASSERT_EQ(tool(seal + " --force", kPsk).exitStatus, 0);
+  EXPECT_NE(read("drive/wifi.json"), first);
+  EXPECT_TRUE(testing::parseEnvelope(read("drive/wifi.json")).has_value());
+
+  const CommandResult privateOnFat =
+      tool("keygen --private drive/fleet.key --public drive/fleet.pub");
+  EXPECT_EQ(privateOnFat.exitStatus, 1);
+  EXPECT_EQ(privateOnFat.err,
+            "zezi-vidad: cannot write drive/fleet.key: its file system cannot restrict it to its "
+            "owner (mode 0600)\n");
+  ASSERT_EQ(tool("keygen --private local.key --public drive/fleet.pub").exitStatus, 0);
+  EXPECT_EQ(tool("pubkey --private local.key").out.substr(129), read("drive/fleet.pub"));
+  std::set<std::string> onDrive;
+  for (const auto& entry : fs::directory_iterator(drive.path())) {
+    onDrive.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(onDrive, (std::set<std::string>{"wifi.json", "fleet.pub"}));
+
+  // Every staged file has a name here, removed when SIGTERM ends the run.
+  write({{"psk", kPsk}});
+  expectKilledRunsLeaveNoTemporary(
+      "seal --fleet-key fleet.pub --ssid Office --psk-file psk -o drive/env.json --force", "TERM",
+      drive.path());
+  expectKilledRunsLeaveNoTemporary("keygen --private k.key --public drive/k.pub --force", "TERM",
+                                   drive.path());
 }
 
 struct RefusedCase {
@@ -272,19 +451,19 @@ INSTANTIATE_TEST_SUITE_P(
                     "seal --fleet-key fleet.pub --ssid x --psk-file nope",
                     "",
                     1,
-                    "cannot read nope: no such file or directory"},
+                    "cannot read the psk file: no such file or directory"},
         RefusedCase{"SecretFileTooLarge",
                     {{"big", std::string(5000, 'a')}},
                     "seal --fleet-key fleet.pub --ssid x --psk-file big",
                     "",
                     1,
-                    "big is too large"},
+                    "the psk file is too large"},
         RefusedCase{"SecretFileIsAFolder",
                     {},
                     "seal --fleet-key fleet.pub --ssid x --psk-file .",
                     "",
                     1,
-                    "cannot read .: is a directory"},
+                    "cannot read the psk file: is a directory"},
         RefusedCase{"Passphrase7Characters", {}, kSealPass, "passwor", 1, kBadPassphrase},
         RefusedCase{
             "Passphrase64Characters", {}, kSealPass, std::string(64, 'p'), 1, kBadPassphrase},
@@ -293,13 +472,13 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     "seal --fleet-key fleet.pub --psk-file - --ssid " + std::string(33, 's'),
                     kPsk,
-                    1,
+                    2,
                     "ssid has 33 octets, at most 32 are allowed"},
         RefusedCase{"EmptySsid",
                     {},
                     "seal --fleet-key fleet.pub --psk-file - --ssid ''",
                     kPsk,
-                    1,
+                    2,
                     "ssid is empty"},
         RefusedCase{"OutputExists",
                     {{"env.json", "original"}},
@@ -319,14 +498,160 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     2,
                     "--psk-file excludes --passphrase-file"},
-        RefusedCase{
-            "MissingRequiredFlag", {}, "seal --fleet-key fleet.pub", "", 2, "--ssid is required"},
+        RefusedCase{"MissingRequiredFlag",
+                    {},
+                    "seal --fleet-key fleet.pub",
+                    "",
+                    2,
+                    "--ssid or --ssid-hex is required"},
         RefusedCase{"UnknownFlag",
                     {},
                     "open --private fleet.key --envelope - --bogus",
                     "",
                     2,
-                    "the following argument was not expected: --bogus"},
+                    "unknown option: --bogus"},
+        // A secret given on the command line by mistake is never repeated.
+        RefusedCase{"UnknownOptionWithASecret",
+                    {},
+                    "seal --fleet-key fleet.pub --ssid x --passphrase 'correct horse battery'",
+                    "",
+                    2,
+                    "unknown option: --passphrase"},
+        RefusedCase{"StrayWords",
+                    {},
+                    "selftest correct horse",
+                    "",
+                    2,
+                    "unexpected argument, not an option (not repeated here)"},
+        RefusedCase{"FlagGivenAValue",
+                    {},
+                    "seal --fleet-key fleet.pub --ssid x --force=correcthorse",
+                    "",
+                    2,
+                    "--force takes no value"},
+        RefusedCase{"PskInPlaceOfThePskFile",
+                    {},
+                    "seal --fleet-key fleet.pub --ssid x --psk-file " + kPsk,
+                    "",
+                    1,
+                    "cannot read the psk file: no such file or directory"},
+        RefusedCase{"PassphraseInPlaceOfItsFile",
+                    {},
+                    "seal --fleet-key fleet.pub --ssid x --passphrase-file 'correct horse'",
+                    "",
+                    1,
+                    "cannot read the passphrase file: no such file or directory"},
+        RefusedCase{"ScalarInPlaceOfThePrivateKeyFile",
+                    {},
+                    "pubkey --private " + kPsk,
+                    "",
+                    1,
+                    "cannot read the --private file (its name looks like a key): no such file "
+                    "or directory"},
+        // The output may not be one of the inputs, whatever it is called.
+        RefusedCase{"OutputIsTheFleetKey",
+                    {},
+                    "seal --fleet-key fleet.pub --ssid x --psk-file - --force -o ./fleet.pub",
+                    kPsk,
+                    2,
+                    "-o names the same file as --fleet-key"},
+        RefusedCase{"OutputIsThePskFile",
+                    {{"psk", kPsk}},
+                    "seal --fleet-key fleet.pub --ssid x --psk-file psk --force -o psk",
+                    "",
+                    2,
+                    "-o names the same file as --psk-file"},
+        RefusedCase{"OutputIsThePassphraseFile",
+                    {{"sub/", ""}, {"pass", "password"}},
+                    "seal --fleet-key fleet.pub --ssid x --passphrase-file pass --force "
+                    "-o sub/../pass",
+                    "",
+                    2,
+                    "-o names the same file as --passphrase-file"},
+        // The output is checked before the secret is read or asked for.
+        RefusedCase{"OutputFolderMissing",
+                    {},
+                    kSealPsk.substr(0, kSealPsk.find(" -o")) + " -o absent/env.json",
+                    "not a psk",
+                    1,
+                    "cannot write absent/env.json: no such file or directory"},
+        RefusedCase{"OutputIsAFolder",
+                    {{"env.json/", ""}},
+                    kSealPsk + "--force",
+                    "not a psk",
+                    1,
+                    "cannot write env.json: is a directory"},
+        // A key pair is replaced both or neither.
+        RefusedCase{"KeygenForcedOverAFolder",
+                    {{"pub/", ""}},
+                    "keygen --private fleet.key --public pub --force",
+                    "",
+                    1,
+                    "cannot write pub: is a directory"},
+        RefusedCase{"KeygenToStandardOutput",
+                    {},
+                    "keygen --private - --public new.pub",
+                    "",
+                    2,
+                    "keygen writes key files: - cannot stand for standard output"},
+        RefusedCase{"HexKeyWith0xPrefix",
+                    {},
+                    "seal --ssid x --psk-file - --fleet-key 0x" + std::string(128, 'a'),
+                    kPsk,
+                    1,
+                    "fleet key: raw key must be 128 hex characters, without a 0x prefix"},
+        RefusedCase{"HexKeyWithSpaces",
+                    {},
+                    "seal --ssid x --psk-file - --fleet-key '" + std::string(64, 'a') + " " +
+                        std::string(64, 'a') + "'",
+                    kPsk,
+                    1,
+                    "fleet key: raw key must be 128 hex characters, without white space or "
+                    "colons"},
+        RefusedCase{"HexKeyAsUncompressedPoint",
+                    {},
+                    "seal --ssid x --psk-file - --fleet-key 04" + std::string(128, 'a'),
+                    kPsk,
+                    1,
+                    "fleet key: raw key must be 128 hex characters, without the 04 of the "
+                    "uncompressed point"},
+        RefusedCase{"HexLineFileOffTheCurve",
+                    {{"bad.hex", std::string(128, 'f') + "\n"}},
+                    "seal --ssid x --psk-file - --fleet-key bad.hex",
+                    kPsk,
+                    1,
+                    "bad.hex: not a point of p-256"},
+        RefusedCase{"SsidHexOddLength",
+                    {},
+                    "seal --fleet-key fleet.pub --psk-file - --ssid-hex abc",
+                    kPsk,
+                    2,
+                    "--ssid-hex must be hex digits, two for each octet"},
+        RefusedCase{"SsidHex33Octets",
+                    {},
+                    "seal --fleet-key fleet.pub --psk-file - --ssid-hex " + std::string(66, '0'),
+                    kPsk,
+                    2,
+                    "ssid has 33 octets, at most 32 are allowed"},
+        RefusedCase{"SsidAndSsidHex",
+                    {},
+                    "seal --fleet-key fleet.pub --psk-file - --ssid x --ssid-hex 78",
+                    kPsk,
+                    2,
+                    "--ssid excludes --ssid-hex"},
+        // Usage messages point at the real mistake.
+        RefusedCase{"OptionBeforeTheCommand",
+                    {},
+                    "--ssid Office seal --fleet-key fleet.pub --psk-file -",
+                    kPsk,
+                    2,
+                    "--ssid goes after the command name, as in zezi-vidad seal --ssid"},
+        RefusedCase{"VersionAfterTheCommand",
+                    {},
+                    "seal --version",
+                    "",
+                    2,
+                    "--version belongs to the tool, not to seal: zezi-vidad --version"},
         RefusedCase{"NoCommand",
                     {},
                     "",
@@ -361,13 +686,19 @@ TEST_F(Cli, SealAsksTwiceOnTheTerminal) {
   }
   makeKeys();
   // `delay` holds the keys back until the prompt has set up the terminal.
-  const auto typed = [this](const std::string& lines, const std::string& delay = "0") {
+  const auto typed = [this](const std::string& lines, const std::string& delay = "0",
+                            const std::string& output = "env.json") {
     return testing::runCommand("cd " + shellQuote(dir_.string()) + " && (sleep " + delay +
                                "; printf '%s' " + shellQuote(lines) + ") | script -qec " +
                                shellQuote(shellQuote(ZEZI_VIDAD_CLI_PATH) +
-                                          " seal --fleet-key fleet.pub --ssid IEEE -o env.json") +
+                                          " seal --fleet-key fleet.pub --ssid IEEE -o " + output) +
                                " /dev/null");
   };
+  // An output that cannot be written is reported before anything is asked.
+  const CommandResult unwritable = typed("", "0", "absent/env.json");
+  EXPECT_EQ(unwritable.exitStatus, 1);
+  EXPECT_NE(unwritable.out.find("zezi-vidad: cannot write absent/env.json"), std::string::npos);
+  EXPECT_EQ(unwritable.out.find("passphrase"), std::string::npos) << unwritable.out;
   const CommandResult differing = typed("password\npassworD\n");
   EXPECT_EQ(differing.exitStatus, 1);
   EXPECT_NE(differing.out.find("zezi-vidad: the two entries differ"), std::string::npos);
