@@ -6,7 +6,6 @@
 #include <new>
 #include <string>
 
-#include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/ecdh.h"
 #include "envelope/kdf.h"
@@ -15,7 +14,7 @@
 #include "opener/open_envelope.h"
 #include "opener/open_payload.h"
 #include "selftest/checks.h"
-#include "selftest/known_answers.h"
+#include "support/known_values.h"
 
 namespace {
 
@@ -41,21 +40,10 @@ void operator delete(void* block, std::size_t /*size*/) noexcept {
 namespace zezi {
 namespace {
 
-struct Fixture {
-  Bytes fleetScalar = hexDecode(kTestFleetScalarHex);
-  Bytes ephemeralScalar = hexDecode(kTestEphemeralScalarHex);
-  Bytes salt = hexDecode(kTestSaltHex);
-  Bytes nonce = hexDecode(kTestNonceHex);
-  Bytes fleetRaw = encodedPublicKey(loadPrivateKey(fleetScalar).get());
-  Bytes ephemeralRaw = encodedPublicKey(loadPrivateKey(ephemeralScalar).get());
-  Bytes sharedSecret = ecdhSharedSecret(ephemeralScalar, fleetRaw);
-  Bytes envelopeKey = deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, salt,
-                                        rawToPoint(ephemeralRaw), rawToPoint(fleetRaw));
-};
+using Fixture = testing::KnownValues;
 
 const Fixture& fixture() {
-  static const Fixture instance;
-  return instance;
+  return testing::knownValues();
 }
 
 // Runs `body` for the benchmark's iterations and reports C++ allocations per call.
@@ -73,7 +61,8 @@ void BM_BuildEnvelopeDrawn(benchmark::State& state) {
   const Fixture& f = fixture();
   measure(state, [&] {
     std::string envelope;
-    benchmark::DoNotOptimize(buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr));
+    benchmark::DoNotOptimize(
+        buildEnvelope(Fixture::kSsid, Fixture::kPsk, f.fleetRawPublicKey, &envelope, nullptr));
   });
 }
 BENCHMARK(BM_BuildEnvelopeDrawn);
@@ -82,8 +71,8 @@ void BM_BuildEnvelopeSupplied(benchmark::State& state) {
   const Fixture& f = fixture();
   measure(state, [&] {
     std::string envelope;
-    benchmark::DoNotOptimize(buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr,
-                                           f.salt, f.nonce, f.ephemeralScalar));
+    benchmark::DoNotOptimize(buildEnvelope(Fixture::kSsid, Fixture::kPsk, f.fleetRawPublicKey,
+                                           &envelope, nullptr, f.salt, f.nonce, f.ephemeralScalar));
   });
 }
 BENCHMARK(BM_BuildEnvelopeSupplied);
@@ -91,7 +80,7 @@ BENCHMARK(BM_BuildEnvelopeSupplied);
 void BM_OpenEnvelope(benchmark::State& state) {
   const Fixture& f = fixture();
   std::string envelope;
-  if (!buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr)) {
+  if (!buildEnvelope(Fixture::kSsid, Fixture::kPsk, f.fleetRawPublicKey, &envelope, nullptr)) {
     state.SkipWithError("could not build an envelope");
     return;
   }
@@ -113,18 +102,17 @@ BENCHMARK(BM_GenerateEphemeralKey);
 
 void BM_EcdhSharedSecret(benchmark::State& state) {
   const Fixture& f = fixture();
-  measure(state,
-          [&] { benchmark::DoNotOptimize(ecdhSharedSecret(f.ephemeralScalar, f.fleetRaw)); });
+  measure(state, [&] {
+    benchmark::DoNotOptimize(ecdhSharedSecret(f.ephemeralScalar, f.fleetRawPublicKey));
+  });
 }
 BENCHMARK(BM_EcdhSharedSecret);
 
 void BM_DeriveEnvelopeKey(benchmark::State& state) {
   const Fixture& f = fixture();
-  const Bytes ephemeralPoint = rawToPoint(f.ephemeralRaw);
-  const Bytes fleetPoint = rawToPoint(f.fleetRaw);
   measure(state, [&] {
     benchmark::DoNotOptimize(
-        deriveEnvelopeKey(kEnvelopeDomain, f.sharedSecret, f.salt, ephemeralPoint, fleetPoint));
+        deriveEnvelopeKey(kEnvelopeDomain, f.sharedSecret, f.salt, f.ephemeralPoint, f.fleetPoint));
   });
 }
 BENCHMARK(BM_DeriveEnvelopeKey);
