@@ -15,10 +15,13 @@
 #include <set>
 #include <string>
 
+#include "support/case_names.h"
 #include "support/fat_drive.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 namespace fs = std::filesystem;
 
@@ -99,7 +102,6 @@ TEST_F(AtomicFile, TargetThatIsAFolderIsRefusedAndLeftAlone) {
 
 // Each way a staged file can wait for its commit, and each kind of file system.
 struct Way {
-  friend void PrintTo(const Way& w, std::ostream* os) { *os << w.name; }
   const char* name;
   Staging staging;
   bool onFat;
@@ -222,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, AtomicFileEachWay,
                                            Way{"Named", Staging::kAlwaysNamed, false},
                                            // FAT has no O_TMPFILE: the named way is taken.
                                            Way{"Fat", Staging::kUnnamedWherePossible, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testing::caseName);
 
 }  // namespace
 }  // namespace zezi

@@ -14,12 +14,15 @@
 
 #include "encoding/hex.h"
 #include "envelope/builder.h"
+#include "support/case_names.h"
 #include "support/envelope_fields.h"
 #include "support/fat_drive.h"
 #include "support/run_command.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 namespace fs = std::filesystem;
 using testing::CommandResult;
@@ -171,7 +174,6 @@ TEST_F(Cli, KeygenRefusesExistingFilesUnlessForced) {
 }
 
 struct SealCase {
-  friend void PrintTo(const SealCase& c, std::ostream* os) { *os << c.name; }
   const char* name;
   std::string args;  // after "seal"; {raw} stands for the raw fleet key
   std::string ssid;
@@ -245,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
         SealCase{"OutputDashIsStandardOutput", kPskOnStdin + " -o -", "Office"},
         SealCase{"FleetKeyFileHoldingTheHexLine", "--fleet-key fleet.hex --psk-file -", "Office",
                  "", false, kPsk, kPsk, "fleet.hex", "{raw}\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST_F(Cli, SealWritesEnvelopeFile0644AndReplacesItOnlyWithForce) {
   makeKeys();
@@ -340,7 +342,6 @@ TEST_F(Cli, FatDriveTakesEnvelopesAndPublicKeysButNoPrivateKey) {
 }
 
 struct RefusedCase {
-  friend void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
   const char* name;
   std::string args;
   int status;
@@ -479,7 +480,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "--version belongs to the tool, not to seal: zezi-vidad --version"},
         RefusedCase{"NoCommand", "", 2,
                     "expected a command: keygen, pubkey, seal, open or selftest"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST_F(Cli, OpenRefusesTamperedEnvelopeAndWrongKey) {
   makeKeys();

@@ -7,11 +7,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/case_names.h"
+
 namespace zezi {
 namespace {
 
+using testing::PrintTo;
+
 struct DisplayCase {
-  friend void PrintTo(const DisplayCase& c, std::ostream* os) { *os << c.name; }
   const char* name;
   std::string text;
   std::string json;  // "null" for text that is not UTF-8
@@ -58,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
         DisplayCase{"LoneContinuation", "\x80", "null"},
         DisplayCase{"FiveOctetForm", "\xf8\x88\x80\x80\x80", "null"},
         DisplayCase{"Latin1", "caf\xe9", "null"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 }  // namespace
 }  // namespace zezi
