@@ -12,7 +12,7 @@ inline constexpr const char* kToolHelp =
     "failure (a file that cannot be read or written, a key or secret refused, the self-test\n"
     "failing).\n\n"
     "Example:\n"
-    "  zezi-vidad keygen --private fleet.key --public fleet.pub\n"
+    "  zezi-vidad keygen --private fleet.key --public fleet.pub\n\n"
     "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n";
 
 inline constexpr const char* kKeygenHelp =

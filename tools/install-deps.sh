@@ -10,6 +10,7 @@ packages=(
   python3 python3-cryptography
   wpasupplicant
   dosfstools fusefat
+  help2man man-db
   clang libclang-rt-14-dev valgrind cppcheck clang-tidy clang-format
 )
 
