@@ -37,7 +37,6 @@ struct PendingRemoval {
   int folder = -1;
   std::array<char, NAME_MAX + 1> name{};
 };
-// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): shared with the handler
 std::array<PendingRemoval, kMaxPendingRemovals> pendingRemovals;
 
 void removePendingAndDie(int signal) {

@@ -18,12 +18,15 @@ class FatDrive {
   explicit FatDrive(const std::filesystem::path& folder)
       : image_(folder / "fat.img"), drive_(folder / "drive") {
     static constexpr const char* kPath = "PATH=\"$PATH:/usr/sbin:/sbin\"; ";
-    if (runCommand(std::string(kPath) + "command -v mkfs.vfat && command -v fusefat && " +
-                   "command -v fusermount")
-            .exitStatus != 0) {
+    // fuse 2 or fuse 3 may have come with fusefat.
+    unmounter_ = runCommand("command -v fusermount || command -v fusermount3").out;
+    if (unmounter_.empty() ||
+        runCommand(std::string(kPath) + "command -v mkfs.vfat && command -v fusefat").exitStatus !=
+            0) {
       skipReason_ = "mkfs.vfat, fusefat or fusermount not installed";
       return;
     }
+    unmounter_.pop_back();  // the line end
     std::filesystem::create_directory(drive_);
     const CommandResult made =
         runCommand(std::string(kPath) + "mkfs.vfat -C " + shellQuote(image_.string()) +
@@ -52,13 +55,14 @@ class FatDrive {
   }
   void unmount() {
     if (isFuse()) {
-      static_cast<void>(runCommand("fusermount -u " + shellQuote(drive_.string())));
+      static_cast<void>(runCommand(shellQuote(unmounter_) + " -u " + shellQuote(drive_.string())));
     }
     mounted_ = false;
   }
 
   std::filesystem::path image_;
   std::filesystem::path drive_;
+  std::string unmounter_;
   bool mounted_ = false;
   std::string skipReason_;
 };
