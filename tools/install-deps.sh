@@ -17,6 +17,8 @@ packages=(
   clang libclang-rt-14-dev
   # tools/static-analysis.sh: it lists the sources with git.
   git clang-format clang-tidy cppcheck
+  # The tool's tests: a FAT drive through FUSE; the man page from the help texts.
+  dosfstools fusefat help2man man-db
   # tools/check-install.sh: nm, objdump and c++filt (pkg-config and the compilers above).
   binutils
 )
