@@ -22,7 +22,7 @@
 #include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/key_files.h"
-#include "envelope/p256_keys.h"
+#include "envelope/key_pair.h"
 #include "opener/open_envelope.h"
 #include "selftest/checks.h"
 #include "selftest/report.h"
@@ -78,7 +78,7 @@ int run(const KeygenOptions& options) {
   Bytes scalar;
   Bytes raw;
   SecretText privatePem;
-  if (!generateEphemeralKey(&scalar, &raw) || !privateKeyPem(scalar, &privatePem)) {
+  if (!generateKeyPair(&scalar, &raw) || !privateKeyPem(scalar, &privatePem)) {
     return reportFailure("cannot generate the key pair");
   }
   const std::string publicPem = publicKeyPem(raw);
@@ -101,7 +101,7 @@ int run(const PubkeyOptions& options) {
   if (!loadPrivateScalar(options.privatePath, &scalar, &error)) {
     return reportFailure(error);
   }
-  const Bytes raw = rawPublicKeyOf(scalar);
+  const Bytes raw = publicKeyOfScalar(scalar);
   const std::string pem = publicKeyPem(raw);
   if (pem.empty()) {
     return reportFailure("cannot encode the public key");

@@ -6,11 +6,9 @@
 #include <string_view>
 
 #include "base/failure.h"
-#include "base/ossl_owners.h"
 #include "cli/secret_input.h"
 #include "encoding/hex.h"
 #include "envelope/key_files.h"
-#include "envelope/p256_keys.h"
 
 namespace zezi {
 namespace {
@@ -99,11 +97,6 @@ bool loadPrivateScalar(const std::string& path, Bytes* scalar, std::string* erro
     return false;
   }
   return privateScalarFromPem(pem, scalar, &why) || failWith(error, shown + ": " + why);
-}
-
-Bytes rawPublicKeyOf(const Bytes& scalar) {
-  const PkeyPtr key = loadPrivateKey(scalar);
-  return key ? encodedPublicKey(key.get()) : Bytes{};
 }
 
 bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error) {

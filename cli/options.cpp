@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "api/version.h"
 #include "base/exit_status.h"
 #include "cli/diagnostics.h"
 #include "cli/help_text.h"
@@ -136,7 +137,7 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
   }
   CLI::App app("ZeZi Vidad: sealed WiFi credentials for a device fleet", "zezi-vidad");
   app.footer(kToolHelp);
-  app.set_version_flag("--version", std::string("zezi-vidad ") + ZEZI_VIDAD_VERSION);
+  app.set_version_flag("--version", std::string("zezi-vidad ") + ZEZI_VIDAD_VERSION_STRING);
   app.require_subcommand(1);
 
   KeygenOptions keygen;
