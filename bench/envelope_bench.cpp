@@ -9,7 +9,6 @@
 #include <new>
 #include <string>
 
-#include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/ecdh.h"
 #include "envelope/fleet_sealer.h"
@@ -21,7 +20,7 @@
 #include "opener/open_envelope.h"
 #include "opener/open_payload.h"
 #include "selftest/checks.h"
-#include "selftest/known_answers.h"
+#include "support/known_values.h"
 
 namespace {
 
@@ -47,24 +46,10 @@ void operator delete(void* block, std::size_t /*size*/) noexcept {
 namespace zezi {
 namespace {
 
-struct Fixture {
-  Bytes fleetScalar = hexDecode(kTestFleetScalarHex);
-  Bytes ephemeralScalar = hexDecode(kTestEphemeralScalarHex);
-  Bytes salt = hexDecode(kTestSaltHex);
-  Bytes nonce = hexDecode(kTestNonceHex);
-  Bytes fleetRaw = encodedPublicKey(loadPrivateKey(fleetScalar).get());
-  Bytes ephemeralRaw = encodedPublicKey(loadPrivateKey(ephemeralScalar).get());
-  Bytes sharedSecret = ecdhSharedSecret(ephemeralScalar, fleetRaw);
-  Bytes envelopeKey = deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, salt,
-                                        rawToPoint(ephemeralRaw), rawToPoint(fleetRaw));
-  // The plaintext the envelopes below carry.
-  Bytes payload = textToBytes(R"({"networks":[{"ssid":"Tournament","psk":")" +
-                              std::string(kTestPsk) + R"("}]})");
-};
+using Fixture = testing::KnownValues;
 
 const Fixture& fixture() {
-  static const Fixture instance;
-  return instance;
+  return testing::knownValues();
 }
 
 // Runs `body` for the benchmark's iterations and reports C++ allocations per call.
@@ -82,7 +67,8 @@ void BM_BuildEnvelopeDrawn(benchmark::State& state) {
   const Fixture& f = fixture();
   measure(state, [&] {
     std::string envelope;
-    benchmark::DoNotOptimize(buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr));
+    benchmark::DoNotOptimize(
+        buildEnvelope(Fixture::kSsid, Fixture::kPsk, f.fleetRawPublicKey, &envelope, nullptr));
   });
 }
 BENCHMARK(BM_BuildEnvelopeDrawn);
@@ -91,8 +77,8 @@ void BM_BuildEnvelopeSupplied(benchmark::State& state) {
   const Fixture& f = fixture();
   measure(state, [&] {
     std::string envelope;
-    benchmark::DoNotOptimize(buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr,
-                                           f.salt, f.nonce, f.ephemeralScalar));
+    benchmark::DoNotOptimize(buildEnvelope(Fixture::kSsid, Fixture::kPsk, f.fleetRawPublicKey,
+                                           &envelope, nullptr, f.salt, f.nonce, f.ephemeralScalar));
   });
 }
 BENCHMARK(BM_BuildEnvelopeSupplied);
@@ -100,7 +86,7 @@ BENCHMARK(BM_BuildEnvelopeSupplied);
 void BM_OpenEnvelope(benchmark::State& state) {
   const Fixture& f = fixture();
   std::string envelope;
-  if (!buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr)) {
+  if (!buildEnvelope(Fixture::kSsid, Fixture::kPsk, f.fleetRawPublicKey, &envelope, nullptr)) {
     state.SkipWithError("could not build an envelope");
     return;
   }
@@ -113,28 +99,28 @@ BENCHMARK(BM_OpenEnvelope);
 
 // The fleet sealer, created once as a batch does.
 void BM_FleetSealerDrawn(benchmark::State& state) {
-  const auto sealer = FleetSealer::create(fixture().fleetRaw, nullptr);
+  const auto sealer = FleetSealer::create(fixture().fleetRawPublicKey, nullptr);
   if (!sealer) {
     state.SkipWithError("could not create the sealer");
     return;
   }
   measure(state, [&] {
     std::string envelope;
-    benchmark::DoNotOptimize(sealer->seal("Tournament", kTestPsk, &envelope, nullptr));
+    benchmark::DoNotOptimize(sealer->seal(Fixture::kSsid, Fixture::kPsk, &envelope, nullptr));
   });
 }
 BENCHMARK(BM_FleetSealerDrawn);
 
 void BM_FleetSealerSupplied(benchmark::State& state) {
   const Fixture& f = fixture();
-  const auto sealer = FleetSealer::create(f.fleetRaw, nullptr);
+  const auto sealer = FleetSealer::create(f.fleetRawPublicKey, nullptr);
   if (!sealer) {
     state.SkipWithError("could not create the sealer");
     return;
   }
   measure(state, [&] {
     std::string envelope;
-    benchmark::DoNotOptimize(sealer->seal("Tournament", kTestPsk, &envelope, nullptr, f.salt,
+    benchmark::DoNotOptimize(sealer->seal(Fixture::kSsid, Fixture::kPsk, &envelope, nullptr, f.salt,
                                           f.nonce, f.ephemeralScalar));
   });
 }
@@ -144,7 +130,8 @@ void BM_FleetOpener(benchmark::State& state) {
   const Fixture& f = fixture();
   const auto opener = FleetOpener::create(f.fleetScalar);
   std::string envelope;
-  if (!opener || !buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr)) {
+  if (!opener ||
+      !buildEnvelope(Fixture::kSsid, Fixture::kPsk, f.fleetRawPublicKey, &envelope, nullptr)) {
     state.SkipWithError("could not create the opener or the envelope");
     return;
   }
@@ -169,9 +156,9 @@ struct Curve {
   Curve() {
     const Fixture& f = fixture();
     if (group != nullptr && context) {
-      fleetPoint = decodePoint(group, rawToPoint(f.fleetRaw), context.get());
-      ephemeralScalar = scalarFromOctets(group, f.ephemeralScalar);
-      fleetScalar = scalarFromOctets(group, f.fleetScalar);
+      fleetPoint = decodePoint(group, f.fleetPoint, context.get());
+      ephemeralScalar = scalarFromOctets(f.ephemeralScalar);
+      fleetScalar = scalarFromOctets(f.fleetScalar);
       product.reset(EC_POINT_new(group));
     }
   }
@@ -190,8 +177,7 @@ template <Reading reading>
 void BM_SealFloor(benchmark::State& state) {
   const Fixture& f = fixture();
   const Curve curve;
-  const Bytes info =
-      buildKdfInfo(kEnvelopeDomain, rawToPoint(f.ephemeralRaw), rawToPoint(f.fleetRaw));
+  const Bytes info = buildKdfInfo(kEnvelopeDomain, f.ephemeralPoint, f.fleetPoint);
   const Bytes aad = textToBytes(kEnvelopeDomain);
   const BignumPtr x(BN_new());
   if (!curve.valid() || !x) {
@@ -228,8 +214,8 @@ template <Reading reading>
 void BM_OpenFloor(benchmark::State& state) {
   const Fixture& f = fixture();
   const Curve curve;
-  const Bytes ephemeralPoint = rawToPoint(f.ephemeralRaw);
-  const Bytes info = buildKdfInfo(kEnvelopeDomain, ephemeralPoint, rawToPoint(f.fleetRaw));
+  const Bytes ephemeralPoint = f.ephemeralPoint;
+  const Bytes info = buildKdfInfo(kEnvelopeDomain, ephemeralPoint, f.fleetPoint);
   const Bytes aad = textToBytes(kEnvelopeDomain);
   const Bytes sealed = sealPayload(f.envelopeKey, f.nonce, aad, f.payload);
   const BignumPtr x(BN_new());
@@ -266,18 +252,17 @@ BENCHMARK(BM_GenerateEphemeralKey);
 
 void BM_EcdhSharedSecret(benchmark::State& state) {
   const Fixture& f = fixture();
-  measure(state,
-          [&] { benchmark::DoNotOptimize(ecdhSharedSecret(f.ephemeralScalar, f.fleetRaw)); });
+  measure(state, [&] {
+    benchmark::DoNotOptimize(ecdhSharedSecret(f.ephemeralScalar, f.fleetRawPublicKey));
+  });
 }
 BENCHMARK(BM_EcdhSharedSecret);
 
 void BM_DeriveEnvelopeKey(benchmark::State& state) {
   const Fixture& f = fixture();
-  const Bytes ephemeralPoint = rawToPoint(f.ephemeralRaw);
-  const Bytes fleetPoint = rawToPoint(f.fleetRaw);
   measure(state, [&] {
     benchmark::DoNotOptimize(
-        deriveEnvelopeKey(kEnvelopeDomain, f.sharedSecret, f.salt, ephemeralPoint, fleetPoint));
+        deriveEnvelopeKey(kEnvelopeDomain, f.sharedSecret, f.salt, f.ephemeralPoint, f.fleetPoint));
   });
 }
 BENCHMARK(BM_DeriveEnvelopeKey);

@@ -3,29 +3,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "base/exit_status.h"
 #include "cli/atomic_file.h"
 #include "cli/batch_runner.h"
 #include "cli/diagnostics.h"
+#include "cli/display_json.h"
 #include "cli/key_loading.h"
 #include "cli/options.h"
 #include "cli/psk_source.h"
 #include "cli/secret_input.h"
-#include "cli/wpa_psk.h"
 #include "encoding/hex.h"
-#include "encoding/json_escape.h"
 #include "envelope/builder.h"
 #include "envelope/key_files.h"
-#include "envelope/p256_keys.h"
+#include "envelope/key_pair.h"
 #include "opener/open_envelope.h"
 #include "selftest/checks.h"
 #include "selftest/report.h"
@@ -36,19 +34,22 @@ namespace {
 constexpr mode_t kPrivateMode = 0600;
 constexpr mode_t kPublicMode = 0644;
 
-bool exists(const std::string& path) {
-  std::error_code ignored;
-  return std::filesystem::symlink_status(path, ignored).type() !=
-         std::filesystem::file_type::not_found;
-}
-
-// `path` made absolute with "." and ".." and symbolic links resolved as far as it exists.
-std::filesystem::path fullPath(const std::string& path) {
+// True when both paths lead to one file: the same device and inode where they exist, else
+// the same full path.
+bool sameFile(const std::string& first, const std::string& second) {
+  struct stat firstInfo {};
+  struct stat secondInfo {};
+  if (stat(first.c_str(), &firstInfo) == 0 && stat(second.c_str(), &secondInfo) == 0) {
+    return firstInfo.st_dev == secondInfo.st_dev && firstInfo.st_ino == secondInfo.st_ino;
+  }
   std::error_code absoluteFailure;
   std::error_code canonicalFailure;
-  auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(path, absoluteFailure),
-                                                canonicalFailure);
-  return absoluteFailure || canonicalFailure ? std::filesystem::path(path) : full;
+  const auto full = [&](const std::string& path) {
+    auto resolved = std::filesystem::weakly_canonical(
+        std::filesystem::absolute(path, absoluteFailure), canonicalFailure);
+    return absoluteFailure || canonicalFailure ? std::filesystem::path(path) : resolved;
+  };
+  return full(first) == full(second);
 }
 
 // Writes `text` to standard output when `path` is empty, else atomically to the file.
@@ -66,18 +67,19 @@ int emit(const std::string& path, std::string_view text, bool force) {
 }
 
 int run(const KeygenOptions& options) {
-  if (fullPath(options.privatePath) == fullPath(options.publicPath)) {
+  if (sameFile(options.privatePath, options.publicPath)) {
     return reportFailure("--private and --public name the same file", kExitUsage);
   }
-  const std::array<std::string, 2> paths{options.privatePath, options.publicPath};
-  const auto* const taken = std::find_if(paths.begin(), paths.end(), exists);
-  if (!options.force && taken != paths.end()) {
-    return reportFailure(existsMessage(*taken));
+  // Both targets are checked before either is touched.
+  std::string error;
+  if (!checkWritableTarget(options.privatePath, options.force, &error) ||
+      !checkWritableTarget(options.publicPath, options.force, &error)) {
+    return reportFailure(error);
   }
   Bytes scalar;
   Bytes raw;
   SecretText privatePem;
-  if (!generateEphemeralKey(&scalar, &raw) || !privateKeyPem(scalar, &privatePem)) {
+  if (!generateKeyPair(&scalar, &raw) || !privateKeyPem(scalar, &privatePem)) {
     return reportFailure("cannot generate the key pair");
   }
   const std::string publicPem = publicKeyPem(raw);
@@ -86,17 +88,9 @@ int run(const KeygenOptions& options) {
   }
   StagedFile privateFile;
   StagedFile publicFile;
-  std::string error;
   if (!privateFile.stage(options.privatePath, privatePem, kPrivateMode, &error) ||
       !publicFile.stage(options.publicPath, publicPem, kPublicMode, &error) ||
-      !privateFile.commit(options.force, &error)) {
-    return reportFailure(error);
-  }
-  if (!publicFile.commit(options.force, &error)) {
-    // Keeps the pair together: a private key whose public half was refused is taken back.
-    if (!options.force) {
-      unlink(options.privatePath.c_str());
-    }
+      !StagedFile::commitPair(&privateFile, &publicFile, options.force, &error)) {
     return reportFailure(error);
   }
   return emit({}, hexEncode(raw) + "\n", false);
@@ -108,7 +102,7 @@ int run(const PubkeyOptions& options) {
   if (!loadPrivateScalar(options.privatePath, &scalar, &error)) {
     return reportFailure(error);
   }
-  const Bytes raw = rawPublicKeyOf(scalar);
+  const Bytes raw = publicKeyOfScalar(scalar);
   const std::string pem = publicKeyPem(raw);
   if (pem.empty()) {
     return reportFailure("cannot encode the public key");
@@ -120,13 +114,6 @@ int run(const SealOptions& options) {
   if (!options.batchPath.empty()) {
     return runBatch(options);
   }
-  if (options.ssid.empty()) {
-    return reportFailure("ssid is empty");
-  }
-  if (options.ssid.size() > kMaxSsidLength) {
-    return reportFailure("ssid has " + std::to_string(options.ssid.size()) +
-                         " octets, at most 32 are allowed");
-  }
   if (options.pskFile.empty() && options.passphraseFile.empty() && !haveTerminal()) {
     return reportFailure(
         "no terminal to ask for the passphrase: use --psk-file or --passphrase-file", kExitUsage);
@@ -137,8 +124,21 @@ int run(const SealOptions& options) {
         "standard input is a terminal: leave out the file option to be asked without echo",
         kExitUsage);
   }
-  if (!options.outputPath.empty() && !options.force && exists(options.outputPath)) {
-    return reportFailure(existsMessage(options.outputPath));
+  if (!options.outputPath.empty()) {
+    const std::pair<const char*, const std::string&> inputs[] = {
+        {"--fleet-key", options.fleetKey},
+        {"--psk-file", options.pskFile},
+        {"--passphrase-file", options.passphraseFile}};
+    for (const auto& [option, input] : inputs) {
+      if (!input.empty() && input != "-" && sameFile(options.outputPath, input)) {
+        return reportFailure(std::string("-o names the same file as ") + option, kExitUsage);
+      }
+    }
+    // Before the secret is asked for, not after.
+    std::string error;
+    if (!checkWritableTarget(options.outputPath, options.force, &error)) {
+      return reportFailure(error);
+    }
   }
   Bytes fleetKey;
   SecretText psk;
@@ -163,9 +163,9 @@ int run(const OpenOptions& options) {
   if (!openEnvelope(envelope, scalar, &network, &error)) {
     return reportFailure("cannot open the envelope: " + error);
   }
-  SecretText line = R"({"ssid": ")";
-  line += jsonEscape(network.ssid);
-  line += R"(", "ssid_hex": ")";
+  SecretText line = R"({"ssid": )";
+  line += displaySafeJsonString(network.ssid);
+  line += R"(, "ssid_hex": ")";
   line += hexEncode(textToBytes(network.ssid));
   if (options.showPsk) {
     line += R"(", "psk": ")";

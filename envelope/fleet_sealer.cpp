@@ -88,8 +88,7 @@ bool FleetSealer::seal(std::string_view ssid, std::string_view psk, std::string*
   const bool drawn = ephemeralScalar.empty();
   // Shared by this envelope's steps; where it is null, OpenSSL makes its own.
   const BnCtxPtr context(BN_CTX_new());
-  BignumPtr scalar =
-      drawn ? drawScalar(group, context.get()) : scalarFromOctets(group, ephemeralScalar);
+  BignumPtr scalar = drawn ? drawScalar(group, context.get()) : scalarFromOctets(ephemeralScalar);
   if (!scalar) {
     return failWith(errorOut,
                     drawn ? "ephemeral key generation failed" : "invalid ephemeral scalar");

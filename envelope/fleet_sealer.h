@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/export.h"
 #include "envelope/types.h"
 
 namespace zezi {
@@ -16,7 +17,7 @@ namespace zezi {
 //
 // Thread safety: seal() is const and keeps all its working state to itself, so one sealer
 // may be used by any number of threads at once.
-class FleetSealer {
+class ZEZI_VIDAD_EXPORT FleetSealer {
  public:
   // A sealer for `fleetPublicKey`, the 64-octet raw key (X || Y) of a point of P-256. Null
   // when the key is refused, with a fixed message in `*errorOut` when it is not null.

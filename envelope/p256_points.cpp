@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "envelope/p256_keys.h"
+
 namespace zezi {
 namespace {
 
@@ -29,17 +31,13 @@ const EC_GROUP* p256Group() {
   return group.get();
 }
 
-BignumPtr scalarFromOctets(const EC_GROUP* group, const Bytes& octets) {
-  if (octets.size() != kScalarSize) {
+BignumPtr scalarFromOctets(const Bytes& octets) {
+  if (!isUsableScalar(octets)) {
     return nullptr;
   }
   BignumPtr scalar = newSecretNumber();
   if (!scalar ||
       BN_bin2bn(octets.data(), static_cast<int>(octets.size()), scalar.get()) == nullptr) {
-    return nullptr;
-  }
-  // Only whether the scalar is in range is learnt here, as in OpenSSL's own key checks.
-  if (BN_is_zero(scalar.get()) == 1 || BN_cmp(scalar.get(), EC_GROUP_get0_order(group)) >= 0) {
     return nullptr;
   }
   return scalar;

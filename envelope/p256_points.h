@@ -14,9 +14,9 @@ namespace zezi {
 // number of threads may use it at once.
 [[nodiscard]] const EC_GROUP* p256Group();
 
-// A 32-octet big-endian scalar in [1, n-1] as a constant-time BIGNUM; null for any other
-// length or value.
-[[nodiscard]] BignumPtr scalarFromOctets(const EC_GROUP* group, const Bytes& octets);
+// A 32-octet big-endian scalar in [1, n-1] (isUsableScalar) as a constant-time BIGNUM; null
+// for any other length or value.
+[[nodiscard]] BignumPtr scalarFromOctets(const Bytes& octets);
 
 // A scalar drawn uniformly from [1, n-1] by the private generator; null on failure.
 [[nodiscard]] BignumPtr drawScalar(const EC_GROUP* group, BN_CTX* context);

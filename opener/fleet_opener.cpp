@@ -24,7 +24,7 @@ std::unique_ptr<FleetOpener> FleetOpener::create(const Bytes& fleetScalar) {
   if (key->group == nullptr) {
     return nullptr;
   }
-  key->scalar = scalarFromOctets(key->group, fleetScalar);
+  key->scalar = scalarFromOctets(fleetScalar);
   if (!key->scalar) {
     return nullptr;
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/export.h"
 #include "envelope/types.h"
 #include "opener/open_envelope.h"
 
@@ -14,7 +15,7 @@ namespace zezi {
 
 // Thread safety: every member is const and keeps its working state to itself, so one
 // opener may be used by any number of threads at once.
-class FleetOpener {
+class ZEZI_VIDAD_EXPORT FleetOpener {
  public:
   // An opener for the fleet's 32-octet private scalar; null unless it is in [1, n-1].
   [[nodiscard]] static std::unique_ptr<FleetOpener> create(const Bytes& fleetScalar);
@@ -44,7 +45,8 @@ class FleetOpener {
 
 // Opens `envelope` exactly as openEnvelope does, with the same checks in the same order and
 // the same messages, but with the opener's key. Defined beside openEnvelope.
-[[nodiscard]] bool openEnvelope(std::string_view envelope, const FleetOpener& opener,
-                                Network* networkOut, std::string* errorOut);
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool openEnvelope(std::string_view envelope,
+                                                  const FleetOpener& opener, Network* networkOut,
+                                                  std::string* errorOut);
 
 }  // namespace zezi

@@ -7,6 +7,8 @@
 #include <openssl/crypto.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -17,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "api/zezi_vidad.h"
 #include "base/ossl_owners.h"
 #include "encoding/hex.h"
 #include "envelope/builder.h"
@@ -31,10 +34,13 @@
 #include "selftest/checks.h"
 #include "selftest/known_answers.h"
 #include "soundness/allocation_hooks.h"
+#include "support/case_names.h"
 #include "support/known_values.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 using testing::BlockSource;
 using testing::ScanMode;
@@ -134,10 +140,6 @@ struct WipedOperation {
   bool releasesThroughOperatorDelete;
 };
 
-void PrintTo(const WipedOperation& operation, std::ostream* out) {
-  *out << operation.name;
-}
-
 bool runLoadPrivateKey() {
   // The key is released inside the scan, so the key object's own storage is searched too.
   PkeyPtr key = loadPrivateKey(secrets().fleetScalar);
@@ -188,6 +190,18 @@ bool runOpenEnvelope() {
   return openEnvelope(envelope, s.fleetScalar, &network, nullptr) && network.psk == kTestPsk;
 }
 
+// The C interface's copies of the scalar and the PSK are its own to wipe; the caller's
+// buffers are not searched, since they are never released.
+bool runCInterfaceOpen() {
+  const Secrets& s = secrets();
+  std::array<std::uint8_t, ZEZI_VIDAD_SSID_MAX_SIZE> ssid{};
+  std::array<char, ZEZI_VIDAD_PSK_BUFFER_SIZE> psk{};
+  std::size_t ssidLength = 0;
+  return zezi_vidad_open(s.envelope.data(), s.envelope.size(), s.fleetScalar.data(), ssid.data(),
+                         ssid.size(), &ssidLength, psk.data(), psk.size()) == ZEZI_VIDAD_OK &&
+         std::string_view(psk.data()) == kTestPsk;
+}
+
 // The sealer and the opener are made and released inside the scan, so what they hold for
 // their whole life is searched too.
 bool runFleetSealer() {
@@ -195,20 +209,16 @@ bool runFleetSealer() {
   const auto sealer = FleetSealer::create(s.fleetRawPublicKey, nullptr);
   std::string envelope;
   return sealer &&
-         sealer->seal(kSsid, kTestPsk, &envelope, nullptr, s.salt, s.nonce, s.ephemeralScalar);
+         sealer->seal(kSsid, kTestPsk, &envelope, nullptr, s.salt, s.nonce, s.ephemeralScalar) &&
+         envelope == s.envelope;
 }
 
 bool runFleetOpener() {
   const Secrets& s = secrets();
-  std::string envelope;
-  if (!buildEnvelope(kSsid, kTestPsk, s.fleetRawPublicKey, &envelope, nullptr, s.salt, s.nonce,
-                     s.ephemeralScalar)) {
-    return false;
-  }
   auto opener = FleetOpener::create(s.fleetScalar);
   Network network;
   const bool opened =
-      opener && openEnvelope(envelope, *opener, &network, nullptr) && network.psk == kTestPsk;
+      opener && openEnvelope(s.envelope, *opener, &network, nullptr) && network.psk == kTestPsk;
   opener.reset();
   return opened;
 }
@@ -219,11 +229,17 @@ bool runSelfTestOnce() {
 }
 
 const WipedOperation kOperations[] = {
-    {"LoadPrivateKey", runLoadPrivateKey, true},       {"EcdhSharedSecret", runEcdh, true},
-    {"DeriveEnvelopeKey", runDeriveEnvelopeKey, true}, {"SealPayload", runSealPayload, false},
-    {"BuildEnvelopeSupplied", runBuildEnvelope, true}, {"OpenPayload", runOpenPayload, true},
-    {"OpenEnvelope", runOpenEnvelope, true},           {"RunSelfTest", runSelfTestOnce, true},
-    {"FleetSealerSupplied", runFleetSealer, true},     {"FleetOpener", runFleetOpener, true},
+    {"LoadPrivateKey", runLoadPrivateKey, true},
+    {"EcdhSharedSecret", runEcdh, true},
+    {"DeriveEnvelopeKey", runDeriveEnvelopeKey, true},
+    {"SealPayload", runSealPayload, false},
+    {"BuildEnvelopeSupplied", runBuildEnvelope, true},
+    {"OpenPayload", runOpenPayload, true},
+    {"OpenEnvelope", runOpenEnvelope, true},
+    {"RunSelfTest", runSelfTestOnce, true},
+    {"CInterfaceOpen", runCInterfaceOpen, true},
+    {"FleetSealerSupplied", runFleetSealer, true},
+    {"FleetOpener", runFleetOpener, true},
 };
 
 class SecretWipeTest : public ::testing::TestWithParam<WipedOperation> {};
@@ -246,9 +262,7 @@ TEST_P(SecretWipeTest, NoReleasedBlockHoldsASecret) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, SecretWipeTest, ::testing::ValuesIn(kOperations),
-                         [](const ::testing::TestParamInfo<WipedOperation>& info) {
-                           return std::string(info.param.name);
-                         });
+                         testing::caseName);
 
 // The generated scalar is only known once the call returns, so every block released
 // during the call is held back and searched afterwards.
@@ -279,10 +293,6 @@ struct ReleaseCase {
   bool found;
   BlockSource source;
 };
-
-void PrintTo(const ReleaseCase& releaseCase, std::ostream* out) {
-  *out << releaseCase.name;
-}
 
 const ReleaseCase kReleaseCases[] = {
     {"PlainVectorThroughOperatorDelete",
@@ -335,7 +345,7 @@ class SecretWipeScanner : public ::testing::TestWithParam<ReleaseCase> {};
 
 TEST_P(SecretWipeScanner, FindsExactlyTheUncleansedReleases) {
   const ReleaseCase& releaseCase = GetParam();
-  const Bytes secret = hexDecode(kTestEphemeralScalarHex);
+  const Bytes secret = testing::knownValues().ephemeralScalar;
   const Bytes secretReversed = reversed(secret);
   testing::registerSecret("secret", secret);
   testing::registerSecret("secret, little-endian", secretReversed);
@@ -353,14 +363,12 @@ TEST_P(SecretWipeScanner, FindsExactlyTheUncleansedReleases) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Releases, SecretWipeScanner, ::testing::ValuesIn(kReleaseCases),
-                         [](const ::testing::TestParamInfo<ReleaseCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         testing::caseName);
 
 // A block is searched for what was written during its own lifetime: a secret left by an
 // earlier block at the same address is not blamed on the next one.
 TEST(SecretWipeScanner, BlamesNoBlockForItsPredecessorsContents) {
-  const Bytes secret = hexDecode(kTestEphemeralScalarHex);
+  const Bytes secret = testing::knownValues().ephemeralScalar;
   testing::registerSecret("secret", secret);
   SecretScan scan;
   for (int i = 0; i < 8; ++i) {
@@ -376,8 +384,8 @@ TEST(SecretWipeScanner, BlamesNoBlockForItsPredecessorsContents) {
 }
 
 TEST(SecretWipeScanner, QuarantineFindsASecretRegisteredAfterItsRelease) {
+  const Bytes secret = testing::knownValues().ephemeralScalar;
   SecretScan scan(ScanMode::kQuarantine);
-  const Bytes secret = hexDecode(kTestEphemeralScalarHex);
   { const std::vector<std::uint8_t> copy(secret.begin(), secret.end()); }
   testing::registerSecret("secret", secret);
   scan.stop();
