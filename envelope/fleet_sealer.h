@@ -17,23 +17,24 @@ namespace zezi {
 //
 // Thread safety: seal() is const and keeps all its working state to itself, so one sealer
 // may be used by any number of threads at once.
-class ZEZI_VIDAD_EXPORT FleetSealer {
+class FleetSealer {
  public:
   // A sealer for `fleetPublicKey`, the 64-octet raw key (X || Y) of a point of P-256. Null
   // when the key is refused, with a fixed message in `*errorOut` when it is not null.
-  [[nodiscard]] static std::unique_ptr<FleetSealer> create(const Bytes& fleetPublicKey,
-                                                           std::string* errorOut);
+  [[nodiscard]] ZEZI_VIDAD_EXPORT static std::unique_ptr<FleetSealer> create(
+      const Bytes& fleetPublicKey, std::string* errorOut);
 
-  ~FleetSealer();
+  ZEZI_VIDAD_EXPORT ~FleetSealer();
   FleetSealer(const FleetSealer&) = delete;
   FleetSealer& operator=(const FleetSealer&) = delete;
 
   // buildEnvelope's contract for this key, with the same messages: an empty `salt`, `nonce`
   // or `ephemeralScalar` is drawn afresh, a supplied one is used unchanged. A supplied
   // ephemeral scalar must be 32 octets in [1, n-1].
-  [[nodiscard]] bool seal(std::string_view ssid, std::string_view psk, std::string* envelopeOut,
-                          std::string* errorOut, const Bytes& salt = {}, const Bytes& nonce = {},
-                          const Bytes& ephemeralScalar = {}) const;
+  [[nodiscard]] ZEZI_VIDAD_EXPORT bool seal(std::string_view ssid, std::string_view psk,
+                                            std::string* envelopeOut, std::string* errorOut,
+                                            const Bytes& salt = {}, const Bytes& nonce = {},
+                                            const Bytes& ephemeralScalar = {}) const;
 
  private:
   struct Key;

@@ -15,12 +15,13 @@ namespace zezi {
 
 // Thread safety: every member is const and keeps its working state to itself, so one
 // opener may be used by any number of threads at once.
-class ZEZI_VIDAD_EXPORT FleetOpener {
+class FleetOpener {
  public:
   // An opener for the fleet's 32-octet private scalar; null unless it is in [1, n-1].
-  [[nodiscard]] static std::unique_ptr<FleetOpener> create(const Bytes& fleetScalar);
+  [[nodiscard]] ZEZI_VIDAD_EXPORT static std::unique_ptr<FleetOpener> create(
+      const Bytes& fleetScalar);
 
-  ~FleetOpener();
+  ZEZI_VIDAD_EXPORT ~FleetOpener();
   FleetOpener(const FleetOpener&) = delete;
   FleetOpener& operator=(const FleetOpener&) = delete;
 
@@ -29,12 +30,13 @@ class ZEZI_VIDAD_EXPORT FleetOpener {
   // The 32-octet shared secret with an envelope's eph_pub, the 65-octet uncompressed point:
   // kNotACurvePoint, before any multiplication, unless it lies on the curve. Writes
   // `*sharedSecretOut` only on kAgreed.
-  [[nodiscard]] Agreement agree(const Bytes& ephemeralPoint, Bytes* sharedSecretOut) const;
+  [[nodiscard]] ZEZI_VIDAD_EXPORT Agreement agree(const Bytes& ephemeralPoint,
+                                                  Bytes* sharedSecretOut) const;
 
   // The envelope key for a shared secret from agree(), or empty (deriveEnvelopeKey with the
   // fleet point derived at creation).
-  [[nodiscard]] Bytes envelopeKey(const Bytes& sharedSecret, const Bytes& salt,
-                                  const Bytes& ephemeralPoint) const;
+  [[nodiscard]] ZEZI_VIDAD_EXPORT Bytes envelopeKey(const Bytes& sharedSecret, const Bytes& salt,
+                                                    const Bytes& ephemeralPoint) const;
 
  private:
   struct Key;

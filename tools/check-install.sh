@@ -13,8 +13,19 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 # What the shared library exports: the C interface and the marked C++ functions.
-expected_exports="zezi::buildEnvelope
+# A destructor shows twice: the complete and the base object's.
+expected_exports="zezi::FleetOpener::agree
+zezi::FleetOpener::create
+zezi::FleetOpener::envelopeKey
+zezi::FleetOpener::~FleetOpener
+zezi::FleetOpener::~FleetOpener
+zezi::FleetSealer::create
+zezi::FleetSealer::seal
+zezi::FleetSealer::~FleetSealer
+zezi::FleetSealer::~FleetSealer
+zezi::buildEnvelope
 zezi::generateKeyPair
+zezi::openEnvelope
 zezi::openEnvelope
 zezi::privateKeyPem
 zezi::privateScalarFromPem

@@ -1,6 +1,7 @@
 // A program built against the installed library only, through its umbrella header: it
 // makes a fleet key pair, passes it through the key files' PEM forms, seals an envelope,
-// opens it as a device would, and runs the self-test.
+// opens it as a device would, does both again with a key loaded once, and runs the
+// self-test.
 #include <cstdio>
 #include <string>
 
@@ -43,6 +44,15 @@ int main() {
   }
   if (network.ssid != "consumer" || network.psk != psk.c_str()) {
     return fail("the envelope opened to another network");
+  }
+  const auto sealer = zezi::FleetSealer::create(fleetPublicKey, &error);
+  const auto opener = zezi::FleetOpener::create(fleetScalar);
+  std::string fleetEnvelope;
+  zezi::Network fleetNetwork;
+  if (!sealer || !opener || !sealer->seal("fleet", psk, &fleetEnvelope, &error) ||
+      !zezi::openEnvelope(fleetEnvelope, *opener, &fleetNetwork, &error) ||
+      fleetNetwork.ssid != "fleet") {
+    return fail("the fleet sealer and opener do not agree: " + error);
   }
   if (!zezi::runSelfTest(&error)) {
     return fail(error);
