@@ -21,18 +21,31 @@ disk_rows=400    # on disk, where every envelope is flushed
 # The self-test's fleet key (selftest/known_answers.h): its raw public key.
 fleet_scalar=03c515e37145e0eaa2319896551bc690f9f31888751670647c05ee2960fce80a
 
+# Runs a build step quietly, showing its output only when it fails.
+quietly() {
+  local log
+  log=$(mktemp)
+  if ! "$@" >"$log" 2>&1; then
+    cat "$log"
+    rm -f "$log"
+    exit 1
+  fi
+  rm -f "$log"
+}
+
 echo "== building this tree and $baseline (Release)" >&2
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEZI_VIDAD_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target envelope_bench zezi-vidad >/dev/null
+quietly cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEZI_VIDAD_BUILD_TESTS=OFF
+quietly cmake --build "$build" -j2 --target envelope_bench zezi-vidad
 baseline_commit=$(git rev-parse --verify "$baseline^{commit}")
 baseline_dir="$build/baseline-$baseline_commit"
 if [ ! -x "$baseline_dir/build/bench/envelope_bench" ]; then
   mkdir -p "$baseline_dir/src"
   git archive "$baseline_commit" | tar -x -C "$baseline_dir/src"
-  cmake -S "$baseline_dir/src" -B "$baseline_dir/build" -DCMAKE_BUILD_TYPE=Release \
-    -DZEZI_VIDAD_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$baseline_dir/build" -j2 --target envelope_bench >/dev/null
+  quietly cmake -S "$baseline_dir/src" -B "$baseline_dir/build" -DCMAKE_BUILD_TYPE=Release \
+    -DZEZI_VIDAD_BUILD_TESTS=OFF
+  quietly cmake --build "$baseline_dir/build" -j2 --target envelope_bench
 fi
+load_before=$(cut -d' ' -f1 /proc/loadavg)
 
 work=$(mktemp -d)
 scratch_root=/dev/shm
@@ -81,19 +94,19 @@ for i in range(int(sys.argv[1])):
     print('site-%d,%064x' % (i, i))" "$1" >"$2"
   chmod 600 "$2"
 }
-# Best wall time of three runs, in seconds; the folder is emptied before each.
+# "wall cpu" seconds of the run with the best wall time of three; the folder is emptied
+# before each.
 time_batch() {  # batch out-dir jobs
-  local best=
+  local runs=
   for _ in 1 2 3; do
     rm -rf "$2"
-    local start end
-    start=$(date +%s.%N)
-    "$build/cli/zezi-vidad" seal --fleet-key "$fleet_raw" --batch "$1" --out-dir "$2" \
-      --jobs "$3" >/dev/null
-    end=$(date +%s.%N)
-    best=$(python3 -c "t = $end - $start; b = '$best'; print(min(t, float(b)) if b else t)")
+    runs+=$(/usr/bin/time -f "%e %U %S" "$build/cli/zezi-vidad" seal --fleet-key "$fleet_raw" \
+      --batch "$1" --out-dir "$2" --jobs "$3" 2>&1 >/dev/null | tail -n 1)";"
   done
-  echo "$best"
+  python3 -c "
+runs = [[float(x) for x in run.split()] for run in '$runs'.split(';') if run]
+wall, user, system = min(runs)
+print(wall, user + system)"
 }
 peak_kib() {  # batch out-dir
   rm -rf "$2"
@@ -110,6 +123,7 @@ disk_2=$(time_batch "$work/disk.csv" "$build/bench-out" 2)
 memory_short=$(peak_kib "$work/batch.csv" "$scratch/out")
 memory_long=$(peak_kib "$work/long.csv" "$scratch/out")
 rm -rf "$scratch/out" "$build/bench-out"
+load_after=$(cut -d' ' -f1 /proc/loadavg)
 
 python3 - "$work" <<EOF
 import json, statistics, sys
@@ -136,14 +150,20 @@ for name in ["BuildEnvelopeDrawn", "BuildEnvelopeSupplied", "OpenEnvelope", "Fle
     print(f"  {name:40} {ours[name]:9.1f}")
 print(f"  {'Python peer (cryptography)':40} {python_us:9.1f}")
 rows, disk_rows = $batch_rows, $disk_rows
-batch = {"tmpfs, 1 job": rows / $tmpfs_1, "tmpfs, 2 jobs": rows / $tmpfs_2,
-         "disk, 1 job": disk_rows / $disk_1, "disk, 2 jobs": disk_rows / $disk_2}
-print("seal --batch (envelopes per second, best of 3; %d rows on tmpfs, %d on disk)"
-      % (rows, disk_rows))
-for name, rate in batch.items():
-    print(f"  {name:40} {rate:9.0f}")
+runs = {"tmpfs, 1 job": (rows, "$tmpfs_1"), "tmpfs, 2 jobs": (rows, "$tmpfs_2"),
+        "disk, 1 job": (disk_rows, "$disk_1"), "disk, 2 jobs": (disk_rows, "$disk_2")}
+batch = {}
+print("seal --batch (best wall time of 3; %d rows on tmpfs, %d on disk)" % (rows, disk_rows))
+print(f"  {'':40} {'per s':>9} {'CPU us each':>12}")
+for name, (count, figures) in runs.items():
+    wall, cpu = (float(x) for x in figures.split())
+    batch[name] = count / wall
+    print(f"  {name:40} {batch[name]:9.0f} {cpu / count * 1e6:12.1f}")
 print(f"  {'peak memory, %d rows (KiB)' % rows:40} {$memory_short:9d}")
 print(f"  {'peak memory, %d rows (KiB)' % (10 * rows):40} {$memory_long:9d}")
+
+print("load average before and after: $load_before, $load_after (on %d cores)"
+      % __import__("os").cpu_count())
 
 def ratio(label, value, goal):
     print(f"  {label:56} {value:6.2f}   {goal}")
