@@ -16,8 +16,8 @@ cd "$(dirname "$0")/.."
 baseline=${1:-main}
 build=build-bench
 repetitions=5
-batch_rows=4000  # on tmpfs
-disk_rows=400    # on disk, where every envelope is flushed
+batch_rows=20000  # on tmpfs
+disk_rows=2000   # on disk, where every envelope is flushed
 # The self-test's fleet key (selftest/known_answers.h): its raw public key.
 fleet_scalar=03c515e37145e0eaa2319896551bc690f9f31888751670647c05ee2960fce80a
 
