@@ -7,7 +7,6 @@
 #include <new>
 #include <string>
 
-#include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/ecdh.h"
 #include "envelope/kdf.h"
@@ -21,7 +20,7 @@
 #include "opener/open_signed_envelope.h"
 #include "opener/verify_signature.h"
 #include "selftest/checks.h"
-#include "selftest/known_answers.h"
+#include "support/known_values.h"
 
 namespace {
 
@@ -47,21 +46,10 @@ void operator delete(void* block, std::size_t /*size*/) noexcept {
 namespace zezi {
 namespace {
 
-struct Fixture {
-  Bytes fleetScalar = hexDecode(kTestFleetScalarHex);
-  Bytes ephemeralScalar = hexDecode(kTestEphemeralScalarHex);
-  Bytes salt = hexDecode(kTestSaltHex);
-  Bytes nonce = hexDecode(kTestNonceHex);
-  Bytes fleetRaw = encodedPublicKey(loadPrivateKey(fleetScalar).get());
-  Bytes ephemeralRaw = encodedPublicKey(loadPrivateKey(ephemeralScalar).get());
-  Bytes sharedSecret = ecdhSharedSecret(ephemeralScalar, fleetRaw);
-  Bytes envelopeKey = deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, salt,
-                                        rawToPoint(ephemeralRaw), rawToPoint(fleetRaw));
-};
+using Fixture = testing::KnownValues;
 
 const Fixture& fixture() {
-  static const Fixture instance;
-  return instance;
+  return testing::knownValues();
 }
 
 // Runs `body` for the benchmark's iterations and reports C++ allocations per call.
@@ -79,7 +67,8 @@ void BM_BuildEnvelopeDrawn(benchmark::State& state) {
   const Fixture& f = fixture();
   measure(state, [&] {
     std::string envelope;
-    benchmark::DoNotOptimize(buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr));
+    benchmark::DoNotOptimize(
+        buildEnvelope(Fixture::kSsid, Fixture::kPsk, f.fleetRawPublicKey, &envelope, nullptr));
   });
 }
 BENCHMARK(BM_BuildEnvelopeDrawn);
@@ -88,8 +77,8 @@ void BM_BuildEnvelopeSupplied(benchmark::State& state) {
   const Fixture& f = fixture();
   measure(state, [&] {
     std::string envelope;
-    benchmark::DoNotOptimize(buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr,
-                                           f.salt, f.nonce, f.ephemeralScalar));
+    benchmark::DoNotOptimize(buildEnvelope(Fixture::kSsid, Fixture::kPsk, f.fleetRawPublicKey,
+                                           &envelope, nullptr, f.salt, f.nonce, f.ephemeralScalar));
   });
 }
 BENCHMARK(BM_BuildEnvelopeSupplied);
@@ -97,7 +86,7 @@ BENCHMARK(BM_BuildEnvelopeSupplied);
 void BM_OpenEnvelope(benchmark::State& state) {
   const Fixture& f = fixture();
   std::string envelope;
-  if (!buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr)) {
+  if (!buildEnvelope(Fixture::kSsid, Fixture::kPsk, f.fleetRawPublicKey, &envelope, nullptr)) {
     state.SkipWithError("could not build an envelope");
     return;
   }
@@ -119,18 +108,17 @@ BENCHMARK(BM_GenerateEphemeralKey);
 
 void BM_EcdhSharedSecret(benchmark::State& state) {
   const Fixture& f = fixture();
-  measure(state,
-          [&] { benchmark::DoNotOptimize(ecdhSharedSecret(f.ephemeralScalar, f.fleetRaw)); });
+  measure(state, [&] {
+    benchmark::DoNotOptimize(ecdhSharedSecret(f.ephemeralScalar, f.fleetRawPublicKey));
+  });
 }
 BENCHMARK(BM_EcdhSharedSecret);
 
 void BM_DeriveEnvelopeKey(benchmark::State& state) {
   const Fixture& f = fixture();
-  const Bytes ephemeralPoint = rawToPoint(f.ephemeralRaw);
-  const Bytes fleetPoint = rawToPoint(f.fleetRaw);
   measure(state, [&] {
     benchmark::DoNotOptimize(
-        deriveEnvelopeKey(kEnvelopeDomain, f.sharedSecret, f.salt, ephemeralPoint, fleetPoint));
+        deriveEnvelopeKey(kEnvelopeDomain, f.sharedSecret, f.salt, f.ephemeralPoint, f.fleetPoint));
   });
 }
 BENCHMARK(BM_DeriveEnvelopeKey);
@@ -164,7 +152,7 @@ struct SignedFixture {
       hexDecode("bba93954db7d454e1c61496264a968118cd1abcec0176808ab24afd057ae654e");
   Bytes signerRaw = encodedPublicKey(loadPrivateKey(signerScalar).get());
   SignatureTerms terms{1, 1'700'000'000, 1'900'000'000};
-  std::string envelope;
+  std::string envelope = fixture().envelope;
   std::string signatureFile;
   TrustList trustList;
   ReplayState fresh;
@@ -173,9 +161,9 @@ struct SignedFixture {
     const Fixture& f = fixture();
     TrustSettings settings;
     settings.signerKeys = {signerRaw};
-    settings.fleetKey = f.fleetRaw;
-    if (!buildEnvelope("Tournament", kTestPsk, f.fleetRaw, &envelope, nullptr) ||
-        !makeSignatureFile(signerScalar, f.fleetRaw, envelope, terms, &signatureFile, nullptr) ||
+    settings.fleetKey = f.fleetRawPublicKey;
+    if (!makeSignatureFile(signerScalar, f.fleetRawPublicKey, envelope, terms, &signatureFile,
+                           nullptr) ||
         !loadTrustList(settings, &trustList, nullptr)) {
       signatureFile.clear();
     }
@@ -220,8 +208,8 @@ void BM_MakeSignatureFile(benchmark::State& state) {
   const Fixture& f = fixture();
   measure(state, [&] {
     std::string file;
-    benchmark::DoNotOptimize(
-        makeSignatureFile(s.signerScalar, f.fleetRaw, s.envelope, s.terms, &file, nullptr));
+    benchmark::DoNotOptimize(makeSignatureFile(s.signerScalar, f.fleetRawPublicKey, s.envelope,
+                                               s.terms, &file, nullptr));
   });
 }
 BENCHMARK(BM_MakeSignatureFile);

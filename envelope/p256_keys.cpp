@@ -3,10 +3,32 @@
 #include <openssl/core_names.h>
 #include <openssl/obj_mac.h>
 
+#include <array>
+#include <cstdint>
+
 namespace zezi {
 namespace {
 
 constexpr const char* kCurveName = "prime256v1";
+
+// Order n of the P-256 group, big-endian.
+constexpr std::array<std::uint8_t, kScalarSize> kGroupOrder = {
+    0xff, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+    0xbc, 0xe6, 0xfa, 0xad, 0xa7, 0x17, 0x9e, 0x84, 0xf3, 0xb9, 0xca, 0xc2, 0xfc, 0x63, 0x25, 0x51};
+constexpr unsigned kOctetBits = 8;
+
+// Whether a 32-octet scalar lies in [1, n - 1]. OpenSSL would reduce a larger one mod n,
+// so that it silently behaves as another key. Every octet is visited whatever the value.
+bool isScalarInRange(const Bytes& scalar) {
+  unsigned borrow = 0;  // of scalar - n, from the last octet up
+  unsigned anyBit = 0;
+  for (std::size_t i = kScalarSize; i-- > 0;) {
+    const unsigned difference = unsigned{scalar[i]} - unsigned{kGroupOrder[i]} - borrow;
+    borrow = (difference >> kOctetBits) & 1U;
+    anyBit |= scalar[i];
+  }
+  return borrow == 1 && anyBit != 0;
+}
 
 // An OSSL_PARAM array describing a P-256 key with the given public point and, when
 // `privateValue` is set, its private value. Null on any failure.
@@ -42,8 +64,12 @@ PkeyPtr keyFromParams(OSSL_PARAM* params, int selection) {
 
 }  // namespace
 
+bool isUsableScalar(const Bytes& scalar) {
+  return scalar.size() == kScalarSize && isScalarInRange(scalar);
+}
+
 Bytes derivePublicPoint(const Bytes& scalar) {
-  if (scalar.size() != kScalarSize) {
+  if (!isUsableScalar(scalar)) {
     return {};
   }
   const EcGroupPtr group(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
@@ -60,7 +86,6 @@ Bytes derivePublicPoint(const Bytes& scalar) {
                    /*ctx=*/nullptr) != 1) {
     return {};
   }
-  // The point at infinity (a zero scalar) has no uncompressed encoding and fails here.
   if (EC_POINT_point2oct(group.get(), point.get(), POINT_CONVERSION_UNCOMPRESSED, nullptr, 0,
                          nullptr) != kPointSize) {
     return {};
@@ -74,7 +99,7 @@ Bytes derivePublicPoint(const Bytes& scalar) {
 }
 
 PkeyPtr loadPrivateKey(const Bytes& scalar) {
-  if (scalar.size() != kScalarSize) {
+  if (!isUsableScalar(scalar)) {
     return nullptr;
   }
   const BignumPtr number(BN_bin2bn(scalar.data(), static_cast<int>(scalar.size()), nullptr));

@@ -7,8 +7,10 @@
 
 namespace zezi {
 
-// Key pair for a 32-octet scalar, carrying its public point; null when the scalar is not a
-// usable P-256 private scalar (wrong length or zero included).
+// Whether `scalar` is a P-256 private scalar: 32 octets holding a value in [1, n - 1].
+[[nodiscard]] bool isUsableScalar(const Bytes& scalar);
+
+// Key pair for a 32-octet scalar, carrying its public point; null unless isUsableScalar.
 [[nodiscard]] PkeyPtr loadPrivateKey(const Bytes& scalar);
 
 // Public key for a 64-octet raw key; null for any other length or a point off the curve.
@@ -21,7 +23,7 @@ namespace zezi {
 // The 64-octet raw public key of `key` (borrowed), or empty.
 [[nodiscard]] Bytes encodedPublicKey(const EVP_PKEY* key);
 
-// scalar * G as a 65-octet uncompressed point, or empty.
+// scalar * G as a 65-octet uncompressed point; empty unless isUsableScalar.
 [[nodiscard]] Bytes derivePublicPoint(const Bytes& scalar);
 
 // 0x04 || raw: a pure re-encoding with no curve check; empty unless raw is 64 octets.

@@ -96,16 +96,8 @@ bool sha256(std::string_view octets, Digest* digestOut) {
                 digestOut);
 }
 
-bool isPrivateScalarInRange(const Bytes& scalar) {
-  if (scalar.size() != kScalarSize) {
-    return false;
-  }
-  const IntegerView value(scalar.data(), kScalarSize);
-  return !isZero(value) && isBelow(value, kOrder);
-}
-
 Bytes signMessage(const Bytes& signerScalar, std::span<const std::uint8_t> message) {
-  if (!isPrivateScalarInRange(signerScalar)) {
+  if (!isUsableScalar(signerScalar)) {
     return {};
   }
   const PkeyPtr key = loadPrivateKey(signerScalar);

@@ -23,9 +23,6 @@ using Digest = std::array<std::uint8_t, kDigestSize>;
 [[nodiscard]] bool sha256(std::span<const std::uint8_t> octets, Digest* digestOut);
 [[nodiscard]] bool sha256(std::string_view octets, Digest* digestOut);
 
-// Whether `scalar` is 32 octets holding a value in [1, n - 1].
-[[nodiscard]] bool isPrivateScalarInRange(const Bytes& scalar);
-
 // Signs `message` (hashed with SHA-256 here) with the 32-octet scalar. Gives r || s with
 // s in the low half, or empty when the scalar is outside [1, n - 1] or OpenSSL fails.
 [[nodiscard]] Bytes signMessage(const Bytes& signerScalar, std::span<const std::uint8_t> message);

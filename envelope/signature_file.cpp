@@ -30,7 +30,7 @@ bool makeSignatureFile(const Bytes& signerScalar, const Bytes& fleetRawPublicKey
   if (signatureFileOut == nullptr) {
     return failWith(errorOut, "no output for the signature file");
   }
-  if (!isPrivateScalarInRange(signerScalar)) {
+  if (!isUsableScalar(signerScalar)) {
     return failWith(errorOut, "signer private key is not a valid P-256 scalar");
   }
   if (!loadPublicKey(fleetRawPublicKey)) {

@@ -1,10 +1,12 @@
 #include "opener/open_signed_envelope.h"
 
+#include <algorithm>
 #include <array>
-#include <vector>
 
 #include "base/failure.h"
 #include "envelope/p256_keys.h"
+#include "opener/open_failure.h"
+#include "opener/signature_failure.h"
 
 namespace zezi {
 namespace {
@@ -46,15 +48,9 @@ bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
   return true;
 }
 
-std::span<const std::string_view> openSignedEnvelopeMessages() {
-  static const std::vector<std::string_view> messages = [] {
-    std::vector<std::string_view> all(verifySignatureMessages().begin(),
-                                      verifySignatureMessages().end());
-    all.insert(all.end(), kMessages.begin(), kMessages.end());
-    all.insert(all.end(), kOpenEnvelopeMessages.begin(), kOpenEnvelopeMessages.end());
-    return all;
-  }();
-  return messages;
+bool isOpenSignedEnvelopeText(std::string_view text) {
+  return isSignatureFailureText(text) || isOpenFailureText(text) ||
+         std::find(kMessages.begin(), kMessages.end(), text) != kMessages.end();
 }
 
 }  // namespace zezi

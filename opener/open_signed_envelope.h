@@ -2,7 +2,6 @@
 // envelope, then hand back the network and the replay state to commit.
 #pragma once
 
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,8 +23,8 @@ namespace zezi {
                                       VerifiedSignature* verifiedOut, ReplayState* stateOut,
                                       std::string* errorOut);
 
-// Every message openSignedEnvelope can write: verifySignature's, its own, then
-// openEnvelope's, in the order the checks run.
-[[nodiscard]] std::span<const std::string_view> openSignedEnvelopeMessages();
+// Whether `text` is a message openSignedEnvelope can write: verifySignature's, its own two,
+// or openEnvelope's.
+[[nodiscard]] bool isOpenSignedEnvelopeText(std::string_view text);
 
 }  // namespace zezi

@@ -8,88 +8,83 @@
 #include "envelope/signature.h"
 #include "envelope/signature_file.h"
 #include "opener/json_reader.h"
+#include "opener/signature_failure.h"
 
 namespace zezi {
 namespace {
 
-// The signature file's members; the per-member failures below follow this order.
-constexpr std::array<std::string_view, 3> kMembers = {"format", "statement", "signature"};
+using enum SignatureFailure;
+
+// Every failure with its message, in the order of SignatureFailure (kNone has none).
+struct FailureText {
+  SignatureFailure failure;
+  std::string_view text;
+};
+
+constexpr auto kFailureTexts = std::to_array<FailureText>({
+    {kNoOutput, "no output for the verification"},
+    {kStateUnreadable, "replay state is unreadable"},
+    {kSignatureMissing, "signature file is missing"},
+    {kTooLarge, "signature file is too large"},
+    {kNotJson, "signature file is not valid JSON"},
+    {kNotObject, "signature file is not a JSON object"},
+    {kUnknownMember, "signature file has an unknown member"},
+    {kFormatMissing, "signature file member \"format\" is missing"},
+    {kStatementMissing, "signature file member \"statement\" is missing"},
+    {kSignatureMemberMissing, "signature file member \"signature\" is missing"},
+    {kFormatRepeated, "signature file member \"format\" appears more than once"},
+    {kStatementRepeated, "signature file member \"statement\" appears more than once"},
+    {kSignatureRepeated, "signature file member \"signature\" appears more than once"},
+    {kFormatNotString, "signature file member \"format\" is not a string"},
+    {kStatementNotString, "signature file member \"statement\" is not a string"},
+    {kSignatureNotString, "signature file member \"signature\" is not a string"},
+    {kWrongFormat, "signature file format is not tolvane-wifi-drive-sig/v1"},
+    {kStatementNotBase64, "signature file member \"statement\" is not canonical Base64"},
+    {kSignatureNotBase64, "signature file member \"signature\" is not canonical Base64"},
+    {kBadStatementSize, "signature statement is not 120 octets"},
+    {kBadSignatureSize, "signature is not 64 octets"},
+    {kUnknownSigner, "signature is by an unknown signer"},
+    {kSupersededSigner, "signer key is superseded"},
+    {kNotCanonical, "signature is not in canonical form"},
+    {kCannotCheck, "cannot check the signature"},
+    {kDoesNotVerify, "signature does not verify"},
+    {kOtherFleet, "signature is for another fleet"},
+    {kOtherEnvelope, "signature is for another envelope"},
+    {kMalformedStatement, "signature statement is malformed"},
+    {kExpired, "signature has expired"},
+    {kNotYetValid, "signature is not yet valid"},
+    {kSerialOlder, "signature serial is older than the last accepted"},
+    {kSerialReused, "signature serial was already used for another envelope"},
+});
+
+// Row i of the table holds failure i + 1, so a failure finds its text by its value.
+constexpr bool tableFollowsTheFailures() {
+  for (std::size_t i = 0; i < kFailureTexts.size(); ++i) {
+    if (static_cast<std::size_t>(kFailureTexts[i].failure) != i + 1) {
+      return false;
+    }
+  }
+  return kFailureTexts.back().failure == kLastSignatureFailure;
+}
+static_assert(tableFollowsTheFailures());
+
+// The signature file's members and the failures each one can cause.
+struct MemberFailures {
+  std::string_view key;
+  SignatureFailure missing;
+  SignatureFailure repeated;
+  SignatureFailure notString;
+  SignatureFailure notBase64;  // kNone for "format", which is text
+};
+constexpr std::array<MemberFailures, 3> kMembers = {{
+    {"format", kFormatMissing, kFormatRepeated, kFormatNotString, kNone},
+    {"statement", kStatementMissing, kStatementRepeated, kStatementNotString, kStatementNotBase64},
+    {"signature", kSignatureMemberMissing, kSignatureRepeated, kSignatureNotString,
+     kSignatureNotBase64},
+}};
 constexpr std::size_t kFormat = 0;
 constexpr std::size_t kStatementMember = 1;
 constexpr std::size_t kSignatureMember = 2;
-constexpr std::size_t kBinaryMembers = 2;
-
-// The checks in the order they run, each with its one message below.
-enum Failure : std::size_t {
-  kNoOutput,
-  kStateUnreadable,
-  kSignatureMissing,
-  kTooLarge,
-  kNotJson,
-  kNotObject,
-  kUnknownMember,
-  kMemberMissing,
-  kMemberRepeated = kMemberMissing + kMembers.size(),
-  kMemberNotString = kMemberRepeated + kMembers.size(),
-  kWrongFormat = kMemberNotString + kMembers.size(),
-  kMemberNotBase64,  // statement, then signature
-  kBadStatementSize = kMemberNotBase64 + kBinaryMembers,
-  kBadSignatureSize,
-  kUnknownSigner,
-  kSupersededSigner,
-  kNotCanonical,
-  kCannotCheck,
-  kDoesNotVerify,
-  kOtherFleet,
-  kOtherEnvelope,
-  kMalformedStatement,
-  kExpired,
-  kNotYetValid,
-  kSerialOlder,
-  kSerialReused,
-  kFailureCount
-};
-
-constexpr auto kMessages = std::to_array<std::string_view>({
-    "no output for the verification",
-    "replay state is unreadable",
-    "signature file is missing",
-    "signature file is too large",
-    "signature file is not valid JSON",
-    "signature file is not a JSON object",
-    "signature file has an unknown member",
-    "signature file member \"format\" is missing",
-    "signature file member \"statement\" is missing",
-    "signature file member \"signature\" is missing",
-    "signature file member \"format\" appears more than once",
-    "signature file member \"statement\" appears more than once",
-    "signature file member \"signature\" appears more than once",
-    "signature file member \"format\" is not a string",
-    "signature file member \"statement\" is not a string",
-    "signature file member \"signature\" is not a string",
-    "signature file format is not tolvane-wifi-drive-sig/v1",
-    "signature file member \"statement\" is not canonical Base64",
-    "signature file member \"signature\" is not canonical Base64",
-    "signature statement is not 120 octets",
-    "signature is not 64 octets",
-    "signature is by an unknown signer",
-    "signer key is superseded",
-    "signature is not in canonical form",
-    "cannot check the signature",
-    "signature does not verify",
-    "signature is for another fleet",
-    "signature is for another envelope",
-    "signature statement is malformed",
-    "signature has expired",
-    "signature is not yet valid",
-    "signature serial is older than the last accepted",
-    "signature serial was already used for another envelope",
-});
-static_assert(kMessages.size() == kFailureCount);
-
-[[nodiscard]] bool fail(std::string* errorOut, std::size_t failure) {
-  return failWith(errorOut, kMessages[failure]);
-}
 
 // The state the checks compare against, or nothing when the stored one cannot be used:
 // written under a newer trust list, or naming a signer the list does not have.
@@ -112,21 +107,23 @@ std::optional<ReplayState> usableState(const ReplayState& stored, const TrustLis
 
 // Checks the file's JSON form: exactly the three members, each a string, the right format,
 // and canonical Base64 of 120 and 64 octets, which it decodes.
-[[nodiscard]] bool readSignatureFile(std::string_view text, Bytes* statementOut,
-                                     Bytes* signatureOut, std::string* errorOut) {
+[[nodiscard]] SignatureFailure readSignatureFile(std::string_view text, Bytes* statementOut,
+                                                 Bytes* signatureOut) {
   const std::optional<JsonValue> document = parseJson(text);
   if (!document) {
-    return fail(errorOut, kNotJson);
+    return kNotJson;
   }
   if (document->kind != JsonKind::kObject) {
-    return fail(errorOut, kNotObject);
+    return kNotObject;
   }
   std::array<const JsonValue*, kMembers.size()> values{};
   std::array<std::size_t, kMembers.size()> counts{};
   for (const JsonMember& member : document->members) {
-    const auto* known = std::find(kMembers.begin(), kMembers.end(), std::string_view(member.key));
+    const auto* known = std::find_if(kMembers.begin(), kMembers.end(), [&member](const auto& m) {
+      return m.key == std::string_view(member.key);
+    });
     if (known == kMembers.end()) {
-      return fail(errorOut, kUnknownMember);
+      return kUnknownMember;
     }
     const auto index = static_cast<std::size_t>(known - kMembers.begin());
     ++counts[index];
@@ -134,124 +131,131 @@ std::optional<ReplayState> usableState(const ReplayState& stored, const TrustLis
   }
   for (std::size_t i = 0; i < kMembers.size(); ++i) {
     if (counts[i] == 0) {
-      return fail(errorOut, kMemberMissing + i);
+      return kMembers[i].missing;
     }
     if (counts[i] > 1) {
-      return fail(errorOut, kMemberRepeated + i);
+      return kMembers[i].repeated;
     }
     if (values[i]->kind != JsonKind::kString) {
-      return fail(errorOut, kMemberNotString + i);
+      return kMembers[i].notString;
     }
   }
   if (std::string_view(values[kFormat]->text) != kSignatureDomain) {
-    return fail(errorOut, kWrongFormat);
+    return kWrongFormat;
   }
   Bytes statement;
   Bytes signature;
   if (!base64Decode(values[kStatementMember]->text, &statement)) {
-    return fail(errorOut, kMemberNotBase64);
+    return kMembers[kStatementMember].notBase64;
   }
   if (!base64Decode(values[kSignatureMember]->text, &signature)) {
-    return fail(errorOut, kMemberNotBase64 + 1);
+    return kMembers[kSignatureMember].notBase64;
   }
   if (statement.size() != kStatementSize) {
-    return fail(errorOut, kBadStatementSize);
+    return kBadStatementSize;
   }
   if (signature.size() != kSignatureSize) {
-    return fail(errorOut, kBadSignatureSize);
+    return kBadSignatureSize;
   }
   *statementOut = std::move(statement);
   *signatureOut = std::move(signature);
-  return true;
+  return kNone;
 }
 
 }  // namespace
 
-bool verifySignature(const SignatureInput& input, const TrustList& trustList,
-                     VerifiedSignature* verifiedOut, ReplayState* stateOut, std::string* errorOut) {
+std::string_view signatureFailureText(SignatureFailure failure) {
+  const auto index = static_cast<std::size_t>(failure);
+  return index == 0 || index > kFailureTexts.size() ? std::string_view()
+                                                    : kFailureTexts[index - 1].text;
+}
+
+SignatureFailure verifySignatureFor(const SignatureInput& input, const TrustList& trustList,
+                                    VerifiedSignature* verifiedOut, ReplayState* stateOut) {
   if (verifiedOut == nullptr || stateOut == nullptr) {
-    return fail(errorOut, kNoOutput);
+    return kNoOutput;
   }
   const std::optional<ReplayState> current =
       input.state == nullptr ? std::nullopt : usableState(*input.state, trustList);
   if (!current) {
-    return fail(errorOut, kStateUnreadable);
+    return kStateUnreadable;
   }
   if (!input.signatureFile) {
     if (input.policy != SignaturePolicy::kTransition || current->hasAcceptedSignature()) {
-      return fail(errorOut, kSignatureMissing);
+      return kSignatureMissing;
     }
     *verifiedOut = VerifiedSignature{};
     *stateOut = *input.state;
-    return true;
+    return kNone;
   }
   if (input.signatureFile->size() > kMaxSignatureFileSize) {
-    return fail(errorOut, kTooLarge);
+    return kTooLarge;
   }
   Bytes octets;
   Bytes signature;
   Statement statement;
-  if (!readSignatureFile(*input.signatureFile, &octets, &signature, errorOut)) {
-    return false;
+  if (const SignatureFailure failure = readSignatureFile(*input.signatureFile, &octets, &signature);
+      failure != kNone) {
+    return failure;
   }
   if (!decodeStatement(octets, &statement)) {
-    return fail(errorOut, kBadStatementSize);
+    return kBadStatementSize;
   }
 
   // The key id only picks the key to verify with; a wrong one cannot verify.
   const std::optional<std::size_t> index = trustList.indexOf(statement.signerKeyId);
   if (!index) {
-    return fail(errorOut, kUnknownSigner);
+    return kUnknownSigner;
   }
   if (*index < current->minKeyIndex) {
-    return fail(errorOut, kSupersededSigner);
+    return kSupersededSigner;
   }
   switch (verifyMessageSignature(trustList.signerKey(*index), signedMessage(octets), signature)) {
     case SignatureStatus::kValid:
       break;
     case SignatureStatus::kNotCanonical:
-      return fail(errorOut, kNotCanonical);
+      return kNotCanonical;
     case SignatureStatus::kDoesNotVerify:
-      return fail(errorOut, kDoesNotVerify);
+      return kDoesNotVerify;
     case SignatureStatus::kCannotCheck:
-      return fail(errorOut, kCannotCheck);
+      return kCannotCheck;
   }
 
   // Only now are the statement's fields the signer's own.
   if (statement.fleetId != trustList.fleetId()) {
-    return fail(errorOut, kOtherFleet);
+    return kOtherFleet;
   }
   Digest envelopeHash{};
   if (!sha256(input.envelope, &envelopeHash)) {
-    return fail(errorOut, kCannotCheck);
+    return kCannotCheck;
   }
   if (envelopeHash != statement.envelopeSha256) {
-    return fail(errorOut, kOtherEnvelope);
+    return kOtherEnvelope;
   }
   if (statement.serial == 0 || statement.expiresAt <= statement.issuedAt) {
-    return fail(errorOut, kMalformedStatement);
+    return kMalformedStatement;
   }
   if (statement.expiresAt <= current->timeFloor ||
       (input.now && *input.now >= statement.expiresAt)) {
-    return fail(errorOut, kExpired);
+    return kExpired;
   }
   if (input.now && statement.issuedAt > *input.now &&
       statement.issuedAt - *input.now > kMaxClockSkewSeconds) {
-    return fail(errorOut, kNotYetValid);
+    return kNotYetValid;
   }
   // A newer signer key starts its own sequence of serials.
   if (*index == current->minKeyIndex) {
     if (statement.serial < current->highestSerial) {
-      return fail(errorOut, kSerialOlder);
+      return kSerialOlder;
     }
     if (statement.serial == current->highestSerial) {
       if (statement.envelopeSha256 != current->acceptedEnvelopeSha256) {
-        return fail(errorOut, kSerialReused);
+        return kSerialReused;
       }
       // The envelope accepted last, read again (at every start): nothing changes.
       *verifiedOut = VerifiedSignature{true, *index, statement};
       *stateOut = *input.state;
-      return true;
+      return kNone;
     }
   }
   ReplayState next;
@@ -262,11 +266,13 @@ bool verifySignature(const SignatureInput& input, const TrustList& trustList,
   next.timeFloor = std::max(current->timeFloor, statement.issuedAt);
   *verifiedOut = VerifiedSignature{true, *index, statement};
   *stateOut = next;
-  return true;
+  return kNone;
 }
 
-std::span<const std::string_view> verifySignatureMessages() {
-  return kMessages;
+bool verifySignature(const SignatureInput& input, const TrustList& trustList,
+                     VerifiedSignature* verifiedOut, ReplayState* stateOut, std::string* errorOut) {
+  const SignatureFailure failure = verifySignatureFor(input, trustList, verifiedOut, stateOut);
+  return failure == kNone || failWith(errorOut, signatureFailureText(failure));
 }
 
 }  // namespace zezi

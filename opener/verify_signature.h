@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -46,8 +45,5 @@ struct VerifiedSignature {
 [[nodiscard]] bool verifySignature(const SignatureInput& input, const TrustList& trustList,
                                    VerifiedSignature* verifiedOut, ReplayState* stateOut,
                                    std::string* errorOut);
-
-// Every message verifySignature can write, in the order its checks run.
-[[nodiscard]] std::span<const std::string_view> verifySignatureMessages();
 
 }  // namespace zezi

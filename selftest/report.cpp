@@ -6,10 +6,10 @@ int reportOutcome(bool passed, const std::string& error, std::FILE* out, std::FI
   if (passed) {
     // The exit status carries the outcome even when the line cannot be written.
     static_cast<void>(std::fprintf(out, "ZeZi Vidad self-test: PASS\n"));
-    return kExitPass;
+    return kExitOk;
   }
   static_cast<void>(std::fprintf(err, "ZeZi Vidad self-test: FAIL - %s\n", error.c_str()));
-  return kExitFail;
+  return kExitFailure;
 }
 
 }  // namespace zezi

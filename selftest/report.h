@@ -4,10 +4,9 @@
 #include <cstdio>
 #include <string>
 
-namespace zezi {
+#include "base/exit_status.h"
 
-inline constexpr int kExitPass = 0;
-inline constexpr int kExitFail = 1;
+namespace zezi {
 
 // Writes "ZeZi Vidad self-test: PASS" to `out`, or "ZeZi Vidad self-test: FAIL - <error>"
 // to `err`, each as one line, and returns the process exit status for the outcome.

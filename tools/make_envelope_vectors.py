@@ -129,6 +129,9 @@ def cases() -> list[dict]:
          b'a\x00b\x01\t\n\r\x08\x0c\x1f\x7f"\\z'),
         ("valid-one-octet-ssid", "shortest SSID", b"x"),
         ("valid-32-octet-ssid", "longest 802.11 SSID", bytes(range(0x41, 0x61))),
+        ("valid-32-octet-escaped-ssid",
+         "32 octets, most of them control octets: far longer escaped, 32 octets once read",
+         bytes(range(0x01, 0x21))),
     ]
     for case_id, description, ssid in ssids:
         valid(case_id, description, network(case_id, ssid).envelope, ssid)
@@ -190,7 +193,9 @@ def cases() -> list[dict]:
 
     # ---- fleet key
     for case_id, scalar in (("fleet-scalar-zero", bytes(32)),
-                            ("fleet-scalar-order", z.P256_ORDER.to_bytes(32, "big"))):
+                            ("fleet-scalar-order", z.P256_ORDER.to_bytes(32, "big")),
+                            ("fleet-scalar-order-plus-one", (z.P256_ORDER + 1).to_bytes(32, "big")),
+                            ("fleet-scalar-all-ones", b"\xff" * 32)):
         invalid(case_id, "fleet private scalar outside [1, n-1]", plain.envelope,
                 "fleet private key is not a valid P-256 scalar", z.FleetKeyError, fleet=scalar)
 
@@ -318,6 +323,11 @@ def cases() -> list[dict]:
          f'{{"networks":[{{{ssid}}}]}}'.encode(), "payload psk is missing or not a string"),
         ("payload-empty-ssid", "ssid is the empty string",
          f'{{"networks":[{{"ssid":"",{psk}}}]}}'.encode(), "payload ssid is empty"),
+        ("payload-33-octet-ssid", "ssid of 33 octets, one more than a WiFi stack holds",
+         z.payload_for(bytes(range(0x41, 0x62)), PSK), "payload ssid is longer than 32 octets"),
+        ("payload-33-octet-escaped-ssid", "ssid of 33 octets written as \\uXXXX escapes",
+         ('{"networks":[{"ssid":"' + "\\u0041" * 33 + '",' + psk + '}]}').encode(),
+         "payload ssid is longer than 32 octets"),
         ("payload-uppercase-psk", "psk in uppercase hex",
          f'{{"networks":[{{{ssid},"psk":"{PSK.upper()}"}}]}}'.encode(),
          "payload psk is not 64 lowercase hex characters"),

@@ -1,4 +1,5 @@
 #include "encoding/base64.h"
+#include "support/case_names.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -10,6 +11,8 @@
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 constexpr std::string_view kAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -108,7 +111,6 @@ TEST(Base64Decode, RoundTripsEveryLengthUpTo200) {
 
 struct RefusedBase64 {
   const char* name;
-  friend void PrintTo(const RefusedBase64& c, std::ostream* os) { *os << c.name; }
   std::string text;
 };
 
@@ -141,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedBase64{"TabKeepingLength", "Zm8\t"},
         RefusedBase64{"NulOctet", std::string("Zm\0v", 4)}, RefusedBase64{"HighOctet", "Zm\xc3v"},
         RefusedBase64{"Dot", "Zm.v"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST(Base64Decode, NullOutputIsRefused) {
   EXPECT_FALSE(base64Decode("Zm9v", nullptr));

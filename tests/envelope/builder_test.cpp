@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <numeric>
-#include <optional>
 #include <ostream>
 #include <regex>
 #include <sstream>
@@ -18,35 +17,35 @@
 #include "envelope/ecdh.h"
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
-#include "opener/open_payload.h"
-#include "selftest/known_answers.h"
+#include "envelope/seal.h"
+#include "opener/open_envelope.h"
+#include "support/case_names.h"
 #include "support/envelope_fields.h"
+#include "support/known_values.h"
 
 namespace zezi {
 namespace {
 
+using testing::PrintTo;
+
+const testing::KnownValues& known = testing::knownValues();
+
 // Everything buildEnvelope takes besides its outputs.
 struct BuilderInputs {
-  std::string ssid = "Tournament";
-  std::string psk{kTestPsk};
+  std::string ssid{testing::KnownValues::kSsid};
+  std::string psk{testing::KnownValues::kPsk};
   Bytes fleetPublicKey;
   Bytes salt;
   Bytes nonce;
   Bytes ephemeralScalar;
 };
 
-Bytes fleetScalar() {
-  return hexDecode(kTestFleetScalarHex);
-}
-
 // Valid inputs with nothing drawn: the self-test's keys, salt and nonce.
 BuilderInputs suppliedInputs() {
-  BuilderInputs in;
-  in.fleetPublicKey = encodedPublicKey(loadPrivateKey(fleetScalar()).get());
-  in.salt = hexDecode(kTestSaltHex);
-  in.nonce = hexDecode(kTestNonceHex);
-  in.ephemeralScalar = hexDecode(kTestEphemeralScalarHex);
-  return in;
+  return {.fleetPublicKey = known.fleetRawPublicKey,
+          .salt = known.salt,
+          .nonce = known.nonce,
+          .ephemeralScalar = known.ephemeralScalar};
 }
 
 BuilderInputs drawnInputs() {
@@ -72,22 +71,26 @@ std::string expectedPayload(std::string_view ssid, std::string_view psk) {
          R"("}]})";
 }
 
-// The payload as the fleet key's holder recovers it, or nothing when any step fails.
-std::optional<std::string> openEnvelope(const std::string& envelope) {
-  const auto fields = testing::parseEnvelope(envelope);
-  if (!fields || fields->ephemeralPoint.size() != kPointSize) {
-    return std::nullopt;
+// What the device's opener makes of `envelope` with the fleet key: "ssid|psk" when it
+// opens, else its message.
+std::string opened(const std::string& envelope) {
+  Network network;
+  std::string error;
+  if (!openEnvelope(envelope, known.fleetScalar, &network, &error)) {
+    return error;
   }
-  const Bytes ephemeralRawKey(fields->ephemeralPoint.begin() + 1, fields->ephemeralPoint.end());
-  const Bytes secret = ecdhSharedSecret(fleetScalar(), ephemeralRawKey);
-  const Bytes key = deriveEnvelopeKey(kEnvelopeDomain, secret, fields->salt, fields->ephemeralPoint,
-                                      derivePublicPoint(fleetScalar()));
-  Bytes payload;
-  if (openPayload(key, fields->nonce, textToBytes(kEnvelopeDomain), fields->sealed, &payload) !=
-      kOpenOk) {
-    return std::nullopt;
-  }
-  return std::string(payload.begin(), payload.end());
+  return network.ssid + "|" + std::string(network.psk.begin(), network.psk.end());
+}
+
+std::string network(const BuilderInputs& in) {
+  return in.ssid + "|" + in.psk;
+}
+
+// The sealed member an envelope of `in` must carry when the salt, nonce and ephemeral
+// scalar are the known ones, which fix the envelope key: the exact payload text, sealed.
+Bytes expectedSealed(const BuilderInputs& in) {
+  const std::string payload = expectedPayload(in.ssid, in.psk);
+  return sealPayload(known.envelopeKey, known.nonce, known.domain, textToBytes(payload));
 }
 
 std::size_t memberLength(const testing::EnvelopeFields& fields, const char* key) {
@@ -128,12 +131,13 @@ TEST(BuildEnvelope, SuppliedValuesFixTheEnvelopeAndAppearInItsMembers) {
   EXPECT_EQ(fields->nonce, in.nonce);
   EXPECT_EQ(fields->sealed.size(), expectedPayload(in.ssid, in.psk).size() + kTagSize);
   // The derivation the opener repeats must reach the self-test's known answers.
-  const Bytes secret = ecdhSharedSecret(fleetScalar(), ephemeralRawKey);
-  EXPECT_EQ(hexEncode(secret), kExpectedSharedSecretHex);
-  EXPECT_EQ(hexEncode(deriveEnvelopeKey(kEnvelopeDomain, secret, fields->salt,
-                                        fields->ephemeralPoint, derivePublicPoint(fleetScalar()))),
-            kExpectedEnvelopeKeyHex);
-  EXPECT_EQ(openEnvelope(envelope), expectedPayload(in.ssid, in.psk));
+  const Bytes secret = ecdhSharedSecret(known.fleetScalar, ephemeralRawKey);
+  EXPECT_EQ(secret, known.sharedSecret);
+  EXPECT_EQ(deriveEnvelopeKey(kEnvelopeDomain, secret, fields->salt, fields->ephemeralPoint,
+                              known.fleetPoint),
+            known.envelopeKey);
+  EXPECT_EQ(fields->sealed, known.sealed);
+  EXPECT_EQ(opened(envelope), network(in));
 }
 
 TEST(BuildEnvelope, DrawnValuesHaveTheirSizesDifferAndStillOpen) {
@@ -161,8 +165,8 @@ TEST(BuildEnvelope, DrawnValuesHaveTheirSizesDifferAndStillOpen) {
   };
   EXPECT_LT(samePositions(a->salt, b->salt), 8);
   EXPECT_LT(samePositions(a->nonce, b->nonce), 6);
-  EXPECT_EQ(openEnvelope(first), expectedPayload(in.ssid, in.psk));
-  EXPECT_EQ(openEnvelope(second), expectedPayload(in.ssid, in.psk));
+  EXPECT_EQ(opened(first), network(in));
+  EXPECT_EQ(opened(second), network(in));
 }
 
 TEST(BuildEnvelope, SuppliedSaltOfOneOr64OctetsIsWrittenAndUsed) {
@@ -174,7 +178,7 @@ TEST(BuildEnvelope, SuppliedSaltOfOneOr64OctetsIsWrittenAndUsed) {
     ASSERT_TRUE(fields) << size;
     EXPECT_EQ(memberLength(*fields, "salt"), 4 * ((size + 2) / 3)) << size;
     EXPECT_EQ(fields->salt, in.salt) << size;
-    EXPECT_EQ(openEnvelope(envelope), expectedPayload(in.ssid, in.psk)) << size;
+    EXPECT_EQ(opened(envelope), network(in)) << size;
   }
 }
 
@@ -199,7 +203,6 @@ TEST(BuildEnvelope, FailureWithoutErrorBufferReturnsFalse) {
 
 struct FailureCase {
   const char* name;
-  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
   std::function<void(BuilderInputs&)> change;
   std::string message;
   bool nullEnvelope = false;
@@ -275,14 +278,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "invalid ephemeral scalar"},
         FailureCase{"ZeroScalar", [](BuilderInputs& in) { in.ephemeralScalar = Bytes(32, 0); },
                     "invalid ephemeral scalar"},
+        FailureCase{"ScalarAllOnes",
+                    [](BuilderInputs& in) { in.ephemeralScalar = Bytes(32, 0xff); },
+                    "invalid ephemeral scalar"},
         FailureCase{"Nonce16", [](BuilderInputs& in) { in.nonce = Bytes(16, 0x09); },
                     "sealing failed"},
         FailureCase{"Nonce11", [](BuilderInputs& in) { in.nonce.pop_back(); }, "sealing failed"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 struct SsidCase {
   const char* name;
-  friend void PrintTo(const SsidCase& c, std::ostream* os) { *os << c.name; }
   std::string ssid;
   bool validUtf8;
 };
@@ -297,24 +302,35 @@ std::string octetRange(int first, int last) {
 
 class BuildEnvelopeRoundTrip : public ::testing::TestWithParam<SsidCase> {};
 
-TEST_P(BuildEnvelopeRoundTrip, OpensToPayloadWithEscapedSsid) {
-  BuilderInputs in = drawnInputs();
+TEST_P(BuildEnvelopeRoundTrip, SealsThePayloadWithEscapedSsidAndOpens) {
+  BuilderInputs in = suppliedInputs();
   in.ssid = GetParam().ssid;
   in.psk = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
-  const auto payload = openEnvelope(build(in));
-  ASSERT_TRUE(payload);
-  EXPECT_EQ(*payload, expectedPayload(in.ssid, in.psk));
+  const auto fields = testing::parseEnvelope(build(in));
+  ASSERT_TRUE(fields);
+  EXPECT_EQ(fields->sealed, expectedSealed(in));
+  // The device's side takes what a WiFi stack holds; the builder seals any length.
+  EXPECT_EQ(opened(build(in)), in.ssid.size() <= kMaxSsidSize
+                                   ? network(in)
+                                   : std::string("payload ssid is longer than 32 octets"));
+  in.salt.clear();
+  in.nonce.clear();
+  in.ephemeralScalar.clear();
+  if (in.ssid.size() <= kMaxSsidSize) {
+    EXPECT_EQ(opened(build(in)), network(in)) << "with drawn values";
+  }
   if (!GetParam().validUtf8) {
     return;
   }
-  const auto json = nlohmann::json::parse(*payload, nullptr, /*allow_exceptions=*/false);
-  ASSERT_FALSE(json.is_discarded()) << *payload;
+  const auto json = nlohmann::json::parse(expectedPayload(in.ssid, in.psk), nullptr,
+                                          /*allow_exceptions=*/false);
+  ASSERT_FALSE(json.is_discarded());
   ASSERT_EQ(json.size(), 1u);
   ASSERT_EQ(json.at("networks").size(), 1u);
-  const auto& network = json.at("networks").at(0);
-  EXPECT_EQ(network.size(), 2u);
-  EXPECT_EQ(network.at("ssid").get<std::string>(), in.ssid);
-  EXPECT_EQ(network.at("psk").get<std::string>(), in.psk);
+  const auto& member = json.at("networks").at(0);
+  EXPECT_EQ(member.size(), 2u);
+  EXPECT_EQ(member.at("ssid").get<std::string>(), in.ssid);
+  EXPECT_EQ(member.at("psk").get<std::string>(), in.psk);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -326,8 +342,9 @@ INSTANTIATE_TEST_SUITE_P(
         SsidCase{"ControlsBetweenText", "a\x7f" + octetRange(0x00, 0x03) + "\"z", true},
         SsidCase{"Utf8Text", "Caf\xc3\xa9 \xe2\x98\x95 \xf0\x9f\x93\xb6", true},
         SsidCase{"OctetsFrom0x80", octetRange(0x80, 0xff), false},
+        SsidCase{"ThirtyTwoOctetsAllEscaped", std::string(16, '"') + std::string(16, '\\'), true},
         SsidCase{"HundredOctets", std::string(50, 'w') + std::string(50, '\\'), true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 }  // namespace
 }  // namespace zezi

@@ -9,11 +9,16 @@
 
 #include "encoding/hex.h"
 #include "envelope/p256_keys.h"
-#include "selftest/known_answers.h"
+#include "support/case_names.h"
+#include "support/known_values.h"
 #include "support/wycheproof.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
+
+const testing::KnownValues& known = testing::knownValues();
 
 constexpr std::string_view kOrderHex =
     "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551";
@@ -35,7 +40,7 @@ Bytes scalarOf(unsigned value) {
 
 TEST(EcdhSharedSecret, BothSidesAgree) {
   std::vector<std::pair<Bytes, Bytes>> pairs = {
-      {hexDecode(kTestFleetScalarHex), hexDecode(kTestEphemeralScalarHex)},
+      {known.fleetScalar, known.ephemeralScalar},
       {scalarOf(2), scalarOf(3)},
   };
   for (int i = 0; i < 3; ++i) {
@@ -49,15 +54,13 @@ TEST(EcdhSharedSecret, BothSidesAgree) {
     ASSERT_EQ(ab.size(), kSharedSecretSize) << hexEncode(a);
     EXPECT_EQ(ab, ecdhSharedSecret(b, rawPublicOf(a))) << hexEncode(a) << " / " << hexEncode(b);
   }
-  const Bytes fleetRaw = rawPublicOf(hexDecode(kTestFleetScalarHex));
-  EXPECT_EQ(hexEncode(ecdhSharedSecret(hexDecode(kTestEphemeralScalarHex), fleetRaw)),
-            kExpectedSharedSecretHex);
+  EXPECT_EQ(ecdhSharedSecret(known.ephemeralScalar, known.fleetRawPublicKey), known.sharedSecret);
 }
 
 // 1 * B = B and a * G = A, so the secret is the X coordinate of the other point.
 TEST(EcdhSharedSecret, IsTheXCoordinateOfTheProduct) {
   const Bytes generator = rawPublicOf(scalarOf(1));
-  for (const Bytes& scalar : {hexDecode(kTestFleetScalarHex), scalarOf(2), scalarOf(7)}) {
+  for (const Bytes& scalar : {known.fleetScalar, scalarOf(2), scalarOf(7)}) {
     const Bytes raw = rawPublicOf(scalar);
     EXPECT_EQ(ecdhSharedSecret(scalarOf(1), raw), xOf(raw)) << hexEncode(scalar);
     EXPECT_EQ(ecdhSharedSecret(scalar, generator), xOf(raw)) << hexEncode(scalar);
@@ -70,18 +73,14 @@ struct RefusalCase {
   Bytes peer;
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class EcdhRefuses : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(EcdhRefuses, GivesNoSecret) {
   EXPECT_TRUE(ecdhSharedSecret(GetParam().scalar, GetParam().peer).empty());
 }
 
-const Bytes kGoodScalar = hexDecode(kTestEphemeralScalarHex);
-const Bytes kGoodPeer = rawPublicOf(hexDecode(kTestFleetScalarHex));
+const Bytes kGoodScalar = known.ephemeralScalar;
+const Bytes kGoodPeer = known.fleetRawPublicKey;
 
 Bytes offCurvePeer() {
   Bytes raw = kGoodPeer;
@@ -102,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"Peer63Octets", kGoodScalar, Bytes(kGoodPeer.begin() + 1, kGoodPeer.end())},
         RefusalCase{"PeerAllZeros", kGoodScalar, Bytes(64, 0)},
         RefusalCase{"PeerEmpty", kGoodScalar, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 // A Wycheproof private key (a big-endian integer of any length) as a 32-octet scalar.
 std::optional<Bytes> wycheproofScalar(std::string hex) {

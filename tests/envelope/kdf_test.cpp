@@ -12,11 +12,14 @@
 #include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/p256_keys.h"
-#include "selftest/known_answers.h"
+#include "support/case_names.h"
+#include "support/known_values.h"
 #include "support/wycheproof.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 // `count` consecutive octet values starting at `first`.
 Bytes octetRun(std::uint8_t first, std::size_t count) {
@@ -29,7 +32,6 @@ Bytes octetRun(std::uint8_t first, std::size_t count) {
 
 struct HkdfCase {
   const char* name;
-  friend void PrintTo(const HkdfCase& c, std::ostream* os) { *os << c.name; }
   Bytes key;
   Bytes salt;
   Bytes info;
@@ -62,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  "8da4e775a563c18f715f802a063c5a31b8a11f5c5ee1879ec3454e5f3c738d2d9d201395faa4b61a"
                  "96c8"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST(HkdfSha256, WycheproofValidCasesMatchAndOthersAreRefused) {
   const auto suite = testing::loadWycheproof("hkdf_sha256_test.json");
@@ -113,10 +115,10 @@ TEST(HkdfSha256, LongestOutputHas8160OctetsAndExtendsShorterOutput) {
 // Valid derivation inputs: the self-test's shared secret and salt and its two points.
 struct KdfInputs {
   std::string domain{kEnvelopeDomain};
-  Bytes secret = hexDecode(kExpectedSharedSecretHex);
-  Bytes salt = hexDecode(kTestSaltHex);
-  Bytes ephemeralPoint = derivePublicPoint(hexDecode(kTestEphemeralScalarHex));
-  Bytes fleetPoint = derivePublicPoint(hexDecode(kTestFleetScalarHex));
+  Bytes secret = testing::knownValues().sharedSecret;
+  Bytes salt = testing::knownValues().salt;
+  Bytes ephemeralPoint = testing::knownValues().ephemeralPoint;
+  Bytes fleetPoint = testing::knownValues().fleetPoint;
 
   Bytes derive() const {
     return deriveEnvelopeKey(domain, secret, salt, ephemeralPoint, fleetPoint);
@@ -124,7 +126,7 @@ struct KdfInputs {
 };
 
 TEST(DeriveEnvelopeKey, MatchesKnownAnswer) {
-  EXPECT_EQ(hexEncode(KdfInputs{}.derive()), kExpectedEnvelopeKeyHex);
+  EXPECT_EQ(KdfInputs{}.derive(), testing::knownValues().envelopeKey);
 }
 
 TEST(DeriveEnvelopeKey, IsHkdfOverDomainThenEphemeralThenFleetPoint) {
@@ -139,7 +141,6 @@ TEST(DeriveEnvelopeKey, IsHkdfOverDomainThenEphemeralThenFleetPoint) {
 
 struct KdfVariant {
   const char* name;
-  friend void PrintTo(const KdfVariant& c, std::ostream* os) { *os << c.name; }
   std::function<void(KdfInputs&)> change;
 };
 
@@ -164,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
                       KdfVariant{"RawFleetKey",
                                  [](KdfInputs& in) { in.fleetPoint.erase(in.fleetPoint.begin()); }},
                       KdfVariant{"EmptyDomain", [](KdfInputs& in) { in.domain.clear(); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 class DeriveEnvelopeKeyDependsOn : public ::testing::TestWithParam<KdfVariant> {};
 
@@ -191,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
         KdfVariant{"FleetPointOctet", [](KdfInputs& in) { in.fleetPoint[1] ^= 0x01; }},
         KdfVariant{"SwappedPoints",
                    [](KdfInputs& in) { std::swap(in.ephemeralPoint, in.fleetPoint); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST(BuildKdfInfo, EnvelopeDomainGives151OctetsWithPointsAfterDomain) {
   const KdfInputs in;

@@ -8,10 +8,13 @@
 
 #include "envelope/builder.h"
 #include "opener/open_payload.h"
+#include "support/case_names.h"
 #include "support/wycheproof.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 const Bytes kSentinel = textToBytes("sentinel: must survive a refusal");
 
@@ -61,7 +64,6 @@ TEST(SealPayload, WycheproofAes256GcmCasesSealAndOpen) {
 
 struct LengthCase {
   const char* name;
-  friend void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.name; }
   std::size_t keySize;
   std::size_t nonceSize;
 };
@@ -81,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(Table, SealPayloadRefusesLength,
                                            LengthCase{"Nonce11", 32, 11},
                                            LengthCase{"Nonce16", 32, 16},
                                            LengthCase{"EmptyNonce", 32, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testing::caseName);
 
 const Bytes kKey(32, 0x5a);
 const Bytes kNonce(12, 0xa5);

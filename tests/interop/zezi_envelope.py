@@ -32,6 +32,7 @@ KEY_SIZE = 32
 DRAWN_SALT_SIZE = 16
 PSK_LENGTH = 64
 MAX_ENVELOPE_SIZE = 64 * 1024
+MAX_SSID_SIZE = 32  # octets an opened SSID may have; the builder seals longer ones
 MAX_JSON_DEPTH = 32
 P256_ORDER = 0xFFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551
 
@@ -418,6 +419,8 @@ def _read_payload(plaintext: bytes) -> tuple[bytes, str]:
     ssid, psk = values[b"ssid"], values[b"psk"]
     if type(ssid) is not bytes or not ssid:
         raise PayloadError("payload ssid is not a non-empty string")
+    if len(ssid) > MAX_SSID_SIZE:
+        raise PayloadError(f"payload ssid has {len(ssid)} octets, more than {MAX_SSID_SIZE}")
     if type(psk) is not bytes or not re.fullmatch(rb"[0-9a-f]{64}", psk):
         raise PayloadError("payload psk is not 64 lowercase hex characters")
     return ssid, psk.decode("ascii")

@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "encoding/json_escape.h"
+#include "support/case_names.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 std::string plain(const SecretText& text) {
   return {text.begin(), text.end()};
@@ -18,7 +21,6 @@ std::string plain(const SecretText& text) {
 
 struct DocumentCase {
   const char* name;
-  friend void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.name; }
   std::string text;
   bool accepted;
 };
@@ -42,7 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
         DocumentCase{"RawNonUtf8Octets", "\"\xff\xfe\xc0\xaf\"", true},
         DocumentCase{"RepeatedKey", R"({"a":1,"a":2})", true},
         DocumentCase{"EmptyKey", R"({"":1})", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 INSTANTIATE_TEST_SUITE_P(
     Refused, JsonDocuments,
@@ -86,11 +88,10 @@ INSTANTIATE_TEST_SUITE_P(
         DocumentCase{"RawTabInString", "\"a\tb\"", false},
         DocumentCase{"RawNewlineInString", "\"a\nb\"", false},
         DocumentCase{"RawUnitSeparatorInString", "\"\x1f\"", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 struct StringCase {
   const char* name;
-  friend void PrintTo(const StringCase& c, std::ostream* os) { *os << c.name; }
   std::string json;
   std::string octets;
 };
@@ -121,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StringCase{"RawHighOctetsKept", "\"\x80\xff\xc3\x28\"", "\x80\xff\xc3\x28"},
                       StringCase{"RawUtf8Kept", "\"caf\xc3\xa9\"", "caf\xc3\xa9"},
                       StringCase{"EscapesBetweenRawOctets", "\"\xfe\\n\xfe\"", "\xfe\n\xfe"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST(JsonReader, KeepsMembersInOrderWithRepeatsAndValueKinds) {
   const auto value = parseJson(R"({"b":1,"a":"x","b":[true,null,-2.5e3],"c":{"d":false}})");

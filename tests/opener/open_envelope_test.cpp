@@ -22,17 +22,22 @@
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
-#include "selftest/known_answers.h"
+#include "opener/open_failure.h"
+#include "support/case_names.h"
+#include "support/known_values.h"
 
 namespace zezi {
 namespace {
 
-const Bytes kFleetScalar = hexDecode(kTestFleetScalarHex);
-const Bytes kEphemeralScalar = hexDecode(kTestEphemeralScalarHex);
-const Bytes kSalt = hexDecode(kTestSaltHex);
-const Bytes kNonce = hexDecode(kTestNonceHex);
-const std::string kPsk{kTestPsk};
-constexpr std::string_view kSsid = "Tournament";
+using testing::PrintTo;
+
+const testing::KnownValues& known = testing::knownValues();
+const Bytes& kFleetScalar = known.fleetScalar;
+const Bytes& kEphemeralScalar = known.ephemeralScalar;
+const Bytes& kSalt = known.salt;
+const Bytes& kNonce = known.nonce;
+const std::string kPsk{testing::KnownValues::kPsk};
+constexpr std::string_view kSsid = testing::KnownValues::kSsid;
 constexpr std::string_view kBase64Alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::array<std::string_view, 5> kMemberKeys = {"format", "eph_pub", "salt", "nonce",
@@ -42,8 +47,16 @@ std::string plain(const SecretText& text) {
   return {text.begin(), text.end()};
 }
 
-Bytes fleetRawKey() {
-  return encodedPublicKey(loadPrivateKey(kFleetScalar).get());
+const Bytes& fleetRawKey() {
+  return known.fleetRawPublicKey;
+}
+
+std::string times(std::string_view text, std::size_t count) {
+  std::string result;
+  for (std::size_t i = 0; i < count; ++i) {
+    result += text;
+  }
+  return result;
 }
 
 std::string inQuotes(std::string_view text) {
@@ -96,15 +109,11 @@ Members membersOf(const Bytes& ephemeralPoint, const Bytes& salt, const Bytes& n
 // Seals `payload` as the builder does, so that payloads the builder never writes can be
 // put in an envelope.
 Bytes sealedOctets(std::string_view payload, std::string_view aad = kEnvelopeDomain) {
-  const Bytes fleetRaw = fleetRawKey();
-  const Bytes key =
-      deriveEnvelopeKey(kEnvelopeDomain, ecdhSharedSecret(kEphemeralScalar, fleetRaw), kSalt,
-                        derivePublicPoint(kEphemeralScalar), rawToPoint(fleetRaw));
-  return sealPayload(key, kNonce, textToBytes(aad), textToBytes(payload));
+  return sealPayload(known.envelopeKey, kNonce, textToBytes(aad), textToBytes(payload));
 }
 
 Members sealedMembers(std::string_view payload, std::string_view aad = kEnvelopeDomain) {
-  return membersOf(derivePublicPoint(kEphemeralScalar), kSalt, kNonce, sealedOctets(payload, aad));
+  return membersOf(known.ephemeralPoint, kSalt, kNonce, sealedOctets(payload, aad));
 }
 
 std::string builderPayload(std::string_view ssid, std::string_view psk) {
@@ -184,12 +193,8 @@ void expectRefused(const Outcome& outcome, std::string_view expected) {
 // ---- Test setup is faithful to the builder ----
 
 TEST(OpenEnvelopeSetup, SealedMembersReproduceTheBuilderExactly) {
-  std::string envelope;
-  std::string error;
-  ASSERT_TRUE(
-      buildEnvelope(kSsid, kPsk, fleetRawKey(), &envelope, &error, kSalt, kNonce, kEphemeralScalar))
-      << error;
-  EXPECT_EQ(compose(validMembers()), envelope);
+  ASSERT_FALSE(known.envelope.empty());
+  EXPECT_EQ(compose(validMembers()), known.envelope);
 }
 
 // ---- Envelopes that open ----
@@ -261,7 +266,6 @@ TEST(OpenEnvelope, NullErrorOutputStillRefuses) {
 
 struct RefusalCase {
   std::string name;
-  friend void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
   std::string envelope;
   std::string expected;
   Bytes fleetScalar = kFleetScalar;
@@ -441,6 +445,10 @@ std::vector<RefusalCase> envelopeRefusals() {
          return b;
        }()},
       {"GroupOrder", hexDecode("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551")},
+      // OpenSSL would take these mod n, as the scalars 1 and 2^256 - 1 - n.
+      {"GroupOrderPlusOne",
+       hexDecode("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632552")},
+      {"AllOnes", Bytes(32, 0xff)},
   };
   for (const auto& [name, scalar] : badScalars) {
     add(std::string("FleetScalar") + name, envelope, badScalar, scalar);
@@ -448,6 +456,8 @@ std::vector<RefusalCase> envelopeRefusals() {
 
   const std::string doesNotOpen = "envelope does not open with this key";
   add("OtherFleetScalar", envelope, doesNotOpen, kEphemeralScalar);
+  add("LargestFleetScalar", envelope, doesNotOpen,
+      hexDecode("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632550"));
   const Bytes sealed = sealedOctets(builderPayload(kSsid, kPsk));
   Bytes firstFlipped = sealed;
   firstFlipped.front() ^= 0x01;
@@ -470,10 +480,13 @@ class OpenEnvelopeRefuses : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(OpenEnvelopeRefuses, WithItsMessageAndNetworkUntouched) {
   expectRefused(tryOpen(GetParam().envelope, GetParam().fleetScalar), GetParam().expected);
+  Network network = sentinelNetwork();
+  EXPECT_EQ(openFailureText(openEnvelopeFor(GetParam().envelope, GetParam().fleetScalar, &network)),
+            GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Envelope, OpenEnvelopeRefuses, ::testing::ValuesIn(envelopeRefusals()),
-                         [](const auto& info) { return info.param.name; });
+                         testing::caseName);
 
 // ---- Payloads the builder never writes, sealed under the right key ----
 
@@ -545,6 +558,16 @@ std::vector<RefusalCase> payloadRefusals() {
 
   add("SsidEmpty", networkOf(R"("ssid":"",)" + pskMember), "payload ssid is empty");
 
+  // The limit counts the octets read, not the characters written.
+  const std::string tooLong = "payload ssid is longer than 32 octets";
+  add("Ssid33Octets",
+      networkOf(R"("ssid":")" + std::string(kMaxSsidSize + 1, 'w') + "\"," + pskMember), tooLong);
+  add("Ssid33OctetsEscaped",
+      networkOf(R"("ssid":")" + times(R"(\u0041)", kMaxSsidSize + 1) + "\"," + pskMember), tooLong);
+  add("Ssid33OctetsOfUtf8",
+      networkOf(R"("ssid":")" + std::string(15, 'w') + times("\xc3\xa9", 9) + "\"," + pskMember),
+      tooLong);
+
   const std::string badPsk = "payload psk is not 64 lowercase hex characters";
   std::string upper = kPsk;
   std::transform(upper.begin(), upper.end(), upper.begin(),
@@ -566,11 +589,10 @@ std::vector<RefusalCase> payloadRefusals() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Payload, OpenEnvelopeRefuses, ::testing::ValuesIn(payloadRefusals()),
-                         [](const auto& info) { return info.param.name; });
+                         testing::caseName);
 
 struct PayloadCase {
   const char* name;
-  friend void PrintTo(const PayloadCase& c, std::ostream* os) { *os << c.name; }
   std::string payload;
   std::string ssid;
 };
@@ -591,6 +613,10 @@ INSTANTIATE_TEST_SUITE_P(
                                   networkOf(R"("ssid":"caf\u00e9 \ud83d\ude00 \"q\" \\ \/ \t",)" +
                                             std::string(R"("psk":")") + kPsk + "\""),
                                   "caf\xc3\xa9 \xf0\x9f\x98\x80 \"q\" \\ / \t"},
+                      PayloadCase{"Escaped32OctetSsid",
+                                  networkOf(R"("ssid":")" + times(R"(\u0001)", kMaxSsidSize) +
+                                            R"(","psk":")" + kPsk + "\""),
+                                  std::string(kMaxSsidSize, '\x01')},
                       PayloadCase{"RawNonUtf8Ssid",
                                   networkOf("\"ssid\":\"\xff\xfe\x80\",\"psk\":\"" + kPsk + "\""),
                                   "\xff\xfe\x80"},
@@ -603,7 +629,7 @@ INSTANTIATE_TEST_SUITE_P(
                           "EscapedKeys",
                           R"({"\u006eetworks":[{"\u0073sid":"Home","ps\u006b":")" + kPsk + "\"}]}",
                           "Home"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 // Every message is distinct and reached by some case above, except those that only an
 // OpenSSL failure could cause: with a valid fleet scalar and an on-curve point, agreement
@@ -618,7 +644,10 @@ TEST(OpenEnvelopeMessages, EachIsDistinctAndReachedByACase) {
   const std::set<std::string> internal = {"key agreement failed", "key derivation failed",
                                           "payload decryption failed"};
   std::set<std::string> all;
-  for (const std::string_view message : kOpenEnvelopeMessages) {
+  for (auto i = static_cast<unsigned>(OpenFailure::kNone) + 1;
+       i <= static_cast<unsigned>(kLastOpenFailure); ++i) {
+    const std::string_view message = openFailureText(static_cast<OpenFailure>(i));
+    EXPECT_TRUE(isOpenFailureText(message));
     EXPECT_TRUE(all.insert(std::string(message)).second) << "repeated: " << message;
     ASSERT_FALSE(message.empty());
     EXPECT_TRUE(std::islower(static_cast<unsigned char>(message.front()))) << message;
@@ -653,7 +682,7 @@ TEST(OpenEnvelopeRoundTrip, EverySingleOctetSsid) {
 
 TEST(OpenEnvelopeRoundTrip, RandomSsidsAndPsks) {
   std::mt19937 generator(20240611);
-  std::uniform_int_distribution<std::size_t> length(1, 100);
+  std::uniform_int_distribution<std::size_t> length(1, kMaxSsidSize);
   for (int i = 0; i < 300; ++i) {
     std::string ssid(length(generator), '\0');
     for (char& c : ssid) {
@@ -685,10 +714,20 @@ TEST(OpenEnvelopeRoundTrip, AwkwardSsids) {
       "\xc0\xaf",
       std::string(32, '\xff'),
       "caf\xc3\xa9 \xf0\x9f\x98\x80",
-      std::string(100, '"'),
+      std::string(kMaxSsidSize, '"'),
+      std::string(kMaxSsidSize, '\0'),
   };
   for (const std::string& ssid : awkward) {
     expectRoundTrip(ssid, kPsk);
+  }
+}
+
+// The builder seals any length; the device's side refuses what a WiFi stack cannot hold.
+TEST(OpenEnvelopeRoundTrip, SsidsOverThe32OctetLimitAreSealedButNotOpened) {
+  for (const std::size_t size : {kMaxSsidSize + 1, std::size_t{100}}) {
+    std::string envelope;
+    ASSERT_TRUE(buildEnvelope(std::string(size, 's'), kPsk, fleetRawKey(), &envelope, nullptr));
+    expectRefused(tryOpen(envelope), "payload ssid is longer than 32 octets");
   }
 }
 

@@ -9,9 +9,12 @@
 
 #include "envelope/builder.h"
 #include "envelope/seal.h"
+#include "support/case_names.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 const Bytes kKey(32, 0x3c);
 const Bytes kNonce(12, 0xc3);
@@ -25,7 +28,6 @@ Bytes sealedPlaintext() {
 
 struct LengthCase {
   const char* name;
-  friend void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.name; }
   std::size_t keySize;
   std::size_t nonceSize;
   std::size_t sealedSize;
@@ -51,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LengthCase{"Nonce11Gives2", 32, 11, 40, kOpenBadNonceLength},
                       LengthCase{"Sealed15Gives3", 32, 12, 15, kOpenTooShort},
                       LengthCase{"EmptySealedGives3", 32, 12, 0, kOpenTooShort}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST(OpenPayload, TagOnlySealingOfEmptyPlaintextOpensToEmpty) {
   const Bytes sealed = sealPayload(kKey, kNonce, kDomain, {});
@@ -112,7 +114,6 @@ TEST(OpenPayload, OtherKeyOrNonceFailsWithStatus4) {
 
 struct AadCase {
   const char* name;
-  friend void PrintTo(const AadCase& c, std::ostream* os) { *os << c.name; }
   std::string sealedWith;
   std::string openedWith;
   OpenStatus expected;
@@ -139,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
                               kOpenAuthenticationFailed},
                       AadCase{"EmptySealingAadFailsWithStatus4", "", std::string(kEnvelopeDomain),
                               kOpenAuthenticationFailed}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST(OpenPayload, NullOutputGivesNonZeroStatus) {
   EXPECT_NE(openPayload(kKey, kNonce, kDomain, sealedPlaintext(), nullptr), kOpenOk);

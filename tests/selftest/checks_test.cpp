@@ -10,10 +10,13 @@
 
 #include "selftest/known_answers.h"
 #include "selftest/report.h"
+#include "support/case_names.h"
 #include "support/run_command.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 TEST(RunSelfTest, PassesWithFixedInputs) {
   EXPECT_TRUE(runSelfTest(nullptr));
@@ -28,10 +31,6 @@ struct FailureCase {
   std::string value;
   std::string message;
 };
-
-void PrintTo(const FailureCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 std::string ecdhMismatch(std::string_view got, std::string_view expected) {
   return "ECDH mismatch: got " + std::string(got) + " expected " + std::string(expected);
@@ -79,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"EphemeralScalarZero", &SelfTestInputs::ephemeralScalarHex,
                                   std::string(64, '0'),
                                   ecdhMismatch("", kExpectedSharedSecretHex)}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 // The text a stream received, read back from the start.
 std::string contents(std::FILE* file) {
@@ -103,10 +102,6 @@ struct ReportCase {
   std::string err;
 };
 
-void PrintTo(const ReportCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class ReportOutcome : public ::testing::TestWithParam<ReportCase> {};
 
 TEST_P(ReportOutcome, WritesOneLineToTheRightStream) {
@@ -124,16 +119,16 @@ TEST_P(ReportOutcome, WritesOneLineToTheRightStream) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ReportOutcome,
-    ::testing::Values(ReportCase{"Pass", true, "", kExitPass, "ZeZi Vidad self-test: PASS\n", ""},
-                      ReportCase{"PassIgnoresMessage", true, "ignored", kExitPass,
+    ::testing::Values(ReportCase{"Pass", true, "", kExitOk, "ZeZi Vidad self-test: PASS\n", ""},
+                      ReportCase{"PassIgnoresMessage", true, "ignored", kExitOk,
                                  "ZeZi Vidad self-test: PASS\n", ""},
-                      ReportCase{"FailWithMessage", false, "boom", kExitFail, "",
+                      ReportCase{"FailWithMessage", false, "boom", kExitFailure, "",
                                  "ZeZi Vidad self-test: FAIL - boom\n"},
-                      ReportCase{"FailWithEmptyMessage", false, "", kExitFail, "",
+                      ReportCase{"FailWithEmptyMessage", false, "", kExitFailure, "",
                                  "ZeZi Vidad self-test: FAIL - \n"},
-                      ReportCase{"FailMessageIsNotAFormat", false, "100% %s %n", kExitFail, "",
+                      ReportCase{"FailMessageIsNotAFormat", false, "100% %s %n", kExitFailure, "",
                                  "ZeZi Vidad self-test: FAIL - 100% %s %n\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST(SelfTestProgram, PrintsPassAndExitsZero) {
   const testing::CommandResult run =

@@ -10,9 +10,13 @@
 #include "envelope/p256_keys.h"
 #include "selftest/checks.h"
 #include "selftest/known_answers.h"
+#include "support/case_names.h"
+#include "support/known_values.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 // Replacements for some of the fixed inputs; an empty text keeps the fixed value.
 struct Overrides {
@@ -59,17 +63,15 @@ std::string pskWithUppercase() {
 
 // The envelope key for `saltHex` with the fixed keys and shared secret.
 std::string envelopeKeyHexFor(std::string_view saltHex) {
-  return hexEncode(deriveEnvelopeKey(kEnvelopeDomain, hexDecode(kExpectedSharedSecretHex),
-                                     hexDecode(saltHex),
-                                     derivePublicPoint(hexDecode(kTestEphemeralScalarHex)),
-                                     derivePublicPoint(hexDecode(kTestFleetScalarHex))));
+  const testing::KnownValues& known = testing::knownValues();
+  return hexEncode(deriveEnvelopeKey(kEnvelopeDomain, known.sharedSecret, hexDecode(saltHex),
+                                     known.ephemeralPoint, known.fleetPoint));
 }
 
 constexpr std::string_view kOtherSaltHex = "00112233445566778899aabbccddeeff";
 
 struct FailureCase {
   const char* name;
-  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
   Overrides overrides;
   std::string message;
 };
@@ -95,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"PskWithUppercase",
                                   {.psk = pskWithUppercase()},
                                   "buildEnvelope failed: psk must be 64 lowercase hex characters"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST(EnvelopeStage, OtherSaltWithoutItsKeyFailsWithBothKeysInMessage) {
   const std::string actual = envelopeKeyHexFor(kOtherSaltHex);
@@ -108,7 +110,6 @@ TEST(EnvelopeStage, OtherSaltWithoutItsKeyFailsWithBothKeysInMessage) {
 
 struct PassCase {
   const char* name;
-  friend void PrintTo(const PassCase& c, std::ostream* os) { *os << c.name; }
   Overrides overrides;
 };
 
@@ -132,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PassCase{"OneOctetSaltWithItsKey", {.saltHex = "01"}},
                       PassCase{"OtherNonce", {.nonceHex = "ffeeddccbbaa998877665544"}},
                       PassCase{"OtherPsk", {.psk = std::string(64, 'f')}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 }  // namespace
 }  // namespace zezi

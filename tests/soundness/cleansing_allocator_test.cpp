@@ -14,9 +14,12 @@
 #include <vector>
 
 #include "envelope/types.h"
+#include "support/case_names.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 // One block handed back to the upstream allocator.
 struct Release {
@@ -83,10 +86,6 @@ struct ContainerCase {
   void (*exercise)();
   std::size_t minimumReleases;
 };
-
-void PrintTo(const ContainerCase& containerCase, std::ostream* out) {
-  *out << containerCase.name;
-}
 
 const ContainerCase kContainerCases[] = {
     {"VectorDestroyed", [] { const RecordedBytes bytes(48, kFill); }, 1},
@@ -168,9 +167,7 @@ TEST_P(CleansingAllocatorTest, EveryReleasedBlockReachesUpstreamZeroed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, CleansingAllocatorTest, ::testing::ValuesIn(kContainerCases),
-                         [](const ::testing::TestParamInfo<ContainerCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         testing::caseName);
 
 // Without the cleansing layer the recorder does see the data, so the zeros above come from
 // the allocator under test.

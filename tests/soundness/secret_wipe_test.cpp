@@ -29,10 +29,13 @@
 #include "selftest/checks.h"
 #include "selftest/known_answers.h"
 #include "soundness/allocation_hooks.h"
+#include "support/case_names.h"
 #include "support/known_values.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 using testing::BlockSource;
 using testing::ScanMode;
@@ -132,10 +135,6 @@ struct WipedOperation {
   bool releasesThroughOperatorDelete;
 };
 
-void PrintTo(const WipedOperation& operation, std::ostream* out) {
-  *out << operation.name;
-}
-
 bool runLoadPrivateKey() {
   // The key is released inside the scan, so the key object's own storage is searched too.
   PkeyPtr key = loadPrivateKey(secrets().fleetScalar);
@@ -218,9 +217,7 @@ TEST_P(SecretWipeTest, NoReleasedBlockHoldsASecret) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, SecretWipeTest, ::testing::ValuesIn(kOperations),
-                         [](const ::testing::TestParamInfo<WipedOperation>& info) {
-                           return std::string(info.param.name);
-                         });
+                         testing::caseName);
 
 // The generated scalar is only known once the call returns, so every block released
 // during the call is held back and searched afterwards.
@@ -251,10 +248,6 @@ struct ReleaseCase {
   bool found;
   BlockSource source;
 };
-
-void PrintTo(const ReleaseCase& releaseCase, std::ostream* out) {
-  *out << releaseCase.name;
-}
 
 const ReleaseCase kReleaseCases[] = {
     {"PlainVectorThroughOperatorDelete",
@@ -307,7 +300,7 @@ class SecretWipeScanner : public ::testing::TestWithParam<ReleaseCase> {};
 
 TEST_P(SecretWipeScanner, FindsExactlyTheUncleansedReleases) {
   const ReleaseCase& releaseCase = GetParam();
-  const Bytes secret = hexDecode(kTestEphemeralScalarHex);
+  const Bytes secret = testing::knownValues().ephemeralScalar;
   const Bytes secretReversed = reversed(secret);
   testing::registerSecret("secret", secret);
   testing::registerSecret("secret, little-endian", secretReversed);
@@ -325,14 +318,12 @@ TEST_P(SecretWipeScanner, FindsExactlyTheUncleansedReleases) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Releases, SecretWipeScanner, ::testing::ValuesIn(kReleaseCases),
-                         [](const ::testing::TestParamInfo<ReleaseCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         testing::caseName);
 
 // A block is searched for what was written during its own lifetime: a secret left by an
 // earlier block at the same address is not blamed on the next one.
 TEST(SecretWipeScanner, BlamesNoBlockForItsPredecessorsContents) {
-  const Bytes secret = hexDecode(kTestEphemeralScalarHex);
+  const Bytes secret = testing::knownValues().ephemeralScalar;
   testing::registerSecret("secret", secret);
   SecretScan scan;
   for (int i = 0; i < 8; ++i) {
@@ -348,8 +339,8 @@ TEST(SecretWipeScanner, BlamesNoBlockForItsPredecessorsContents) {
 }
 
 TEST(SecretWipeScanner, QuarantineFindsASecretRegisteredAfterItsRelease) {
+  const Bytes secret = testing::knownValues().ephemeralScalar;
   SecretScan scan(ScanMode::kQuarantine);
-  const Bytes secret = hexDecode(kTestEphemeralScalarHex);
   { const std::vector<std::uint8_t> copy(secret.begin(), secret.end()); }
   testing::registerSecret("secret", secret);
   scan.stop();

@@ -1,0 +1,20 @@
+// The fleet key as the tool's commands take it: from PEM files or as raw hex.
+#pragma once
+
+#include <string>
+
+#include "envelope/types.h"
+
+namespace zezi {
+
+// The 32-octet scalar of the PEM private key in the file at `path`.
+[[nodiscard]] bool loadPrivateScalar(const std::string& path, Bytes* scalar, std::string* error);
+
+// The raw public key of `scalar`, or empty.
+[[nodiscard]] Bytes rawPublicKeyOf(const Bytes& scalar);
+
+// The 64-octet raw fleet public key from `text`: 128 hex characters are the key itself,
+// anything else names a PEM file holding the public or the private key.
+[[nodiscard]] bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error);
+
+}  // namespace zezi

@@ -1,0 +1,84 @@
+// Why openEnvelope refuses an envelope, as a value: for callers that act on the cause
+// rather than show it (the C interface), and for tests that go through every cause.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "envelope/types.h"
+#include "opener/open_envelope.h"
+
+namespace zezi {
+
+// One value per message, in the order the checks run.
+enum class OpenFailure : std::uint8_t {
+  kNone,  // opened
+  kTooLarge,
+  kNoOutput,
+  kNotJson,
+  kNotObject,
+  kUnknownMember,
+  kFormatMissing,
+  kEphPubMissing,
+  kSaltMissing,
+  kNonceMissing,
+  kSealedMissing,
+  kFormatRepeated,
+  kEphPubRepeated,
+  kSaltRepeated,
+  kNonceRepeated,
+  kSealedRepeated,
+  kFormatNotString,
+  kEphPubNotString,
+  kSaltNotString,
+  kNonceNotString,
+  kSealedNotString,
+  kWrongFormat,
+  kEphPubNotBase64,
+  kSaltNotBase64,
+  kNonceNotBase64,
+  kSealedNotBase64,
+  kBadEphemeralPoint,
+  kEmptySalt,
+  kBadNonceSize,
+  kSealedTooShort,
+  kBadFleetScalar,
+  kKeyAgreementFailed,
+  kKeyDerivationFailed,
+  kDoesNotOpen,
+  kDecryptionFailed,
+  kPayloadNotJson,
+  kPayloadShape,
+  kNetworkCount,
+  kNetworkNotObject,
+  kNetworkUnknownMember,
+  kNetworkMemberRepeated,
+  kSsidNotString,
+  kPskNotString,
+  kSsidEmpty,
+  kSsidTooLong,
+  kBadPsk,
+};
+inline constexpr OpenFailure kLastOpenFailure = OpenFailure::kBadPsk;
+
+// The fixed message of a failure, as openEnvelope writes it; empty for kNone.
+[[nodiscard]] std::string_view openFailureText(OpenFailure failure);
+
+// Whether `text` is the message of some failure.
+[[nodiscard]] inline bool isOpenFailureText(std::string_view text) {
+  for (auto i = static_cast<unsigned>(OpenFailure::kNone) + 1;
+       i <= static_cast<unsigned>(kLastOpenFailure); ++i) {
+    if (openFailureText(static_cast<OpenFailure>(i)) == text) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// openEnvelope, reporting the cause of a refusal instead of its message: kNone when the
+// network was written to `*networkOut`, which is otherwise left untouched.
+[[nodiscard]] OpenFailure openEnvelopeFor(std::string_view envelope, const Bytes& fleetScalar,
+                                          Network* networkOut);
+
+}  // namespace zezi
