@@ -8,17 +8,21 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 
 #include "base/exit_status.h"
+#include "base/failure.h"
 #include "cli/atomic_file.h"
 #include "cli/diagnostics.h"
 #include "cli/key_loading.h"
 #include "cli/options.h"
 #include "cli/psk_source.h"
 #include "cli/secret_input.h"
+#include "cli/signing.h"
+#include "cli/time_text.h"
 #include "cli/wpa_psk.h"
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
@@ -26,6 +30,8 @@
 #include "envelope/key_files.h"
 #include "envelope/p256_keys.h"
 #include "opener/open_envelope.h"
+#include "opener/open_signed_envelope.h"
+#include "opener/replay_store.h"
 #include "selftest/checks.h"
 #include "selftest/report.h"
 
@@ -115,7 +121,43 @@ int run(const PubkeyOptions& options) {
   return emit({}, hexEncode(raw) + "\n" + pem, false);
 }
 
+// Writes the envelope and its signature file, both or neither.
+int writeSignedPair(const SealOptions& options, const std::string& envelope,
+                    const std::string& signatureFile) {
+  const std::string signaturePath = signaturePathOf(options.outputPath);
+  const bool envelopeWasThere = exists(options.outputPath);
+  StagedFile envelopeFile;
+  StagedFile signature;
+  std::string error;
+  if (!envelopeFile.stage(options.outputPath, envelope, kPublicMode, &error) ||
+      !signature.stage(signaturePath, signatureFile, kPublicMode, &error) ||
+      !envelopeFile.commit(options.force, &error)) {
+    return reportFailure(error);
+  }
+  if (!signature.commit(options.force, &error)) {
+    // An envelope whose signature was refused is taken back; a replaced one stays, and
+    // the old signature file beside it makes devices refuse it.
+    if (!envelopeWasThere) {
+      unlink(options.outputPath.c_str());
+    }
+    return reportFailure(error);
+  }
+  return kExitOk;
+}
+
 int run(const SealOptions& options) {
+  SigningPlan plan;
+  std::string planError;
+  if (options.signKey.empty() && options.signing.any()) {
+    return reportFailure("--serial-file, --serial and --valid-for go with --sign-key", kExitUsage);
+  }
+  if (!options.signKey.empty() && options.outputPath.empty()) {
+    return reportFailure("--sign-key needs -o: the signature file goes beside the envelope",
+                         kExitUsage);
+  }
+  if (!options.signKey.empty() && !planSigning(options.signing, &plan, &planError)) {
+    return reportFailure(planError, kExitUsage);
+  }
   if (options.ssid.empty()) {
     return reportFailure("ssid is empty");
   }
@@ -133,21 +175,88 @@ int run(const SealOptions& options) {
         "standard input is a terminal: leave out the file option to be asked without echo",
         kExitUsage);
   }
-  if (!options.outputPath.empty() && !options.force && exists(options.outputPath)) {
-    return reportFailure(existsMessage(options.outputPath));
+  for (const std::string& output :
+       {options.outputPath,
+        options.signKey.empty() ? std::string() : signaturePathOf(options.outputPath)}) {
+    if (!output.empty() && !options.force && exists(output)) {
+      return reportFailure(existsMessage(output));
+    }
   }
   Bytes fleetKey;
+  Bytes signerScalar;
   SecretText psk;
   std::string envelope;
   std::string error;
-  if (!loadFleetKey(options.fleetKey, &fleetKey, &error) || !obtainPsk(options, &psk, &error) ||
+  if (!loadFleetKey(options.fleetKey, &fleetKey, &error) ||
+      (!options.signKey.empty() && !loadPrivateScalar(options.signKey, &signerScalar, &error))) {
+    return reportFailure(error);
+  }
+  if (!options.signKey.empty() && rawPublicKeyOf(signerScalar) == fleetKey) {
+    return reportFailure("signer key is the fleet key");
+  }
+  if (!obtainPsk(options, &psk, &error) ||
       !buildEnvelope(options.ssid, psk, fleetKey, &envelope, &error)) {
     return reportFailure(error);
   }
-  return emit(options.outputPath, envelope, options.force);
+  if (options.signKey.empty()) {
+    return emit(options.outputPath, envelope, options.force);
+  }
+  SignatureTerms terms;
+  std::string signatureFile;
+  VerifiedSignature verified;
+  if (!takeTerms(plan, &terms, &error) ||
+      !signAndCheck(signerScalar, fleetKey, envelope, terms, &signatureFile, &verified, &error)) {
+    return reportFailure(error);
+  }
+  const int status = writeSignedPair(options, envelope, signatureFile);
+  return status != kExitOk ? status : emit({}, statementLine(verified), false);
+}
+
+// Opens as a device that checks signatures: verify, open, then save the replay state.
+bool openSigned(const OpenOptions& options, const Bytes& scalar, std::string_view envelope,
+                Network* network, std::string* error) {
+  std::optional<std::string> signatureFile;
+  TrustList trustList;
+  if (!readSignatureFileOf(options.envelopePath, &signatureFile, error) ||
+      !loadTrustKeys(options.trust, rawPublicKeyOf(scalar), &trustList, error)) {
+    return false;
+  }
+  ReplayState stored;
+  const bool readable = loadReplayState(options.statePath, trustList, &stored);
+  SignatureInput input;
+  input.envelope = envelope;
+  input.signatureFile = signatureFile;
+  input.state = readable ? &stored : nullptr;
+  input.policy =
+      options.policy == "transition" ? SignaturePolicy::kTransition : SignaturePolicy::kRequired;
+  if (options.now) {
+    input.now = currentUnixTime();
+  }
+  VerifiedSignature verified;
+  ReplayState next;
+  std::string why;
+  if (!openSignedEnvelope(input, trustList, scalar, network, &verified, &next, &why)) {
+    return failWith(error, "cannot open the envelope: " + why);
+  }
+  // Saved before the network is shown; an unsigned envelope leaves no state.
+  if (verified.isSigned && next != stored && !commitReplayState(options.statePath, next, &why)) {
+    return failWith(error, "cannot save the replay state: " + why);
+  }
+  return true;
 }
 
 int run(const OpenOptions& options) {
+  const bool signedMode = !options.trust.empty();
+  if (!signedMode && (!options.statePath.empty() || !options.policy.empty() || options.now)) {
+    return reportFailure("--state, --policy and --now go with --trust", kExitUsage);
+  }
+  if (signedMode && options.envelopePath == "-") {
+    return reportFailure("--envelope must name a file: the signature file lies beside it",
+                         kExitUsage);
+  }
+  if (signedMode && options.statePath.empty()) {
+    return reportFailure("--trust needs --state, the device's replay state file", kExitUsage);
+  }
   Bytes scalar;
   SecretText envelope;
   Network network;
@@ -156,7 +265,11 @@ int run(const OpenOptions& options) {
       !readInput(options.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
     return reportFailure(error);
   }
-  if (!openEnvelope(envelope, scalar, &network, &error)) {
+  if (signedMode) {
+    if (!openSigned(options, scalar, envelope, &network, &error)) {
+      return reportFailure(error);
+    }
+  } else if (!openEnvelope(envelope, scalar, &network, &error)) {
     return reportFailure("cannot open the envelope: " + error);
   }
   SecretText line = R"({"ssid": ")";
@@ -169,6 +282,14 @@ int run(const OpenOptions& options) {
   }
   line += "\"}\n";
   return emit({}, line, false);
+}
+
+int run(const SignOptions& options) {
+  return runSign(options);
+}
+
+int run(const VerifyOptions& options) {
+  return runVerify(options);
 }
 
 int run(const SelftestOptions& /*options*/) {

@@ -35,21 +35,27 @@ Bytes rawPublicKeyOf(const Bytes& scalar) {
   return key ? encodedPublicKey(key.get()) : Bytes{};
 }
 
-bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error) {
+bool loadPublicKeyText(const std::string& text, std::string_view what, Bytes* raw,
+                       std::string* error) {
   std::string why;
+  const std::string prefix = std::string(what) + ": ";
   const bool allHex =
       !text.empty() && text.find_first_not_of(kHexDigitsEitherCase) == std::string::npos;
   if (allHex && text.size() == 2 * kRawPublicKeySize) {
-    return rawPublicKeyFromHex(text, raw, &why) || failWith(error, "fleet key: " + why);
+    return rawPublicKeyFromHex(text, raw, &why) || failWith(error, prefix + why);
   }
   SecretText pem;
   if (!readKeyFile(text, &pem, error)) {
     // Most likely a mistyped raw key rather than a missing file.
-    return allHex ? failWith(error, "fleet key: raw key must be 128 hex characters, not " +
+    return allHex ? failWith(error, prefix + "raw key must be 128 hex characters, not " +
                                         std::to_string(text.size()))
                   : false;
   }
   return rawPublicKeyFromPem(pem, raw, &why) || failWith(error, text + ": " + why);
+}
+
+bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error) {
+  return loadPublicKeyText(text, "fleet key", raw, error);
 }
 
 }  // namespace zezi

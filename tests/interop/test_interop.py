@@ -6,7 +6,8 @@ same envelope, octet for octet; (d) Python reproduces the self-test's known answ
 (e) on mutated envelopes and payloads both openers agree on the outcome and on the
 failure class; and for signature files: (f) Python verifies what makeSignatureFile signs,
 (g) verifySignature accepts what Python signs and leaves the same replay record, (h) on
-mutated signature files both verifiers agree on the outcome and on the failing check.
+mutated signature files both verifiers agree on the outcome and on the failing check;
+(i) the tool's sign and verify against Python's.
 """
 
 import json
@@ -404,6 +405,35 @@ class Interop(unittest.TestCase):
         report(f"(h) mutated signature files, the same outcome from both: {outcomes}")
         self.assertGreater(outcomes.get("accepted", 0), 0)
         self.assertGreaterEqual(len(outcomes), 8)
+
+    # (i)
+    def test_tool_and_python_verify_each_others_signature_files(self):
+        rng = random.Random(SEED + 6)
+        fleet, signer = random_scalar(rng), random_scalar(rng)
+        self.write("fleet.pub", public_pem(fleet), 0o644)
+        signer_key = self.write("signer.key", private_pem(signer, sec1=False))
+        self.write("signer.pub", public_pem(signer), 0o644)
+        trust = sig.load_trust_list([z.public_raw(signer)], z.public_raw(fleet))
+        envelope = z.build_envelope(z.public_raw(fleet), b"Tournament", "cd" * 32).encode()
+        path = self.write("wifi.json", envelope, 0o644)
+        result = cli("sign", "--key", signer_key, "--fleet-key", os.path.join(self.work.name, "fleet.pub"), "--envelope", path,
+                     "--serial", "77", "--valid-for", "2h")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(path + ".sig", "rb") as file:
+            verified, _ = sig.verify(envelope, file.read(), trust, sig.fresh_state(trust))
+        self.assertEqual(verified.statement.serial, 77)
+        self.assertEqual(verified.statement.expires_at - verified.statement.issued_at, 7200)
+
+        self.write("wifi.json.sig", sig.sign_envelope(signer, z.public_raw(fleet), envelope, 78,
+                                                      NOW, NOW + 60).encode(), 0o644)
+        result = cli("verify", "--trust", os.path.join(self.work.name, "signer.pub"),
+                     "--fleet-key", os.path.join(self.work.name, "fleet.pub"), "--envelope", path)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        shown = json.loads(result.stdout)
+        self.assertEqual((shown["serial"], shown["issued_at"], shown["expires_at"]),
+                         (78, "2027-01-15T08:00:00Z", "2027-01-15T08:01:00Z"))
+        self.assertEqual(shown["signer_id"], sig.key_id(z.public_raw(signer)).hex())
+        report("(i) zezi-vidad sign -> Python verify, Python sign -> zezi-vidad verify: both")
 
     def test_keys_made_by_the_tool_work_in_python(self):
         private = os.path.join(self.work.name, "fleet.key")
