@@ -145,18 +145,25 @@ int writeSignedPair(const SealOptions& options, const std::string& envelope,
   return kExitOk;
 }
 
+// The signing options of seal, checked together; false with the exit status of a usage
+// error reported.
+bool planSealSigning(const SealOptions& options, SigningPlan* plan, int* status) {
+  std::string error;
+  if (options.signKey.empty() && options.signing.any()) {
+    error = "--serial-file, --serial and --valid-for go with --sign-key";
+  } else if (!options.signKey.empty() && options.outputPath.empty()) {
+    error = "--sign-key needs -o: the signature file goes beside the envelope";
+  } else if (options.signKey.empty() || planSigning(options.signing, plan, &error)) {
+    return true;
+  }
+  *status = reportFailure(error, kExitUsage);
+  return false;
+}
+
 int run(const SealOptions& options) {
   SigningPlan plan;
-  std::string planError;
-  if (options.signKey.empty() && options.signing.any()) {
-    return reportFailure("--serial-file, --serial and --valid-for go with --sign-key", kExitUsage);
-  }
-  if (!options.signKey.empty() && options.outputPath.empty()) {
-    return reportFailure("--sign-key needs -o: the signature file goes beside the envelope",
-                         kExitUsage);
-  }
-  if (!options.signKey.empty() && !planSigning(options.signing, &plan, &planError)) {
-    return reportFailure(planError, kExitUsage);
+  if (int status = kExitOk; !planSealSigning(options, &plan, &status)) {
+    return status;
   }
   if (options.ssid.empty()) {
     return reportFailure("ssid is empty");
@@ -175,12 +182,14 @@ int run(const SealOptions& options) {
         "standard input is a terminal: leave out the file option to be asked without echo",
         kExitUsage);
   }
-  for (const std::string& output :
-       {options.outputPath,
-        options.signKey.empty() ? std::string() : signaturePathOf(options.outputPath)}) {
-    if (!output.empty() && !options.force && exists(output)) {
-      return reportFailure(existsMessage(output));
-    }
+  const std::array<std::string, 2> outputs{
+      options.outputPath,
+      options.signKey.empty() ? std::string() : signaturePathOf(options.outputPath)};
+  const auto* const taken = std::find_if(outputs.begin(), outputs.end(), [](const auto& output) {
+    return !output.empty() && exists(output);
+  });
+  if (!options.force && taken != outputs.end()) {
+    return reportFailure(existsMessage(*taken));
   }
   Bytes fleetKey;
   Bytes signerScalar;

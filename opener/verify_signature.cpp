@@ -18,6 +18,7 @@ using enum SignatureFailure;
 // Every failure with its message, in the order of SignatureFailure (kNone has none).
 struct FailureText {
   SignatureFailure failure;
+  // cppcheck-suppress unusedStructMember ; read through kFailureTexts[index]
   std::string_view text;
 };
 
@@ -70,6 +71,7 @@ static_assert(tableFollowsTheFailures());
 
 // The signature file's members and the failures each one can cause.
 struct MemberFailures {
+  // cppcheck-suppress unusedStructMember ; compared in readSignatureFile's search
   std::string_view key;
   SignatureFailure missing;
   SignatureFailure repeated;
@@ -162,6 +164,61 @@ std::optional<ReplayState> usableState(const ReplayState& stored, const TrustLis
   return kNone;
 }
 
+// Finds the signer's key in the trust list and checks the signature over the statement's
+// octets with it.
+[[nodiscard]] SignatureFailure checkSigner(const Bytes& octets, const Bytes& signature,
+                                           const Statement& statement, const TrustList& trustList,
+                                           const ReplayState& current, std::size_t* indexOut) {
+  // The key id only picks the key to verify with; a wrong one cannot verify.
+  const std::optional<std::size_t> index = trustList.indexOf(statement.signerKeyId);
+  if (!index) {
+    return kUnknownSigner;
+  }
+  if (*index < current.minKeyIndex) {
+    return kSupersededSigner;
+  }
+  switch (verifyMessageSignature(trustList.signerKey(*index), signedMessage(octets), signature)) {
+    case SignatureStatus::kValid:
+      *indexOut = *index;
+      return kNone;
+    case SignatureStatus::kNotCanonical:
+      return kNotCanonical;
+    case SignatureStatus::kDoesNotVerify:
+      return kDoesNotVerify;
+    case SignatureStatus::kCannotCheck:
+      break;
+  }
+  return kCannotCheck;
+}
+
+// The statement's fields, which count only now that the signature has verified: the
+// fleet, the envelope, the serial and times, and the times against the floor and clock.
+[[nodiscard]] SignatureFailure checkStatement(const Statement& statement, std::string_view envelope,
+                                              const TrustList& trustList,
+                                              const ReplayState& current,
+                                              const std::optional<std::uint64_t>& now) {
+  if (statement.fleetId != trustList.fleetId()) {
+    return kOtherFleet;
+  }
+  Digest envelopeHash{};
+  if (!sha256(envelope, &envelopeHash)) {
+    return kCannotCheck;
+  }
+  if (envelopeHash != statement.envelopeSha256) {
+    return kOtherEnvelope;
+  }
+  if (statement.serial == 0 || statement.expiresAt <= statement.issuedAt) {
+    return kMalformedStatement;
+  }
+  if (statement.expiresAt <= current.timeFloor || (now && *now >= statement.expiresAt)) {
+    return kExpired;
+  }
+  if (now && statement.issuedAt > *now && statement.issuedAt - *now > kMaxClockSkewSeconds) {
+    return kNotYetValid;
+  }
+  return kNone;
+}
+
 }  // namespace
 
 std::string_view signatureFailureText(SignatureFailure failure) {
@@ -202,49 +259,19 @@ SignatureFailure verifySignatureFor(const SignatureInput& input, const TrustList
     return kBadStatementSize;
   }
 
-  // The key id only picks the key to verify with; a wrong one cannot verify.
-  const std::optional<std::size_t> index = trustList.indexOf(statement.signerKeyId);
-  if (!index) {
-    return kUnknownSigner;
+  std::size_t index = 0;
+  if (const SignatureFailure failure =
+          checkSigner(octets, signature, statement, trustList, *current, &index);
+      failure != kNone) {
+    return failure;
   }
-  if (*index < current->minKeyIndex) {
-    return kSupersededSigner;
-  }
-  switch (verifyMessageSignature(trustList.signerKey(*index), signedMessage(octets), signature)) {
-    case SignatureStatus::kValid:
-      break;
-    case SignatureStatus::kNotCanonical:
-      return kNotCanonical;
-    case SignatureStatus::kDoesNotVerify:
-      return kDoesNotVerify;
-    case SignatureStatus::kCannotCheck:
-      return kCannotCheck;
-  }
-
-  // Only now are the statement's fields the signer's own.
-  if (statement.fleetId != trustList.fleetId()) {
-    return kOtherFleet;
-  }
-  Digest envelopeHash{};
-  if (!sha256(input.envelope, &envelopeHash)) {
-    return kCannotCheck;
-  }
-  if (envelopeHash != statement.envelopeSha256) {
-    return kOtherEnvelope;
-  }
-  if (statement.serial == 0 || statement.expiresAt <= statement.issuedAt) {
-    return kMalformedStatement;
-  }
-  if (statement.expiresAt <= current->timeFloor ||
-      (input.now && *input.now >= statement.expiresAt)) {
-    return kExpired;
-  }
-  if (input.now && statement.issuedAt > *input.now &&
-      statement.issuedAt - *input.now > kMaxClockSkewSeconds) {
-    return kNotYetValid;
+  if (const SignatureFailure failure =
+          checkStatement(statement, input.envelope, trustList, *current, input.now);
+      failure != kNone) {
+    return failure;
   }
   // A newer signer key starts its own sequence of serials.
-  if (*index == current->minKeyIndex) {
+  if (index == current->minKeyIndex) {
     if (statement.serial < current->highestSerial) {
       return kSerialOlder;
     }
@@ -253,18 +280,18 @@ SignatureFailure verifySignatureFor(const SignatureInput& input, const TrustList
         return kSerialReused;
       }
       // The envelope accepted last, read again (at every start): nothing changes.
-      *verifiedOut = VerifiedSignature{true, *index, statement};
+      *verifiedOut = VerifiedSignature{true, index, statement};
       *stateOut = *input.state;
       return kNone;
     }
   }
   ReplayState next;
   next.trustListVersion = trustList.version();
-  next.minKeyIndex = static_cast<std::uint16_t>(*index);
+  next.minKeyIndex = static_cast<std::uint16_t>(index);
   next.highestSerial = statement.serial;
   next.acceptedEnvelopeSha256 = statement.envelopeSha256;
   next.timeFloor = std::max(current->timeFloor, statement.issuedAt);
-  *verifiedOut = VerifiedSignature{true, *index, statement};
+  *verifiedOut = VerifiedSignature{true, index, statement};
   *stateOut = next;
   return kNone;
 }
