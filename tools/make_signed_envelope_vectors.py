@@ -93,6 +93,13 @@ def office_statement(**changes) -> sig.Statement:
     return sig.make_statement(SIGNERS[0], FLEET_RAW, ENVELOPES["office"].encode(), **fields)
 
 
+def relaid(file: str) -> str:
+    """The same members in reverse order, compact, "/" escaped in the format."""
+    values = {key.decode(): value.decode() for key, value in z.parse_json(file.encode())}
+    return ('{"signature":"' + values["signature"] + '","statement":"' + values["statement"]
+            + '","format":"' + values["format"].replace("/", "\\/") + '"}')
+
+
 def with_signature(octets: bytes) -> str:
     return sig.file_text(office_statement().encode(), octets)
 
@@ -159,6 +166,8 @@ def sequences() -> list[dict]:
                  "every start; nothing older or reused gets in")
     s.step("office", signed("office", SIGNERS[0], 1), note="first signed envelope")
     s.step("office", signed("office", SIGNERS[0], 1), note="the same envelope read again")
+    s.step("office", relaid(signed("office", SIGNERS[0], 1)),
+           note="the same file in another JSON layout, with an escaped solidus")
     s.step("guests", signed("guests", SIGNERS[0], 2), note="the next network")
     s.step("office", signed("office", SIGNERS[0], 1), note="the old envelope replayed")
     s.step("lab", signed("lab", SIGNERS[0], 2), note="serial 2 again, for another envelope")

@@ -13,7 +13,6 @@
 #include "base/ossl_owners.h"
 #include "encoding/hex.h"
 #include "envelope/p256_keys.h"
-#include "envelope/statement.h"
 #include "support/case_names.h"
 #include "support/wycheproof.h"
 
@@ -108,44 +107,16 @@ TEST(SignMessage, AlwaysWritesALowSSignatureThatVerifies) {
   }
 }
 
-TEST(SignMessage, RefusesScalarsOutsideOneToOrderMinusOne) {
-  Bytes one(kScalarSize, 0);
-  one.back() = 1;
-  Bytes orderMinusOne = hexDecode(kOrderHex);
-  orderMinusOne.back() -= 1;
-  Bytes orderPlusOne = hexDecode(kOrderHex);
-  orderPlusOne.back() += 1;
+TEST(SignMessage, RefusesScalarsOutsideOneToOrderMinusOneAndKeysOffTheCurve) {
   const Bytes text = message("m");
-  for (const auto& [name, scalar, usable] :
-       std::initializer_list<std::tuple<const char*, Bytes, bool>>{
-           {"one", one, true},
-           {"n - 1", orderMinusOne, true},
-           {"zero", Bytes(kScalarSize, 0), false},
-           {"n", hexDecode(kOrderHex), false},
-           {"n + 1", orderPlusOne, false},
-           {"all ones", Bytes(kScalarSize, 0xff), false},
-           {"31 octets", Bytes(kScalarSize - 1, 0x11), false},
-           {"33 octets", Bytes(kScalarSize + 1, 0x11), false},
-       }) {
-    SCOPED_TRACE(name);
-    const Bytes signature = signMessage(scalar, text);
-    EXPECT_EQ(signature.empty(), !usable);
-    if (usable) {
-      EXPECT_EQ(verifyMessageSignature(rawPublicOf(scalar), text, signature),
-                SignatureStatus::kValid);
-    }
+  for (const Bytes& scalar : {Bytes(kScalarSize, 0), hexDecode(kOrderHex), Bytes(31, 0x11)}) {
+    EXPECT_TRUE(signMessage(scalar, text).empty()) << hexEncode(scalar);
   }
-}
-
-TEST(VerifyMessageSignature, CannotCheckUnderAKeyOffTheCurve) {
   const Bytes scalar =
       hexDecode("c9afa9d845ba75166b5c215767b1d6934e50c3db36e89b127b8a622b120f6721");
-  const Bytes signature = signMessage(scalar, message("m"));
   Bytes offCurve = rawPublicOf(scalar);
   offCurve.back() ^= 0x01;
-  EXPECT_EQ(verifyMessageSignature(offCurve, message("m"), signature),
-            SignatureStatus::kCannotCheck);
-  EXPECT_EQ(verifyMessageSignature(rawToPoint(rawPublicOf(scalar)), message("m"), signature),
+  EXPECT_EQ(verifyMessageSignature(offCurve, text, signMessage(scalar, text)),
             SignatureStatus::kCannotCheck);
 }
 
@@ -260,66 +231,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(WycheproofFile{"ecdsa_secp256r1_sha256_p1363_test.json", false},
                       WycheproofFile{"ecdsa_secp256r1_sha256_test.json", true}),
     [](const auto& info) { return std::string(info.param.der ? "Der" : "P1363"); });
-
-// ---- the statement and M
-
-TEST(Statement, FieldsSitAtTheirOffsetsBigEndian) {
-  Statement statement;
-  for (std::size_t i = 0; i < kDigestSize; ++i) {
-    statement.signerKeyId[i] = static_cast<std::uint8_t>(i);
-    statement.fleetId[i] = static_cast<std::uint8_t>(0x40 + i);
-    statement.envelopeSha256[i] = static_cast<std::uint8_t>(0x80 + i);
-  }
-  statement.serial = 0x0102030405060708;
-  statement.issuedAt = 0;
-  statement.expiresAt = 0xffffffffffffffff;
-  const Bytes octets = encodeStatement(statement);
-  ASSERT_EQ(octets.size(), kStatementSize);
-  EXPECT_EQ(hexEncode(octets),
-            "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"
-            "404142434445464748494a4b4c4d4e4f505152535455565758595a5b5c5d5e5f"
-            "808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f"
-            "0102030405060708"
-            "0000000000000000"
-            "ffffffffffffffff");
-  Statement decoded;
-  ASSERT_TRUE(decodeStatement(octets, &decoded));
-  EXPECT_EQ(decoded, statement);
-  EXPECT_EQ(hexEncode(signedMessage(octets)),
-            hexEncode(textToBytes("tolvane-wifi-drive-sig/v1")) + "00" + hexEncode(octets));
-}
-
-TEST(Statement, OnlyOneHundredTwentyOctetsDecode) {
-  Statement untouched;
-  untouched.serial = 7;
-  for (const std::size_t size : {std::size_t{0}, kStatementSize - 1, kStatementSize + 1}) {
-    Statement out = untouched;
-    EXPECT_FALSE(decodeStatement(Bytes(size, 0x33), &out)) << size;
-    EXPECT_EQ(out, untouched);
-  }
-}
-
-TEST(Sha256, MatchesFips180Examples) {
-  Digest digest{};
-  ASSERT_TRUE(sha256(std::string_view("abc"), &digest));
-  EXPECT_EQ(hexEncode(Bytes(digest.begin(), digest.end())),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  ASSERT_TRUE(sha256(std::string_view(), &digest));
-  EXPECT_EQ(hexEncode(Bytes(digest.begin(), digest.end())),
-            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-}
-
-TEST(Statement, KeyIdIsTheHashOfTheUncompressedPoint) {
-  // SHA-256 of 04 || G, the generator's point.
-  const Bytes generator = hexDecode(
-      "6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296"
-      "4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5");
-  Digest id{};
-  ASSERT_TRUE(keyIdOf(generator, &id));
-  EXPECT_EQ(hexEncode(Bytes(id.begin(), id.end())),
-            "698bea63dc44a344663ff1429aea10842df27b6b991ef25866b2c6c02cdcc5be");
-  EXPECT_FALSE(keyIdOf(rawToPoint(generator), &id));
-}
 
 }  // namespace
 }  // namespace zezi
