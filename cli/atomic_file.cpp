@@ -9,6 +9,8 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -21,18 +23,105 @@ namespace zezi {
 namespace {
 
 constexpr int kNameAttempts = 8;
+constexpr std::size_t kNameSuffixSize = 6;
+constexpr std::array<int, 3> kCleanupSignals{SIGINT, SIGTERM, SIGHUP};
+// A key pair stages two files; room to spare.
+constexpr std::size_t kMaxPendingRemovals = 8;
+constexpr mode_t kAllModeBits = 07777;
+constexpr mode_t kGroupAndOthers = S_IRWXG | S_IRWXO;
+constexpr std::size_t kProcFdPathSize = 32;
 
-// Flushes the folder holding `path`, so that a rename survives a power cut.
-bool syncFolderOf(const std::string& path, std::string* error) {
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  if (folder.empty()) {
-    folder = ".";
+// A temporary name to remove should a cleanup signal end the process. The table is read
+// by the signal handler and changed only while those signals are blocked.
+struct PendingRemoval {
+  int folder = -1;
+  std::array<char, NAME_MAX + 1> name{};
+};
+std::array<PendingRemoval, kMaxPendingRemovals> pendingRemovals;
+
+void removePendingAndDie(int signal) {
+  for (const PendingRemoval& pending : pendingRemovals) {
+    if (pending.folder >= 0) {
+      unlinkat(pending.folder, pending.name.data(), 0);
+    }
   }
-  UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() < 0 || fsync(fd.get()) != 0) {
-    return failWith(error, systemError("cannot flush folder " + folder));
+  // SA_RESETHAND has restored the default action, which ends the process once this
+  // handler returns.
+  static_cast<void>(raise(signal));
+}
+
+// Installs the handler for each cleanup signal that has its default action, leaving alone
+// one the process was started ignoring or that has a handler already.
+void installCleanupHandler() {
+  struct sigaction action {};
+  action.sa_handler = removePendingAndDie;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : kCleanupSignals) {
+    sigaddset(&action.sa_mask, signal);
   }
-  return true;
+  for (const int signal : kCleanupSignals) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+      sigaction(signal, &action, nullptr);
+    }
+  }
+}
+
+// Holds the cleanup signals back while files are created, named and renamed, so that the
+// handler always sees a table that matches the folder.
+class CleanupSignalsHeld {
+ public:
+  CleanupSignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kCleanupSignals) {
+      sigaddset(&set, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &set, &saved_);
+  }
+  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+  ~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+ private:
+  sigset_t saved_{};
+};
+
+int addPendingRemoval(int folder, const std::string& name) {
+  if (name.size() >= NAME_MAX + 1) {
+    return -1;
+  }
+  installCleanupHandler();
+  for (std::size_t slot = 0; slot < pendingRemovals.size(); ++slot) {
+    if (pendingRemovals[slot].folder < 0) {
+      std::memcpy(pendingRemovals[slot].name.data(), name.c_str(), name.size() + 1);
+      pendingRemovals[slot].folder = folder;
+      return static_cast<int>(slot);
+    }
+  }
+  return -1;
+}
+
+void dropPendingRemoval(int slot) {
+  if (slot >= 0) {
+    pendingRemovals[static_cast<std::size_t>(slot)].folder = -1;
+  }
+}
+
+// The folder of `target`, "." for a bare name.
+std::string folderOf(const std::string& target) {
+  const std::string folder = std::filesystem::path(target).parent_path().string();
+  return folder.empty() ? std::string(".") : folder;
+}
+
+// ".<name>.<kind>-<12 random hex digits>", or empty when no random octets can be drawn.
+std::string hiddenName(const std::string& name, std::string_view kind) {
+  Bytes suffix(kNameSuffixSize);
+  if (RAND_bytes(suffix.data(), static_cast<int>(suffix.size())) != 1) {
+    return {};
+  }
+  return "." + name + "." + std::string(kind) + "-" + hexEncode(suffix);
 }
 
 bool writeAll(int fd, std::string_view content) {
@@ -49,17 +138,102 @@ bool writeAll(int fd, std::string_view content) {
   return true;
 }
 
+// The answers of a file system without Unix modes, or without hard links.
+bool notSupportedHere(int error) {
+  return error == ENOSYS || error == EPERM || error == EOPNOTSUPP;
+}
+
+std::string octalMode(mode_t mode) {
+  std::array<char, 8> text{};
+  static_cast<void>(std::snprintf(text.data(), text.size(), "%04o", mode & kAllModeBits));
+  return text.data();
+}
+
+// Gives `fd` exactly `mode`. A private mode must hold; a public one is given up where the
+// file system has no Unix modes, since nothing is lost there by being readable.
+bool setMode(int fd, mode_t mode, const std::string& target, std::string* error) {
+  const bool isPrivate = (mode & kGroupAndOthers) == 0;
+  const std::string unprotected = "cannot write " + target +
+                                  ": its file system cannot restrict it to its owner (mode " +
+                                  octalMode(mode) + ")";
+  if (fchmod(fd, mode) != 0) {
+    if (!notSupportedHere(errno)) {
+      return failWith(error, systemError("cannot write " + target));
+    }
+    return !isPrivate || failWith(error, unprotected);
+  }
+  // Some file systems accept a mode they cannot keep.
+  struct stat info {};
+  if (isPrivate && (fstat(fd, &info) != 0 || (info.st_mode & kAllModeBits) != mode)) {
+    return failWith(error, unprotected);
+  }
+  return true;
+}
+
+// O_TMPFILE files get their name through /proc, which needs no privilege.
+bool procFdAvailable() {
+  static const bool available = access("/proc/self/fd", X_OK) == 0;
+  return available;
+}
+
+bool existsAt(int folder, const std::string& name) {
+  struct stat info {};
+  return fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// An old file kept under a hidden name while its replacement goes in.
+struct KeptAside {
+  std::string name;      // empty when nothing is kept
+  bool renamed = false;  // moved away rather than linked, so the target is absent meanwhile
+};
+
+// Keeps the file `name` in `folder` under a hidden name as well: a second hard link where
+// the file system has them, else the file itself renamed aside.
+bool keepAside(int folder, const std::string& name, KeptAside* kept) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string candidate = hiddenName(name, "old");
+    if (candidate.empty()) {
+      return false;
+    }
+    if (linkat(folder, name.c_str(), folder, candidate.c_str(), 0) == 0) {
+      kept->name = candidate;
+      return true;
+    }
+    if (errno == EEXIST) {
+      continue;
+    }
+    if (!notSupportedHere(errno) || existsAt(folder, candidate) ||
+        renameat(folder, name.c_str(), folder, candidate.c_str()) != 0) {
+      return false;
+    }
+    kept->name = candidate;
+    kept->renamed = true;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 UniqueFd::~UniqueFd() {
+  reset();
+}
+
+void UniqueFd::reset(int fd) noexcept {
   if (fd_ >= 0) {
     ::close(fd_);
   }
+  fd_ = fd;
+}
+
+int UniqueFd::release() noexcept {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
 }
 
 bool UniqueFd::close() noexcept {
-  const int fd = fd_;
-  fd_ = -1;
+  const int fd = release();
   return fd < 0 || ::close(fd) == 0;
 }
 
@@ -75,73 +249,235 @@ std::string existsMessage(const std::string& target) {
   return target + " exists (use --force to replace it)";
 }
 
-StagedFile::~StagedFile() {
-  if (!temporary_.empty()) {
-    unlink(temporary_.c_str());
+bool checkWritableTarget(const std::string& target, bool replace, std::string* error) {
+  const std::string folder = folderOf(target);
+  struct stat info {};
+  if (stat(folder.c_str(), &info) != 0) {
+    return failWith(error, systemError("cannot write " + target));
   }
+  if (!S_ISDIR(info.st_mode)) {
+    errno = ENOTDIR;
+    return failWith(error, systemError("cannot write " + target));
+  }
+  if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    return failWith(error, systemError("cannot write " + target));
+  }
+  if (lstat(target.c_str(), &info) != 0) {
+    return errno == ENOENT || failWith(error, systemError("cannot write " + target));
+  }
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return failWith(error, systemError("cannot write " + target));
+  }
+  return replace || failWith(error, existsMessage(target));
+}
+
+StagedFile::~StagedFile() {
+  discard();
+}
+
+void StagedFile::forgetTemporary() {
+  dropPendingRemoval(removalSlot_);
+  removalSlot_ = -1;
+  temporary_.clear();
+}
+
+void StagedFile::discard() {
+  const CleanupSignalsHeld held;
+  if (!temporary_.empty()) {
+    unlinkat(folder_.get(), temporary_.c_str(), 0);
+  }
+  forgetTemporary();
+  unnamed_.reset();
+  folder_.reset();
+}
+
+bool StagedFile::createNamed(mode_t mode, UniqueFd* file, std::string* error) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string candidate = hiddenName(name_, "tmp");
+    if (candidate.empty()) {
+      return failWith(error, "cannot draw a temporary file name");
+    }
+    file->reset(openat(folder_.get(), candidate.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+    if (file->get() < 0 && errno == EEXIST) {
+      continue;
+    }
+    if (file->get() < 0) {
+      return failWith(error, systemError("cannot create a file beside " + target_));
+    }
+    temporary_ = candidate;
+    removalSlot_ = addPendingRemoval(folder_.get(), candidate);
+    return removalSlot_ >= 0 || failWith(error, "too many files staged at once");
+  }
+  return failWith(error, "cannot find a free temporary name beside " + target_);
 }
 
 bool StagedFile::stage(const std::string& target, std::string_view content, mode_t mode,
                        std::string* error) {
-  if (!temporary_.empty()) {
+  if (folder_.get() >= 0) {
     return failWith(error, "a file is already staged");
   }
-  const std::filesystem::path targetPath(target);
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    Bytes suffix(6);
-    if (RAND_bytes(suffix.data(), static_cast<int>(suffix.size())) != 1) {
-      return failWith(error, "cannot draw a temporary file name");
-    }
-    const std::string candidate =
-        (targetPath.parent_path() /
-         ("." + targetPath.filename().string() + ".tmp-" + hexEncode(suffix)))
-            .string();
-    UniqueFd fd(open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-    if (fd.get() < 0 && errno == EEXIST) {
-      continue;
-    }
-    if (fd.get() < 0) {
-      return failWith(error, systemError("cannot create a file beside " + target));
-    }
-    temporary_ = candidate;
-    target_ = target;
-    // The umask may have narrowed the mode given to open.
-    if (fchmod(fd.get(), mode) != 0 || !writeAll(fd.get(), content) || fsync(fd.get()) != 0 ||
-        !fd.close()) {
-      const std::string message = systemError("cannot write " + target);
-      unlink(temporary_.c_str());
-      temporary_.clear();
+  const CleanupSignalsHeld held;
+  target_ = target;
+  name_ = std::filesystem::path(target).filename().string();
+  folder_.reset(open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder_.get() < 0) {
+    return failWith(error, systemError("cannot write " + target));
+  }
+  UniqueFd file;
+  if (staging_ == Staging::kUnnamedWherePossible && procFdAvailable()) {
+    file.reset(openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    // Other answers than these mean the folder cannot take a file of any kind.
+    if (file.get() < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      const std::string message = systemError("cannot create a file beside " + target);
+      discard();
       return failWith(error, message);
     }
+  }
+  if (file.get() < 0 && !createNamed(mode, &file, error)) {
+    discard();
+    return false;
+  }
+  if (!setMode(file.get(), mode, target_, error)) {
+    discard();
+    return false;
+  }
+  if (!writeAll(file.get(), content) || fsync(file.get()) != 0 ||
+      (!temporary_.empty() && !file.close())) {
+    const std::string message = systemError("cannot write " + target_);
+    discard();
+    return failWith(error, message);
+  }
+  if (temporary_.empty()) {
+    unnamed_.reset(file.release());
+  }
+  return true;
+}
+
+bool StagedFile::linkUnnamed(const std::string& name) const {
+  std::array<char, kProcFdPathSize> path{};
+  static_cast<void>(std::snprintf(path.data(), path.size(), "/proc/self/fd/%d", unnamed_.get()));
+  return linkat(AT_FDCWD, path.data(), folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool StagedFile::nameUnnamed(std::string* error) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string candidate = hiddenName(name_, "tmp");
+    if (candidate.empty()) {
+      return failWith(error, "cannot draw a temporary file name");
+    }
+    if (linkUnnamed(candidate)) {
+      temporary_ = candidate;
+      removalSlot_ = addPendingRemoval(folder_.get(), candidate);
+      unnamed_.reset();
+      return true;
+    }
+    if (errno != EEXIST) {
+      return failWith(error, systemError("cannot write " + target_));
+    }
+  }
+  return failWith(error, "cannot find a free temporary name beside " + target_);
+}
+
+bool StagedFile::renameWithoutReplacing(std::string* error) {
+  const int folder = folder_.get();
+  const char* const from = temporary_.c_str();
+  const char* const to = name_.c_str();
+  if (renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) {
     return true;
   }
-  return failWith(error, "cannot find a free temporary name beside " + target);
+  if (errno != EINVAL && errno != ENOSYS) {
+    return failWith(
+        error, errno == EEXIST ? existsMessage(target_) : systemError("cannot write " + target_));
+  }
+  // Without the no-replace rename a hard link refuses an existing name just as
+  // atomically; without hard links too (FAT) only a look just before the rename is left.
+  if (linkat(folder, from, folder, to, 0) == 0) {
+    unlinkat(folder, from, 0);
+    return true;
+  }
+  const int linkError = errno;
+  if (linkError == EEXIST || (notSupportedHere(linkError) && existsAt(folder, name_))) {
+    return failWith(error, existsMessage(target_));
+  }
+  errno = linkError;
+  return (notSupportedHere(linkError) && renameat(folder, from, folder, to) == 0) ||
+         failWith(error, systemError("cannot write " + target_));
+}
+
+bool StagedFile::place(bool replace, std::string* error) {
+  if (folder_.get() < 0) {
+    return failWith(error, "nothing staged");
+  }
+  if (unnamed_.get() >= 0 && !replace) {
+    // The link refuses an existing name, atomically.
+    if (!linkUnnamed(name_)) {
+      return failWith(
+          error, errno == EEXIST ? existsMessage(target_) : systemError("cannot write " + target_));
+    }
+    unnamed_.reset();
+    return true;
+  }
+  // Nothing replaces a name with an unnamed file, so it is named just before the rename.
+  if (unnamed_.get() >= 0 && !nameUnnamed(error)) {
+    return false;
+  }
+  if (replace) {
+    if (renameat(folder_.get(), temporary_.c_str(), folder_.get(), name_.c_str()) != 0) {
+      return failWith(error, systemError("cannot write " + target_));
+    }
+  } else if (!renameWithoutReplacing(error)) {
+    return false;
+  }
+  forgetTemporary();
+  return true;
+}
+
+bool StagedFile::syncFolder(std::string* error) const {
+  return fsync(folder_.get()) == 0 ||
+         failWith(error, systemError("cannot flush the folder of " + target_));
 }
 
 bool StagedFile::commit(bool replace, std::string* error) {
-  if (temporary_.empty()) {
+  const CleanupSignalsHeld held;
+  return place(replace, error) && syncFolder(error);
+}
+
+bool StagedFile::commitPair(StagedFile* first, StagedFile* second, bool replace,
+                            std::string* error) {
+  const CleanupSignalsHeld held;
+  if (first->folder_.get() < 0 || second->folder_.get() < 0) {
     return failWith(error, "nothing staged");
   }
-  if (replace) {
-    if (rename(temporary_.c_str(), target_.c_str()) != 0) {
-      return failWith(error, systemError("cannot write " + target_));
-    }
-  } else if (renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) !=
-             0) {
-    if (errno != EINVAL && errno != ENOSYS) {
-      return failWith(
-          error, errno == EEXIST ? existsMessage(target_) : systemError("cannot write " + target_));
-    }
-    // A file system without the no-replace rename: a hard link refuses an existing name
-    // just as atomically.
-    if (link(temporary_.c_str(), target_.c_str()) != 0) {
-      return failWith(
-          error, errno == EEXIST ? existsMessage(target_) : systemError("cannot write " + target_));
-    }
-    unlink(temporary_.c_str());
+  const int folder = first->folder_.get();
+  const std::string& name = first->name_;
+  KeptAside aside;
+  if (replace && existsAt(folder, name) && !keepAside(folder, name, &aside)) {
+    return failWith(error, systemError("cannot keep the old " + first->target_ + " aside"));
   }
-  temporary_.clear();
-  return syncFolderOf(target_, error);
+  const auto restoreFirst = [&](bool placed) {
+    if (aside.renamed || (placed && !aside.name.empty())) {
+      renameat(folder, aside.name.c_str(), folder, name.c_str());
+    } else if (!aside.name.empty()) {
+      unlinkat(folder, aside.name.c_str(), 0);
+    } else if (placed) {
+      unlinkat(folder, name.c_str(), 0);
+    }
+    fsync(folder);
+  };
+  if (!first->place(replace, error)) {
+    restoreFirst(false);
+    return false;
+  }
+  if (!second->place(replace, error)) {
+    restoreFirst(true);
+    return false;
+  }
+  if (!aside.name.empty()) {
+    unlinkat(folder, aside.name.c_str(), 0);
+  }
+  return first->syncFolder(error) && second->syncFolder(error);
 }
 
 bool writeFileAtomically(const std::string& target, std::string_view content, mode_t mode,

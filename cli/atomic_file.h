@@ -1,5 +1,6 @@
-// Output files that appear whole or not at all: written to a temporary file beside the
-// target, flushed to the disk, then renamed into place.
+// Output files that appear whole or not at all: written beside the target without a name
+// where the file system allows (O_TMPFILE), else under a temporary name that is removed
+// when SIGINT, SIGTERM or SIGHUP ends the process; flushed to the disk, then put in place.
 #pragma once
 
 #include <sys/types.h>
@@ -17,6 +18,10 @@ class UniqueFd {
   UniqueFd& operator=(const UniqueFd&) = delete;
   ~UniqueFd();
   [[nodiscard]] int get() const noexcept { return fd_; }
+  // Closes what is held, ignoring the outcome, and takes `fd` in its place.
+  void reset(int fd = -1) noexcept;
+  // Gives up ownership without closing.
+  [[nodiscard]] int release() noexcept;
   // Closes now, reporting whether the close succeeded (a late write error shows here).
   [[nodiscard]] bool close() noexcept;
 
@@ -27,32 +32,64 @@ class UniqueFd {
 // "<what>: <the C library's text for errno>", starting in lower case.
 [[nodiscard]] std::string systemError(std::string_view what);
 
-// A file written in full under a temporary name in its target's folder; until commit
-// succeeds the target is untouched, and the temporary file is removed on destruction.
+// How a staged file waits for its commit. kAlwaysNamed is what a file system without
+// O_TMPFILE gets; the tests choose it to reach that way anywhere.
+enum class Staging { kUnnamedWherePossible, kAlwaysNamed };
+
+// A file written in full in its target's folder; until commit succeeds the target is
+// untouched, and whatever was staged is removed on destruction.
 class StagedFile {
  public:
-  StagedFile() = default;
+  explicit StagedFile(Staging staging = Staging::kUnnamedWherePossible) : staging_(staging) {}
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
   ~StagedFile();
 
-  // Creates the temporary file exclusively with exactly `mode` (whatever the umask),
-  // writes `content` and flushes it to the disk.
+  // Creates the file with exactly `mode` (whatever the umask), writes `content` and
+  // flushes it to the disk. A mode that keeps group and others out must hold, or the file
+  // is refused; any other mode is given up where the file system has no Unix modes (FAT).
   [[nodiscard]] bool stage(const std::string& target, std::string_view content, mode_t mode,
                            std::string* error);
 
-  // Moves the staged file to its target name and flushes the folder. Without `replace`
-  // an existing target is never overwritten, not even one created while staging.
+  // Gives the staged file its target name and flushes the folder. Without `replace` an
+  // existing target is never overwritten, not even one created while staging.
   [[nodiscard]] bool commit(bool replace, std::string* error);
 
+  // Commits `first` and then `second` as a pair: when the second cannot be put in place
+  // the first target gets back what it held before (or is removed if it was new).
+  [[nodiscard]] static bool commitPair(StagedFile* first, StagedFile* second, bool replace,
+                                       std::string* error);
+
  private:
-  std::string target_;
-  std::string temporary_;  // empty when nothing is staged
+  [[nodiscard]] bool createNamed(mode_t mode, UniqueFd* file, std::string* error);
+  // Links the unnamed file in as `name` in folder_.
+  [[nodiscard]] bool linkUnnamed(const std::string& name) const;
+  // Links the unnamed file in under a temporary name.
+  [[nodiscard]] bool nameUnnamed(std::string* error);
+  [[nodiscard]] bool renameWithoutReplacing(std::string* error);
+  // Puts the file under the target name, without flushing the folder.
+  [[nodiscard]] bool place(bool replace, std::string* error);
+  [[nodiscard]] bool syncFolder(std::string* error) const;
+  void forgetTemporary();
+  // Removes whatever was staged and returns to the state before stage.
+  void discard();
+
+  Staging staging_;
+  std::string target_;     // as given, for messages
+  std::string name_;       // the target's name in folder_
+  UniqueFd folder_;        // open from stage on
+  UniqueFd unnamed_;       // the O_TMPFILE file until it is placed
+  std::string temporary_;  // the temporary name in folder_, empty when there is none
+  int removalSlot_ = -1;   // where the temporary name waits to be removed on a signal
 };
 
 // stage then commit.
 [[nodiscard]] bool writeFileAtomically(const std::string& target, std::string_view content,
                                        mode_t mode, bool replace, std::string* error);
+
+// Checks before any work that `target` can be written: its folder exists and may be
+// written, and the target is no folder and, without `replace`, does not exist.
+[[nodiscard]] bool checkWritableTarget(const std::string& target, bool replace, std::string* error);
 
 // The message for a target that exists and may not be replaced.
 [[nodiscard]] std::string existsMessage(const std::string& target);

@@ -3,32 +3,30 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "base/exit_status.h"
 #include "base/failure.h"
 #include "cli/atomic_file.h"
 #include "cli/diagnostics.h"
+#include "cli/display_json.h"
 #include "cli/key_loading.h"
 #include "cli/options.h"
 #include "cli/psk_source.h"
 #include "cli/secret_input.h"
 #include "cli/signing.h"
 #include "cli/time_text.h"
-#include "cli/wpa_psk.h"
 #include "encoding/hex.h"
-#include "encoding/json_escape.h"
 #include "envelope/builder.h"
 #include "envelope/key_files.h"
-#include "envelope/p256_keys.h"
+#include "envelope/key_pair.h"
 #include "opener/open_envelope.h"
 #include "opener/open_signed_envelope.h"
 #include "opener/replay_store.h"
@@ -41,19 +39,22 @@ namespace {
 constexpr mode_t kPrivateMode = 0600;
 constexpr mode_t kPublicMode = 0644;
 
-bool exists(const std::string& path) {
-  std::error_code ignored;
-  return std::filesystem::symlink_status(path, ignored).type() !=
-         std::filesystem::file_type::not_found;
-}
-
-// `path` made absolute with "." and ".." and symbolic links resolved as far as it exists.
-std::filesystem::path fullPath(const std::string& path) {
+// True when both paths lead to one file: the same device and inode where they exist, else
+// the same full path.
+bool sameFile(const std::string& first, const std::string& second) {
+  struct stat firstInfo {};
+  struct stat secondInfo {};
+  if (stat(first.c_str(), &firstInfo) == 0 && stat(second.c_str(), &secondInfo) == 0) {
+    return firstInfo.st_dev == secondInfo.st_dev && firstInfo.st_ino == secondInfo.st_ino;
+  }
   std::error_code absoluteFailure;
   std::error_code canonicalFailure;
-  auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(path, absoluteFailure),
-                                                canonicalFailure);
-  return absoluteFailure || canonicalFailure ? std::filesystem::path(path) : full;
+  const auto full = [&](const std::string& path) {
+    auto resolved = std::filesystem::weakly_canonical(
+        std::filesystem::absolute(path, absoluteFailure), canonicalFailure);
+    return absoluteFailure || canonicalFailure ? std::filesystem::path(path) : resolved;
+  };
+  return full(first) == full(second);
 }
 
 // Writes `text` to standard output when `path` is empty, else atomically to the file.
@@ -71,18 +72,19 @@ int emit(const std::string& path, std::string_view text, bool force) {
 }
 
 int run(const KeygenOptions& options) {
-  if (fullPath(options.privatePath) == fullPath(options.publicPath)) {
+  if (sameFile(options.privatePath, options.publicPath)) {
     return reportFailure("--private and --public name the same file", kExitUsage);
   }
-  const std::array<std::string, 2> paths{options.privatePath, options.publicPath};
-  const auto* const taken = std::find_if(paths.begin(), paths.end(), exists);
-  if (!options.force && taken != paths.end()) {
-    return reportFailure(existsMessage(*taken));
+  // Both targets are checked before either is touched.
+  std::string error;
+  if (!checkWritableTarget(options.privatePath, options.force, &error) ||
+      !checkWritableTarget(options.publicPath, options.force, &error)) {
+    return reportFailure(error);
   }
   Bytes scalar;
   Bytes raw;
   SecretText privatePem;
-  if (!generateEphemeralKey(&scalar, &raw) || !privateKeyPem(scalar, &privatePem)) {
+  if (!generateKeyPair(&scalar, &raw) || !privateKeyPem(scalar, &privatePem)) {
     return reportFailure("cannot generate the key pair");
   }
   const std::string publicPem = publicKeyPem(raw);
@@ -91,17 +93,9 @@ int run(const KeygenOptions& options) {
   }
   StagedFile privateFile;
   StagedFile publicFile;
-  std::string error;
   if (!privateFile.stage(options.privatePath, privatePem, kPrivateMode, &error) ||
       !publicFile.stage(options.publicPath, publicPem, kPublicMode, &error) ||
-      !privateFile.commit(options.force, &error)) {
-    return reportFailure(error);
-  }
-  if (!publicFile.commit(options.force, &error)) {
-    // Keeps the pair together: a private key whose public half was refused is taken back.
-    if (!options.force) {
-      unlink(options.privatePath.c_str());
-    }
+      !StagedFile::commitPair(&privateFile, &publicFile, options.force, &error)) {
     return reportFailure(error);
   }
   return emit({}, hexEncode(raw) + "\n", false);
@@ -113,36 +107,12 @@ int run(const PubkeyOptions& options) {
   if (!loadPrivateScalar(options.privatePath, &scalar, &error)) {
     return reportFailure(error);
   }
-  const Bytes raw = rawPublicKeyOf(scalar);
+  const Bytes raw = publicKeyOfScalar(scalar);
   const std::string pem = publicKeyPem(raw);
   if (pem.empty()) {
     return reportFailure("cannot encode the public key");
   }
   return emit({}, hexEncode(raw) + "\n" + pem, false);
-}
-
-// Writes the envelope and its signature file, both or neither.
-int writeSignedPair(const SealOptions& options, const std::string& envelope,
-                    const std::string& signatureFile) {
-  const std::string signaturePath = signaturePathOf(options.outputPath);
-  const bool envelopeWasThere = exists(options.outputPath);
-  StagedFile envelopeFile;
-  StagedFile signature;
-  std::string error;
-  if (!envelopeFile.stage(options.outputPath, envelope, kPublicMode, &error) ||
-      !signature.stage(signaturePath, signatureFile, kPublicMode, &error) ||
-      !envelopeFile.commit(options.force, &error)) {
-    return reportFailure(error);
-  }
-  if (!signature.commit(options.force, &error)) {
-    // An envelope whose signature was refused is taken back; a replaced one stays, and
-    // the old signature file beside it makes devices refuse it.
-    if (!envelopeWasThere) {
-      unlink(options.outputPath.c_str());
-    }
-    return reportFailure(error);
-  }
-  return kExitOk;
 }
 
 // The signing options of seal, checked together; false with the exit status of a usage
@@ -160,17 +130,29 @@ bool planSealSigning(const SealOptions& options, SigningPlan* plan, int* status)
   return false;
 }
 
+// Signs the envelope and writes it with its signature file, both or neither.
+int writeSigned(const SealOptions& options, const SigningPlan& plan, const Bytes& signerScalar,
+                const Bytes& fleetKey, const std::string& envelope) {
+  SignatureTerms terms;
+  std::string signatureFile;
+  VerifiedSignature verified;
+  StagedFile envelopeFile;
+  StagedFile signature;
+  std::string error;
+  if (!takeTerms(plan, &terms, &error) ||
+      !signAndCheck(signerScalar, fleetKey, envelope, terms, &signatureFile, &verified, &error) ||
+      !envelopeFile.stage(options.outputPath, envelope, kPublicMode, &error) ||
+      !signature.stage(signaturePathOf(options.outputPath), signatureFile, kPublicMode, &error) ||
+      !StagedFile::commitPair(&envelopeFile, &signature, options.force, &error)) {
+    return reportFailure(error);
+  }
+  return emit({}, statementLine(verified), false);
+}
+
 int run(const SealOptions& options) {
   SigningPlan plan;
   if (int status = kExitOk; !planSealSigning(options, &plan, &status)) {
     return status;
-  }
-  if (options.ssid.empty()) {
-    return reportFailure("ssid is empty");
-  }
-  if (options.ssid.size() > kMaxSsidLength) {
-    return reportFailure("ssid has " + std::to_string(options.ssid.size()) +
-                         " octets, at most 32 are allowed");
   }
   if (options.pskFile.empty() && options.passphraseFile.empty() && !haveTerminal()) {
     return reportFailure(
@@ -182,14 +164,24 @@ int run(const SealOptions& options) {
         "standard input is a terminal: leave out the file option to be asked without echo",
         kExitUsage);
   }
-  const std::array<std::string, 2> outputs{
-      options.outputPath,
-      options.signKey.empty() ? std::string() : signaturePathOf(options.outputPath)};
-  const auto* const taken = std::find_if(outputs.begin(), outputs.end(), [](const auto& output) {
-    return !output.empty() && exists(output);
-  });
-  if (!options.force && taken != outputs.end()) {
-    return reportFailure(existsMessage(*taken));
+  if (!options.outputPath.empty()) {
+    const std::pair<const char*, const std::string&> inputs[] = {
+        {"--fleet-key", options.fleetKey},
+        {"--psk-file", options.pskFile},
+        {"--passphrase-file", options.passphraseFile},
+        {"--sign-key", options.signKey}};
+    for (const auto& [option, input] : inputs) {
+      if (!input.empty() && input != "-" && sameFile(options.outputPath, input)) {
+        return reportFailure(std::string("-o names the same file as ") + option, kExitUsage);
+      }
+    }
+    // Before the secret is asked for, not after.
+    std::string error;
+    if (!checkWritableTarget(options.outputPath, options.force, &error) ||
+        (!options.signKey.empty() &&
+         !checkWritableTarget(signaturePathOf(options.outputPath), options.force, &error))) {
+      return reportFailure(error);
+    }
   }
   Bytes fleetKey;
   Bytes signerScalar;
@@ -200,25 +192,17 @@ int run(const SealOptions& options) {
       (!options.signKey.empty() && !loadPrivateScalar(options.signKey, &signerScalar, &error))) {
     return reportFailure(error);
   }
-  if (!options.signKey.empty() && rawPublicKeyOf(signerScalar) == fleetKey) {
+  if (!options.signKey.empty() && publicKeyOfScalar(signerScalar) == fleetKey) {
     return reportFailure("signer key is the fleet key");
   }
   if (!obtainPsk(options, &psk, &error) ||
       !buildEnvelope(options.ssid, psk, fleetKey, &envelope, &error)) {
     return reportFailure(error);
   }
-  if (options.signKey.empty()) {
-    return emit(options.outputPath, envelope, options.force);
+  if (!options.signKey.empty()) {
+    return writeSigned(options, plan, signerScalar, fleetKey, envelope);
   }
-  SignatureTerms terms;
-  std::string signatureFile;
-  VerifiedSignature verified;
-  if (!takeTerms(plan, &terms, &error) ||
-      !signAndCheck(signerScalar, fleetKey, envelope, terms, &signatureFile, &verified, &error)) {
-    return reportFailure(error);
-  }
-  const int status = writeSignedPair(options, envelope, signatureFile);
-  return status != kExitOk ? status : emit({}, statementLine(verified), false);
+  return emit(options.outputPath, envelope, options.force);
 }
 
 // Opens as a device that checks signatures: verify, open, then save the replay state.
@@ -227,7 +211,7 @@ bool openSigned(const OpenOptions& options, const Bytes& scalar, std::string_vie
   std::optional<std::string> signatureFile;
   TrustList trustList;
   if (!readSignatureFileOf(options.envelopePath, &signatureFile, error) ||
-      !loadTrustKeys(options.trust, rawPublicKeyOf(scalar), &trustList, error)) {
+      !loadTrustKeys(options.trust, publicKeyOfScalar(scalar), &trustList, error)) {
     return false;
   }
   ReplayState stored;
@@ -254,17 +238,26 @@ bool openSigned(const OpenOptions& options, const Bytes& scalar, std::string_vie
   return true;
 }
 
-int run(const OpenOptions& options) {
+// The options of open that go together; false with the exit status of a usage error.
+bool checkOpenOptions(const OpenOptions& options, int* status) {
   const bool signedMode = !options.trust.empty();
+  std::string error;
   if (!signedMode && (!options.statePath.empty() || !options.policy.empty() || options.now)) {
-    return reportFailure("--state, --policy and --now go with --trust", kExitUsage);
+    error = "--state, --policy and --now go with --trust";
+  } else if (signedMode && options.envelopePath == "-") {
+    error = "--envelope must name a file: the signature file lies beside it";
+  } else if (signedMode && options.statePath.empty()) {
+    error = "--trust needs --state, the device's replay state file";
+  } else {
+    return true;
   }
-  if (signedMode && options.envelopePath == "-") {
-    return reportFailure("--envelope must name a file: the signature file lies beside it",
-                         kExitUsage);
-  }
-  if (signedMode && options.statePath.empty()) {
-    return reportFailure("--trust needs --state, the device's replay state file", kExitUsage);
+  *status = reportFailure(error, kExitUsage);
+  return false;
+}
+
+int run(const OpenOptions& options) {
+  if (int status = kExitOk; !checkOpenOptions(options, &status)) {
+    return status;
   }
   Bytes scalar;
   SecretText envelope;
@@ -274,16 +267,16 @@ int run(const OpenOptions& options) {
       !readInput(options.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
     return reportFailure(error);
   }
-  if (signedMode) {
+  if (!options.trust.empty()) {
     if (!openSigned(options, scalar, envelope, &network, &error)) {
       return reportFailure(error);
     }
   } else if (!openEnvelope(envelope, scalar, &network, &error)) {
     return reportFailure("cannot open the envelope: " + error);
   }
-  SecretText line = R"({"ssid": ")";
-  line += jsonEscape(network.ssid);
-  line += R"(", "ssid_hex": ")";
+  SecretText line = R"({"ssid": )";
+  line += displaySafeJsonString(network.ssid);
+  line += R"(, "ssid_hex": ")";
   line += hexEncode(textToBytes(network.ssid));
   if (options.showPsk) {
     line += R"(", "psk": ")";

@@ -4,11 +4,16 @@
 namespace zezi {
 
 inline constexpr const char* kToolHelp =
-    "Seals WiFi credentials for a fleet of devices holding one P-256 private key.\n"
-    "Exit status: 0 on success, 1 on a failure, 2 on a usage error.\n\n"
+    "Seals WiFi credentials for a fleet of devices holding one P-256 private key. Options go\n"
+    "after the command name. No secret is ever taken on the command line.\n\n"
+    "Exit status: 0 on success; 2 on a usage error, found before anything is read, asked\n"
+    "for or written (an option missing, unknown or given twice, options that exclude each\n"
+    "other, an SSID of the wrong length, an output that is also an input); 1 on any other\n"
+    "failure (a file that cannot be read or written, a key or secret refused, the self-test\n"
+    "failing).\n\n"
     "Example:\n"
-    "  zezi-vidad keygen --private fleet.key --public fleet.pub\n"
-    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n"
+    "  zezi-vidad keygen --private fleet.key --public fleet.pub\n\n"
+    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n\n"
     "  zezi-vidad sign --key signer.key --fleet-key fleet.pub --envelope /media/usb/wifi.json \\\n"
     "      --serial-file signer.serial --valid-for 30d\n";
 
@@ -16,10 +21,11 @@ inline constexpr const char* kKeygenHelp =
     "Creates a new P-256 key pair, for a fleet or for a signer: the private key as unencrypted\n"
     "PKCS#8 PEM (mode 0600), the public key as SubjectPublicKeyInfo PEM (mode 0644). Prints the\n"
     "raw public key (X || Y) as 128 hex characters. Existing files are kept unless --force is\n"
-    "given. A signer key signs envelopes (see sign); keep it offline, and never use the fleet\n"
-    "key as a signer key.\n\n"
+    "given; the two are replaced both or neither. A file system that cannot keep the private\n"
+    "key to its owner (FAT) is refused for it. A signer key signs envelopes (see sign); keep\n"
+    "it offline, and never use the fleet key as a signer key.\n\n"
     "Example:\n"
-    "  zezi-vidad keygen --private fleet.key --public fleet.pub\n"
+    "  zezi-vidad keygen --private fleet.key --public fleet.pub\n\n"
     "  zezi-vidad keygen --private signer.key --public signer.pub\n";
 
 inline constexpr const char* kPubkeyHelp =
@@ -29,32 +35,35 @@ inline constexpr const char* kPubkeyHelp =
     "  zezi-vidad pubkey --private fleet.key\n";
 
 inline constexpr const char* kSealHelp =
-    "Seals one network for the fleet. --fleet-key is a PEM file (public or private key) or\n"
-    "the raw public key as 128 hex characters. The secret is never an argument: --psk-file\n"
-    "holds 64 hex characters (upper case is accepted and written in lower case);\n"
-    "--passphrase-file holds a WPA passphrase of 8 to 63 printable ASCII characters, from\n"
-    "which the PSK is derived with the SSID as WPA2 does. \"-\" reads standard input, and one\n"
-    "trailing line end is dropped. With neither option the passphrase or PSK is asked for\n"
-    "twice on the terminal, without echo. The SSID has 1 to 32 octets. The envelope goes to\n"
-    "standard output, or with -o to a new file of mode 0644 (replaced only with --force).\n"
-    "With --sign-key it is signed too, as sign does, and both files are written or neither.\n\n"
+    "Seals one network for the fleet. --fleet-key is a PEM file (public or private key), the\n"
+    "raw public key as 128 hex characters, or a file holding that line. The SSID has 1 to 32\n"
+    "octets, given as text with --ssid or, for octets a command line cannot carry, in hex\n"
+    "with --ssid-hex. The secret is never an argument: --psk-file holds 64 hex characters\n"
+    "(upper case is accepted and written in lower case); --passphrase-file holds a WPA\n"
+    "passphrase of 8 to 63 printable ASCII characters, from which the PSK is derived with the\n"
+    "SSID as WPA2 does. \"-\" reads standard input, and one trailing line end is dropped. With\n"
+    "neither option the passphrase or PSK is asked for twice on the terminal, without echo.\n"
+    "The envelope goes to standard output (also with -o -), or with -o to a new file of mode\n"
+    "0644, replaced only with --force and never one of the inputs. With --sign-key it is\n"
+    "signed too, as sign does, and the envelope and its signature file are written both or\n"
+    "neither.\n\n"
     "Example:\n"
-    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n"
+    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n\n"
     "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json \\\n"
     "      --sign-key signer.key --serial-file signer.serial --valid-for 30d\n";
 
 inline constexpr const char* kOpenHelp =
     "Opens an envelope as a device does and prints its network as one line of JSON:\n"
-    "{\"ssid\": ..., \"ssid_hex\": ...}, and \"psk\" only with --show-psk. The SSID is a JSON\n"
-    "string with control characters escaped and all other octets copied unchanged, so an SSID\n"
-    "that is not UTF-8 is shown exactly only by \"ssid_hex\". \"-\" reads standard input.\n"
-    "With --trust (signer public keys, the current one first) it opens as a device that\n"
-    "checks signatures: the signature file beside the envelope is verified against the trust\n"
-    "list and the replay state in --state first, and the state is saved only after the\n"
-    "envelope has opened. --policy transition lets an envelope without a signature file in\n"
-    "until a signed one has been accepted.\n\n"
+    "{\"ssid\": ..., \"ssid_hex\": ...}, and \"psk\" only with --show-psk. \"ssid\" is a JSON\n"
+    "string when the SSID is UTF-8, with control, format and bidirectional characters\n"
+    "escaped as \\uXXXX so that none reaches the terminal, and null otherwise; \"ssid_hex\"\n"
+    "always holds its octets. \"-\" reads standard input. With --trust (signer public keys,\n"
+    "the current one first) it opens as a device that checks signatures: the signature file\n"
+    "beside the envelope is verified against the trust list and the replay state in --state\n"
+    "first, and the state is saved only after the envelope has opened. --policy transition\n"
+    "lets an envelope without a signature file in until a signed one has been accepted.\n\n"
     "Example:\n"
-    "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json\n"
+    "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json\n\n"
     "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json --trust signer.pub \\\n"
     "      --state device.state\n";
 

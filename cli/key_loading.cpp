@@ -1,22 +1,90 @@
 #include "cli/key_loading.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstddef>
+#include <string_view>
 
 #include "base/failure.h"
-#include "base/ossl_owners.h"
 #include "cli/secret_input.h"
 #include "encoding/hex.h"
 #include "envelope/key_files.h"
-#include "envelope/p256_keys.h"
 
 namespace zezi {
 namespace {
 
 constexpr std::size_t kMaxKeyFileSize = std::size_t{64} * 1024;
+constexpr std::size_t kRawKeyHexLength = 2 * kRawPublicKeySize;
+// A name holding this many hex digits or Base64 characters in a row is more likely key
+// material typed in place of a file name than a name.
+constexpr std::size_t kHexRunOfAKey = 32;
+constexpr std::size_t kBase64RunOfAKey = 40;
+constexpr std::string_view kHexPrefix = "0x";
+constexpr std::string_view kPointPrefix = "04";
+
+bool isHex(char c) {
+  return kHexDigitsEitherCase.find(c) != std::string_view::npos;
+}
+
+bool isBase64(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '=';
+}
+
+std::size_t longestRun(std::string_view text, bool (*belongs)(char)) {
+  std::size_t longest = 0;
+  std::size_t run = 0;
+  for (const char c : text) {
+    run = belongs(c) ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  return longest;
+}
+
+bool isAllHex(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), isHex);
+}
+
+// How a file given with `option` is named in messages.
+std::string shownName(const std::string& path, std::string_view option) {
+  const bool looksLikeKey = longestRun(path, isHex) >= kHexRunOfAKey ||
+                            longestRun(path, isBase64) >= kBase64RunOfAKey ||
+                            path.find("-----") != std::string::npos;
+  return looksLikeKey ? "the " + std::string(option) + " file (its name looks like a key)" : path;
+}
 
 // Key files never come from standard input, so "-" names a file.
-bool readKeyFile(const std::string& path, SecretText* pem, std::string* error) {
-  return readInput(path == "-" ? "./-" : path, kMaxKeyFileSize, pem, error);
+bool readKeyFile(const std::string& path, std::string_view shownAs, SecretText* pem,
+                 std::string* error) {
+  return readInput(path == "-" ? "./-" : path, kMaxKeyFileSize, pem, error, shownAs);
+}
+
+// What is wrong with `text` as the raw key `what`, when it looks like one slightly off.
+std::string rawKeyMistake(std::string_view text, std::string_view what) {
+  std::string digits;
+  bool spaced = false;
+  const bool prefixed =
+      text.size() > kHexPrefix.size() && (text.starts_with(kHexPrefix) || text.starts_with("0X"));
+  for (const char c : prefixed ? text.substr(kHexPrefix.size()) : text) {
+    if (std::isspace(static_cast<unsigned char>(c)) != 0 || c == ':') {
+      spaced = true;
+    } else {
+      digits += c;
+    }
+  }
+  if (!isAllHex(digits)) {
+    return {};
+  }
+  const std::string rule = std::string(what) + ": raw key must be 128 hex characters";
+  if (prefixed) {
+    return rule + ", without a 0x prefix";
+  }
+  if (spaced) {
+    return rule + ", without white space or colons";
+  }
+  if (digits.size() == kRawKeyHexLength + kPointPrefix.size() && digits.starts_with(kPointPrefix)) {
+    return rule + ", without the 04 of the uncompressed point";
+  }
+  return rule + ", not " + std::to_string(digits.size());
 }
 
 }  // namespace
@@ -24,38 +92,37 @@ bool readKeyFile(const std::string& path, SecretText* pem, std::string* error) {
 bool loadPrivateScalar(const std::string& path, Bytes* scalar, std::string* error) {
   SecretText pem;
   std::string why;
-  if (!readKeyFile(path, &pem, error)) {
+  const std::string shown = shownName(path, "--private");
+  if (!readKeyFile(path, shown, &pem, error)) {
     return false;
   }
-  return privateScalarFromPem(pem, scalar, &why) || failWith(error, path + ": " + why);
+  return privateScalarFromPem(pem, scalar, &why) || failWith(error, shown + ": " + why);
 }
 
-Bytes rawPublicKeyOf(const Bytes& scalar) {
-  const PkeyPtr key = loadPrivateKey(scalar);
-  return key ? encodedPublicKey(key.get()) : Bytes{};
-}
-
-bool loadPublicKeyText(const std::string& text, std::string_view what, Bytes* raw,
-                       std::string* error) {
+bool loadPublicKeyText(const std::string& text, std::string_view what, std::string_view option,
+                       Bytes* raw, std::string* error) {
   std::string why;
-  const std::string prefix = std::string(what) + ": ";
-  const bool allHex =
-      !text.empty() && text.find_first_not_of(kHexDigitsEitherCase) == std::string::npos;
-  if (allHex && text.size() == 2 * kRawPublicKeySize) {
-    return rawPublicKeyFromHex(text, raw, &why) || failWith(error, prefix + why);
+  if (isAllHex(text) && text.size() == kRawKeyHexLength) {
+    return rawPublicKeyFromHex(text, raw, &why) || failWith(error, std::string(what) + ": " + why);
   }
-  SecretText pem;
-  if (!readKeyFile(text, &pem, error)) {
+  const std::string shown = shownName(text, option);
+  SecretText content;
+  if (!readKeyFile(text, shown, &content, error)) {
     // Most likely a mistyped raw key rather than a missing file.
-    return allHex ? failWith(error, prefix + "raw key must be 128 hex characters, not " +
-                                        std::to_string(text.size()))
-                  : false;
+    const std::string mistake = rawKeyMistake(text, what);
+    return mistake.empty() ? false : failWith(error, mistake);
   }
-  return rawPublicKeyFromPem(pem, raw, &why) || failWith(error, text + ": " + why);
+  // The line keygen and pubkey print, kept in a file.
+  SecretText line = content;
+  stripLineEnd(&line);
+  if (isAllHex(line) && line.size() == kRawKeyHexLength) {
+    return rawPublicKeyFromHex(line, raw, &why) || failWith(error, shown + ": " + why);
+  }
+  return rawPublicKeyFromPem(content, raw, &why) || failWith(error, shown + ": " + why);
 }
 
 bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error) {
-  return loadPublicKeyText(text, "fleet key", raw, error);
+  return loadPublicKeyText(text, "fleet key", "--fleet-key", raw, error);
 }
 
 }  // namespace zezi

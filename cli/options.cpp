@@ -1,15 +1,133 @@
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
+#include "api/version.h"
 #include "base/exit_status.h"
 #include "cli/diagnostics.h"
 #include "cli/help_text.h"
+#include "cli/wpa_psk.h"
+#include "encoding/hex.h"
 
 namespace zezi {
 namespace {
+
+constexpr std::array<std::string_view, 7> kCommands{"keygen", "pubkey", "seal",    "sign",
+                                                    "verify", "open",   "selftest"};
+constexpr std::array<std::string_view, 3> kFlags{"--force", "--show-psk", "--now"};
+// Shorter values are no secret and too common to look for in a message.
+constexpr std::size_t kShortestHiddenValue = 3;
+
+bool isCommand(std::string_view word) {
+  return std::find(kCommands.begin(), kCommands.end(), word) != kCommands.end();
+}
+
+// "--name" of "--name=value".
+std::string_view optionName(std::string_view word) {
+  return word.substr(0, word.find('='));
+}
+
+// Mistakes that CLI11 would report as something else, or with a value in the message.
+std::optional<std::string> misplacedArgument(int argc, const char* const* argv) {
+  const std::vector<std::string_view> words(argv + std::min(argc, 1), argv + argc);
+  if (words.empty()) {
+    return std::nullopt;
+  }
+  const std::string_view first = words.front();
+  if (!isCommand(first) && first.starts_with('-') && first != "-h" && first != "--help" &&
+      first != "--version") {
+    const auto command = std::find_if(words.begin() + 1, words.end(), isCommand);
+    if (command != words.end()) {
+      return std::string(optionName(first)) + " goes after the command name, as in zezi-vidad " +
+             std::string(*command) + " " + std::string(optionName(first));
+    }
+  }
+  if (isCommand(first) && std::find(words.begin(), words.end(), "--version") != words.end()) {
+    return "--version belongs to the tool, not to " + std::string(first) + ": zezi-vidad --version";
+  }
+  const auto flagWithValue = std::find_if(words.begin(), words.end(), [](std::string_view word) {
+    return word.find('=') != std::string_view::npos &&
+           std::find(kFlags.begin(), kFlags.end(), optionName(word)) != kFlags.end();
+  });
+  if (flagWithValue != words.end()) {
+    return std::string(optionName(*flagWithValue)) + " takes no value";
+  }
+  return std::nullopt;
+}
+
+// True when `message` repeats a value given on the command line: anything but an option's
+// name or a command.
+bool repeatsValue(std::string_view message, int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view word = argv[i];
+    if (word.starts_with('-')) {
+      const std::size_t equals = word.find('=');
+      word = equals == std::string_view::npos ? std::string_view{} : word.substr(equals + 1);
+    } else if (isCommand(word)) {
+      continue;
+    }
+    if (word.size() >= kShortestHiddenValue && message.find(word) != std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The one-line usage message for what CLI11 refused, naming options but never a value.
+std::string usageMessage(const CLI::ParseError& e, const CLI::App& app, int argc,
+                         const char* const* argv) {
+  if (app.get_subcommands().empty() && dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+    return "expected a command: keygen, pubkey, seal, sign, verify, open or selftest";
+  }
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+    std::string options;
+    for (const std::string& word : app.remaining(true)) {
+      if (word.size() > 1 && word.starts_with('-')) {
+        options += (options.empty() ? "" : ", ") + std::string(optionName(word));
+      }
+    }
+    // A value of an unknown option, or a word with spaces split in two, may be a secret.
+    return options.empty() ? "unexpected argument, not an option (not repeated here)"
+                           : "unknown option: " + options;
+  }
+  const std::string message = e.what();
+  return repeatsValue(message, argc, argv) ? "invalid value for an option (not repeated here)"
+                                           : message;
+}
+
+// The checks of `seal` that CLI11 cannot make; the first that fails is a usage error.
+std::optional<std::string> completeSeal(SealOptions* seal, const std::string& ssidHex,
+                                        bool ssidGiven, bool ssidHexGiven) {
+  if (!ssidGiven && !ssidHexGiven) {
+    return "--ssid or --ssid-hex is required";
+  }
+  if (ssidHexGiven) {
+    if (ssidHex.size() % 2 != 0 ||
+        ssidHex.find_first_not_of(kHexDigitsEitherCase) != std::string::npos) {
+      return "--ssid-hex must be hex digits, two for each octet";
+    }
+    const Bytes octets = hexDecode(ssidHex);
+    seal->ssid.assign(octets.begin(), octets.end());
+  }
+  if (seal->ssid.empty()) {
+    return "ssid is empty";
+  }
+  if (seal->ssid.size() > kMaxSsidLength) {
+    return "ssid has " + std::to_string(seal->ssid.size()) + " octets, at most 32 are allowed";
+  }
+  // "-" stands for standard output here as it stands for standard input elsewhere.
+  if (seal->outputPath == "-") {
+    seal->outputPath.clear();
+  }
+  return std::nullopt;
+}
 
 void addSigningOptions(CLI::App* command, SigningOptions* signing) {
   CLI::Option* serialFile = command->add_option("--serial-file", signing->serialFile,
@@ -22,9 +140,13 @@ void addSigningOptions(CLI::App* command, SigningOptions* signing) {
 }  // namespace
 
 bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command, int* exitStatus) {
+  if (const auto mistake = misplacedArgument(argc, argv)) {
+    *exitStatus = reportFailure(*mistake, kExitUsage);
+    return false;
+  }
   CLI::App app("ZeZi Vidad: sealed WiFi credentials for a device fleet", "zezi-vidad");
   app.footer(kToolHelp);
-  app.set_version_flag("--version", std::string("zezi-vidad ") + ZEZI_VIDAD_VERSION);
+  app.set_version_flag("--version", std::string("zezi-vidad ") + ZEZI_VIDAD_VERSION_STRING);
   app.require_subcommand(1);
 
   KeygenOptions keygen;
@@ -41,17 +163,23 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
   pubkeyCommand->add_option("--private", pubkey.privatePath, "private key file")->required();
 
   SealOptions seal;
+  std::string ssidHex;
   CLI::App* sealCommand = app.add_subcommand("seal", "seal a network for the fleet");
   sealCommand->footer(kSealHelp);
   sealCommand->add_option("--fleet-key", seal.fleetKey, "PEM file or 128 hex characters")
       ->required();
-  sealCommand->add_option("--ssid", seal.ssid, "network name, 1 to 32 octets")->required();
+  CLI::Option* ssidOption =
+      sealCommand->add_option("--ssid", seal.ssid, "network name, 1 to 32 octets");
+  CLI::Option* ssidHexOption =
+      sealCommand->add_option("--ssid-hex", ssidHex, "network name as hex, 1 to 32 octets")
+          ->excludes(ssidOption);
   CLI::Option* pskOption =
       sealCommand->add_option("--psk-file", seal.pskFile, "file or - holding the PSK");
   sealCommand
       ->add_option("--passphrase-file", seal.passphraseFile, "file or - holding the passphrase")
       ->excludes(pskOption);
-  sealCommand->add_option("-o,--output", seal.outputPath, "envelope file to create");
+  sealCommand->add_option("-o,--output", seal.outputPath,
+                          "envelope file to create, or - for standard output");
   sealCommand->add_flag("--force", seal.force, "replace existing envelope and signature files");
   sealCommand->add_option("--sign-key", seal.signKey, "signer's private key file: sign it too");
   addSigningOptions(sealCommand, &seal.signing);
@@ -103,23 +231,21 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     // Help and version exit with 0 through CLI11's own printing; errors become one line.
-    if (e.get_exit_code() == 0) {
-      *exitStatus = app.exit(e);
-      return false;
-    }
-    const bool noCommand =
-        app.get_subcommands().empty() && dynamic_cast<const CLI::RequiredError*>(&e) != nullptr;
-    *exitStatus = reportFailure(
-        noCommand ? "expected a command: keygen, pubkey, seal, sign, verify, open or selftest"
-                  : e.what(),
-        kExitUsage);
+    *exitStatus = e.get_exit_code() == 0
+                      ? app.exit(e)
+                      : reportFailure(usageMessage(e, app, argc, argv), kExitUsage);
     return false;
   }
+  std::optional<std::string> mistake;
   if (keygenCommand->parsed()) {
+    if (keygen.privatePath == "-" || keygen.publicPath == "-") {
+      mistake = "keygen writes key files: - cannot stand for standard output";
+    }
     *command = std::move(keygen);
   } else if (pubkeyCommand->parsed()) {
     *command = std::move(pubkey);
   } else if (sealCommand->parsed()) {
+    mistake = completeSeal(&seal, ssidHex, ssidOption->count() > 0, ssidHexOption->count() > 0);
     *command = std::move(seal);
   } else if (openCommand->parsed()) {
     *command = std::move(open);
@@ -130,7 +256,10 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
   } else if (selftestCommand->parsed()) {
     *command = SelftestOptions{};
   } else {
-    *exitStatus = reportFailure("no command given", kExitUsage);
+    mistake = "no command given";
+  }
+  if (mistake) {
+    *exitStatus = reportFailure(*mistake, kExitUsage);
     return false;
   }
   return true;

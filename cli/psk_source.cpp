@@ -52,8 +52,12 @@ bool obtainPsk(const SealOptions& options, SecretText* psk, std::string* error) 
     return pskFromSecret(secret, SecretKind::kEither, options.ssid, psk, error);
   }
   const bool isPsk = !options.pskFile.empty();
-  if (!readInput(isPsk ? options.pskFile : options.passphraseFile, kMaxSecretFileSize, &secret,
-                 error)) {
+  const std::string& path = isPsk ? options.pskFile : options.passphraseFile;
+  // The name is never shown: a secret typed in its place would be echoed.
+  const std::string shownAs = path == "-" ? inputName(path)
+                              : isPsk     ? "the psk file"
+                                          : "the passphrase file";
+  if (!readInput(path, kMaxSecretFileSize, &secret, error, shownAs)) {
     return false;
   }
   stripLineEnd(&secret);

@@ -34,11 +34,13 @@ std::string inputName(std::string_view path) {
   return path == "-" ? std::string("standard input") : std::string(path);
 }
 
-bool readInput(const std::string& path, std::size_t maxSize, SecretText* out, std::string* error) {
+bool readInput(const std::string& path, std::size_t maxSize, SecretText* out, std::string* error,
+               std::string_view shownAs) {
+  const std::string name = shownAs.empty() ? inputName(path) : std::string(shownAs);
   UniqueFd opened(path == "-" ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
   const int fd = path == "-" ? STDIN_FILENO : opened.get();
   if (fd < 0) {
-    return failWith(error, systemError("cannot read " + path));
+    return failWith(error, systemError("cannot read " + name));
   }
   SecretText content;
   // Reserved up front so the secret never sits in the string object's inline buffer.
@@ -50,10 +52,10 @@ bool readInput(const std::string& path, std::size_t maxSize, SecretText* out, st
   }
   OPENSSL_cleanse(buffer.data(), buffer.size());
   if (count < 0) {
-    return failWith(error, systemError("cannot read " + inputName(path)));
+    return failWith(error, systemError("cannot read " + name));
   }
   if (content.size() > maxSize) {
-    return failWith(error, inputName(path) + " is too large");
+    return failWith(error, name + " is too large");
   }
   *out = std::move(content);
   return true;

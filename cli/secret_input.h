@@ -13,9 +13,10 @@ namespace zezi {
 [[nodiscard]] std::string inputName(std::string_view path);
 
 // Reads all of `path` ("-" for standard input) into `*out`. Fails, touching nothing, when
-// it cannot be read or holds more than `maxSize` octets.
+// it cannot be read or holds more than `maxSize` octets. Messages name the input as
+// `shownAs`, or by inputName when that is empty.
 [[nodiscard]] bool readInput(const std::string& path, std::size_t maxSize, SecretText* out,
-                             std::string* error);
+                             std::string* error, std::string_view shownAs = {});
 
 // Removes one trailing "\n" or "\r\n".
 void stripLineEnd(SecretText* text);

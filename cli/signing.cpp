@@ -15,6 +15,7 @@
 #include "cli/serial_counter.h"
 #include "cli/time_text.h"
 #include "encoding/hex.h"
+#include "envelope/key_pair.h"
 #include "opener/open_envelope.h"
 #include "opener/replay_store.h"
 
@@ -87,7 +88,7 @@ bool signAndCheck(const Bytes& signerScalar, const Bytes& fleetKey, std::string_
   }
   // A device that trusts this signer alone and has accepted nothing yet.
   TrustSettings settings;
-  settings.signerKeys = {rawPublicKeyOf(signerScalar)};
+  settings.signerKeys = {publicKeyOfScalar(signerScalar)};
   settings.fleetKey = fleetKey;
   TrustList trustList;
   std::string why;
@@ -115,7 +116,7 @@ bool loadTrustKeys(const std::vector<std::string>& keys, const Bytes& fleetKey,
   settings.fleetKey = fleetKey;
   for (const std::string& key : keys) {
     Bytes raw;
-    if (!loadPublicKeyText(key, "trusted key", &raw, error)) {
+    if (!loadPublicKeyText(key, "trusted key", "--trust", &raw, error)) {
       return false;
     }
     settings.signerKeys.push_back(std::move(raw));
@@ -157,8 +158,8 @@ int runSign(const SignOptions& options) {
     return reportFailure(error, kExitUsage);
   }
   const std::string signaturePath = signaturePathOf(options.envelopePath);
-  if (!options.force && exists(signaturePath)) {
-    return reportFailure(existsMessage(signaturePath));
+  if (!checkWritableTarget(signaturePath, options.force, &error)) {
+    return reportFailure(error);
   }
   Bytes signerScalar;
   Bytes fleetKey;
@@ -169,7 +170,7 @@ int runSign(const SignOptions& options) {
     return reportFailure(error);
   }
   // Refused before a serial is taken, like every other fault of the inputs.
-  if (rawPublicKeyOf(signerScalar) == fleetKey) {
+  if (publicKeyOfScalar(signerScalar) == fleetKey) {
     return reportFailure("signer key is the fleet key");
   }
   SignatureTerms terms;

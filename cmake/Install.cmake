@@ -1,18 +1,13 @@
-# Installs the library, its public headers under include/zezi_vidad/, the programs, a CMake
-# package (find_package(ZeziVidad) -> ZeziVidad::zezi_vidad) and a pkg-config file.
+# Installs the library, the public headers (cmake/PublicHeaders.cmake) under
+# include/zezi_vidad/, the programs, a CMake package (find_package(ZeziVidad) ->
+# ZeziVidad::zezi_vidad) and a pkg-config file.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(ZEZI_VIDAD_HEADER_ROOT ${CMAKE_INSTALL_INCLUDEDIR}/zezi_vidad)
-# Headers include one another as "envelope/types.h"; consumers may write either
-# <zezi_vidad/envelope/builder.h> or "envelope/builder.h".
-target_include_directories(zezi_vidad PUBLIC
-  $<INSTALL_INTERFACE:${ZEZI_VIDAD_HEADER_ROOT}>
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-
-foreach(folder envelope encoding opener selftest)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${folder}/ DESTINATION ${ZEZI_VIDAD_HEADER_ROOT}/${folder}
-          FILES_MATCHING PATTERN "*.h")
+foreach(staged IN LISTS ZEZI_VIDAD_STAGED_HEADERS)
+  file(RELATIVE_PATH relative ${ZEZI_VIDAD_STAGED_INCLUDE_DIR} ${staged})
+  get_filename_component(folder ${relative} DIRECTORY)
+  install(FILES ${staged} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${folder})
 endforeach()
 
 install(TARGETS zezi_vidad EXPORT ZeziVidadTargets

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/export.h"
 #include "envelope/types.h"
 
 namespace zezi {
@@ -18,9 +19,10 @@ namespace zezi {
 // On success writes the envelope JSON to `*envelopeOut` and returns true, leaving
 // `*errorOut` untouched. On failure returns false, leaves `*envelopeOut` untouched and,
 // when `errorOut` is not null, replaces its contents with a fixed message.
-[[nodiscard]] bool buildEnvelope(std::string_view ssid, std::string_view psk,
-                                 const Bytes& fleetPublicKey, std::string* envelopeOut,
-                                 std::string* errorOut, const Bytes& salt = {},
-                                 const Bytes& nonce = {}, const Bytes& ephemeralScalar = {});
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool buildEnvelope(std::string_view ssid, std::string_view psk,
+                                                   const Bytes& fleetPublicKey,
+                                                   std::string* envelopeOut, std::string* errorOut,
+                                                   const Bytes& salt = {}, const Bytes& nonce = {},
+                                                   const Bytes& ephemeralScalar = {});
 
 }  // namespace zezi

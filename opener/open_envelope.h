@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/export.h"
 #include "envelope/types.h"
 
 namespace zezi {
@@ -23,7 +24,8 @@ struct Network {
 // private scalar. On success writes the network to `*networkOut` and returns true, leaving
 // `*errorOut` untouched. On failure returns false, leaves `*networkOut` untouched and, when
 // `errorOut` is not null, replaces its contents with one fixed message.
-[[nodiscard]] bool openEnvelope(std::string_view envelope, const Bytes& fleetScalar,
-                                Network* networkOut, std::string* errorOut);
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool openEnvelope(std::string_view envelope,
+                                                  const Bytes& fleetScalar, Network* networkOut,
+                                                  std::string* errorOut);
 
 }  // namespace zezi

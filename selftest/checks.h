@@ -1,9 +1,11 @@
-// The self-test: known answers for the key agreement and the key derivation, then an
-// envelope built from fixed inputs and checked against an independent sealing and opener.
+// The self-test's checks with inputs of the caller's choosing, so that each check's failure
+// can be provoked. Private: runSelfTest (selftest/run_self_test.h) is the public entry.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "selftest/run_self_test.h"
 
 namespace zezi {
 
@@ -20,10 +22,6 @@ struct SelfTestInputs {
 
 // The inputs of known_answers.h.
 [[nodiscard]] SelfTestInputs fixedSelfTestInputs();
-
-// Runs every check with the fixed inputs. True when all pass, leaving `error` untouched;
-// false at the first failing check, whose message then replaces `*error` if it is not null.
-[[nodiscard]] bool runSelfTest(std::string* error);
 
 // The same checks with other inputs, so that each check's failure can be provoked.
 [[nodiscard]] bool runSelfTestWith(const SelfTestInputs& inputs, std::string* error);

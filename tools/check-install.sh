@@ -1,31 +1,83 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix and builds and runs a small consumer program
-# against the installed tree only, once through CMake and once through pkg-config.
+# Installs the library, static and shared, into temporary prefixes and builds and runs the
+# consumer programs against each installed tree only: the C++ one and the C interface's
+# test program, once through CMake and once through pkg-config. For the shared library it
+# also checks that the exported names are exactly the public interface.
 #
-# usage: tools/check-install.sh [BUILD_DIR]
+# usage: tools/check-install.sh [BUILD_DIR]   (the static build; the shared one is made here)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-prefix=$scratch/prefix
 
-cmake --install "$build" --prefix "$prefix" >/dev/null
-echo "== installed tree"
-(cd "$prefix" && find . -type f | sort)
+# What the shared library exports: the C interface and the marked C++ functions.
+expected_exports="zezi::buildEnvelope
+zezi::generateKeyPair
+zezi::openEnvelope
+zezi::privateKeyPem
+zezi::privateScalarFromPem
+zezi::publicKeyOfScalar
+zezi::publicKeyPem
+zezi::rawPublicKeyFromHex
+zezi::rawPublicKeyFromPem
+zezi::runSelfTest
+zezi_vidad_generate_key_pair
+zezi_vidad_open
+zezi_vidad_public_key
+zezi_vidad_seal
+zezi_vidad_strerror
+zezi_vidad_version"
 
-echo "== consumer through CMake"
-cmake -S tests/install -B "$scratch/cmake-consumer" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-cmake --build "$scratch/cmake-consumer" >/dev/null
-"$scratch/cmake-consumer/consumer"
+check_prefix() {
+  local flavour=$1 prefix=$2
+  echo "== $flavour: installed tree"
+  (cd "$prefix" && find . \( -type f -o -type l \) | sort)
 
-echo "== consumer through pkg-config"
-export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
-# shellcheck disable=SC2046
-g++ -std=c++20 tests/install/consumer.cpp -o "$scratch/pkg-consumer" \
-  $(pkg-config --cflags --libs zezi-vidad)
-"$scratch/pkg-consumer"
+  echo "== $flavour: consumers through CMake"
+  cmake -S tests/install -B "$scratch/$flavour-cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+  cmake --build "$scratch/$flavour-cmake" -j2 >/dev/null
+  "$scratch/$flavour-cmake/consumer"
+  "$scratch/$flavour-cmake/c_consumer"
 
-echo "== installed programs"
-"$prefix/bin/zezi-vidad-selftest"
+  echo "== $flavour: consumers through pkg-config"
+  local static=()
+  [ "$flavour" = static ] && static=(--static)
+  export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+  # shellcheck disable=SC2046
+  g++ -std=c++20 tests/install/consumer.cpp -o "$scratch/$flavour-pkg-consumer" \
+    $(pkg-config --cflags --libs "${static[@]}" zezi-vidad)
+  # shellcheck disable=SC2046
+  cc -std=c11 -Wall -Wextra -Wpedantic -Werror tests/api/c_program.c \
+    -o "$scratch/$flavour-pkg-c-consumer" $(pkg-config --cflags --libs "${static[@]}" zezi-vidad)
+  LD_LIBRARY_PATH=$prefix/lib "$scratch/$flavour-pkg-consumer"
+  LD_LIBRARY_PATH=$prefix/lib "$scratch/$flavour-pkg-c-consumer"
+
+  echo "== $flavour: installed programs"
+  "$prefix/bin/zezi-vidad-selftest"
+}
+
+cmake --install "$build" --prefix "$scratch/static" >/dev/null
+check_prefix static "$scratch/static"
+
+echo "== shared: building"
+shared_build=$scratch/shared-build
+cmake -S . -B "$shared_build" -DBUILD_SHARED_LIBS=ON -DZEZI_VIDAD_BUILD_TESTS=OFF \
+  -DZEZI_VIDAD_BUILD_BENCHMARKS=OFF -DZEZI_VIDAD_WERROR=ON >/dev/null
+cmake --build "$shared_build" -j2 >/dev/null
+cmake --install "$shared_build" --prefix "$scratch/shared" >/dev/null
+check_prefix shared "$scratch/shared"
+
+echo "== shared: exported names (nm -D --defined-only)"
+library=$(readlink -f "$scratch/shared/lib/libzezi_vidad.so")
+echo "SONAME $(objdump -p "$library" | awk '$1 == "SONAME" {print $2}')"
+nm -D --defined-only "$library"
+exported=$(nm -D --defined-only "$library" | awk '$2 != "A" {print $3}' | sed 's/@.*//' |
+  c++filt | sed 's/[[(].*//' | sort)
+if [ "$exported" != "$expected_exports" ]; then
+  echo "the shared library exports other names than the public interface:"
+  diff <(echo "$expected_exports") <(echo "$exported") || true
+  exit 1
+fi
+echo "exports: exactly the public interface ($(wc -l <<<"$exported") names)"

@@ -1,15 +1,26 @@
 #!/usr/bin/env bash
-# Installs, from Debian's archive, whatever the build and the test suite need and this
-# machine lacks. Runs as root on a fresh Debian 12; installs nothing already present.
+# Installs, from Debian's archive, whatever the build, the test suite and every stage of
+# .ci/run need and this machine lacks. Runs as root on a fresh Debian 12 (a minimal
+# bootstrap is enough); installs nothing already present.
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config openssl libssl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev
-  python3 python3-cryptography
-  wpasupplicant
-  clang libclang-rt-14-dev valgrind cppcheck clang-tidy clang-format
+  # The build: the library and tool in C++, the C interface's test program in C.
+  cmake make gcc g++ pkg-config libssl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
+  # The test suite: the openssl tool (known answers), wpa_passphrase (PSK vectors), the
+  # Python implementation of the format.
+  openssl wpasupplicant python3 python3-cryptography
+  # tools/sanitize.sh: valgrind (ASan and UBSan come with gcc).
+  valgrind
+  # tools/fuzz.sh: clang and its libFuzzer runtime.
+  clang libclang-rt-14-dev
+  # tools/static-analysis.sh: it lists the sources with git.
+  git clang-format clang-tidy cppcheck
+  # The tool's tests: a FAT drive through FUSE; the man page from the help texts.
+  dosfstools fusefat help2man man-db
+  # tools/check-install.sh: nm, objdump and c++filt (pkg-config and the compilers above).
+  binutils
 )
 
 missing=()

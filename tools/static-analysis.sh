@@ -3,8 +3,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-sources=$(git ls-files '*.cpp' '*.h')
-library_sources=$(git ls-files 'envelope/*.cpp' 'encoding/*.cpp' 'opener/*.cpp' 'selftest/*.cpp' 'cli/*.cpp')
+sources=$(git ls-files '*.cpp' '*.h' '*.hpp' '*.c')
+library_sources=$(git ls-files 'envelope/*.cpp' 'encoding/*.cpp' 'opener/*.cpp' 'selftest/*.cpp' 'api/*.cpp' \
+  'cli/*.cpp')
 
 echo "== clang-format"
 # shellcheck disable=SC2086

@@ -1,16 +1,27 @@
 #include "cli/atomic_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 
+#include "support/case_names.h"
+#include "support/fat_drive.h"
+
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 namespace fs = std::filesystem;
 
@@ -19,11 +30,19 @@ class AtomicFile : public ::testing::Test {
   void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "zezi_atomic_XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    top_ = pattern;
+    dir_ = top_;
   }
   void TearDown() override {
     umask(savedUmask_);
-    fs::remove_all(dir_);
+    drive_.reset();
+    fs::remove_all(top_);
+  }
+  // Moves the test's folder onto a FAT drive; false where none can be mounted.
+  [[nodiscard]] bool moveOntoFat() {
+    drive_ = std::make_unique<testing::FatDrive>(top_);
+    dir_ = drive_->path();
+    return drive_->mounted();
   }
 
   [[nodiscard]] std::string path(const char* name) const { return (dir_ / name).string(); }
@@ -43,7 +62,9 @@ class AtomicFile : public ::testing::Test {
     return stat(file.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
   }
 
+  fs::path top_;
   fs::path dir_;
+  std::unique_ptr<testing::FatDrive> drive_;
   mode_t savedUmask_ = umask(022);
 };
 
@@ -59,48 +80,6 @@ TEST_F(AtomicFile, ModeIsExactWhateverTheUmask) {
       EXPECT_EQ(names(), std::set<std::string>{"out"});
     }
   }
-}
-
-TEST_F(AtomicFile, ExistingFileIsKeptWithoutReplace) {
-  const std::string target = path("envelope.json");
-  ASSERT_TRUE(writeFileAtomically(target, "original", 0600, false, nullptr));
-  std::string error;
-  EXPECT_FALSE(writeFileAtomically(target, "new", 0644, false, &error));
-  EXPECT_EQ(error, target + " exists (use --force to replace it)");
-  EXPECT_EQ(contents(target), "original");
-  EXPECT_EQ(modeOf(target), 0600U);
-  EXPECT_EQ(names(), std::set<std::string>{"envelope.json"});
-}
-
-TEST_F(AtomicFile, ExistingFileIsReplacedWithReplace) {
-  const std::string target = path("envelope.json");
-  ASSERT_TRUE(writeFileAtomically(target, "original", 0600, false, nullptr));
-  ASSERT_TRUE(writeFileAtomically(target, "new", 0644, true, nullptr));
-  EXPECT_EQ(contents(target), "new");
-  EXPECT_EQ(modeOf(target), 0644U);
-  EXPECT_EQ(names(), std::set<std::string>{"envelope.json"});
-}
-
-TEST_F(AtomicFile, TargetAppearsOnlyAtCommitAndStagedFileIsRemovedWhenAbandoned) {
-  const std::string target = path("key");
-  {
-    StagedFile staged;
-    ASSERT_TRUE(staged.stage(target, "secret", 0600, nullptr));
-    EXPECT_FALSE(fs::exists(target));
-    EXPECT_EQ(names().size(), 1U);  // the temporary file, under another name
-  }
-  EXPECT_TRUE(names().empty());
-}
-
-TEST_F(AtomicFile, FileCreatedWhileStagingIsNotReplaced) {
-  const std::string target = path("key");
-  StagedFile staged;
-  ASSERT_TRUE(staged.stage(target, "ours", 0600, nullptr));
-  std::ofstream(target) << "theirs";
-  std::string error;
-  EXPECT_FALSE(staged.commit(false, &error));
-  EXPECT_EQ(error, target + " exists (use --force to replace it)");
-  EXPECT_EQ(contents(target), "theirs");
 }
 
 TEST_F(AtomicFile, MissingFolderFailsWithoutLeavingAnything) {
@@ -120,6 +99,132 @@ TEST_F(AtomicFile, TargetThatIsAFolderIsRefusedAndLeftAlone) {
     EXPECT_TRUE(fs::is_directory(path("folder")));
   }
 }
+
+// Each way a staged file can wait for its commit, and each kind of file system.
+struct Way {
+  const char* name;
+  Staging staging;
+  bool onFat;
+};
+
+class AtomicFileEachWay : public AtomicFile, public ::testing::WithParamInterface<Way> {
+ protected:
+  void SetUp() override {
+    AtomicFile::SetUp();
+    if (GetParam().onFat && !moveOntoFat()) {
+      GTEST_SKIP() << drive_->skipReason();
+    }
+  }
+  // Whether a staged file shows in the folder: it does where O_TMPFILE is not used.
+  [[nodiscard]] bool stagedFileHasAName() const {
+    const int probe = open(dir_.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (probe >= 0) {
+      close(probe);
+    }
+    return GetParam().staging == Staging::kAlwaysNamed || probe < 0;
+  }
+  [[nodiscard]] bool write(const std::string& target, const std::string& content, mode_t mode,
+                           bool replace, std::string* error = nullptr) const {
+    StagedFile file(GetParam().staging);
+    return file.stage(target, content, mode, error) && file.commit(replace, error);
+  }
+};
+
+TEST_P(AtomicFileEachWay, ExistingFileIsKeptWithoutReplaceAndReplacedByRenameWithIt) {
+  const std::string target = path("envelope.json");
+  ASSERT_TRUE(write(target, "original", 0644, false));
+  std::string error;
+  EXPECT_FALSE(write(target, "new", 0644, false, &error));
+  EXPECT_EQ(error, target + " exists (use --force to replace it)");
+  EXPECT_EQ(contents(target), "original");
+  EXPECT_EQ(names(), std::set<std::string>{"envelope.json"});
+  ASSERT_TRUE(write(target, "new", 0644, true, &error)) << error;
+  EXPECT_EQ(contents(target), "new");
+  EXPECT_EQ(names(), std::set<std::string>{"envelope.json"});
+}
+
+TEST_P(AtomicFileEachWay, TargetAppearsOnlyAtCommitAndStagedFileIsRemovedWhenAbandoned) {
+  const std::string target = path("key");
+  {
+    StagedFile staged(GetParam().staging);
+    ASSERT_TRUE(staged.stage(target, "secret", 0644, nullptr));
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(names().size(), stagedFileHasAName() ? 1U : 0U);
+  }
+  EXPECT_TRUE(names().empty());
+}
+
+TEST_P(AtomicFileEachWay, FileCreatedWhileStagingIsNotReplaced) {
+  const std::string target = path("key");
+  StagedFile staged(GetParam().staging);
+  ASSERT_TRUE(staged.stage(target, "ours", 0644, nullptr));
+  std::ofstream(target) << "theirs";
+  std::string error;
+  EXPECT_FALSE(staged.commit(false, &error));
+  EXPECT_EQ(error, target + " exists (use --force to replace it)");
+  EXPECT_EQ(contents(target), "theirs");
+}
+
+// A pair goes in whole or not at all: a second target that cannot be replaced gives the
+// first back what it held, or removes it when it was new.
+TEST_P(AtomicFileEachWay, PairWhoseSecondFailsLeavesTheFirstAsItWas) {
+  for (const bool firstExisted : {true, false}) {
+    fs::remove_all(path("first"));
+    fs::remove_all(path("second"));
+    if (firstExisted) {
+      ASSERT_TRUE(write(path("first"), "old first", 0644, false));
+    }
+    {
+      StagedFile first(GetParam().staging);
+      StagedFile second(GetParam().staging);
+      ASSERT_TRUE(first.stage(path("first"), "new first", 0644, nullptr));
+      ASSERT_TRUE(second.stage(path("second"), "new second", 0644, nullptr));
+      fs::create_directory(path("second"));
+      std::ofstream(path("second/occupied")) << "x";
+      std::string error;
+      EXPECT_FALSE(StagedFile::commitPair(&first, &second, true, &error));
+      EXPECT_NE(error.find("cannot write " + path("second")), std::string::npos) << error;
+    }
+    EXPECT_EQ(fs::exists(path("first")), firstExisted);
+    if (firstExisted) {
+      EXPECT_EQ(contents(path("first")), "old first");
+    }
+    EXPECT_EQ(names().size(), firstExisted ? 2U : 1U);  // nothing kept aside is left
+  }
+}
+
+// A process ended by a signal while its file is staged: SIGINT, SIGTERM and SIGHUP leave
+// nothing anywhere; SIGKILL leaves nothing where the staged file has no name.
+TEST_P(AtomicFileEachWay, SignalWhileStagedLeavesNothingBehind) {
+  const bool named = stagedFileHasAName();
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+    if (signal == SIGKILL && named) {
+      continue;
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The default action, as the tool starts with, whatever the test runner set.
+      std::signal(signal, SIG_DFL);
+      StagedFile staged(GetParam().staging);
+      if (staged.stage(path("key"), "secret", 0644, nullptr)) {
+        kill(getpid(), signal);
+      }
+      _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+    EXPECT_TRUE(names().empty()) << signal;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, AtomicFileEachWay,
+                         ::testing::Values(Way{"Unnamed", Staging::kUnnamedWherePossible, false},
+                                           Way{"Named", Staging::kAlwaysNamed, false},
+                                           // FAT has no O_TMPFILE: the named way is taken.
+                                           Way{"Fat", Staging::kUnnamedWherePossible, true}),
+                         testing::caseName);
 
 }  // namespace
 }  // namespace zezi

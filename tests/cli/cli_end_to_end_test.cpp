@@ -11,15 +11,19 @@
 #include <set>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "encoding/hex.h"
-#include "encoding/json_escape.h"
 #include "envelope/builder.h"
 #include "support/case_names.h"
 #include "support/envelope_fields.h"
+#include "support/fat_drive.h"
 #include "support/run_command.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 namespace fs = std::filesystem;
 using testing::CommandResult;
@@ -28,6 +32,7 @@ using testing::shellQuote;
 using Files = std::map<std::string, std::string>;
 
 const std::string kPsk = "f42c6fc52df0ebef9ebb4b90b38a5f902e83fe1b135a70e23aed762e9710a12e";
+const std::string kPskOnStdin = "--fleet-key fleet.pub --psk-file -";
 
 class Cli : public ::testing::Test {
  protected:
@@ -47,9 +52,21 @@ class Cli : public ::testing::Test {
                                shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + args);
   }
   [[nodiscard]] std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  // Names ending in "/" are folders; "{raw}" in a text stands for the raw fleet key.
   void write(const Files& files) const {
     for (const auto& [name, text] : files) {
-      std::ofstream(path(name), std::ios::binary) << text;
+      if (name.empty()) {
+        continue;
+      }
+      if (name.ends_with('/')) {
+        fs::create_directory(path(name));
+        continue;
+      }
+      std::string content = text;
+      if (const auto at = content.find("{raw}"); at != std::string::npos) {
+        content.replace(at, 5, rawKey_);
+      }
+      std::ofstream(path(name), std::ios::binary) << content;
     }
   }
   [[nodiscard]] std::string read(const std::string& name) const {
@@ -59,13 +76,22 @@ class Cli : public ::testing::Test {
   [[nodiscard]] Files snapshot() const {
     Files files;
     for (const auto& entry : fs::directory_iterator(dir_)) {
-      files[entry.path().filename().string()] = read(entry.path().filename().string());
+      const std::string name = entry.path().filename().string();
+      if (entry.is_directory()) {
+        files[name + "/"] = "";
+      } else {
+        files[name] = read(name);
+      }
     }
     return files;
   }
   [[nodiscard]] mode_t modeOf(const std::string& name) const {
     struct stat info {};
     return stat(path(name).c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+  }
+  [[nodiscard]] ino_t inodeOf(const std::string& name) const {
+    struct stat info {};
+    return stat(path(name).c_str(), &info) == 0 ? info.st_ino : 0;
   }
   // A fleet key pair, by default in fleet.key and fleet.pub; keeps the printed raw key.
   void makeKeys(const std::string& privateName = "fleet.key",
@@ -83,6 +109,35 @@ class Cli : public ::testing::Test {
     EXPECT_EQ(result.err, "zezi-vidad: " + message + "\n") << args;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(snapshot(), before) << args;
+  }
+
+  // Runs `args` (writing env.json or k.key and k.pub in `folder`) killed with `signal` at
+  // moments spread over the run: each leaves complete files or none, and never a
+  // temporary one.
+  void expectKilledRunsLeaveNoTemporary(const std::string& args, const std::string& signal,
+                                        const fs::path& folder) const {
+    constexpr int kRuns = 40;
+    constexpr double kStepSeconds = 0.00025;
+    for (int run = 0; run < kRuns; ++run) {
+      for (const char* output : {"env.json", "k.key", "k.pub"}) {
+        fs::remove(folder / output);
+      }
+      const std::string delay = std::to_string(run * kStepSeconds);
+      static_cast<void>(testing::runCommand("cd " + shellQuote(dir_.string()) + " && { " +
+                                            shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + args +
+                                            " </dev/null & sleep " + delay + "; kill -" + signal +
+                                            " $! 2>/dev/null; wait; }"));
+      for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_FALSE(name.starts_with('.')) << name << " left by a run killed after " << delay;
+      }
+      if (fs::exists(folder / "env.json")) {
+        std::ifstream in(folder / "env.json", std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
+        EXPECT_TRUE(testing::parseEnvelope(text).has_value()) << "torn after " << delay;
+      }
+    }
   }
 
   fs::path dir_;
@@ -120,35 +175,45 @@ TEST_F(Cli, KeygenRefusesExistingFilesUnlessForced) {
 }
 
 struct SealCase {
-  friend void PrintTo(const SealCase& c, std::ostream* os) { *os << c.name; }
   const char* name;
-  Files files;
   std::string args;  // after "seal"; {raw} stands for the raw fleet key
-  std::string input;
   std::string ssid;
-  std::string psk;
+  std::string shownSsid = {};  // the "ssid" member as open prints it; by default the SSID quoted
+  bool asHex = false;          // given with --ssid-hex
+  std::string input = kPsk;
+  std::string psk = kPsk;
+  std::string fileName = {};  // a file written before the run
+  std::string fileText = {};
 };
 
 class CliSeal : public Cli, public ::testing::WithParamInterface<SealCase> {};
 
 TEST_P(CliSeal, OpenGivesBackTheNetwork) {
   const SealCase& c = GetParam();
-  std::string args = "seal --ssid " + shellQuote(c.ssid) + " " + c.args;
+  std::string args = (c.asHex ? "seal --ssid-hex " + hexEncode(textToBytes(c.ssid))
+                              : "seal --ssid " + shellQuote(c.ssid)) +
+                     " " + c.args;
   makeKeys();
   if (const auto at = args.find("{raw}"); at != std::string::npos) {
     args.replace(at, 5, rawKey_);
   }
-  write(c.files);
+  write({{c.fileName, c.fileText}});
   const CommandResult sealed = tool(args, c.input);
   ASSERT_EQ(sealed.exitStatus, 0) << sealed.err;
   EXPECT_EQ(sealed.err, "");
   EXPECT_TRUE(testing::parseEnvelope(sealed.out).has_value()) << sealed.out;
-  const std::string network = R"({"ssid": ")" + jsonEscape(c.ssid) + R"(", "ssid_hex": ")" +
-                              hexEncode(textToBytes(c.ssid)) + "\"";
+  EXPECT_FALSE(fs::exists(path("-")));
+  const std::string network = R"({"ssid": )" +
+                              (c.shownSsid.empty() ? "\"" + c.ssid + "\"" : c.shownSsid) +
+                              R"(, "ssid_hex": ")" + hexEncode(textToBytes(c.ssid)) + "\"";
   const CommandResult opened = tool("open --private fleet.key --envelope -", sealed.out);
   EXPECT_EQ(opened.out, network + "}\n") << opened.err;
   const CommandResult shown = tool("open --private fleet.key --envelope - --show-psk", sealed.out);
   EXPECT_EQ(shown.out, network + R"(, "psk": ")" + c.psk + "\"}\n") << shown.err;
+  // Valid JSON whatever the SSID, and its hex form always exact.
+  const auto parsed = nlohmann::json::parse(shown.out, nullptr, false);
+  ASSERT_FALSE(parsed.is_discarded()) << shown.out;
+  EXPECT_EQ(parsed["ssid_hex"], hexEncode(textToBytes(c.ssid)));
 }
 
 const std::string kUpperPsk = "F42C6FC52DF0EBEF9EBB4B90B38A5F902E83FE1B135A70E23AED762E9710A12E";
@@ -156,46 +221,34 @@ const std::string kUpperPsk = "F42C6FC52DF0EBEF9EBB4B90B38A5F902E83FE1B135A70E23
 INSTANTIATE_TEST_SUITE_P(
     Inputs, CliSeal,
     ::testing::Values(
-        SealCase{"PskFile",
-                 {{"psk", kPsk + "\n"}},
-                 "--fleet-key fleet.pub --psk-file psk",
-                 "",
-                 "Office",
-                 kPsk},
-        SealCase{"UppercasePskWithCrLf",
-                 {{"psk", kUpperPsk + "\r\n"}},
-                 "--fleet-key fleet.pub --psk-file psk",
-                 "",
-                 "Office",
-                 kPsk},
-        SealCase{
-            "PskOnStdinToRawHexKey", {}, "--fleet-key {raw} --psk-file -", kPsk, "Office", kPsk},
+        SealCase{"PskFile", "--fleet-key fleet.pub --psk-file psk", "Office", "", false, "", kPsk,
+                 "psk", kPsk + "\n"},
+        SealCase{"UppercasePskWithCrLf", "--fleet-key fleet.pub --psk-file psk", "Office", "",
+                 false, "", kPsk, "psk", kUpperPsk + "\r\n"},
+        SealCase{"PskOnStdinToRawHexKey", "--fleet-key {raw} --psk-file -", "Office"},
         // IEEE 802.11i's vectors, derived by the tool.
-        SealCase{"PassphraseFile",
-                 {{"pass", "password\n"}},
-                 "--fleet-key fleet.pub --passphrase-file pass",
-                 "",
-                 "IEEE",
-                 kPsk},
-        SealCase{"PassphraseOnStdinToPrivateKeyFile",
-                 {},
-                 "--fleet-key fleet.key --passphrase-file -",
-                 "ThisIsAPassword",
-                 "ThisIsASSID",
+        SealCase{"PassphraseFile", "--fleet-key fleet.pub --passphrase-file pass", "IEEE", "",
+                 false, "", kPsk, "pass", "password\n"},
+        SealCase{"PassphraseOnStdinToPrivateKeyFile", "--fleet-key fleet.key --passphrase-file -",
+                 "ThisIsASSID", "", false, "ThisIsAPassword",
                  "0dc0d6eb90555ed6419756b9a15ec3e3209b63df707dd508d14581f8982721af"},
-        SealCase{"SsidOfQuotesAndControls",
-                 {},
-                 "--fleet-key fleet.pub --psk-file -",
-                 kPsk,
-                 "a \"b\"\\c\td\x01",
-                 kPsk},
-        SealCase{"Ssid32OctetsNotUtf8",
-                 {},
-                 "--fleet-key fleet.pub --psk-file -",
-                 kPsk,
-                 std::string(31, 'x') + "\xff",
-                 kPsk}),
-    [](const auto& info) { return std::string(info.param.name); });
+        SealCase{"SsidOfQuotesAndControls", kPskOnStdin, "a \"b\"\\c\td\x01",
+                 R"("a \"b\"\\c\u0009d\u0001")"},
+        SealCase{"Ssid32OctetsNotUtf8", kPskOnStdin, std::string(31, 'x') + "\xff", "null"},
+        // What could drive a terminal is escaped: C1 CSI, DEL, a right-to-left override.
+        SealCase{"SsidOfC1DelAndBidiOverride", kPskOnStdin,
+                 "a\xc2\x9b"
+                 "31m\x7f\xe2\x80\xae"
+                 "cba",
+                 R"("a\u009b31m\u007f\u202ecba")"},
+        SealCase{"Utf8SsidWithTagCharacterAsHex", kPskOnStdin, "caf\xc3\xa9 \xf3\xa0\x80\x81",
+                 "\"caf\xc3\xa9 \\udb40\\udc01\"", true},
+        SealCase{"SsidWithNulAsHex", kPskOnStdin, std::string("Off\0ce", 6), R"("Off\u0000ce")",
+                 true},
+        SealCase{"OutputDashIsStandardOutput", kPskOnStdin + " -o -", "Office"},
+        SealCase{"FleetKeyFileHoldingTheHexLine", "--fleet-key fleet.hex --psk-file -", "Office",
+                 "", false, kPsk, kPsk, "fleet.hex", "{raw}\n"}),
+    testing::caseName);
 
 TEST_F(Cli, SealWritesEnvelopeFile0644AndReplacesItOnlyWithForce) {
   makeKeys();
@@ -210,21 +263,100 @@ TEST_F(Cli, SealWritesEnvelopeFile0644AndReplacesItOnlyWithForce) {
   EXPECT_EQ(tool("open --private fleet.key --envelope env.json").exitStatus, 0);
 }
 
+// Replacing goes through a new file renamed into place: another link to the old file
+// keeps the old text, and the target is a new file.
+TEST_F(Cli, ForceReplacesByRenameNeverInPlace) {
+  makeKeys();
+  const std::string seal = "seal --fleet-key fleet.pub --ssid Office --psk-file - -o env.json";
+  ASSERT_EQ(tool(seal, kPsk).exitStatus, 0);
+  const std::pair<std::string, std::string> commands[] = {
+      {"env.json", seal + " --force"},
+      {"fleet.key", "keygen --private fleet.key --public fleet.pub --force"},
+  };
+  for (const auto& [target, command] : commands) {
+    const std::string old = read(target);
+    fs::create_hard_link(path(target), path("old"));
+    ASSERT_EQ(tool(command, kPsk).exitStatus, 0) << command;
+    EXPECT_EQ(read("old"), old) << command;
+    EXPECT_NE(read(target), old) << command;
+    EXPECT_NE(inodeOf(target), inodeOf("old")) << command;
+    fs::remove(path("old"));
+  }
+  EXPECT_EQ(modeOf("fleet.key"), 0600U);
+}
+
+TEST_F(Cli, KilledRunsLeaveNoTemporaryFile) {
+  makeKeys();
+  write({{"psk", kPsk}});
+  // No --force: a replacing run names its file just before the rename, a moment that
+  // SIGKILL may hit; SIGTERM is covered on FAT, where every staged file has a name.
+  expectKilledRunsLeaveNoTemporary(
+      "seal --fleet-key fleet.pub --ssid Office --psk-file psk -o env.json", "KILL", dir_);
+  expectKilledRunsLeaveNoTemporary("keygen --private k.key --public k.pub", "KILL", dir_);
+}
+
+// The drive an envelope is carried on: FAT keeps no Unix modes and has neither O_TMPFILE
+// nor hard links.
+TEST_F(Cli, FatDriveTakesEnvelopesAndPublicKeysButNoPrivateKey) {
+  const testing::FatDrive drive(dir_);
+  if (!drive.mounted()) {
+    GTEST_SKIP() << drive.skipReason();
+  }
+  makeKeys();
+  const std::string seal =
+      "seal --fleet-key fleet.pub --ssid Office --psk-file - -o drive/wifi.json";
+  const CommandResult sealed = tool(seal, kPsk);
+  ASSERT_EQ(sealed.exitStatus, 0) << sealed.err;
+  const std::string first = read("drive/wifi.json");
+  EXPECT_EQ(tool("open --private fleet.key --envelope drive/wifi.json").out,
+            R"({"ssid": "Office", "ssid_hex": "4f6666696365"})"
+            "\n");
+  const CommandResult refused = tool(seal, kPsk);
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_EQ(refused.err, "zezi-vidad: drive/wifi.json exists (use --force to replace it)\n");
+  EXPECT_EQ(read("drive/wifi.json"), first);
+  ASSERT_EQ(tool(seal + " --force", kPsk).exitStatus, 0);
+  EXPECT_NE(read("drive/wifi.json"), first);
+  EXPECT_TRUE(testing::parseEnvelope(read("drive/wifi.json")).has_value());
+
+  const CommandResult privateOnFat =
+      tool("keygen --private drive/fleet.key --public drive/fleet.pub");
+  EXPECT_EQ(privateOnFat.exitStatus, 1);
+  EXPECT_EQ(privateOnFat.err,
+            "zezi-vidad: cannot write drive/fleet.key: its file system cannot restrict it to its "
+            "owner (mode 0600)\n");
+  ASSERT_EQ(tool("keygen --private local.key --public drive/fleet.pub").exitStatus, 0);
+  EXPECT_EQ(tool("pubkey --private local.key").out.substr(129), read("drive/fleet.pub"));
+  std::set<std::string> onDrive;
+  for (const auto& entry : fs::directory_iterator(drive.path())) {
+    onDrive.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(onDrive, (std::set<std::string>{"wifi.json", "fleet.pub"}));
+
+  // Every staged file has a name here, removed when SIGTERM ends the run.
+  write({{"psk", kPsk}});
+  expectKilledRunsLeaveNoTemporary(
+      "seal --fleet-key fleet.pub --ssid Office --psk-file psk -o drive/env.json --force", "TERM",
+      drive.path());
+  expectKilledRunsLeaveNoTemporary("keygen --private k.key --public drive/k.pub --force", "TERM",
+                                   drive.path());
+}
+
 struct RefusedCase {
-  friend void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
   const char* name;
-  Files files;
   std::string args;
-  std::string input;
   int status;
   std::string message;
+  std::string input = {};
+  std::string fileName = {};  // a file written before the run
+  std::string fileText = {};
 };
 
 class CliRefuses : public Cli, public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(CliRefuses, WithOneLineAndNoFileBehind) {
   makeKeys();
-  write(GetParam().files);
+  write({{GetParam().fileName, GetParam().fileText}});
   expectRefused(GetParam().args, GetParam().input, GetParam().status, GetParam().message);
 }
 
@@ -236,107 +368,120 @@ const char* const kBadPassphrase = "passphrase must be 8 to 63 printable ascii c
 INSTANTIATE_TEST_SUITE_P(
     Inputs, CliRefuses,
     ::testing::Values(
-        RefusedCase{"MissingKeyFile",
-                    {},
-                    "seal --fleet-key absent.pub --ssid x --psk-file -",
-                    kPsk,
-                    1,
-                    "cannot read absent.pub: no such file or directory"},
-        RefusedCase{"GarbageKeyFile",
-                    {{"g.pem", "garbage\n"}},
-                    "seal --fleet-key g.pem --ssid x --psk-file -",
-                    kPsk,
-                    1,
-                    "g.pem: not a pem public or private key"},
+        RefusedCase{"MissingKeyFile", "seal --fleet-key absent.pub --ssid x --psk-file -", 1,
+                    "cannot read absent.pub: no such file or directory", kPsk},
+        RefusedCase{"GarbageKeyFile", "seal --fleet-key g.pem --ssid x --psk-file -", 1,
+                    "g.pem: not a pem public or private key", kPsk, "g.pem", "garbage\n"},
         RefusedCase{"HexKeyOf127Digits",
-                    {},
-                    "seal --ssid x --psk-file - --fleet-key " + std::string(127, 'a'),
-                    kPsk,
-                    1,
-                    "fleet key: raw key must be 128 hex characters, not 127"},
+                    "seal --ssid x --psk-file - --fleet-key " + std::string(127, 'a'), 1,
+                    "fleet key: raw key must be 128 hex characters, not 127", kPsk},
         RefusedCase{"HexKeyOffTheCurve",
-                    {},
-                    "seal --ssid x --psk-file - --fleet-key " + std::string(128, 'f'),
-                    kPsk,
-                    1,
-                    "fleet key: not a point of p-256"},
-        RefusedCase{"PublicKeyAsPrivateKey",
-                    {},
-                    "pubkey --private fleet.pub",
-                    "",
-                    1,
+                    "seal --ssid x --psk-file - --fleet-key " + std::string(128, 'f'), 1,
+                    "fleet key: not a point of p-256", kPsk},
+        RefusedCase{"PublicKeyAsPrivateKey", "pubkey --private fleet.pub", 1,
                     "fleet.pub: not an unencrypted pem private key"},
-        RefusedCase{
-            "Psk63Characters", {}, kSealPsk, kPsk.substr(1), 1, "psk must be 64 hex characters"},
-        RefusedCase{
-            "PskWithTwoLineEnds", {}, kSealPsk, kPsk + "\n\n", 1, "psk must be 64 hex characters"},
-        RefusedCase{"MissingPskFile",
-                    {},
-                    "seal --fleet-key fleet.pub --ssid x --psk-file nope",
-                    "",
-                    1,
-                    "cannot read nope: no such file or directory"},
-        RefusedCase{"SecretFileTooLarge",
-                    {{"big", std::string(5000, 'a')}},
-                    "seal --fleet-key fleet.pub --ssid x --psk-file big",
-                    "",
-                    1,
-                    "big is too large"},
-        RefusedCase{"SecretFileIsAFolder",
-                    {},
-                    "seal --fleet-key fleet.pub --ssid x --psk-file .",
-                    "",
-                    1,
-                    "cannot read .: is a directory"},
-        RefusedCase{"Passphrase7Characters", {}, kSealPass, "passwor", 1, kBadPassphrase},
-        RefusedCase{
-            "Passphrase64Characters", {}, kSealPass, std::string(64, 'p'), 1, kBadPassphrase},
-        RefusedCase{"PassphraseNotPrintable", {}, kSealPass, "pass\x1bword", 1, kBadPassphrase},
+        RefusedCase{"Psk63Characters", kSealPsk, 1, "psk must be 64 hex characters",
+                    kPsk.substr(1)},
+        RefusedCase{"PskWithTwoLineEnds", kSealPsk, 1, "psk must be 64 hex characters",
+                    kPsk + "\n\n"},
+        RefusedCase{"MissingPskFile", "seal --fleet-key fleet.pub --ssid x --psk-file nope", 1,
+                    "cannot read the psk file: no such file or directory"},
+        RefusedCase{"SecretFileTooLarge", "seal --fleet-key fleet.pub --ssid x --psk-file big", 1,
+                    "the psk file is too large", "", "big", std::string(5000, 'a')},
+        RefusedCase{"SecretFileIsAFolder", "seal --fleet-key fleet.pub --ssid x --psk-file .", 1,
+                    "cannot read the psk file: is a directory"},
+        RefusedCase{"Passphrase7Characters", kSealPass, 1, kBadPassphrase, "passwor"},
+        RefusedCase{"Passphrase64Characters", kSealPass, 1, kBadPassphrase, std::string(64, 'p')},
+        RefusedCase{"PassphraseNotPrintable", kSealPass, 1, kBadPassphrase, "pass\x1bword"},
         RefusedCase{"Ssid33Octets",
-                    {},
-                    "seal --fleet-key fleet.pub --psk-file - --ssid " + std::string(33, 's'),
-                    kPsk,
-                    1,
-                    "ssid has 33 octets, at most 32 are allowed"},
-        RefusedCase{"EmptySsid",
-                    {},
-                    "seal --fleet-key fleet.pub --psk-file - --ssid ''",
-                    kPsk,
-                    1,
-                    "ssid is empty"},
-        RefusedCase{"OutputExists",
-                    {{"env.json", "original"}},
-                    kSealPsk,
-                    kPsk,
-                    1,
-                    "env.json exists (use --force to replace it)"},
-        RefusedCase{"NoTerminalToPromptOn",
-                    {},
-                    "seal --fleet-key fleet.pub --ssid x",
-                    "",
-                    2,
+                    "seal --fleet-key fleet.pub --psk-file - --ssid " + std::string(33, 's'), 2,
+                    "ssid has 33 octets, at most 32 are allowed", kPsk},
+        RefusedCase{"EmptySsid", "seal --fleet-key fleet.pub --psk-file - --ssid ''", 2,
+                    "ssid is empty", kPsk},
+        RefusedCase{"OutputExists", kSealPsk, 1, "env.json exists (use --force to replace it)",
+                    kPsk, "env.json", "original"},
+        RefusedCase{"NoTerminalToPromptOn", "seal --fleet-key fleet.pub --ssid x", 2,
                     "no terminal to ask for the passphrase: use --psk-file or --passphrase-file"},
         RefusedCase{"ConflictingSecretFlags",
-                    {},
-                    "seal --fleet-key fleet.pub --ssid x --psk-file a --passphrase-file b",
-                    "",
-                    2,
+                    "seal --fleet-key fleet.pub --ssid x --psk-file a --passphrase-file b", 2,
                     "--psk-file excludes --passphrase-file"},
-        RefusedCase{
-            "MissingRequiredFlag", {}, "seal --fleet-key fleet.pub", "", 2, "--ssid is required"},
-        RefusedCase{"UnknownFlag",
-                    {},
-                    "open --private fleet.key --envelope - --bogus",
-                    "",
-                    2,
-                    "the following argument was not expected: --bogus"},
-        RefusedCase{"NoCommand",
-                    {},
-                    "",
-                    "",
-                    2,
+        RefusedCase{"MissingRequiredFlag", "seal --fleet-key fleet.pub", 2,
+                    "--ssid or --ssid-hex is required"},
+        RefusedCase{"UnknownFlag", "open --private fleet.key --envelope - --bogus", 2,
+                    "unknown option: --bogus"},
+        // A secret given on the command line by mistake is never repeated.
+        RefusedCase{"UnknownOptionWithASecret",
+                    "seal --fleet-key fleet.pub --ssid x --passphrase 'correct horse battery'", 2,
+                    "unknown option: --passphrase"},
+        RefusedCase{"StrayWords", "selftest correct horse", 2,
+                    "unexpected argument, not an option (not repeated here)"},
+        RefusedCase{"FlagGivenAValue", "seal --fleet-key fleet.pub --ssid x --force=correcthorse",
+                    2, "--force takes no value"},
+        RefusedCase{"PskInPlaceOfThePskFile",
+                    "seal --fleet-key fleet.pub --ssid x --psk-file " + kPsk, 1,
+                    "cannot read the psk file: no such file or directory"},
+        RefusedCase{"PassphraseInPlaceOfItsFile",
+                    "seal --fleet-key fleet.pub --ssid x --passphrase-file 'correct horse'", 1,
+                    "cannot read the passphrase file: no such file or directory"},
+        RefusedCase{"ScalarInPlaceOfThePrivateKeyFile", "pubkey --private " + kPsk, 1,
+                    "cannot read the --private file (its name looks like a key): no such file "
+                    "or directory"},
+        // The output may not be one of the inputs, whatever it is called.
+        RefusedCase{"OutputIsTheFleetKey",
+                    "seal --fleet-key fleet.pub --ssid x --psk-file - --force -o ./fleet.pub", 2,
+                    "-o names the same file as --fleet-key", kPsk},
+        RefusedCase{"OutputIsThePskFile",
+                    "seal --fleet-key fleet.pub --ssid x --psk-file psk --force -o psk", 2,
+                    "-o names the same file as --psk-file", "", "psk", kPsk},
+        RefusedCase{"OutputIsThePassphraseFile",
+                    "seal --fleet-key fleet.pub --ssid x --passphrase-file pass --force "
+                    "-o \"$PWD/pass\"",
+                    2, "-o names the same file as --passphrase-file", "", "pass", "password"},
+        // The output is checked before the secret is read or asked for.
+        RefusedCase{"OutputFolderMissing",
+                    kSealPsk.substr(0, kSealPsk.find(" -o")) + " -o absent/env.json", 1,
+                    "cannot write absent/env.json: no such file or directory", "not a psk"},
+        RefusedCase{"OutputIsAFolder", kSealPsk + "--force", 1,
+                    "cannot write env.json: is a directory", "not a psk", "env.json/", ""},
+        // A key pair is replaced both or neither.
+        RefusedCase{"KeygenForcedOverAFolder", "keygen --private fleet.key --public pub --force", 1,
+                    "cannot write pub: is a directory", "", "pub/", ""},
+        RefusedCase{"KeygenToStandardOutput", "keygen --private - --public new.pub", 2,
+                    "keygen writes key files: - cannot stand for standard output"},
+        RefusedCase{"HexKeyWith0xPrefix",
+                    "seal --ssid x --psk-file - --fleet-key 0x" + std::string(128, 'a'), 1,
+                    "fleet key: raw key must be 128 hex characters, without a 0x prefix", kPsk},
+        RefusedCase{"HexKeyWithSpaces",
+                    "seal --ssid x --psk-file - --fleet-key '" + std::string(64, 'a') + " " +
+                        std::string(64, 'a') + "'",
+                    1,
+                    "fleet key: raw key must be 128 hex characters, without white space or "
+                    "colons",
+                    kPsk},
+        RefusedCase{"HexKeyAsUncompressedPoint",
+                    "seal --ssid x --psk-file - --fleet-key 04" + std::string(128, 'a'), 1,
+                    "fleet key: raw key must be 128 hex characters, without the 04 of the "
+                    "uncompressed point",
+                    kPsk},
+        RefusedCase{"HexLineFileOffTheCurve", "seal --ssid x --psk-file - --fleet-key bad.hex", 1,
+                    "bad.hex: not a point of p-256", kPsk, "bad.hex", std::string(128, 'f') + "\n"},
+        RefusedCase{"SsidHexOddLength", "seal --fleet-key fleet.pub --psk-file - --ssid-hex abc", 2,
+                    "--ssid-hex must be hex digits, two for each octet", kPsk},
+        RefusedCase{"SsidHex33Octets",
+                    "seal --fleet-key fleet.pub --psk-file - --ssid-hex " + std::string(66, '0'), 2,
+                    "ssid has 33 octets, at most 32 are allowed", kPsk},
+        RefusedCase{"SsidAndSsidHex",
+                    "seal --fleet-key fleet.pub --psk-file - --ssid x --ssid-hex 78", 2,
+                    "--ssid excludes --ssid-hex", kPsk},
+        // Usage messages point at the real mistake.
+        RefusedCase{"OptionBeforeTheCommand",
+                    "--ssid Office seal --fleet-key fleet.pub --psk-file -", 2,
+                    "--ssid goes after the command name, as in zezi-vidad seal --ssid", kPsk},
+        RefusedCase{"VersionAfterTheCommand", "seal --version", 2,
+                    "--version belongs to the tool, not to seal: zezi-vidad --version"},
+        RefusedCase{"NoCommand", "", 2,
                     "expected a command: keygen, pubkey, seal, sign, verify, open or selftest"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST_F(Cli, OpenRefusesTamperedEnvelopeAndWrongKey) {
   makeKeys();
@@ -364,13 +509,19 @@ TEST_F(Cli, SealAsksTwiceOnTheTerminal) {
   }
   makeKeys();
   // `delay` holds the keys back until the prompt has set up the terminal.
-  const auto typed = [this](const std::string& lines, const std::string& delay = "0") {
+  const auto typed = [this](const std::string& lines, const std::string& delay = "0",
+                            const std::string& output = "env.json") {
     return testing::runCommand("cd " + shellQuote(dir_.string()) + " && (sleep " + delay +
                                "; printf '%s' " + shellQuote(lines) + ") | script -qec " +
                                shellQuote(shellQuote(ZEZI_VIDAD_CLI_PATH) +
-                                          " seal --fleet-key fleet.pub --ssid IEEE -o env.json") +
+                                          " seal --fleet-key fleet.pub --ssid IEEE -o " + output) +
                                " /dev/null");
   };
+  // An output that cannot be written is reported before anything is asked.
+  const CommandResult unwritable = typed("", "0", "absent/env.json");
+  EXPECT_EQ(unwritable.exitStatus, 1);
+  EXPECT_NE(unwritable.out.find("zezi-vidad: cannot write absent/env.json"), std::string::npos);
+  EXPECT_EQ(unwritable.out.find("passphrase"), std::string::npos) << unwritable.out;
   const CommandResult differing = typed("password\npassworD\n");
   EXPECT_EQ(differing.exitStatus, 1);
   EXPECT_NE(differing.out.find("zezi-vidad: the two entries differ"), std::string::npos);
@@ -494,7 +645,7 @@ TEST_F(Cli, ConcurrentSignersNeverShareASerial) {
 class CliSignedRefuses : public CliSigned, public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(CliSignedRefuses, WithOneLineAndNoFileChanged) {
-  write(GetParam().files);
+  write({{GetParam().fileName, GetParam().fileText}});
   expectRefused(GetParam().args, GetParam().input, GetParam().status, GetParam().message);
 }
 
@@ -505,138 +656,73 @@ const std::string kOpenTrusting = "open --private fleet.key --trust signer.pub "
 INSTANTIATE_TEST_SUITE_P(
     Inputs, CliSignedRefuses,
     ::testing::Values(
-        RefusedCase{"SignWithoutSerial",
-                    {},
-                    kSign + "--valid-for 1d --force",
-                    "",
-                    2,
+        RefusedCase{"SignWithoutSerial", kSign + "--valid-for 1d --force", 2,
                     "give --serial-file or --serial"},
         RefusedCase{"SignWithBothSerials",
-                    {},
-                    kSign + "--serial-file signer.serial --serial 9 --valid-for 1d --force",
-                    "",
-                    2,
+                    kSign + "--serial-file signer.serial --serial 9 --valid-for 1d --force", 2,
                     "--serial-file excludes --serial"},
-        RefusedCase{"SignSerialZero",
-                    {},
-                    kSign + "--serial 0 --valid-for 1d --force",
-                    "",
-                    2,
+        RefusedCase{"SignSerialZero", kSign + "--serial 0 --valid-for 1d --force", 2,
                     "--serial must be a whole number from 1 to 18446744073709551615"},
-        RefusedCase{"SignValidForWithoutUnit",
-                    {},
-                    kSign + "--serial 9 --valid-for 30 --force",
-                    "",
-                    2,
+        RefusedCase{"SignValidForWithoutUnit", kSign + "--serial 9 --valid-for 30 --force", 2,
                     "--valid-for must be a whole number of s, m, h, d or w up to 3650d"},
         RefusedCase{"SignEnvelopeFromStdin",
-                    {},
                     "sign --key signer.key --fleet-key fleet.pub --envelope - --serial 9 "
                     "--valid-for 1d",
-                    "{}",
-                    2,
-                    "--envelope must name a file: the signature file goes beside it"},
-        RefusedCase{"SignatureFileExists",
-                    {},
-                    kSign + "--serial-file signer.serial --valid-for 1d",
-                    "",
-                    1,
+                    2, "--envelope must name a file: the signature file goes beside it", "{}"},
+        RefusedCase{"SignatureFileExists", kSign + "--serial-file signer.serial --valid-for 1d", 1,
                     "wifi.json.sig exists (use --force to replace it)"},
         RefusedCase{"SignWithTheFleetKey",
-                    {},
                     "sign --key fleet.key --fleet-key fleet.pub --envelope wifi.json "
                     "--serial-file signer.serial --valid-for 1d --force",
-                    "",
-                    1,
-                    "signer key is the fleet key"},
+                    1, "signer key is the fleet key"},
         RefusedCase{"SignMissingEnvelope",
-                    {},
                     "sign --key signer.key --fleet-key fleet.pub --envelope gone.json "
                     "--serial-file signer.serial --valid-for 1d",
-                    "",
-                    1,
-                    "cannot read gone.json: no such file or directory"},
-        RefusedCase{"SerialFileNotACounter",
-                    {{"bad.serial", "seven\n"}},
-                    kSign + "--serial-file bad.serial --valid-for 1d --force",
-                    "",
-                    1,
-                    "the serial file bad.serial does not hold a serial"},
+                    1, "cannot read gone.json: no such file or directory"},
+        RefusedCase{
+            "SerialFileNotACounter", kSign + "--serial-file bad.serial --valid-for 1d --force", 1,
+            "the serial file bad.serial does not hold a serial", "", "bad.serial", "seven\n"},
         RefusedCase{"SerialFileExhausted",
-                    {{"full.serial", "18446744073709551615\n"}},
-                    kSign + "--serial-file full.serial --valid-for 1d --force",
-                    "",
-                    1,
-                    "the serial file full.serial has no serial left"},
+                    kSign + "--serial-file full.serial --valid-for 1d --force", 1,
+                    "the serial file full.serial has no serial left", "", "full.serial",
+                    "18446744073709551615\n"},
         RefusedCase{"SealSignedToStandardOutput",
-                    {},
                     "seal --fleet-key fleet.pub --ssid x --psk-file psk --sign-key signer.key "
                     "--serial 9 --valid-for 1d",
-                    "",
-                    2,
-                    "--sign-key needs -o: the signature file goes beside the envelope"},
+                    2, "--sign-key needs -o: the signature file goes beside the envelope"},
         RefusedCase{"SealSigningOptionsWithoutAKey",
-                    {},
-                    "seal --fleet-key fleet.pub --ssid x --psk-file psk -o new.json --serial 9",
-                    "",
-                    2,
+                    "seal --fleet-key fleet.pub --ssid x --psk-file psk -o new.json --serial 9", 2,
                     "--serial-file, --serial and --valid-for go with --sign-key"},
         RefusedCase{"SealSignedWhenOnlyTheSignatureFileExists",
-                    {{"new.json.sig", "stale"}},
                     "seal --fleet-key fleet.pub --ssid x --psk-file psk -o new.json --sign-key "
                     "signer.key --serial-file signer.serial --valid-for 1d",
-                    "",
-                    1,
-                    "new.json.sig exists (use --force to replace it)"},
+                    1, "new.json.sig exists (use --force to replace it)", "", "new.json.sig",
+                    "stale"},
         RefusedCase{"VerifyByASuccessorOnly",
-                    {},
-                    "verify --trust next.pub --fleet-key fleet.pub --envelope wifi.json",
-                    "",
-                    1,
+                    "verify --trust next.pub --fleet-key fleet.pub --envelope wifi.json", 1,
                     "cannot verify the envelope: signature is by an unknown signer"},
-        RefusedCase{"VerifyWithoutSignatureFile",
-                    {{"bare.json", "{}"}},
-                    kVerify + "--envelope bare.json",
-                    "",
-                    1,
-                    "cannot verify the envelope: signature file is missing"},
+        RefusedCase{"VerifyWithoutSignatureFile", kVerify + "--envelope bare.json", 1,
+                    "cannot verify the envelope: signature file is missing", "", "bare.json", "{}"},
         RefusedCase{"VerifyAgainstADamagedState",
-                    {{"bad.state", std::string(96, 'x')}},
-                    kVerify + "--envelope wifi.json --state bad.state",
-                    "",
-                    1,
-                    "cannot verify the envelope: replay state is unreadable"},
+                    kVerify + "--envelope wifi.json --state bad.state", 1,
+                    "cannot verify the envelope: replay state is unreadable", "", "bad.state",
+                    std::string(96, 'x')},
         RefusedCase{"OpenReplaysAnOlderEnvelope",
-                    {},
                     kOpenTrusting + "--state device.state "
                                     "--envelope old.json",
-                    "",
                     1,
                     "cannot open the envelope: signature serial is older than the last accepted"},
         RefusedCase{"OpenWhenTheStateCannotBeSaved",
-                    {},
-                    kOpenTrusting + "--state missing/device.state --envelope wifi.json",
-                    "",
-                    1,
+                    kOpenTrusting + "--state missing/device.state --envelope wifi.json", 1,
                     "cannot save the replay state: cannot create the replay state file"},
-        RefusedCase{"OpenTrustingWithoutState",
-                    {},
-                    kOpenTrusting + "--envelope wifi.json",
-                    "",
-                    2,
+        RefusedCase{"OpenTrustingWithoutState", kOpenTrusting + "--envelope wifi.json", 2,
                     "--trust needs --state, the device's replay state file"},
         RefusedCase{"OpenStateWithoutTrust",
-                    {},
-                    "open --private fleet.key --envelope wifi.json --state device.state",
-                    "",
-                    2,
+                    "open --private fleet.key --envelope wifi.json --state device.state", 2,
                     "--state, --policy and --now go with --trust"},
         RefusedCase{"OpenUnknownPolicy",
-                    {},
                     kOpenTrusting + "--state device.state --envelope wifi.json --policy sometimes",
-                    "",
-                    2,
-                    "--policy: must be required or transition"}),
+                    2, "--policy: must be required or transition"}),
     testing::caseName);
 
 }  // namespace

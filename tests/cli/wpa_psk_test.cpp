@@ -8,11 +8,14 @@
 
 #include "encoding/hex.h"
 #include "envelope/builder.h"
+#include "support/case_names.h"
 #include "support/run_command.h"
 #include "support/wycheproof.h"
 
 namespace zezi {
 namespace {
+
+using testing::PrintTo;
 
 // Above this the derivation takes seconds; such cases are counted as set apart.
 constexpr std::uint32_t kMaxTestedIterations = 100000;
@@ -44,7 +47,6 @@ INSTANTIATE_TEST_SUITE_P(
                           "0dc0d6eb90555ed6419756b9a15ec3e3209b63df707dd508d14581f8982721af"}));
 
 struct PassphraseCase {
-  friend void PrintTo(const PassphraseCase& c, std::ostream* os) { *os << c.name; }
   const char* name;
   std::string passphrase;
   std::string ssid;
@@ -79,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PassphraseCase{"PassphraseWithUtf8", "p\xc3\xa4ssword", "Office", false},
                       PassphraseCase{"EmptySsid", "password", "", false},
                       PassphraseCase{"Ssid33Octets", "password", std::string(33, 's'), false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::caseName);
 
 TEST(WpaPskNormalised, HexOfEitherCaseIsLoweredAndOtherTextRefused) {
   const std::string lower(64, 'a');

@@ -8,6 +8,7 @@
 
 #include "encoding/hex.h"
 #include "envelope/ecdh.h"
+#include "envelope/key_pair.h"
 #include "selftest/known_answers.h"
 #include "support/case_names.h"
 
@@ -61,6 +62,7 @@ TEST_P(UnusableScalar, HasNoPointNoKeyAndNoAgreement) {
   EXPECT_TRUE(derivePublicPoint(GetParam().scalar).empty());
   EXPECT_EQ(loadPrivateKey(GetParam().scalar), nullptr);
   EXPECT_TRUE(ecdhSharedSecret(GetParam().scalar, generatorRaw()).empty());
+  EXPECT_TRUE(publicKeyOfScalar(GetParam().scalar).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -97,6 +99,8 @@ TEST_P(ValidScalar, KeyPointMatchesDerivedPoint) {
   const PkeyPtr publicKey = loadPublicKey(raw);
   ASSERT_NE(publicKey, nullptr);
   EXPECT_EQ(encodedPublicKey(publicKey.get()), raw);
+  EXPECT_TRUE(isUsableScalar(scalar));
+  EXPECT_EQ(publicKeyOfScalar(scalar), raw);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -152,12 +156,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(GenerateEphemeralKey, NullOutputLeavesTheOtherUntouched) {
   const Bytes sentinel = {1, 2, 3};
-  Bytes raw = sentinel;
-  EXPECT_FALSE(generateEphemeralKey(nullptr, &raw));
-  EXPECT_EQ(raw, sentinel);
-  Bytes scalar = sentinel;
-  EXPECT_FALSE(generateEphemeralKey(&scalar, nullptr));
-  EXPECT_EQ(scalar, sentinel);
+  for (const auto generate : {generateEphemeralKey, generateKeyPair}) {
+    Bytes raw = sentinel;
+    EXPECT_FALSE(generate(nullptr, &raw));
+    EXPECT_EQ(raw, sentinel);
+    Bytes scalar = sentinel;
+    EXPECT_FALSE(generate(&scalar, nullptr));
+    EXPECT_EQ(scalar, sentinel);
+  }
 }
 
 TEST(GenerateEphemeralKey, GivesAMatchingFreshKeyPair) {

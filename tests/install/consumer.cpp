@@ -1,14 +1,10 @@
-// A program built against the installed library only: it seals an envelope for the
-// self-test's fleet key, opens it as a device would, and runs the self-test.
+// A program built against the installed library only, through its umbrella header: it
+// makes a fleet key pair, passes it through the key files' PEM forms, seals an envelope,
+// opens it as a device would, and runs the self-test.
 #include <cstdio>
 #include <string>
 
-#include <zezi_vidad/encoding/hex.h>
-#include <zezi_vidad/envelope/builder.h>
-#include <zezi_vidad/envelope/p256_keys.h>
-#include <zezi_vidad/opener/open_envelope.h>
-#include <zezi_vidad/selftest/checks.h>
-#include <zezi_vidad/selftest/known_answers.h>
+#include <zezi_vidad/zezi_vidad.hpp>
 
 namespace {
 
@@ -20,27 +16,38 @@ int fail(const std::string& error) {
 }  // namespace
 
 int main() {
-  const zezi::Bytes fleetScalar = zezi::hexDecode(zezi::kTestFleetScalarHex);
-  const zezi::PkeyPtr fleetKey = zezi::loadPrivateKey(fleetScalar);
-  if (!fleetKey) {
-    return fail("could not load the fleet key");
+  zezi::Bytes fleetScalar;
+  zezi::Bytes fleetPublicKey;
+  if (!zezi::generateKeyPair(&fleetScalar, &fleetPublicKey) ||
+      zezi::publicKeyOfScalar(fleetScalar) != fleetPublicKey) {
+    return fail("could not make a fleet key pair");
   }
-  std::string envelope;
   std::string error;
-  if (!zezi::buildEnvelope("consumer", zezi::kTestPsk, zezi::encodedPublicKey(fleetKey.get()),
-                           &envelope, &error)) {
+  zezi::SecretText privatePem;
+  zezi::Bytes scalarRead;
+  zezi::Bytes publicKeyRead;
+  if (!zezi::privateKeyPem(fleetScalar, &privatePem) ||
+      !zezi::privateScalarFromPem(privatePem, &scalarRead, &error) ||
+      !zezi::rawPublicKeyFromPem(zezi::publicKeyPem(fleetPublicKey), &publicKeyRead, &error) ||
+      scalarRead != fleetScalar || publicKeyRead != fleetPublicKey) {
+    return fail("the key files do not give the key pair back: " + error);
+  }
+  const std::string psk(64, 'a');
+  std::string envelope;
+  if (!zezi::buildEnvelope("consumer", psk, fleetPublicKey, &envelope, &error)) {
     return fail(error);
   }
   zezi::Network network;
   if (!zezi::openEnvelope(envelope, fleetScalar, &network, &error)) {
     return fail(error);
   }
-  if (network.ssid != "consumer" || network.psk != zezi::kTestPsk) {
+  if (network.ssid != "consumer" || network.psk != psk.c_str()) {
     return fail("the envelope opened to another network");
   }
   if (!zezi::runSelfTest(&error)) {
     return fail(error);
   }
-  std::printf("consumer: sealed and opened %zu octets of envelope\n", envelope.size());
+  std::printf("consumer: sealed and opened %zu octets of envelope with zezi_vidad %s\n",
+              envelope.size(), ZEZI_VIDAD_VERSION_STRING);
   return 0;
 }

@@ -1,14 +1,16 @@
 // Runs the published envelope vectors (tests/vectors/envelopes.json, made by the separate
-// Python implementation) through openEnvelope: each valid case must give its network,
-// each invalid one its exact message. Then the signed sequences
-// (tests/vectors/signed_envelopes.json) through openSignedEnvelope, step by step, each
-// step giving its outcome and leaving the published replay record.
+// Python implementation) through openEnvelope and the C interface: each valid case must
+// give its network, each invalid one its exact message, and the C status of its step.
+// Then the signed sequences (tests/vectors/signed_envelopes.json) through
+// openSignedEnvelope, step by step, each giving its outcome and the published record.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <map>
 #include <ostream>
 #include <set>
 #include <string>
@@ -17,6 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "api/zezi_vidad.h"
 #include "encoding/hex.h"
 #include "opener/open_envelope.h"
 #include "opener/open_signed_envelope.h"
@@ -33,9 +36,10 @@ struct VectorCase {
   std::string envelope;
   std::string fleetScalarHex;
   bool valid = false;
-  std::string ssidHex;  // valid cases
-  std::string psk;      // valid cases
-  std::string message;  // invalid cases
+  std::string ssidHex;    // valid cases
+  std::string psk;        // valid cases
+  std::string message;    // invalid cases
+  std::string exception;  // invalid cases: the Python error class, one per opening step
   friend void PrintTo(const VectorCase& c, std::ostream* os) { *os << c.id; }
 };
 
@@ -59,6 +63,7 @@ struct VectorCase {
         c.psk = entry.at("psk").get<std::string>();
       } else {
         c.message = entry.at("error").at("message").get<std::string>();
+        c.exception = entry.at("error").at("exception").get<std::string>();
       }
       cases.push_back(std::move(c));
     }
@@ -82,6 +87,37 @@ TEST(EnvelopeVectorFile, HoldsBothKindsOfCase) {
   EXPECT_LT(static_cast<std::size_t>(valid), cases.size());
 }
 
+// The C interface's status for each step of the opening order.
+const std::map<std::string, zezi_vidad_status, std::less<>> kStatusOfStep = {
+    {"EnvelopeSyntaxError", ZEZI_VIDAD_E_ENVELOPE_SYNTAX},
+    {"EnvelopeMemberError", ZEZI_VIDAD_E_ENVELOPE_MEMBER},
+    {"UnsupportedFormatError", ZEZI_VIDAD_E_ENVELOPE_FORMAT},
+    {"EnvelopeEncodingError", ZEZI_VIDAD_E_ENVELOPE_ENCODING},
+    {"EnvelopeValueError", ZEZI_VIDAD_E_ENVELOPE_VALUE},
+    {"FleetKeyError", ZEZI_VIDAD_E_PRIVATE_KEY},
+    {"AuthenticationError", ZEZI_VIDAD_E_DOES_NOT_OPEN},
+    {"PayloadError", ZEZI_VIDAD_E_PAYLOAD},
+};
+
+// What zezi_vidad_open writes; 0x5a fills what it leaves alone.
+struct COpened {
+  zezi_vidad_status status = ZEZI_VIDAD_OK;
+  std::array<std::uint8_t, ZEZI_VIDAD_SSID_MAX_SIZE> ssid{};
+  std::size_t ssidLength = 0;
+  std::array<char, ZEZI_VIDAD_PSK_BUFFER_SIZE> psk{};
+};
+
+COpened openThroughC(const std::string& envelope, const Bytes& fleetScalar) {
+  COpened out;
+  out.ssid.fill(0x5a);
+  out.psk.fill(0x5a);
+  // The C interface takes exactly 32 octets; the vectors' scalars all have that length.
+  out.status =
+      zezi_vidad_open(envelope.data(), envelope.size(), fleetScalar.data(), out.ssid.data(),
+                      out.ssid.size(), &out.ssidLength, out.psk.data(), out.psk.size());
+  return out;
+}
+
 class EnvelopeVectors : public ::testing::TestWithParam<VectorCase> {};
 
 TEST_P(EnvelopeVectors, OpenAsPublished) {
@@ -89,15 +125,28 @@ TEST_P(EnvelopeVectors, OpenAsPublished) {
   Network network{"untouched", SecretText("untouched")};
   std::string error;
   const bool opened = openEnvelope(c.envelope, hexDecode(c.fleetScalarHex), &network, &error);
+  const Bytes fleetScalar = hexDecode(c.fleetScalarHex);
+  ASSERT_EQ(fleetScalar.size(), std::size_t{ZEZI_VIDAD_SCALAR_SIZE});
+  const COpened throughC = openThroughC(c.envelope, fleetScalar);
   if (c.valid) {
     ASSERT_TRUE(opened) << error;
     EXPECT_EQ(hexEncode(Bytes(network.ssid.begin(), network.ssid.end())), c.ssidHex);
     EXPECT_EQ(std::string(network.psk.begin(), network.psk.end()), c.psk);
+    ASSERT_EQ(throughC.status, ZEZI_VIDAD_OK) << zezi_vidad_strerror(throughC.status);
+    EXPECT_EQ(hexEncode(Bytes(throughC.ssid.begin(), throughC.ssid.begin() + throughC.ssidLength)),
+              c.ssidHex);
+    EXPECT_EQ(std::string(throughC.psk.data()), c.psk);
   } else {
     ASSERT_FALSE(opened);
     EXPECT_EQ(error, c.message);
     EXPECT_EQ(network.ssid, "untouched");
     EXPECT_EQ(network.psk, "untouched");
+    const auto step = kStatusOfStep.find(c.exception);
+    ASSERT_NE(step, kStatusOfStep.end()) << "unknown step " << c.exception;
+    EXPECT_EQ(throughC.status, step->second) << zezi_vidad_strerror(throughC.status);
+    EXPECT_EQ(throughC.ssidLength, 0U);
+    EXPECT_TRUE(std::all_of(throughC.psk.begin(), throughC.psk.end(),
+                            [](char octet) { return octet == 0x5a; }));
   }
 }
 

@@ -2,7 +2,10 @@
 // checks that every such run ends in the operation's documented failure or in
 // std::bad_alloc, with outputs untouched, and that any success is still the right answer.
 #include <gtest/gtest.h>
+
 #include <algorithm>
+#include <array>
+#include <cstdint>
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
@@ -18,6 +21,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "api/zezi_vidad.h"
 #include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/ecdh.h"
@@ -436,6 +440,61 @@ Outcome attemptOpenSigned(Injection injection) {
   return Outcome::kSucceeded;
 }
 
+// ---- the C interface: no exception may cross it ----
+
+Outcome attemptCOpen(Injection injection) {
+  const Fixture& f = fixture();
+  std::array<std::uint8_t, ZEZI_VIDAD_SSID_MAX_SIZE> ssid{};
+  std::array<char, ZEZI_VIDAD_PSK_BUFFER_SIZE> psk{};
+  std::size_t ssidLength = 0;
+  zezi_vidad_status status = ZEZI_VIDAD_OK;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    status = zezi_vidad_open(f.envelope.data(), f.envelope.size(), f.fleetScalar.data(),
+                             ssid.data(), ssid.size(), &ssidLength, psk.data(), psk.size());
+  } catch (...) {
+    ADD_FAILURE() << "an exception crossed the C interface";
+    return Outcome::kBadAlloc;
+  }
+  if (status != ZEZI_VIDAD_OK) {
+    EXPECT_EQ(ssidLength, 0U) << "a failed open wrote the SSID length";
+    EXPECT_EQ(psk[0], '\0') << "a failed open wrote the PSK";
+    return Outcome::kFailed;
+  }
+  EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(ssid.data()), ssidLength), kSsid);
+  EXPECT_EQ(std::string_view(psk.data()), kTestPsk);
+  return Outcome::kSucceeded;
+}
+
+Outcome attemptCSeal(Injection injection) {
+  const Fixture& f = fixture();
+  std::array<char, ZEZI_VIDAD_ENVELOPE_BUFFER_SIZE> envelope{};
+  std::size_t length = 0;
+  zezi_vidad_status status = ZEZI_VIDAD_OK;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    status = zezi_vidad_seal(
+        f.fleetRawPublicKey.data(), reinterpret_cast<const std::uint8_t*>(kSsid.data()),
+        kSsid.size(), kTestPsk.data(), kTestPsk.size(), envelope.data(), envelope.size(), &length);
+  } catch (...) {
+    ADD_FAILURE() << "an exception crossed the C interface";
+    return Outcome::kBadAlloc;
+  }
+  if (status != ZEZI_VIDAD_OK) {
+    EXPECT_TRUE(status == ZEZI_VIDAD_E_NO_MEMORY || status == ZEZI_VIDAD_E_INTERNAL ||
+                status == ZEZI_VIDAD_E_PUBLIC_KEY)
+        << zezi_vidad_strerror(status);
+    EXPECT_EQ(envelope[0], '\0') << "a failed seal wrote the envelope";
+    return Outcome::kFailed;
+  }
+  Network network;
+  EXPECT_TRUE(
+      openEnvelope(std::string_view(envelope.data(), length), f.fleetScalar, &network, nullptr) &&
+      network.ssid == kSsid)
+      << "a sealed envelope that does not open to its network";
+  return Outcome::kSucceeded;
+}
+
 // ---- runSelfTest ----
 
 Outcome attemptSelfTest(Injection injection) {
@@ -486,6 +545,8 @@ const InjectedOperation kOperations[] = {
      [](Injection k) { return attemptVerify(k, /*tampered=*/true); }, false},
     {"OpenSignedEnvelope", attemptOpenSigned, true},
     {"RunSelfTest", attemptSelfTest, true},
+    {"CInterfaceOpen", attemptCOpen, true},
+    {"CInterfaceSeal", attemptCSeal, true},
 };
 
 using InjectionCase = std::tuple<InjectedOperation, FailureMode>;

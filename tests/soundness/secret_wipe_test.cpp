@@ -7,6 +7,8 @@
 #include <openssl/crypto.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -17,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "api/zezi_vidad.h"
 #include "base/ossl_owners.h"
 #include "encoding/hex.h"
 #include "envelope/builder.h"
@@ -185,6 +188,18 @@ bool runOpenEnvelope() {
   return openEnvelope(envelope, s.fleetScalar, &network, nullptr) && network.psk == kTestPsk;
 }
 
+// The C interface's copies of the scalar and the PSK are its own to wipe; the caller's
+// buffers are not searched, since they are never released.
+bool runCInterfaceOpen() {
+  const Secrets& s = secrets();
+  std::array<std::uint8_t, ZEZI_VIDAD_SSID_MAX_SIZE> ssid{};
+  std::array<char, ZEZI_VIDAD_PSK_BUFFER_SIZE> psk{};
+  std::size_t ssidLength = 0;
+  return zezi_vidad_open(s.envelope.data(), s.envelope.size(), s.fleetScalar.data(), ssid.data(),
+                         ssid.size(), &ssidLength, psk.data(), psk.size()) == ZEZI_VIDAD_OK &&
+         std::string_view(psk.data()) == kTestPsk;
+}
+
 bool runSelfTestOnce() {
   std::string error;
   return runSelfTest(&error);
@@ -195,6 +210,7 @@ const WipedOperation kOperations[] = {
     {"DeriveEnvelopeKey", runDeriveEnvelopeKey, true}, {"SealPayload", runSealPayload, false},
     {"BuildEnvelopeSupplied", runBuildEnvelope, true}, {"OpenPayload", runOpenPayload, true},
     {"OpenEnvelope", runOpenEnvelope, true},           {"RunSelfTest", runSelfTestOnce, true},
+    {"CInterfaceOpen", runCInterfaceOpen, true},
 };
 
 class SecretWipeTest : public ::testing::TestWithParam<WipedOperation> {};

@@ -1,0 +1,11 @@
+// Everything the library offers C++ programs: sealing, opening, key pairs and key files,
+// the self-test and the version. The C interface is <zezi_vidad/zezi_vidad.h>.
+#pragma once
+
+#include "api/version.h"
+#include "envelope/builder.h"
+#include "envelope/key_files.h"
+#include "envelope/key_pair.h"
+#include "envelope/types.h"
+#include "opener/open_envelope.h"
+#include "selftest/run_self_test.h"

@@ -1,0 +1,15 @@
+// The self-test: known answers for the key agreement and the key derivation, then an
+// envelope built from fixed inputs and checked against an independent sealing and opener.
+#pragma once
+
+#include <string>
+
+#include "base/export.h"
+
+namespace zezi {
+
+// Runs every check with the fixed inputs. True when all pass, leaving `error` untouched;
+// false at the first failing check, whose message then replaces `*error` if it is not null.
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool runSelfTest(std::string* error);
+
+}  // namespace zezi

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Writes the zezi-vidad man page with help2man from the tool's own help texts: the tool's
+# --help and --version, then each command's --help in a COMMANDS section.
+#
+# usage: tools/make-man-page.sh HELP2MAN TOOL OUTPUT
+set -eu
+help2man=$1
+tool=$2
+output=$3
+
+commands=$(mktemp)
+trap 'rm -f "$commands"' EXIT
+{
+  echo "[COMMANDS]"
+  for command in keygen pubkey seal open selftest; do
+    printf '.SS %s\n.nf\n' "$command"
+    # Kept as the tool lays it out; backslashes and leading dots or quotes made literal.
+    "$tool" "$command" --help | sed -e 's/\\/\\e/g' -e "s/^[.']/\\\\\\&&/"
+    printf '.fi\n'
+  done
+} >"$commands"
+
+"$help2man" --no-info --section=1 --name="seal WiFi credentials for a device fleet" \
+  --include="$commands" --output="$output" "$tool"
