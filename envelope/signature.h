@@ -14,10 +14,6 @@ namespace zezi {
 
 inline constexpr std::size_t kSignatureIntegerSize = 32;
 inline constexpr std::size_t kSignatureSize = 2 * kSignatureIntegerSize;
-inline constexpr std::size_t kDigestSize = 32;
-
-// A SHA-256 value.
-using Digest = std::array<std::uint8_t, kDigestSize>;
 
 // SHA-256 of `octets`; false (and `*digestOut` untouched) only when OpenSSL fails.
 [[nodiscard]] bool sha256(std::span<const std::uint8_t> octets, Digest* digestOut);

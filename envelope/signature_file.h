@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/export.h"
 #include "envelope/types.h"
 
 namespace zezi {
@@ -27,8 +28,8 @@ struct SignatureTerms {
 // out. On success writes the file's text to `*signatureFileOut` and returns true, leaving
 // `*errorOut` untouched; on failure returns false, leaves `*signatureFileOut` untouched and,
 // when `errorOut` is not null, replaces its contents with a fixed message.
-[[nodiscard]] bool makeSignatureFile(const Bytes& signerScalar, const Bytes& fleetRawPublicKey,
-                                     std::string_view envelope, const SignatureTerms& terms,
-                                     std::string* signatureFileOut, std::string* errorOut);
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool makeSignatureFile(
+    const Bytes& signerScalar, const Bytes& fleetRawPublicKey, std::string_view envelope,
+    const SignatureTerms& terms, std::string* signatureFileOut, std::string* errorOut);
 
 }  // namespace zezi

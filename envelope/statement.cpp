@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "envelope/p256_keys.h"
+#include "envelope/signature.h"
 
 namespace zezi {
 namespace {

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "envelope/signature.h"
+#include "base/export.h"
 #include "envelope/types.h"
 
 namespace zezi {
@@ -35,17 +35,17 @@ struct Statement {
 };
 
 // The 120 octets of `statement`.
-[[nodiscard]] Bytes encodeStatement(const Statement& statement);
+[[nodiscard]] ZEZI_VIDAD_EXPORT Bytes encodeStatement(const Statement& statement);
 
 // The fields of 120 octets, as they are (no field is judged here). False, with
 // `*statementOut` untouched, for any other length.
-[[nodiscard]] bool decodeStatement(const Bytes& octets, Statement* statementOut);
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool decodeStatement(const Bytes& octets, Statement* statementOut);
 
 // M for the statement's octets exactly as received.
-[[nodiscard]] Bytes signedMessage(const Bytes& statementOctets);
+[[nodiscard]] ZEZI_VIDAD_EXPORT Bytes signedMessage(const Bytes& statementOctets);
 
 // SHA-256 of 0x04 || raw: the key id of a signer key and the fleet id of a fleet key. False
 // unless `rawPublicKey` has 64 octets (its curve membership is not checked here).
-[[nodiscard]] bool keyIdOf(const Bytes& rawPublicKey, Digest* idOut);
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool keyIdOf(const Bytes& rawPublicKey, Digest* idOut);
 
 }  // namespace zezi

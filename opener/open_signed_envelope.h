@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/export.h"
 #include "envelope/types.h"
 #include "opener/open_envelope.h"
 #include "opener/replay_state.h"
@@ -18,13 +19,9 @@ namespace zezi {
 // the network, what was verified and the new replay state, and returns true; the caller
 // commits the state before using the network. On failure returns false, leaves every
 // output untouched and, when `errorOut` is not null, writes one fixed message.
-[[nodiscard]] bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
-                                      const Bytes& fleetScalar, Network* networkOut,
-                                      VerifiedSignature* verifiedOut, ReplayState* stateOut,
-                                      std::string* errorOut);
-
-// Whether `text` is a message openSignedEnvelope can write: verifySignature's, its own two,
-// or openEnvelope's.
-[[nodiscard]] bool isOpenSignedEnvelopeText(std::string_view text);
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool openSignedEnvelope(
+    const SignatureInput& input, const TrustList& trustList, const Bytes& fleetScalar,
+    Network* networkOut, VerifiedSignature* verifiedOut, ReplayState* stateOut,
+    std::string* errorOut);
 
 }  // namespace zezi

@@ -4,6 +4,8 @@
 #include <array>
 #include <string_view>
 
+#include "envelope/signature.h"
+
 namespace zezi {
 namespace {
 

@@ -5,13 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "envelope/signature.h"
+#include "base/export.h"
 #include "envelope/types.h"
 #include "opener/trust_list.h"
 
 namespace zezi {
 
-struct ReplayState {
+struct ZEZI_VIDAD_EXPORT ReplayState {
   std::uint64_t trustListVersion = 0;  // the trust list this state belongs to
   std::uint16_t minKeyIndex = 0;       // signer keys below this index are superseded
   std::uint64_t highestSerial = 0;     // of the signer at minKeyIndex
@@ -23,7 +23,7 @@ struct ReplayState {
 };
 
 // The state of a device that has accepted nothing yet: the firmware's floors.
-[[nodiscard]] ReplayState freshReplayState(const TrustList& trustList);
+[[nodiscard]] ZEZI_VIDAD_EXPORT ReplayState freshReplayState(const TrustList& trustList);
 
 // The record: "ZVRS", record version 1 (2 octets), minKeyIndex (2), trustListVersion,
 // highestSerial and timeFloor (8 each), the accepted envelope hash (32), then SHA-256 of
@@ -31,10 +31,10 @@ struct ReplayState {
 inline constexpr std::size_t kReplayRecordSize = 96;
 
 // The record of `state`, or empty when OpenSSL fails.
-[[nodiscard]] Bytes encodeReplayState(const ReplayState& state);
+[[nodiscard]] ZEZI_VIDAD_EXPORT Bytes encodeReplayState(const ReplayState& state);
 
 // The state in a record that encodeReplayState wrote. False, with `*stateOut` untouched,
 // for any other length, magic, record version or checksum.
-[[nodiscard]] bool decodeReplayState(const Bytes& record, ReplayState* stateOut);
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool decodeReplayState(const Bytes& record, ReplayState* stateOut);
 
 }  // namespace zezi

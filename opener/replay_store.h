@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/export.h"
 #include "opener/replay_state.h"
 #include "opener/trust_list.h"
 
@@ -12,14 +13,16 @@ namespace zezi {
 // Reads the record at `path`. True with the stored state, or with the fresh state of
 // `trustList` when no file exists there (a new device). False, failing closed with
 // `*stateOut` untouched, when the file cannot be read or does not hold a valid record.
-[[nodiscard]] bool loadReplayState(const std::string& path, const TrustList& trustList,
-                                   ReplayState* stateOut);
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool loadReplayState(const std::string& path,
+                                                     const TrustList& trustList,
+                                                     ReplayState* stateOut);
 
 // Writes the record to a new temporary file beside `path` (mode 0600), flushes it to the
 // disk, renames it over `path` and flushes the folder. On failure returns false with a
 // fixed message; the previous record is then intact unless only the folder flush failed,
 // and no temporary file is left.
-[[nodiscard]] bool commitReplayState(const std::string& path, const ReplayState& state,
-                                     std::string* errorOut);
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool commitReplayState(const std::string& path,
+                                                       const ReplayState& state,
+                                                       std::string* errorOut);
 
 }  // namespace zezi

@@ -71,4 +71,8 @@ inline constexpr SignatureFailure kLastSignatureFailure = SignatureFailure::kSer
                                                   VerifiedSignature* verifiedOut,
                                                   ReplayState* stateOut);
 
+// Whether `text` is a message openSignedEnvelope can write: verifySignature's, its own two,
+// or openEnvelope's.
+[[nodiscard]] bool isOpenSignedEnvelopeText(std::string_view text);
+
 }  // namespace zezi

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "envelope/signature.h"
+#include "base/export.h"
 #include "envelope/types.h"
 
 namespace zezi {
@@ -26,7 +26,7 @@ struct TrustSettings {
 };
 
 // A trust list that loadTrustList has checked. A default one trusts no signer.
-class TrustList {
+class ZEZI_VIDAD_EXPORT TrustList {
  public:
   [[nodiscard]] std::size_t size() const { return signerIds_.size(); }
   [[nodiscard]] const Bytes& signerKey(std::size_t index) const {
@@ -42,8 +42,8 @@ class TrustList {
   [[nodiscard]] std::uint64_t timeFloor() const { return settings_.timeFloor; }
 
  private:
-  friend bool loadTrustList(const TrustSettings& settings, TrustList* trustListOut,
-                            std::string* errorOut);
+  friend ZEZI_VIDAD_EXPORT bool loadTrustList(const TrustSettings& settings,
+                                              TrustList* trustListOut, std::string* errorOut);
 
   TrustSettings settings_;
   std::vector<Digest> signerIds_;
@@ -54,7 +54,7 @@ class TrustList {
 // key equal to the fleet key (which every device holds and so must never sign), and a
 // fleet key on the curve. On success writes the list and returns true; on failure
 // returns false, leaves `*trustListOut` untouched and writes a fixed message.
-[[nodiscard]] bool loadTrustList(const TrustSettings& settings, TrustList* trustListOut,
-                                 std::string* errorOut);
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool loadTrustList(const TrustSettings& settings,
+                                                   TrustList* trustListOut, std::string* errorOut);
 
 }  // namespace zezi

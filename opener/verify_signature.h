@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/export.h"
 #include "envelope/statement.h"
 #include "opener/replay_state.h"
 #include "opener/trust_list.h"
@@ -42,8 +43,9 @@ struct VerifiedSignature {
 // replay state (for the caller to commit once the envelope has opened) and returns true,
 // leaving `*errorOut` untouched. On failure returns false, leaves both outputs untouched
 // and, when `errorOut` is not null, replaces its contents with one fixed message.
-[[nodiscard]] bool verifySignature(const SignatureInput& input, const TrustList& trustList,
-                                   VerifiedSignature* verifiedOut, ReplayState* stateOut,
-                                   std::string* errorOut);
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool verifySignature(const SignatureInput& input,
+                                                     const TrustList& trustList,
+                                                     VerifiedSignature* verifiedOut,
+                                                     ReplayState* stateOut, std::string* errorOut);
 
 }  // namespace zezi

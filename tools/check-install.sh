@@ -13,9 +13,22 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 # What the shared library exports: the C interface and the marked C++ functions.
-expected_exports="zezi::buildEnvelope
+expected_exports="zezi::ReplayState::hasAcceptedSignature
+zezi::TrustList::indexOf
+zezi::buildEnvelope
+zezi::commitReplayState
+zezi::decodeReplayState
+zezi::decodeStatement
+zezi::encodeReplayState
+zezi::encodeStatement
+zezi::freshReplayState
 zezi::generateKeyPair
+zezi::keyIdOf
+zezi::loadReplayState
+zezi::loadTrustList
+zezi::makeSignatureFile
 zezi::openEnvelope
+zezi::openSignedEnvelope
 zezi::privateKeyPem
 zezi::privateScalarFromPem
 zezi::publicKeyOfScalar
@@ -23,6 +36,8 @@ zezi::publicKeyPem
 zezi::rawPublicKeyFromHex
 zezi::rawPublicKeyFromPem
 zezi::runSelfTest
+zezi::signedMessage
+zezi::verifySignature
 zezi_vidad_generate_key_pair
 zezi_vidad_open
 zezi_vidad_public_key

@@ -16,6 +16,7 @@
 #include "encoding/base64.h"
 #include "encoding/hex.h"
 #include "envelope/p256_keys.h"
+#include "envelope/signature.h"
 #include "envelope/signature_file.h"
 #include "envelope/statement.h"
 #include "opener/open_signed_envelope.h"

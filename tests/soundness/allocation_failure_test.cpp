@@ -33,6 +33,7 @@
 #include "opener/open_failure.h"
 #include "opener/open_payload.h"
 #include "opener/open_signed_envelope.h"
+#include "opener/signature_failure.h"
 #include "selftest/checks.h"
 #include "selftest/known_answers.h"
 #include "soundness/allocation_hooks.h"
