@@ -15,10 +15,7 @@ namespace {
 using Integer = std::array<std::uint8_t, kSignatureIntegerSize>;
 using IntegerView = std::span<const std::uint8_t, kSignatureIntegerSize>;
 
-// n, the order of the P-256 group, and (n - 1) / 2, the largest s of the low half.
-constexpr Integer kOrder = {0xff, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff,
-                            0xff, 0xff, 0xff, 0xff, 0xff, 0xbc, 0xe6, 0xfa, 0xad, 0xa7, 0x17,
-                            0x9e, 0x84, 0xf3, 0xb9, 0xca, 0xc2, 0xfc, 0x63, 0x25, 0x51};
+// (n - 1) / 2, the largest s of the low half.
 constexpr Integer kHalfOrder = {0x7f, 0xff, 0xff, 0xff, 0x80, 0x00, 0x00, 0x00, 0x7f, 0xff, 0xff,
                                 0xff, 0xff, 0xff, 0xff, 0xff, 0xde, 0x73, 0x7d, 0x56, 0xd3, 0x8b,
                                 0xcf, 0x42, 0x79, 0xdc, 0xe5, 0x61, 0x7e, 0x31, 0x92, 0xa8};
@@ -44,8 +41,9 @@ void subtractFromOrder(std::span<std::uint8_t, kSignatureIntegerSize> value) {
   unsigned borrow = 0;
   for (std::size_t i = value.size(); i-- > 0;) {
     const unsigned subtrahend = value[i] + borrow;
-    borrow = subtrahend > kOrder[i] ? 1 : 0;
-    value[i] = static_cast<std::uint8_t>((kOrder[i] + (borrow << 8U) - subtrahend) & kOctetMask);
+    borrow = subtrahend > kP256Order[i] ? 1 : 0;
+    value[i] =
+        static_cast<std::uint8_t>((kP256Order[i] + (borrow << 8U) - subtrahend) & kOctetMask);
   }
 }
 
@@ -144,7 +142,7 @@ bool isCanonicalSignature(const Bytes& signature) {
   }
   const IntegerView r = integerAt(signature, 0);
   const IntegerView s = integerAt(signature, 1);
-  return !isZero(r) && isBelow(r, kOrder) && !isZero(s) && !isAbove(s, kHalfOrder);
+  return !isZero(r) && isBelow(r, kP256Order) && !isZero(s) && !isAbove(s, kHalfOrder);
 }
 
 SignatureStatus verifyMessageSignature(const Bytes& rawPublicKey,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/failure.h"
 #include "opener/replay_state.h"
 #include "opener/trust_list.h"
 #include "opener/verify_signature.h"
@@ -55,13 +56,7 @@ inline constexpr SignatureFailure kLastSignatureFailure = SignatureFailure::kSer
 
 // Whether `text` is the message of some failure.
 [[nodiscard]] inline bool isSignatureFailureText(std::string_view text) {
-  for (auto i = static_cast<unsigned>(SignatureFailure::kNone) + 1;
-       i <= static_cast<unsigned>(kLastSignatureFailure); ++i) {
-    if (signatureFailureText(static_cast<SignatureFailure>(i)) == text) {
-      return true;
-    }
-  }
-  return false;
+  return isFailureText(text, kLastSignatureFailure, signatureFailureText);
 }
 
 // verifySignature, reporting the cause of a refusal instead of its message: kNone when
