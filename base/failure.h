@@ -15,4 +15,17 @@ namespace zezi {
   return false;
 }
 
+// Whether `text` is the message of one of the failures 1 to `last` of an enum whose 0 means
+// none, given the function that names each.
+template <typename Failure>
+[[nodiscard]] bool isFailureText(std::string_view text, Failure last,
+                                 std::string_view (*textOf)(Failure)) {
+  for (unsigned i = 1; i <= static_cast<unsigned>(last); ++i) {
+    if (textOf(static_cast<Failure>(i)) == text) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace zezi

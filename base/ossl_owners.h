@@ -36,6 +36,8 @@ ZEZI_OSSL_DELETER(EVP_CIPHER_CTX, EVP_CIPHER_CTX_free);
 ZEZI_OSSL_DELETER(EVP_KDF, EVP_KDF_free);
 ZEZI_OSSL_DELETER(EVP_KDF_CTX, EVP_KDF_CTX_free);
 ZEZI_OSSL_DELETER(BIO, BIO_free_all);
+ZEZI_OSSL_DELETER(ECDSA_SIG, ECDSA_SIG_free);
+ZEZI_OSSL_DELETER(EVP_MD_CTX, EVP_MD_CTX_free);
 ZEZI_OSSL_DELETER(BN_CTX, BN_CTX_free);
 
 #undef ZEZI_OSSL_DELETER
@@ -54,6 +56,8 @@ using CipherCtxPtr = OsslPtr<EVP_CIPHER_CTX>;
 using KdfPtr = OsslPtr<EVP_KDF>;
 using KdfCtxPtr = OsslPtr<EVP_KDF_CTX>;
 using BioPtr = OsslPtr<BIO>;
+using EcdsaSignaturePtr = OsslPtr<ECDSA_SIG>;
+using DigestCtxPtr = OsslPtr<EVP_MD_CTX>;
 using BnCtxPtr = OsslPtr<BN_CTX>;
 
 }  // namespace zezi

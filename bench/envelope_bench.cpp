@@ -1,4 +1,4 @@
-// Speed and allocation counts of the sealing and opening paths. Run:
+// Speed and allocation counts of the sealing, opening and signing paths. Run:
 // build/bench/envelope_bench, or tools/bench-compare.sh for the figures side by side.
 #include <benchmark/benchmark.h>
 
@@ -16,9 +16,14 @@
 #include "envelope/p256_keys.h"
 #include "envelope/p256_points.h"
 #include "envelope/seal.h"
+#include "envelope/signature.h"
+#include "envelope/signature_file.h"
+#include "envelope/statement.h"
 #include "opener/fleet_opener.h"
 #include "opener/open_envelope.h"
 #include "opener/open_payload.h"
+#include "opener/open_signed_envelope.h"
+#include "opener/verify_signature.h"
 #include "selftest/checks.h"
 #include "support/known_values.h"
 
@@ -289,6 +294,103 @@ void BM_OpenPayload(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_OpenPayload)->Arg(164)->Arg(4096)->Arg(1 << 20);
+
+// A signer, its trust list, and one signed envelope.
+struct SignedFixture {
+  Bytes signerScalar =
+      hexDecode("bba93954db7d454e1c61496264a968118cd1abcec0176808ab24afd057ae654e");
+  Bytes signerRaw = encodedPublicKey(loadPrivateKey(signerScalar).get());
+  SignatureTerms terms{1, 1'700'000'000, 1'900'000'000};
+  std::string envelope = fixture().envelope;
+  std::string signatureFile;
+  TrustList trustList;
+  ReplayState fresh;
+
+  SignedFixture() {
+    const Fixture& f = fixture();
+    TrustSettings settings;
+    settings.signerKeys = {signerRaw};
+    settings.fleetKey = f.fleetRawPublicKey;
+    if (!makeSignatureFile(signerScalar, f.fleetRawPublicKey, envelope, terms, &signatureFile,
+                           nullptr) ||
+        !loadTrustList(settings, &trustList, nullptr)) {
+      signatureFile.clear();
+    }
+    fresh = freshReplayState(trustList);
+  }
+
+  [[nodiscard]] SignatureInput input() const {
+    SignatureInput in;
+    in.envelope = envelope;
+    in.signatureFile = signatureFile;
+    in.state = &fresh;
+    return in;
+  }
+};
+
+const SignedFixture& signedFixture() {
+  static const SignedFixture instance;
+  return instance;
+}
+
+// The ECDSA primitive alone, over a 146-octet message M.
+void BM_SignMessage(benchmark::State& state) {
+  const SignedFixture& s = signedFixture();
+  const Bytes message(kSignatureDomain.size() + 1 + kStatementSize, 0x5a);
+  measure(state, [&] { benchmark::DoNotOptimize(signMessage(s.signerScalar, message)); });
+}
+BENCHMARK(BM_SignMessage);
+
+void BM_VerifyMessageSignature(benchmark::State& state) {
+  const SignedFixture& s = signedFixture();
+  const Bytes message(kSignatureDomain.size() + 1 + kStatementSize, 0x5a);
+  const Bytes signature = signMessage(s.signerScalar, message);
+  measure(state, [&] {
+    benchmark::DoNotOptimize(verifyMessageSignature(s.signerRaw, message, signature));
+  });
+}
+BENCHMARK(BM_VerifyMessageSignature);
+
+// The signer's whole call: hashing, signing, checking its own signature, the file's text.
+void BM_MakeSignatureFile(benchmark::State& state) {
+  const SignedFixture& s = signedFixture();
+  const Fixture& f = fixture();
+  measure(state, [&] {
+    std::string file;
+    benchmark::DoNotOptimize(makeSignatureFile(s.signerScalar, f.fleetRawPublicKey, s.envelope,
+                                               s.terms, &file, nullptr));
+  });
+}
+BENCHMARK(BM_MakeSignatureFile);
+
+// The device's whole check of a signature file, before the envelope is opened.
+void BM_VerifySignature(benchmark::State& state) {
+  const SignedFixture& s = signedFixture();
+  if (s.signatureFile.empty()) {
+    state.SkipWithError("could not sign an envelope");
+    return;
+  }
+  const SignatureInput input = s.input();
+  measure(state, [&] {
+    VerifiedSignature verified;
+    ReplayState next;
+    benchmark::DoNotOptimize(verifySignature(input, s.trustList, &verified, &next, nullptr));
+  });
+}
+BENCHMARK(BM_VerifySignature);
+
+void BM_OpenSignedEnvelope(benchmark::State& state) {
+  const SignedFixture& s = signedFixture();
+  const SignatureInput input = s.input();
+  measure(state, [&] {
+    Network network;
+    VerifiedSignature verified;
+    ReplayState next;
+    benchmark::DoNotOptimize(openSignedEnvelope(input, s.trustList, fixture().fleetScalar, &network,
+                                                &verified, &next, nullptr));
+  });
+}
+BENCHMARK(BM_OpenSignedEnvelope);
 
 void BM_SelfTest(benchmark::State& state) {
   measure(state, [] { benchmark::DoNotOptimize(runSelfTest(nullptr)); });

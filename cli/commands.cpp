@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
 
 #include "base/exit_status.h"
+#include "base/failure.h"
 #include "cli/atomic_file.h"
 #include "cli/batch_runner.h"
 #include "cli/diagnostics.h"
@@ -20,11 +22,15 @@
 #include "cli/options.h"
 #include "cli/psk_source.h"
 #include "cli/secret_input.h"
+#include "cli/signing.h"
+#include "cli/time_text.h"
 #include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "envelope/key_files.h"
 #include "envelope/key_pair.h"
 #include "opener/open_envelope.h"
+#include "opener/open_signed_envelope.h"
+#include "opener/replay_store.h"
 #include "selftest/checks.h"
 #include "selftest/report.h"
 
@@ -110,9 +116,47 @@ int run(const PubkeyOptions& options) {
   return emit({}, hexEncode(raw) + "\n" + pem, false);
 }
 
+// The signing options of seal, checked together; false with the exit status of a usage
+// error reported.
+bool planSealSigning(const SealOptions& options, SigningPlan* plan, int* status) {
+  std::string error;
+  if (options.signKey.empty() && options.signing.any()) {
+    error = "--serial-file, --serial and --valid-for go with --sign-key";
+  } else if (!options.signKey.empty() && options.outputPath.empty()) {
+    error = "--sign-key needs -o: the signature file goes beside the envelope";
+  } else if (options.signKey.empty() || planSigning(options.signing, plan, &error)) {
+    return true;
+  }
+  *status = reportFailure(error, kExitUsage);
+  return false;
+}
+
+// Signs the envelope and writes it with its signature file, both or neither.
+int writeSigned(const SealOptions& options, const SigningPlan& plan, const Bytes& signerScalar,
+                const Bytes& fleetKey, const std::string& envelope) {
+  SignatureTerms terms;
+  std::string signatureFile;
+  VerifiedSignature verified;
+  StagedFile envelopeFile;
+  StagedFile signature;
+  std::string error;
+  if (!takeTerms(plan, &terms, &error) ||
+      !signAndCheck(signerScalar, fleetKey, envelope, terms, &signatureFile, &verified, &error) ||
+      !envelopeFile.stage(options.outputPath, envelope, kPublicMode, &error) ||
+      !signature.stage(signaturePathOf(options.outputPath), signatureFile, kPublicMode, &error) ||
+      !StagedFile::commitPair(&envelopeFile, &signature, options.force, &error)) {
+    return reportFailure(error);
+  }
+  return emit({}, statementLine(verified), false);
+}
+
 int run(const SealOptions& options) {
   if (!options.batchPath.empty()) {
     return runBatch(options);
+  }
+  SigningPlan plan;
+  if (int status = kExitOk; !planSealSigning(options, &plan, &status)) {
+    return status;
   }
   if (options.pskFile.empty() && options.passphraseFile.empty() && !haveTerminal()) {
     return reportFailure(
@@ -128,7 +172,8 @@ int run(const SealOptions& options) {
     const std::pair<const char*, const std::string&> inputs[] = {
         {"--fleet-key", options.fleetKey},
         {"--psk-file", options.pskFile},
-        {"--passphrase-file", options.passphraseFile}};
+        {"--passphrase-file", options.passphraseFile},
+        {"--sign-key", options.signKey}};
     for (const auto& [option, input] : inputs) {
       if (!input.empty() && input != "-" && sameFile(options.outputPath, input)) {
         return reportFailure(std::string("-o names the same file as ") + option, kExitUsage);
@@ -136,22 +181,88 @@ int run(const SealOptions& options) {
     }
     // Before the secret is asked for, not after.
     std::string error;
-    if (!checkWritableTarget(options.outputPath, options.force, &error)) {
+    if (!checkWritableTarget(options.outputPath, options.force, &error) ||
+        (!options.signKey.empty() &&
+         !checkWritableTarget(signaturePathOf(options.outputPath), options.force, &error))) {
       return reportFailure(error);
     }
   }
   Bytes fleetKey;
+  Bytes signerScalar;
   SecretText psk;
   std::string envelope;
   std::string error;
-  if (!loadFleetKey(options.fleetKey, &fleetKey, &error) || !obtainPsk(options, &psk, &error) ||
+  if (!loadFleetKey(options.fleetKey, &fleetKey, &error) ||
+      (!options.signKey.empty() && !loadPrivateScalar(options.signKey, &signerScalar, &error))) {
+    return reportFailure(error);
+  }
+  if (!options.signKey.empty() && publicKeyOfScalar(signerScalar) == fleetKey) {
+    return reportFailure("signer key is the fleet key");
+  }
+  if (!obtainPsk(options, &psk, &error) ||
       !buildEnvelope(options.ssid, psk, fleetKey, &envelope, &error)) {
     return reportFailure(error);
+  }
+  if (!options.signKey.empty()) {
+    return writeSigned(options, plan, signerScalar, fleetKey, envelope);
   }
   return emit(options.outputPath, envelope, options.force);
 }
 
+// Opens as a device that checks signatures: verify, open, then save the replay state.
+bool openSigned(const OpenOptions& options, const Bytes& scalar, std::string_view envelope,
+                Network* network, std::string* error) {
+  std::optional<std::string> signatureFile;
+  TrustList trustList;
+  if (!readSignatureFileOf(options.envelopePath, &signatureFile, error) ||
+      !loadTrustKeys(options.trust, publicKeyOfScalar(scalar), &trustList, error)) {
+    return false;
+  }
+  ReplayState stored;
+  const bool readable = loadReplayState(options.statePath, trustList, &stored);
+  SignatureInput input;
+  input.envelope = envelope;
+  input.signatureFile = signatureFile;
+  input.state = readable ? &stored : nullptr;
+  input.policy =
+      options.policy == "transition" ? SignaturePolicy::kTransition : SignaturePolicy::kRequired;
+  if (options.now) {
+    input.now = currentUnixTime();
+  }
+  VerifiedSignature verified;
+  ReplayState next;
+  std::string why;
+  if (!openSignedEnvelope(input, trustList, scalar, network, &verified, &next, &why)) {
+    return failWith(error, "cannot open the envelope: " + why);
+  }
+  // Saved before the network is shown; an unsigned envelope leaves no state.
+  if (verified.isSigned && next != stored && !commitReplayState(options.statePath, next, &why)) {
+    return failWith(error, "cannot save the replay state: " + why);
+  }
+  return true;
+}
+
+// The options of open that go together; false with the exit status of a usage error.
+bool checkOpenOptions(const OpenOptions& options, int* status) {
+  const bool signedMode = !options.trust.empty();
+  std::string error;
+  if (!signedMode && (!options.statePath.empty() || !options.policy.empty() || options.now)) {
+    error = "--state, --policy and --now go with --trust";
+  } else if (signedMode && options.envelopePath == "-") {
+    error = "--envelope must name a file: the signature file lies beside it";
+  } else if (signedMode && options.statePath.empty()) {
+    error = "--trust needs --state, the device's replay state file";
+  } else {
+    return true;
+  }
+  *status = reportFailure(error, kExitUsage);
+  return false;
+}
+
 int run(const OpenOptions& options) {
+  if (int status = kExitOk; !checkOpenOptions(options, &status)) {
+    return status;
+  }
   Bytes scalar;
   SecretText envelope;
   Network network;
@@ -160,7 +271,11 @@ int run(const OpenOptions& options) {
       !readInput(options.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
     return reportFailure(error);
   }
-  if (!openEnvelope(envelope, scalar, &network, &error)) {
+  if (!options.trust.empty()) {
+    if (!openSigned(options, scalar, envelope, &network, &error)) {
+      return reportFailure(error);
+    }
+  } else if (!openEnvelope(envelope, scalar, &network, &error)) {
     return reportFailure("cannot open the envelope: " + error);
   }
   SecretText line = R"({"ssid": )";
@@ -173,6 +288,14 @@ int run(const OpenOptions& options) {
   }
   line += "\"}\n";
   return emit({}, line, false);
+}
+
+int run(const SignOptions& options) {
+  return runSign(options);
+}
+
+int run(const VerifyOptions& options) {
+  return runVerify(options);
 }
 
 int run(const SelftestOptions& /*options*/) {

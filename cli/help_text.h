@@ -13,16 +13,20 @@ inline constexpr const char* kToolHelp =
     "failing).\n\n"
     "Example:\n"
     "  zezi-vidad keygen --private fleet.key --public fleet.pub\n\n"
-    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n";
+    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n\n"
+    "  zezi-vidad sign --key signer.key --fleet-key fleet.pub --envelope /media/usb/wifi.json \\\n"
+    "      --serial-file signer.serial --valid-for 30d\n";
 
 inline constexpr const char* kKeygenHelp =
-    "Creates a new P-256 fleet key pair: the private key as unencrypted PKCS#8 PEM (mode\n"
-    "0600), the public key as SubjectPublicKeyInfo PEM (mode 0644). Prints the raw public key\n"
-    "(X || Y) as 128 hex characters. Existing files are kept unless --force is given; the\n"
-    "two are replaced both or neither. A file system that cannot keep the private key to\n"
-    "its owner (FAT) is refused for it.\n\n"
+    "Creates a new P-256 key pair, for a fleet or for a signer: the private key as unencrypted\n"
+    "PKCS#8 PEM (mode 0600), the public key as SubjectPublicKeyInfo PEM (mode 0644). Prints the\n"
+    "raw public key (X || Y) as 128 hex characters. Existing files are kept unless --force is\n"
+    "given; the two are replaced both or neither. A file system that cannot keep the private\n"
+    "key to its owner (FAT) is refused for it. A signer key signs envelopes (see sign); keep\n"
+    "it offline, and never use the fleet key as a signer key.\n\n"
     "Example:\n"
-    "  zezi-vidad keygen --private fleet.key --public fleet.pub\n";
+    "  zezi-vidad keygen --private fleet.key --public fleet.pub\n\n"
+    "  zezi-vidad keygen --private signer.key --public signer.pub\n";
 
 inline constexpr const char* kPubkeyHelp =
     "Prints the raw public key (128 hex characters) and then its SubjectPublicKeyInfo PEM for\n"
@@ -40,7 +44,9 @@ inline constexpr const char* kSealHelp =
     "SSID as WPA2 does. \"-\" reads standard input, and one trailing line end is dropped. With\n"
     "neither option the passphrase or PSK is asked for twice on the terminal, without echo.\n"
     "The envelope goes to standard output (also with -o -), or with -o to a new file of mode\n"
-    "0644, replaced only with --force and never one of the inputs.\n\n"
+    "0644, replaced only with --force and never one of the inputs. With --sign-key it is\n"
+    "signed too, as sign does, and the envelope and its signature file are written both or\n"
+    "neither.\n\n"
     "With --batch FILE every network of FILE is sealed into its own file in --out-dir (made\n"
     "if missing). FILE is CSV whose first line names the columns: ssid, or ssid_hex for the\n"
     "SSID's octets in hex, and psk or passphrase (RFC 4180 quoting); or JSON Lines, one\n"
@@ -50,9 +56,12 @@ inline constexpr const char* kSealHelp =
     "any other octet and a leading '.' become '_', and \".json\" is added. A name that an\n"
     "earlier row has taken, or one differing from it only in case, gets -2, -3, ... before\n"
     "\".json\". Each file appears whole or not at all; existing files are replaced only with\n"
-    "--force. --jobs sets the number of threads (default: one per core).\n\n"
+    "--force. --jobs sets the number of threads (default: one per core). A batch is not\n"
+    "signed: sign its envelopes with sign afterwards.\n\n"
     "Example:\n"
-    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n"
+    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n\n"
+    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json \\\n"
+    "      --sign-key signer.key --serial-file signer.serial --valid-for 30d\n\n"
     "  zezi-vidad seal --fleet-key fleet.pub --batch sites.csv --out-dir /media/usb/sites\n";
 
 inline constexpr const char* kOpenHelp =
@@ -60,9 +69,39 @@ inline constexpr const char* kOpenHelp =
     "{\"ssid\": ..., \"ssid_hex\": ...}, and \"psk\" only with --show-psk. \"ssid\" is a JSON\n"
     "string when the SSID is UTF-8, with control, format and bidirectional characters\n"
     "escaped as \\uXXXX so that none reaches the terminal, and null otherwise; \"ssid_hex\"\n"
-    "always holds its octets. \"-\" reads standard input.\n\n"
+    "always holds its octets. \"-\" reads standard input. With --trust (signer public keys,\n"
+    "the current one first) it opens as a device that checks signatures: the signature file\n"
+    "beside the envelope is verified against the trust list and the replay state in --state\n"
+    "first, and the state is saved only after the envelope has opened. --policy transition\n"
+    "lets an envelope without a signature file in until a signed one has been accepted.\n\n"
     "Example:\n"
-    "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json\n";
+    "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json\n\n"
+    "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json --trust signer.pub \\\n"
+    "      --state device.state\n";
+
+inline constexpr const char* kSignHelp =
+    "Signs an envelope for the fleet, writing its signature file beside it (wifi.json.sig,\n"
+    "mode 0644; replaced only with --force). The serial comes from --serial-file, the signer's\n"
+    "counter, which is advanced and flushed to the disk before the signature is written and\n"
+    "is locked meanwhile, so no serial is ever used twice; or from --serial for operators who\n"
+    "keep their own counter. Every serial must be higher than the one before. --valid-for\n"
+    "is how long from now the signature holds: a whole number of s, m, h, d or w, at most\n"
+    "3650d. The signature is checked before it is written. Prints what was signed as one\n"
+    "line of JSON, times in RFC 3339.\n\n"
+    "Example:\n"
+    "  zezi-vidad sign --key signer.key --fleet-key fleet.pub --envelope /media/usb/wifi.json \\\n"
+    "      --serial-file signer.serial --valid-for 30d\n";
+
+inline constexpr const char* kVerifyHelp =
+    "Checks the signature file beside an envelope as a device would, against the signer\n"
+    "public keys given with --trust (the current one first, then its successors) and the\n"
+    "fleet key, and prints what was signed as one line of JSON: the signer's key id and\n"
+    "index, the serial, and the issue and expiry times in RFC 3339. --state reads a device's\n"
+    "replay state (it is never written); --now also checks the times against this machine's\n"
+    "clock.\n\n"
+    "Example:\n"
+    "  zezi-vidad verify --trust signer.pub --fleet-key fleet.pub --envelope "
+    "/media/usb/wifi.json\n";
 
 inline constexpr const char* kSelftestHelp =
     "Runs the known-answer self-test and prints one PASS or FAIL line, exiting with 0 on PASS\n"

@@ -58,8 +58,8 @@ bool readKeyFile(const std::string& path, std::string_view shownAs, SecretText* 
   return readInput(path == "-" ? "./-" : path, kMaxKeyFileSize, pem, error, shownAs);
 }
 
-// What is wrong with `text` as a raw key, when it looks like one that is slightly off.
-std::string rawKeyMistake(std::string_view text) {
+// What is wrong with `text` as the raw key `what`, when it looks like one slightly off.
+std::string rawKeyMistake(std::string_view text, std::string_view what) {
   std::string digits;
   bool spaced = false;
   const bool prefixed =
@@ -74,7 +74,7 @@ std::string rawKeyMistake(std::string_view text) {
   if (!isAllHex(digits)) {
     return {};
   }
-  const std::string rule = "fleet key: raw key must be 128 hex characters";
+  const std::string rule = std::string(what) + ": raw key must be 128 hex characters";
   if (prefixed) {
     return rule + ", without a 0x prefix";
   }
@@ -99,16 +99,17 @@ bool loadPrivateScalar(const std::string& path, Bytes* scalar, std::string* erro
   return privateScalarFromPem(pem, scalar, &why) || failWith(error, shown + ": " + why);
 }
 
-bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error) {
+bool loadPublicKeyText(const std::string& text, std::string_view what, std::string_view option,
+                       Bytes* raw, std::string* error) {
   std::string why;
   if (isAllHex(text) && text.size() == kRawKeyHexLength) {
-    return rawPublicKeyFromHex(text, raw, &why) || failWith(error, "fleet key: " + why);
+    return rawPublicKeyFromHex(text, raw, &why) || failWith(error, std::string(what) + ": " + why);
   }
-  const std::string shown = shownName(text, "--fleet-key");
+  const std::string shown = shownName(text, option);
   SecretText content;
   if (!readKeyFile(text, shown, &content, error)) {
     // Most likely a mistyped raw key rather than a missing file.
-    const std::string mistake = rawKeyMistake(text);
+    const std::string mistake = rawKeyMistake(text, what);
     return mistake.empty() ? false : failWith(error, mistake);
   }
   // The line keygen and pubkey print, kept in a file.
@@ -118,6 +119,10 @@ bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error) {
     return rawPublicKeyFromHex(line, raw, &why) || failWith(error, shown + ": " + why);
   }
   return rawPublicKeyFromPem(content, raw, &why) || failWith(error, shown + ": " + why);
+}
+
+bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error) {
+  return loadPublicKeyText(text, "fleet key", "--fleet-key", raw, error);
 }
 
 }  // namespace zezi

@@ -19,8 +19,9 @@
 namespace zezi {
 namespace {
 
-constexpr std::array<std::string_view, 5> kCommands{"keygen", "pubkey", "seal", "open", "selftest"};
-constexpr std::array<std::string_view, 2> kFlags{"--force", "--show-psk"};
+constexpr std::array<std::string_view, 7> kCommands{"keygen", "pubkey", "seal",    "sign",
+                                                    "verify", "open",   "selftest"};
+constexpr std::array<std::string_view, 3> kFlags{"--force", "--show-psk", "--now"};
 // Shorter values are no secret and too common to look for in a message.
 constexpr std::size_t kShortestHiddenValue = 3;
 
@@ -83,7 +84,7 @@ bool repeatsValue(std::string_view message, int argc, const char* const* argv) {
 std::string usageMessage(const CLI::ParseError& e, const CLI::App& app, int argc,
                          const char* const* argv) {
   if (app.get_subcommands().empty() && dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
-    return "expected a command: keygen, pubkey, seal, open or selftest";
+    return "expected a command: keygen, pubkey, seal, sign, verify, open or selftest";
   }
   if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
     std::string options;
@@ -128,6 +129,14 @@ std::optional<std::string> completeSeal(SealOptions* seal, const std::string& ss
   return std::nullopt;
 }
 
+void addSigningOptions(CLI::App* command, SigningOptions* signing) {
+  CLI::Option* serialFile = command->add_option("--serial-file", signing->serialFile,
+                                                "the signer's serial counter, advanced by one");
+  command->add_option("--serial", signing->serial, "the serial, from a counter of your own")
+      ->excludes(serialFile);
+  command->add_option("--valid-for", signing->validFor, "validity from now: 30d, 12h, 2w, ...");
+}
+
 }  // namespace
 
 bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command, int* exitStatus) {
@@ -141,7 +150,7 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
   app.require_subcommand(1);
 
   KeygenOptions keygen;
-  CLI::App* keygenCommand = app.add_subcommand("keygen", "create a new fleet key pair");
+  CLI::App* keygenCommand = app.add_subcommand("keygen", "create a new fleet or signer key pair");
   keygenCommand->footer(kKeygenHelp);
   keygenCommand->add_option("--private", keygen.privatePath, "private key file to create")
       ->required();
@@ -172,14 +181,18 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
           ->excludes(pskOption);
   CLI::Option* outputOption = sealCommand->add_option(
       "-o,--output", seal.outputPath, "envelope file to create, or - for standard output");
-  sealCommand->add_flag("--force", seal.force, "replace existing envelope files");
+  sealCommand->add_flag("--force", seal.force, "replace existing envelope and signature files");
+  CLI::Option* signKeyOption =
+      sealCommand->add_option("--sign-key", seal.signKey, "signer's private key file: sign it too");
+  addSigningOptions(sealCommand, &seal.signing);
   CLI::Option* batchOption =
       sealCommand->add_option("--batch", seal.batchPath, "CSV or JSON Lines file of networks")
           ->excludes(ssidOption)
           ->excludes(ssidHexOption)
           ->excludes(pskOption)
           ->excludes(passphraseOption)
-          ->excludes(outputOption);
+          ->excludes(outputOption)
+          ->excludes(signKeyOption);
   CLI::Option* outDirOption =
       sealCommand->add_option("--out-dir", seal.outDir, "folder for the batch's envelopes")
           ->needs(batchOption);
@@ -194,6 +207,39 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
   openCommand->add_option("--private", open.privatePath, "private key file")->required();
   openCommand->add_option("--envelope", open.envelopePath, "envelope file or -")->required();
   openCommand->add_flag("--show-psk", open.showPsk, "include the PSK in the output");
+  openCommand->add_option("--trust", open.trust, "signer public key, current first (repeatable)");
+  openCommand->add_option("--state", open.statePath, "the device's replay state file");
+  openCommand->add_option("--policy", open.policy, "required (default) or transition")
+      ->check(CLI::Validator(
+          [](const std::string& policy) {
+            return policy == "required" || policy == "transition"
+                       ? std::string()
+                       : std::string("must be required or transition");
+          },
+          "POLICY"));
+  openCommand->add_flag("--now", open.now, "trust this machine's clock");
+
+  SignOptions sign;
+  CLI::App* signCommand = app.add_subcommand("sign", "sign an envelope with a signer key");
+  signCommand->footer(kSignHelp);
+  signCommand->add_option("--key", sign.keyPath, "signer's private key file")->required();
+  signCommand->add_option("--fleet-key", sign.fleetKey, "PEM file or 128 hex characters")
+      ->required();
+  signCommand->add_option("--envelope", sign.envelopePath, "envelope file")->required();
+  addSigningOptions(signCommand, &sign.signing);
+  signCommand->add_flag("--force", sign.force, "replace an existing signature file");
+
+  VerifyOptions verify;
+  CLI::App* verifyCommand = app.add_subcommand("verify", "check an envelope's signature file");
+  verifyCommand->footer(kVerifyHelp);
+  verifyCommand
+      ->add_option("--trust", verify.trust, "signer public key, current first (repeatable)")
+      ->required();
+  verifyCommand->add_option("--fleet-key", verify.fleetKey, "PEM file or 128 hex characters")
+      ->required();
+  verifyCommand->add_option("--envelope", verify.envelopePath, "envelope file")->required();
+  verifyCommand->add_option("--state", verify.statePath, "a device's replay state file to read");
+  verifyCommand->add_flag("--now", verify.now, "trust this machine's clock");
 
   CLI::App* selftestCommand = app.add_subcommand("selftest", "run the known-answer self-test");
   selftestCommand->footer(kSelftestHelp);
@@ -216,13 +262,19 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
   } else if (pubkeyCommand->parsed()) {
     *command = std::move(pubkey);
   } else if (sealCommand->parsed()) {
-    // A batch names its networks in its file.
+    // A batch names its networks in its file, and is not signed.
     if (batchOption->count() == 0) {
       mistake = completeSeal(&seal, ssidHex, ssidOption->count() > 0, ssidHexOption->count() > 0);
+    } else if (seal.signing.any()) {
+      mistake = "--batch excludes --serial-file, --serial and --valid-for";
     }
     *command = std::move(seal);
   } else if (openCommand->parsed()) {
     *command = std::move(open);
+  } else if (signCommand->parsed()) {
+    *command = std::move(sign);
+  } else if (verifyCommand->parsed()) {
+    *command = std::move(verify);
   } else if (selftestCommand->parsed()) {
     *command = SelftestOptions{};
   } else {

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace zezi {
 
@@ -16,6 +17,18 @@ struct PubkeyOptions {
   std::string privatePath;
 };
 
+// How a signature's serial and validity are given: --serial-file or --serial, and
+// --valid-for, as typed (the commands check them).
+struct SigningOptions {
+  std::string serialFile;
+  std::string serial;
+  std::string validFor;
+
+  [[nodiscard]] bool any() const {
+    return !serialFile.empty() || !serial.empty() || !validFor.empty();
+  }
+};
+
 // The most threads a batch may use.
 inline constexpr unsigned kMaxJobs = 256;
 
@@ -26,6 +39,8 @@ struct SealOptions {
   std::string passphraseFile;
   std::string outputPath;  // empty for standard output
   bool force = false;
+  std::string signKey;  // empty: no signature file
+  SigningOptions signing;
   // A batch: every network of the file sealed into its own file in outDir.
   std::string batchPath;  // empty for one network
   std::string outDir;
@@ -36,12 +51,32 @@ struct OpenOptions {
   std::string privatePath;
   std::string envelopePath;
   bool showPsk = false;
+  std::vector<std::string> trust;  // empty: the envelope alone, no signature checked
+  std::string statePath;
+  std::string policy;  // "required" (when empty) or "transition"
+  bool now = false;
+};
+
+struct SignOptions {
+  std::string keyPath;
+  std::string fleetKey;
+  std::string envelopePath;
+  SigningOptions signing;
+  bool force = false;
+};
+
+struct VerifyOptions {
+  std::vector<std::string> trust;
+  std::string fleetKey;
+  std::string envelopePath;
+  std::string statePath;  // empty: a fresh device
+  bool now = false;
 };
 
 struct SelftestOptions {};
 
-using CommandOptions =
-    std::variant<KeygenOptions, PubkeyOptions, SealOptions, OpenOptions, SelftestOptions>;
+using CommandOptions = std::variant<KeygenOptions, PubkeyOptions, SealOptions, OpenOptions,
+                                    SignOptions, VerifyOptions, SelftestOptions>;
 
 // Reads the command line into the options of the command it names. When there is nothing
 // to run (help or version printed, or a usage error reported) returns false with the

@@ -16,9 +16,16 @@ set(ZEZI_VIDAD_PUBLIC_HEADERS
   envelope/fleet_sealer.h
   envelope/key_files.h
   envelope/key_pair.h
+  envelope/signature_file.h
+  envelope/statement.h
   envelope/types.h
   opener/fleet_opener.h
   opener/open_envelope.h
+  opener/open_signed_envelope.h
+  opener/replay_state.h
+  opener/replay_store.h
+  opener/trust_list.h
+  opener/verify_signature.h
   selftest/run_self_test.h
   # Not an interface of its own: Bytes and SecretText (envelope/types.h) are built on it.
   base/cleansing_allocator.h

@@ -11,10 +11,6 @@ namespace {
 
 constexpr const char* kCurveName = "prime256v1";
 
-// Order n of the P-256 group, big-endian.
-constexpr std::array<std::uint8_t, kScalarSize> kGroupOrder = {
-    0xff, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
-    0xbc, 0xe6, 0xfa, 0xad, 0xa7, 0x17, 0x9e, 0x84, 0xf3, 0xb9, 0xca, 0xc2, 0xfc, 0x63, 0x25, 0x51};
 constexpr unsigned kOctetBits = 8;
 
 // Whether a 32-octet scalar lies in [1, n - 1]. OpenSSL would reduce a larger one mod n,
@@ -23,7 +19,7 @@ bool isScalarInRange(const Bytes& scalar) {
   unsigned borrow = 0;  // of scalar - n, from the last octet up
   unsigned anyBit = 0;
   for (std::size_t i = kScalarSize; i-- > 0;) {
-    const unsigned difference = unsigned{scalar[i]} - unsigned{kGroupOrder[i]} - borrow;
+    const unsigned difference = unsigned{scalar[i]} - unsigned{kP256Order[i]} - borrow;
     borrow = (difference >> kOctetBits) & 1U;
     anyBit |= scalar[i];
   }

@@ -2,10 +2,18 @@
 // scalars and 64-octet raw public keys, and as OpenSSL key handles held by PkeyPtr.
 #pragma once
 
+#include <array>
+#include <cstdint>
+
 #include "base/ossl_owners.h"
 #include "envelope/types.h"
 
 namespace zezi {
+
+// n, the order of the P-256 group, big-endian.
+inline constexpr std::array<std::uint8_t, kScalarSize> kP256Order = {
+    0xff, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+    0xbc, 0xe6, 0xfa, 0xad, 0xa7, 0x17, 0x9e, 0x84, 0xf3, 0xb9, 0xca, 0xc2, 0xfc, 0x63, 0x25, 0x51};
 
 // Whether `scalar` is a P-256 private scalar: 32 octets holding a value in [1, n - 1].
 [[nodiscard]] bool isUsableScalar(const Bytes& scalar);

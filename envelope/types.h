@@ -1,6 +1,7 @@
 // Shared vocabulary of the sealing code: byte strings, key forms and the envelope domain.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -45,6 +46,10 @@ inline constexpr std::size_t kDrawnSaltSize = 16;
 
 // Domain of the key derivation, the AEAD additional data and the envelope's "format".
 inline constexpr std::string_view kEnvelopeDomain = "tolvane-wifi-drive/v1";
+
+// A SHA-256 value.
+inline constexpr std::size_t kDigestSize = 32;
+using Digest = std::array<std::uint8_t, kDigestSize>;
 
 // The octets of `text`, in order, without a terminator.
 [[nodiscard]] inline Bytes textToBytes(std::string_view text) {

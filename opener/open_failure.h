@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/failure.h"
 #include "envelope/types.h"
 #include "opener/open_envelope.h"
 
@@ -68,13 +69,7 @@ inline constexpr OpenFailure kLastOpenFailure = OpenFailure::kBadPsk;
 
 // Whether `text` is the message of some failure.
 [[nodiscard]] inline bool isOpenFailureText(std::string_view text) {
-  for (auto i = static_cast<unsigned>(OpenFailure::kNone) + 1;
-       i <= static_cast<unsigned>(kLastOpenFailure); ++i) {
-    if (openFailureText(static_cast<OpenFailure>(i)) == text) {
-      return true;
-    }
-  }
-  return false;
+  return isFailureText(text, kLastOpenFailure, openFailureText);
 }
 
 // openEnvelope, reporting the cause of a refusal instead of its message: kNone when the

@@ -13,7 +13,6 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 # What the shared library exports: the C interface and the marked C++ functions.
-# A destructor shows twice: the complete and the base object's.
 expected_exports="zezi::FleetOpener::agree
 zezi::FleetOpener::create
 zezi::FleetOpener::envelopeKey
@@ -23,10 +22,23 @@ zezi::FleetSealer::create
 zezi::FleetSealer::seal
 zezi::FleetSealer::~FleetSealer
 zezi::FleetSealer::~FleetSealer
+zezi::ReplayState::hasAcceptedSignature
+zezi::TrustList::indexOf
 zezi::buildEnvelope
+zezi::commitReplayState
+zezi::decodeReplayState
+zezi::decodeStatement
+zezi::encodeReplayState
+zezi::encodeStatement
+zezi::freshReplayState
 zezi::generateKeyPair
+zezi::keyIdOf
+zezi::loadReplayState
+zezi::loadTrustList
+zezi::makeSignatureFile
 zezi::openEnvelope
 zezi::openEnvelope
+zezi::openSignedEnvelope
 zezi::privateKeyPem
 zezi::privateScalarFromPem
 zezi::publicKeyOfScalar
@@ -34,6 +46,8 @@ zezi::publicKeyPem
 zezi::rawPublicKeyFromHex
 zezi::rawPublicKeyFromPem
 zezi::runSelfTest
+zezi::signedMessage
+zezi::verifySignature
 zezi_vidad_generate_key_pair
 zezi_vidad_open
 zezi_vidad_public_key

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 #include <ostream>
+#include <regex>
 #include <set>
 #include <string>
 #include <utility>
@@ -484,7 +485,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"VersionAfterTheCommand", "seal --version", 2,
                     "--version belongs to the tool, not to seal: zezi-vidad --version"},
         RefusedCase{"NoCommand", "", 2,
-                    "expected a command: keygen, pubkey, seal, open or selftest"}),
+                    "expected a command: keygen, pubkey, seal, sign, verify, open or selftest"}),
     testing::caseName);
 
 TEST_F(Cli, OpenRefusesTamperedEnvelopeAndWrongKey) {
@@ -686,6 +687,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "--batch needs a file, which is read twice, not standard input"},
         BatchRefusal{"WithSsid", "ssid,psk\n" + kCsvRow, 0600, kSealBatch + "--ssid x", 2,
                      "--ssid excludes --batch"},
+        BatchRefusal{"Signed", "ssid,psk\n" + kCsvRow, 0600, kSealBatch + "--sign-key s.key", 2,
+                     "--sign-key excludes --batch"},
+        BatchRefusal{"WithSigningTerms", "ssid,psk\n" + kCsvRow, 0600,
+                     kSealBatch + "--valid-for 30d", 2,
+                     "--batch excludes --serial-file, --serial and --valid-for"},
         BatchRefusal{"WithoutOutDir", "ssid,psk\n" + kCsvRow, 0600,
                      "seal --fleet-key fleet.pub --batch b", 2, "--batch requires --out-dir"},
         BatchRefusal{"ZeroJobs", "ssid,psk\n" + kCsvRow, 0600, kSealBatch + "--jobs 0", 2,
@@ -751,13 +757,183 @@ TEST_F(Cli, VersionAndHelpOfEveryCommandExitWithZero) {
   const CommandResult version = tool("--version");
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_EQ(version.out, std::string("zezi-vidad ") + ZEZI_VIDAD_VERSION + "\n");
-  for (const std::string command : {"", "keygen", "pubkey", "seal", "open", "selftest"}) {
+  for (const std::string command :
+       {"", "keygen", "pubkey", "seal", "sign", "verify", "open", "selftest"}) {
     const CommandResult help = tool(command + " --help");
     EXPECT_EQ(help.exitStatus, 0) << command;
     EXPECT_NE(help.out.find("Example:\n  zezi-vidad " + command), std::string::npos) << command;
     EXPECT_EQ(help.err, "");
   }
 }
+
+// ---- signed envelopes
+
+// The operator's flow: fleet, signer and successor keys, an envelope sealed and signed
+// (wifi.json, serial 1, kept as old.json), opened once by a device (device.state), then
+// signed again (serial 2) and opened again.
+class CliSigned : public Cli {
+ protected:
+  void SetUp() override {
+    Cli::SetUp();
+    makeKeys();
+    makeKeys("signer.key", "signer.pub");
+    makeKeys("next.key", "next.pub");
+    write({{"psk", kPsk}});
+    const CommandResult sealed =
+        tool(kSealSigned + "-o wifi.json --sign-key signer.key --serial-file signer.serial");
+    ASSERT_EQ(sealed.exitStatus, 0) << sealed.err;
+    write({{"old.json", read("wifi.json")}, {"old.json.sig", read("wifi.json.sig")}});
+    ASSERT_EQ(tool(kOpenSigned + "--envelope wifi.json").exitStatus, 0);
+    ASSERT_EQ(tool(kSignAgain).exitStatus, 0);
+    ASSERT_EQ(tool(kOpenSigned + "--envelope wifi.json").exitStatus, 0);
+  }
+
+  static inline const std::string kSealSigned =
+      "seal --fleet-key fleet.pub --ssid Office --psk-file psk --valid-for 30d ";
+  static inline const std::string kOpenSigned =
+      "open --private fleet.key --trust signer.pub --trust next.pub --state device.state ";
+  static inline const std::string kSignAgain =
+      "sign --key signer.key --fleet-key fleet.pub --envelope wifi.json --serial-file "
+      "signer.serial --valid-for 12h --force";
+};
+
+TEST_F(CliSigned, OperatorFlowSignsVerifiesAndOpensEachEnvelopeOnce) {
+  EXPECT_EQ(read("signer.serial"), "2\n");
+  const CommandResult verified = tool(
+      "verify --trust signer.pub --trust next.pub --fleet-key "
+      "fleet.pub --envelope wifi.json --now --state device.state");
+  ASSERT_EQ(verified.exitStatus, 0) << verified.err;
+  const std::string time = R"re((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ))re";
+  const std::regex line(R"re(\{"signer_id": "[0-9a-f]{64}", "key_index": 0, "serial": 2, )re"
+                        R"re("issued_at": ")re" +
+                        time + R"re(", "expires_at": ")re" + time + R"re("\}\n)re");
+  std::smatch times;
+  ASSERT_TRUE(std::regex_match(verified.out, times, line)) << verified.out;
+  EXPECT_LT(times[1].str(), times[2].str());
+  // The device has accepted serial 2 and reads it again at every start without a change.
+  const std::string state = read("device.state");
+  ASSERT_EQ(state.size(), 96U);
+  const CommandResult again = tool(kOpenSigned + "--envelope wifi.json --show-psk");
+  EXPECT_EQ(again.out,
+            R"({"ssid": "Office", "ssid_hex": "4f6666696365", "psk": ")" + kPsk + "\"}\n")
+      << again.err;
+  EXPECT_EQ(read("device.state"), state);
+  // A successor key takes over at its own serial 1; the first key is retired from then on.
+  ASSERT_EQ(tool("sign --key next.key --fleet-key fleet.pub --envelope wifi.json --serial 1 "
+                 "--valid-for 1d --force")
+                .exitStatus,
+            0);
+  ASSERT_EQ(tool(kOpenSigned + "--envelope wifi.json").exitStatus, 0);
+  EXPECT_NE(read("device.state"), state);
+  EXPECT_EQ(tool(kOpenSigned + "--envelope wifi.json --policy transition").exitStatus, 0);
+  ASSERT_EQ(tool(kSignAgain).exitStatus, 0);
+  expectRefused(kOpenSigned + "--envelope wifi.json", "", 1,
+                "cannot open the envelope: signer key is superseded");
+}
+
+TEST_F(Cli, ConcurrentSignersNeverShareASerial) {
+  makeKeys();
+  makeKeys("signer.key", "signer.pub");
+  constexpr int kSigners = 8;
+  std::string script = "cd " + shellQuote(dir_.string()) + " && for i in $(seq " +
+                       std::to_string(kSigners) + "); do echo {} > env$i.json; (" +
+                       shellQuote(ZEZI_VIDAD_CLI_PATH) +
+                       " sign --key signer.key --fleet-key fleet.pub --envelope env$i.json "
+                       "--serial-file signer.serial --valid-for 1h > out$i) & done; wait";
+  ASSERT_EQ(testing::runCommand(script).exitStatus, 0);
+  std::set<std::string> serials;
+  for (int i = 1; i <= kSigners; ++i) {
+    const std::string out = read("out" + std::to_string(i));
+    const std::size_t at = out.find("\"serial\": ");
+    ASSERT_NE(at, std::string::npos) << out;
+    serials.insert(out.substr(at + 10, out.find(',', at) - at - 10));
+  }
+  EXPECT_EQ(serials.size(), static_cast<std::size_t>(kSigners));
+  EXPECT_EQ(read("signer.serial"), std::to_string(kSigners) + "\n");
+}
+
+class CliSignedRefuses : public CliSigned, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(CliSignedRefuses, WithOneLineAndNoFileChanged) {
+  write({{GetParam().fileName, GetParam().fileText}});
+  expectRefused(GetParam().args, GetParam().input, GetParam().status, GetParam().message);
+}
+
+const std::string kSign = "sign --key signer.key --fleet-key fleet.pub --envelope wifi.json ";
+const std::string kVerify = "verify --trust signer.pub --fleet-key fleet.pub ";
+const std::string kOpenTrusting = "open --private fleet.key --trust signer.pub ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliSignedRefuses,
+    ::testing::Values(
+        RefusedCase{"SignWithoutSerial", kSign + "--valid-for 1d --force", 2,
+                    "give --serial-file or --serial"},
+        RefusedCase{"SignWithBothSerials",
+                    kSign + "--serial-file signer.serial --serial 9 --valid-for 1d --force", 2,
+                    "--serial-file excludes --serial"},
+        RefusedCase{"SignSerialZero", kSign + "--serial 0 --valid-for 1d --force", 2,
+                    "--serial must be a whole number from 1 to 18446744073709551615"},
+        RefusedCase{"SignValidForWithoutUnit", kSign + "--serial 9 --valid-for 30 --force", 2,
+                    "--valid-for must be a whole number of s, m, h, d or w up to 3650d"},
+        RefusedCase{"SignEnvelopeFromStdin",
+                    "sign --key signer.key --fleet-key fleet.pub --envelope - --serial 9 "
+                    "--valid-for 1d",
+                    2, "--envelope must name a file: the signature file goes beside it", "{}"},
+        RefusedCase{"SignatureFileExists", kSign + "--serial-file signer.serial --valid-for 1d", 1,
+                    "wifi.json.sig exists (use --force to replace it)"},
+        RefusedCase{"SignWithTheFleetKey",
+                    "sign --key fleet.key --fleet-key fleet.pub --envelope wifi.json "
+                    "--serial-file signer.serial --valid-for 1d --force",
+                    1, "signer key is the fleet key"},
+        RefusedCase{"SignMissingEnvelope",
+                    "sign --key signer.key --fleet-key fleet.pub --envelope gone.json "
+                    "--serial-file signer.serial --valid-for 1d",
+                    1, "cannot read gone.json: no such file or directory"},
+        RefusedCase{
+            "SerialFileNotACounter", kSign + "--serial-file bad.serial --valid-for 1d --force", 1,
+            "the serial file bad.serial does not hold a serial", "", "bad.serial", "seven\n"},
+        RefusedCase{"SerialFileExhausted",
+                    kSign + "--serial-file full.serial --valid-for 1d --force", 1,
+                    "the serial file full.serial has no serial left", "", "full.serial",
+                    "18446744073709551615\n"},
+        RefusedCase{"SealSignedToStandardOutput",
+                    "seal --fleet-key fleet.pub --ssid x --psk-file psk --sign-key signer.key "
+                    "--serial 9 --valid-for 1d",
+                    2, "--sign-key needs -o: the signature file goes beside the envelope"},
+        RefusedCase{"SealSigningOptionsWithoutAKey",
+                    "seal --fleet-key fleet.pub --ssid x --psk-file psk -o new.json --serial 9", 2,
+                    "--serial-file, --serial and --valid-for go with --sign-key"},
+        RefusedCase{"SealSignedWhenOnlyTheSignatureFileExists",
+                    "seal --fleet-key fleet.pub --ssid x --psk-file psk -o new.json --sign-key "
+                    "signer.key --serial-file signer.serial --valid-for 1d",
+                    1, "new.json.sig exists (use --force to replace it)", "", "new.json.sig",
+                    "stale"},
+        RefusedCase{"VerifyByASuccessorOnly",
+                    "verify --trust next.pub --fleet-key fleet.pub --envelope wifi.json", 1,
+                    "cannot verify the envelope: signature is by an unknown signer"},
+        RefusedCase{"VerifyWithoutSignatureFile", kVerify + "--envelope bare.json", 1,
+                    "cannot verify the envelope: signature file is missing", "", "bare.json", "{}"},
+        RefusedCase{"VerifyAgainstADamagedState",
+                    kVerify + "--envelope wifi.json --state bad.state", 1,
+                    "cannot verify the envelope: replay state is unreadable", "", "bad.state",
+                    std::string(96, 'x')},
+        RefusedCase{"OpenReplaysAnOlderEnvelope",
+                    kOpenTrusting + "--state device.state "
+                                    "--envelope old.json",
+                    1,
+                    "cannot open the envelope: signature serial is older than the last accepted"},
+        RefusedCase{"OpenWhenTheStateCannotBeSaved",
+                    kOpenTrusting + "--state missing/device.state --envelope wifi.json", 1,
+                    "cannot save the replay state: cannot create the replay state file"},
+        RefusedCase{"OpenTrustingWithoutState", kOpenTrusting + "--envelope wifi.json", 2,
+                    "--trust needs --state, the device's replay state file"},
+        RefusedCase{"OpenStateWithoutTrust",
+                    "open --private fleet.key --envelope wifi.json --state device.state", 2,
+                    "--state, --policy and --now go with --trust"},
+        RefusedCase{"OpenUnknownPolicy",
+                    kOpenTrusting + "--state device.state --envelope wifi.json --policy sometimes",
+                    2, "--policy: must be required or transition"}),
+    testing::caseName);
 
 }  // namespace
 }  // namespace zezi

@@ -1,14 +1,17 @@
 """docs/format.md against the Python implementation: the worked example's every value,
 its envelope, its agreement with the self-test's fixed inputs, and the info layout
-table."""
+table; then the signed example's every value, its signature file (which the C++ library
+verifies too), the statement and record tables, and the list of checks."""
 
 import hashlib
 import hmac
+import json
 import re
 import unittest
 
 import zezi_envelope as z
-from interop_paths import SOURCE_DIR
+import zezi_signature as sig
+from interop_paths import SOURCE_DIR, driver
 
 DOC = (SOURCE_DIR / "docs" / "format.md").read_text(encoding="utf-8")
 
@@ -17,9 +20,9 @@ def fenced_blocks(language: str) -> list[str]:
     return re.findall(rf"^```{language}\n(.*?)^```$", DOC, flags=re.M | re.S)
 
 
-def example_values() -> dict[str, str]:
-    """The `name: value` lines of the worked example's block."""
-    block = next(b for b in fenced_blocks("text") if b.startswith("fleet_scalar:"))
+def example_values(first: str = "fleet_scalar") -> dict[str, str]:
+    """The `name: value` lines of the worked example's block that starts with `first`."""
+    block = next(b for b in fenced_blocks("text") if b.startswith(first + ":"))
     values = {}
     for line in block.splitlines():
         name, value = line.split(": ")
@@ -101,6 +104,103 @@ class InfoLayoutTable(unittest.TestCase):
         self.assertEqual(parts, [z.DOMAIN, bytes.fromhex(values["ephemeral_point"]),
                                  bytes.fromhex(values["fleet_point"])])
         self.assertEqual(sum(int(length) for _, length in rows), len(info))
+
+
+def table_rows(header: str) -> list[tuple[int, int]]:
+    """(offset, octets) of each row of the table under `header`."""
+    table = DOC[DOC.index(header):]
+    return [(int(offset), int(size))
+            for offset, size in re.findall(r"^\| (\d+) \| (\d+) \|", table.split("\n\n")[0],
+                                           flags=re.M)]
+
+
+class SignedWorkedExample(unittest.TestCase):
+    def setUp(self):
+        self.doc = example_values("signer_scalar")
+        self.signer = bytes.fromhex(self.doc["signer_scalar"])
+        self.fleet_scalar = bytes.fromhex(example_values()["fleet_scalar"])
+        self.envelope = next(b for b in fenced_blocks("json") if '"eph_pub"' in b)
+        self.statement = sig.make_statement(
+            self.signer, z.public_raw(self.fleet_scalar), self.envelope.encode(),
+            int(self.doc["serial"]), int(self.doc["issued_at"]), int(self.doc["expires_at"]))
+        self.trust = sig.load_trust_list([z.public_raw(self.signer)],
+                                         z.public_raw(self.fleet_scalar), version=1)
+
+    def test_every_value_recomputes(self):
+        octets = self.statement.encode()
+        message = sig.signed_message(octets)
+        signature = sig.sign_raw(self.signer, message)
+        _, state = sig.verify(self.envelope.encode(), sig.file_text(octets, signature).encode(),
+                              self.trust, sig.fresh_state(self.trust))
+        computed = {
+            "signer_scalar": self.signer.hex(),
+            "signer_point": z.point_of(z.private_key(self.signer)).hex(),
+            "signer_key_id": self.statement.signer_key_id.hex(),
+            "fleet_point": z.point_of(z.private_key(self.fleet_scalar)).hex(),
+            "fleet_id": self.statement.fleet_id.hex(),
+            "envelope_sha256": hashlib.sha256(self.envelope.encode()).hexdigest(),
+            "serial": self.doc["serial"], "issued_at": self.doc["issued_at"],
+            "expires_at": self.doc["expires_at"],
+            "statement": octets.hex(),
+            "message": message.hex(),
+            "message_sha256": hashlib.sha256(message).hexdigest(),
+            "r": signature[:32].hex(), "s": signature[32:].hex(),
+            "signature": signature.hex(),
+            "state_record": state.encode().hex(),
+        }
+        self.assertEqual(sorted(self.doc), sorted(computed), "names in the example block")
+        for name, value in computed.items():
+            with self.subTest(name):
+                self.assertEqual(self.doc[name], value)
+        self.assertEqual(self.doc["signer_key_id"],
+                         hashlib.sha256(bytes.fromhex(self.doc["signer_point"])).hexdigest())
+
+    def test_signature_file_is_the_example_and_the_library_accepts_it(self):
+        file = next(b for b in fenced_blocks("json") if '"statement"' in b)
+        self.assertEqual(file, sig.file_text(bytes.fromhex(self.doc["statement"]),
+                                             bytes.fromhex(self.doc["signature"])))
+        result = driver({"op": "verify", "envelope": self.envelope, "signature": file,
+                         "trust": {"signers": [z.public_raw(self.signer).hex()],
+                                   "fleet_public_hex": z.public_raw(self.fleet_scalar).hex(),
+                                   "version": 1, "serial_floor": 0, "time_floor": 0},
+                         "state_record_hex": "", "policy": "required",
+                         "fleet_scalar_hex": self.fleet_scalar.hex(), "now": None})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        answer = json.loads(result.stdout)
+        self.assertEqual(answer["state_record_hex"], self.doc["state_record"])
+        self.assertEqual(bytes.fromhex(answer["ssid_hex"]), b"Tournament")
+
+    def test_tables_slice_the_example(self):
+        octets = bytes.fromhex(self.doc["statement"])
+        rows = table_rows("| Offset | Octets | Field | Rule |")
+        self.assertEqual([octets[o:o + n] for o, n in rows],
+                         [bytes.fromhex(self.doc["signer_key_id"]),
+                          bytes.fromhex(self.doc["fleet_id"]),
+                          bytes.fromhex(self.doc["envelope_sha256"])]
+                         + [int(self.doc[k]).to_bytes(8, "big")
+                            for k in ("serial", "issued_at", "expires_at")])
+        self.assertEqual(sum(n for _, n in rows), sig.STATEMENT_SIZE)
+        record = bytes.fromhex(self.doc["state_record"])
+        rows = table_rows("| Offset | Octets | Content |")
+        parts = [record[o:o + n] for o, n in rows]
+        self.assertEqual(parts[0], b"ZVRS")
+        self.assertEqual(parts[-1], hashlib.sha256(record[:64]).digest())
+        self.assertEqual(sum(n for _, n in rows), sig.RECORD_SIZE)
+
+
+class SignatureChecksList(unittest.TestCase):
+    def test_names_and_messages_are_the_implementations(self):
+        section = DOC[DOC.index("### 9.7"):DOC.index("### 9.8")]
+        items = re.findall(r"^\d+\. (.*?)(?=^\d+\. |^Then )", section, flags=re.M | re.S)
+        names = [n for item in items for n in re.findall(r"^`([a-z-]+)`(?: and `([a-z-]+)`)?",
+                                                          item)[0] if n]
+        self.assertEqual(tuple(names), sig.CHECKS)
+        source = (SOURCE_DIR / "opener" / "verify_signature.cpp").read_text()
+        messages = [m for item in items for m in re.findall(r'"([^"]+)"', " ".join(item.split()))]
+        self.assertGreaterEqual(len(messages), len(sig.CHECKS))
+        for message in messages:
+            with self.subTest(message):
+                self.assertIn(f'"{message}"', source)
 
 
 if __name__ == "__main__":

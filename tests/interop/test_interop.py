@@ -4,7 +4,10 @@
 what Python seals; (c) with the same ephemeral scalar, salt and nonce both sides write the
 same envelope, octet for octet; (d) Python reproduces the self-test's known answers;
 (e) on mutated envelopes and payloads both openers agree on the outcome and on the
-failure class.
+failure class; and for signature files: (f) Python verifies what makeSignatureFile signs,
+(g) verifySignature accepts what Python signs and leaves the same replay record, (h) on
+mutated signature files both verifiers agree on the outcome and on the failing check;
+(i) the tool's sign and verify against Python's.
 """
 
 import json
@@ -20,6 +23,7 @@ from cryptography.hazmat.primitives import serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 
 import zezi_envelope as z
+import zezi_signature as sig
 from interop_paths import SOURCE_DIR, cli, driver
 
 SEED = 0x7A657A69
@@ -67,6 +71,51 @@ MESSAGE_CLASSES = [
     (r"envelope does not open", z.AuthenticationError),
     (r"payload ", z.PayloadError),
 ]
+
+
+# The signature check that each of verifySignature's messages stands for.
+SIGNATURE_MESSAGE_CHECKS = [
+    (r"replay state is unreadable", "state"),
+    (r"signature file is missing", "missing"),
+    (r"signature file is too large", "size"),
+    (r"signature file (is not valid JSON|is not a JSON object|has an unknown member"
+     r"|member .* (is missing|more than once|is not a string))", "json"),
+    (r"signature file format is not", "format"),
+    (r"signature file member .* not canonical Base64|signature statement is not 120"
+     r"|signature is not 64", "encoding"),
+    (r"signature is by an unknown signer", "unknown-signer"),
+    (r"signer key is superseded", "superseded"),
+    (r"signature is not in canonical form", "canonical"),
+    (r"signature does not verify", "verify"),
+    (r"signature is for another fleet", "fleet"),
+    (r"signature is for another envelope", "envelope"),
+    (r"signature statement is malformed", "malformed"),
+    (r"signature has expired", "expired"),
+    (r"signature is not yet valid", "not-yet-valid"),
+    (r"signature serial is older", "serial-older"),
+    (r"signature serial was already used", "serial-reused"),
+]
+NOW = 1_800_000_000
+
+
+def check_of_message(message: str) -> str:
+    for pattern, check in SIGNATURE_MESSAGE_CHECKS:
+        if re.match(pattern, message):
+            return check
+    raise AssertionError(f"unknown verifySignature message {message!r}")
+
+
+def trust_json(trust: sig.TrustList) -> dict:
+    return {"signers": [key.hex() for key in trust.signers], "fleet_public_hex": trust.fleet.hex(),
+            "version": trust.version, "serial_floor": trust.serial_floor,
+            "time_floor": trust.time_floor}
+
+
+def library_verify(envelope: str, signature: str | None, trust: sig.TrustList,
+                   record: bytes = b"", now: int | None = None):
+    return driver({"op": "verify", "envelope": envelope, "signature": signature,
+                   "trust": trust_json(trust), "state_record_hex": record.hex(),
+                   "policy": "required", "now": now})
 
 
 def class_of_message(message: str) -> type:
@@ -264,6 +313,132 @@ class Interop(unittest.TestCase):
                     outcomes["both opened"] += 1
         report(f"(e) mutated envelopes and payloads: {outcomes['both opened']} opened by both, "
                f"{outcomes['both refused']} refused by both for the same reason")
+
+    # (f)
+    def test_python_verifies_what_the_library_signs(self):
+        rng = random.Random(SEED + 3)
+        verified = 0
+        for label, fleet, ssid, psk in CASES:
+            signer = random_scalar(rng)
+            envelope = z.build_envelope(z.public_raw(fleet), ssid, psk)
+            serial = rng.choice([1, 2, 2**32, 2**64 - 1, rng.randrange(1, 2**64)])
+            issued = rng.randrange(0, 2**64 - 1)
+            expires = rng.randrange(issued + 1, 2**64)
+            with self.subTest(label, serial=serial):
+                result = driver({"op": "sign", "signer_scalar_hex": signer.hex(),
+                                 "fleet_public_hex": z.public_raw(fleet).hex(),
+                                 "envelope": envelope, "serial": serial, "issued_at": issued,
+                                 "expires_at": expires})
+                self.assertEqual(result.returncode, 0, result.stderr)
+                trust = sig.load_trust_list([z.public_raw(signer)], z.public_raw(fleet))
+                checked, state = sig.verify(envelope.encode(), result.stdout, trust,
+                                            sig.fresh_state(trust))
+                expected = sig.make_statement(signer, z.public_raw(fleet), envelope.encode(),
+                                              serial, issued, expires)
+                self.assertEqual(checked.statement, expected)
+                self.assertEqual(state.highest_serial, serial)
+                # The file's layout is the one the format gives, octet for octet.
+                values = dict(z.parse_json(result.stdout))
+                self.assertEqual(result.stdout.decode(), sig.file_text(
+                    expected.encode(), z.canonical_b64_decode(values[b"signature"])))
+                verified += 1
+        report(f"(f) makeSignatureFile -> Python verify: {verified} verified")
+
+    # (g)
+    def test_library_verifies_what_python_signs(self):
+        rng = random.Random(SEED + 4)
+        verified = 0
+        for label, fleet, ssid, psk in CASES:
+            signers = [random_scalar(rng) for _ in range(rng.randint(1, 4))]
+            index = rng.randrange(len(signers))
+            trust = sig.load_trust_list([z.public_raw(s) for s in signers], z.public_raw(fleet),
+                                        version=rng.randrange(4))
+            envelope = z.build_envelope(z.public_raw(fleet), ssid, psk)
+            file = sig.sign_envelope(signers[index], z.public_raw(fleet), envelope.encode(),
+                                     rng.randrange(1, 2**64), NOW - 60, NOW + 60)
+            with self.subTest(label, signer=index):
+                result = library_verify(envelope, file, trust, now=NOW)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                answer = json.loads(result.stdout)
+                checked, state = sig.verify(envelope.encode(), file.encode(), trust,
+                                            sig.fresh_state(trust), now=NOW)
+                self.assertEqual(answer["key_index"], index)
+                self.assertEqual(answer["serial"], checked.statement.serial)
+                self.assertEqual(answer["state_record_hex"], state.encode().hex())
+                verified += 1
+        report(f"(g) Python sign -> verifySignature: {verified} verified, same replay records")
+
+    # (h)
+    def test_verifiers_agree_on_mutated_signature_files(self):
+        rng = random.Random(SEED + 5)
+        fleet, signers = random_scalar(rng), [random_scalar(rng) for _ in range(3)]
+        trust = sig.load_trust_list([z.public_raw(s) for s in signers], z.public_raw(fleet), 1)
+        envelope = z.build_envelope(z.public_raw(fleet), b"Tournament", "ab" * 32)
+        # A device that has accepted serial 5 from signer 1.
+        first = sig.sign_envelope(signers[1], z.public_raw(fleet), envelope.encode(), 5,
+                                  NOW - 60, NOW + 600)
+        _, state = sig.verify(envelope.encode(), first.encode(), trust, sig.fresh_state(trust))
+        significant = b'"\\,:{}[] \n=+/Aa0123456789'
+        outcomes: dict[str, int] = {}
+        for trial in range(240):
+            signer = rng.randrange(3)
+            serial = rng.choice([4, 5, 6])
+            file = sig.sign_envelope(signers[signer], z.public_raw(fleet), envelope.encode(),
+                                     serial, NOW - 60, NOW + rng.choice([30, 600]))
+            text = file.encode()
+            for _ in range(rng.choice([0, 1, 1, 2])):
+                text = mutate(rng, text, significant)
+            with self.subTest(trial=trial, file=text):
+                result = driver({"op": "verify", "envelope": envelope,
+                                 "signature": text.decode("latin-1"),
+                                 "trust": trust_json(trust),
+                                 "state_record_hex": state.encode().hex(), "policy": "required",
+                                 "now": NOW + 60})
+                self.assertIn(result.returncode, (0, 1), result.stderr)
+                try:
+                    sig.verify(envelope.encode(), text.decode("latin-1").encode(), trust, state,
+                               now=NOW + 60)
+                except sig.SignatureError as error:
+                    self.assertEqual(result.returncode, 1, f"only Python refused: {error}")
+                    self.assertEqual(check_of_message(result.stderr.decode().strip()),
+                                     error.check)
+                    outcomes[error.check] = outcomes.get(error.check, 0) + 1
+                else:
+                    self.assertEqual(result.returncode, 0, "only verifySignature refused: "
+                                     f"{result.stderr.decode().strip()}")
+                    outcomes["accepted"] = outcomes.get("accepted", 0) + 1
+        report(f"(h) mutated signature files, the same outcome from both: {outcomes}")
+        self.assertGreater(outcomes.get("accepted", 0), 0)
+        self.assertGreaterEqual(len(outcomes), 8)
+
+    # (i)
+    def test_tool_and_python_verify_each_others_signature_files(self):
+        rng = random.Random(SEED + 6)
+        fleet, signer = random_scalar(rng), random_scalar(rng)
+        self.write("fleet.pub", public_pem(fleet), 0o644)
+        signer_key = self.write("signer.key", private_pem(signer, sec1=False))
+        self.write("signer.pub", public_pem(signer), 0o644)
+        trust = sig.load_trust_list([z.public_raw(signer)], z.public_raw(fleet))
+        envelope = z.build_envelope(z.public_raw(fleet), b"Tournament", "cd" * 32).encode()
+        path = self.write("wifi.json", envelope, 0o644)
+        result = cli("sign", "--key", signer_key, "--fleet-key", os.path.join(self.work.name, "fleet.pub"), "--envelope", path,
+                     "--serial", "77", "--valid-for", "2h")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(path + ".sig", "rb") as file:
+            verified, _ = sig.verify(envelope, file.read(), trust, sig.fresh_state(trust))
+        self.assertEqual(verified.statement.serial, 77)
+        self.assertEqual(verified.statement.expires_at - verified.statement.issued_at, 7200)
+
+        self.write("wifi.json.sig", sig.sign_envelope(signer, z.public_raw(fleet), envelope, 78,
+                                                      NOW, NOW + 60).encode(), 0o644)
+        result = cli("verify", "--trust", os.path.join(self.work.name, "signer.pub"),
+                     "--fleet-key", os.path.join(self.work.name, "fleet.pub"), "--envelope", path)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        shown = json.loads(result.stdout)
+        self.assertEqual((shown["serial"], shown["issued_at"], shown["expires_at"]),
+                         (78, "2027-01-15T08:00:00Z", "2027-01-15T08:01:00Z"))
+        self.assertEqual(shown["signer_id"], sig.key_id(z.public_raw(signer)).hex())
+        report("(i) zezi-vidad sign -> Python verify, Python sign -> zezi-vidad verify: both")
 
     def test_keys_made_by_the_tool_work_in_python(self):
         private = os.path.join(self.work.name, "fleet.key")

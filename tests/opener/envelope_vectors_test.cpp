@@ -1,6 +1,8 @@
 // Runs the published envelope vectors (tests/vectors/envelopes.json, made by the separate
 // Python implementation) through openEnvelope and the C interface: each valid case must
 // give its network, each invalid one its exact message, and the C status of its step.
+// Then the signed sequences (tests/vectors/signed_envelopes.json) through
+// openSignedEnvelope, step by step, each giving its outcome and the published record.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,11 +22,14 @@
 #include "api/zezi_vidad.h"
 #include "encoding/hex.h"
 #include "opener/open_envelope.h"
+#include "opener/open_signed_envelope.h"
 
 namespace zezi {
 namespace {
 
 constexpr const char* kVectorsPath = ZEZI_VIDAD_SOURCE_DIR "/tests/vectors/envelopes.json";
+constexpr const char* kSignedVectorsPath =
+    ZEZI_VIDAD_SOURCE_DIR "/tests/vectors/signed_envelopes.json";
 
 struct VectorCase {
   std::string id;
@@ -151,6 +157,122 @@ INSTANTIATE_TEST_SUITE_P(Published, EnvelopeVectors, ::testing::ValuesIn(allCase
                            return name;
                          });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(EnvelopeVectors);
+
+// ---- signed sequences
+
+struct SignedSequence {
+  std::string id;
+  nlohmann::json steps;
+  std::string initialRecordHex;
+  friend void PrintTo(const SignedSequence& s, std::ostream* os) { *os << s.id; }
+};
+
+[[nodiscard]] const nlohmann::json& signedDocument() {
+  static const nlohmann::json document = [] {
+    std::ifstream file(kSignedVectorsPath);
+    return nlohmann::json::parse(file, nullptr, false);
+  }();
+  return document;
+}
+
+[[nodiscard]] std::vector<SignedSequence> loadSequences() {
+  std::vector<SignedSequence> sequences;
+  if (!signedDocument().is_object() || !signedDocument().contains("sequences")) {
+    return sequences;
+  }
+  for (const nlohmann::json& entry : signedDocument().at("sequences")) {
+    sequences.push_back({entry.at("id").get<std::string>(), entry.at("steps"),
+                         entry.at("initial_state_record_hex").get<std::string>()});
+  }
+  return sequences;
+}
+
+[[nodiscard]] TrustList trustListNamed(const std::string& name) {
+  const nlohmann::json& entry = signedDocument().at("trust_lists").at(name);
+  TrustSettings settings;
+  for (const auto& key : entry.at("signers")) {
+    settings.signerKeys.push_back(hexDecode(key.get<std::string>()));
+  }
+  settings.fleetKey = hexDecode(entry.at("fleet_public_hex").get<std::string>());
+  settings.version = entry.at("version").get<std::uint64_t>();
+  settings.serialFloor = entry.at("serial_floor").get<std::uint64_t>();
+  settings.timeFloor = entry.at("time_floor").get<std::uint64_t>();
+  TrustList trustList;
+  std::string error;
+  EXPECT_TRUE(loadTrustList(settings, &trustList, &error)) << name << ": " << error;
+  return trustList;
+}
+
+TEST(SignedVectorFile, HoldsSequencesOfBothOutcomes) {
+  const auto sequences = loadSequences();
+  ASSERT_FALSE(sequences.empty()) << "cannot read " << kSignedVectorsPath;
+  std::set<std::string> results;
+  for (const auto& sequence : sequences) {
+    for (const auto& step : sequence.steps) {
+      results.insert(step.at("result").get<std::string>());
+    }
+  }
+  EXPECT_EQ(results, (std::set<std::string>{"accepted", "refused"}));
+}
+
+class SignedVectors : public ::testing::TestWithParam<SignedSequence> {};
+
+TEST_P(SignedVectors, EachStepEndsAsPublished) {
+  const Bytes fleetScalar = hexDecode(signedDocument().at("fleet_private_hex").get<std::string>());
+  std::string record = GetParam().initialRecordHex;
+  std::size_t number = 0;
+  for (const nlohmann::json& step : GetParam().steps) {
+    SCOPED_TRACE(::testing::Message()
+                 << "step " << ++number << ": " << step.at("note").get<std::string>());
+    const TrustList trustList = trustListNamed(step.at("trust_list").get<std::string>());
+    // As the reference store reads it: no record is a fresh device.
+    ReplayState stored = freshReplayState(trustList);
+    const bool readable = record.empty() || decodeReplayState(hexDecode(record), &stored);
+    const auto envelope = step.at("envelope").get<std::string>();
+    std::string signature;
+    SignatureInput input;
+    input.envelope = envelope;
+    if (!step.at("signature").is_null()) {
+      signature = step.at("signature").get<std::string>();
+      input.signatureFile = signature;
+    }
+    input.state = readable ? &stored : nullptr;
+    input.policy = step.at("policy") == "transition" ? SignaturePolicy::kTransition
+                                                     : SignaturePolicy::kRequired;
+    if (!step.at("now").is_null()) {
+      input.now = step.at("now").get<std::uint64_t>();
+    }
+    Network network;
+    VerifiedSignature verified;
+    ReplayState next;
+    std::string error;
+    const bool accepted =
+        openSignedEnvelope(input, trustList, fleetScalar, &network, &verified, &next, &error);
+    if (step.at("result") == "accepted") {
+      ASSERT_TRUE(accepted) << error;
+      EXPECT_EQ(hexEncode(Bytes(network.ssid.begin(), network.ssid.end())), step.at("ssid_hex"));
+      EXPECT_EQ(std::string(network.psk.begin(), network.psk.end()), step.at("psk"));
+      EXPECT_EQ(verified.isSigned, step.at("signed").get<bool>());
+      if (verified.isSigned) {
+        EXPECT_EQ(verified.keyIndex, step.at("key_index").get<std::size_t>());
+        EXPECT_EQ(verified.statement.serial, step.at("serial").get<std::uint64_t>());
+        record = hexEncode(encodeReplayState(next));
+      }
+    } else {
+      ASSERT_FALSE(accepted);
+      EXPECT_EQ(error, step.at("error").at("message").get<std::string>());
+    }
+    EXPECT_EQ(record, step.at("state_record_hex").get<std::string>());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Published, SignedVectors, ::testing::ValuesIn(loadSequences()),
+                         [](const auto& info) {
+                           std::string name = info.param.id;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(SignedVectors);
 
 }  // namespace
 }  // namespace zezi

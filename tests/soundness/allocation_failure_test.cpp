@@ -29,10 +29,13 @@
 #include "envelope/kdf.h"
 #include "envelope/p256_keys.h"
 #include "envelope/seal.h"
+#include "envelope/signature_file.h"
 #include "opener/fleet_opener.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
 #include "opener/open_payload.h"
+#include "opener/open_signed_envelope.h"
+#include "opener/signature_failure.h"
 #include "selftest/checks.h"
 #include "selftest/known_answers.h"
 #include "soundness/allocation_hooks.h"
@@ -69,18 +72,42 @@ struct Fixture : testing::KnownValues {
   // Made once, outside every sweep, for the sweeps of their per-envelope calls.
   std::unique_ptr<FleetSealer> sealer = FleetSealer::create(fleetRawPublicKey, nullptr);
   std::unique_ptr<FleetOpener> opener = FleetOpener::create(fleetScalar);
+  Bytes signerScalar =
+      hexDecode("bba93954db7d454e1c61496264a968118cd1abcec0176808ab24afd057ae654e");
+  SignatureTerms terms{7, 1'700'000'000, 1'900'000'000};
+  TrustList trustList;
+  std::string signatureFile;
+  ReplayState acceptedState;  // after signatureFile is accepted on a fresh device
 
   Fixture() {
     offCurveRawPublicKey = fleetRawPublicKey;
     offCurveRawPublicKey.back() ^= 0x01;
     tamperedSealed = sealed;
     tamperedSealed.back() ^= 0x80;
+    TrustSettings settings;
+    settings.signerKeys = {encodedPublicKey(loadPrivateKey(signerScalar).get())};
+    settings.fleetKey = fleetRawPublicKey;
+    settings.version = 1;
+    if (!loadTrustList(settings, &trustList, nullptr) ||
+        !makeSignatureFile(signerScalar, fleetRawPublicKey, envelope, terms, &signatureFile,
+                           nullptr)) {
+      return;
+    }
+    const ReplayState fresh;
+    SignatureInput input;
+    input.envelope = envelope;
+    input.signatureFile = signatureFile;
+    input.state = &fresh;
+    VerifiedSignature verified;
+    if (!verifySignature(input, trustList, &verified, &acceptedState, nullptr)) {
+      signatureFile.clear();
+    }
   }
 
   [[nodiscard]] bool valid() const {
     return fleetRawPublicKey.size() == kRawPublicKeySize && ephemeralPoint.size() == kPointSize &&
            !loadPublicKey(offCurveRawPublicKey) && sealed.size() == payload.size() + kTagSize &&
-           !envelope.empty() && sealer && opener;
+           !envelope.empty() && !signatureFile.empty() && sealer && opener;
   }
 };
 
@@ -375,6 +402,113 @@ Outcome attemptOpenEnvelope(Injection injection, bool tampered, bool viaOpener =
   return Outcome::kSucceeded;
 }
 
+// ---- signatures ----
+
+const std::set<std::string, std::less<>> kSignMessages = {"signing failed",
+                                                          "fleet public key is not a P-256 point"};
+
+// The signature file's check on a fresh device, with an injected failure; `tampered` uses a
+// file for another serial under the same signature.
+std::optional<ReplayState> verifyFixtureFile(const std::string& file, std::string* error) {
+  const Fixture& f = fixture();
+  const ReplayState fresh;
+  SignatureInput input;
+  input.envelope = f.envelope;
+  input.signatureFile = file;
+  input.state = &fresh;
+  VerifiedSignature verified;
+  ReplayState next;
+  if (!verifySignature(input, f.trustList, &verified, &next, error)) {
+    return std::nullopt;
+  }
+  return next;
+}
+
+Outcome attemptSign(Injection injection) {
+  const Fixture& f = fixture();
+  std::string file(kEnvelopeSentinel);
+  std::string error(kErrorSentinel);
+  bool made = false;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    made =
+        makeSignatureFile(f.signerScalar, f.fleetRawPublicKey, f.envelope, f.terms, &file, &error);
+  } catch (const std::bad_alloc&) {
+    EXPECT_EQ(file, kEnvelopeSentinel) << "bad_alloc left a partial signature file";
+    return Outcome::kBadAlloc;
+  }
+  if (!made) {
+    EXPECT_EQ(file, kEnvelopeSentinel) << "a failed signing wrote the file";
+    EXPECT_TRUE(kSignMessages.contains(error)) << "unexpected failure message: " << error;
+    return Outcome::kFailed;
+  }
+  EXPECT_EQ(error, kErrorSentinel);
+  std::string why;
+  EXPECT_EQ(verifyFixtureFile(file, &why), std::optional<ReplayState>(f.acceptedState))
+      << "a signature file reported as made does not verify: " << why << "\n"
+      << file;
+  return Outcome::kSucceeded;
+}
+
+Outcome attemptVerify(Injection injection, bool tampered) {
+  const Fixture& f = fixture();
+  std::string file = f.signatureFile;
+  if (tampered) {
+    // One Base64 character of the statement's serial changed: the signature no longer holds.
+    const std::size_t at = file.find("\"statement\": \"") + 14 + 130;
+    file[at] = file[at] == 'A' ? 'B' : 'A';
+  }
+  std::string error(kErrorSentinel);
+  std::optional<ReplayState> next;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    next = verifyFixtureFile(file, &error);
+  } catch (const std::bad_alloc&) {
+    return Outcome::kBadAlloc;
+  }
+  if (!next) {
+    EXPECT_TRUE(isOpenSignedEnvelopeText(error)) << "unexpected failure message: " << error;
+    return Outcome::kFailed;
+  }
+  if (tampered) {
+    ADD_FAILURE() << "a tampered signature file was accepted";
+  } else {
+    EXPECT_EQ(*next, f.acceptedState) << "a wrong state reported as success";
+  }
+  return Outcome::kSucceeded;
+}
+
+Outcome attemptOpenSigned(Injection injection) {
+  const Fixture& f = fixture();
+  const ReplayState fresh;
+  SignatureInput input;
+  input.envelope = f.envelope;
+  input.signatureFile = f.signatureFile;
+  input.state = &fresh;
+  Network network{"ssid before the call", SecretText(64, 'f')};
+  const Network before = network;
+  VerifiedSignature verified;
+  ReplayState next;
+  std::string error(kErrorSentinel);
+  bool opened = false;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    opened =
+        openSignedEnvelope(input, f.trustList, f.fleetScalar, &network, &verified, &next, &error);
+  } catch (const std::bad_alloc&) {
+    EXPECT_EQ(network.ssid, before.ssid) << "bad_alloc left a partial network";
+    return Outcome::kBadAlloc;
+  }
+  if (!opened) {
+    EXPECT_EQ(network.ssid, before.ssid) << "a failed open wrote the network";
+    EXPECT_TRUE(isOpenSignedEnvelopeText(error)) << "unexpected failure message: " << error;
+    return Outcome::kFailed;
+  }
+  EXPECT_EQ(network.ssid, kSsid) << "a wrong network reported as success";
+  EXPECT_EQ(next, f.acceptedState) << "a wrong state reported as success";
+  return Outcome::kSucceeded;
+}
+
 // ---- the C interface: no exception may cross it ----
 
 Outcome attemptCOpen(Injection injection) {
@@ -474,6 +608,11 @@ const InjectedOperation kOperations[] = {
     {"OpenEnvelope", [](Injection k) { return attemptOpenEnvelope(k, /*tampered=*/false); }, true},
     {"OpenEnvelopeTamperedRefused",
      [](Injection k) { return attemptOpenEnvelope(k, /*tampered=*/true); }, false},
+    {"MakeSignatureFile", attemptSign, true},
+    {"VerifySignature", [](Injection k) { return attemptVerify(k, /*tampered=*/false); }, true},
+    {"VerifySignatureTamperedRefused",
+     [](Injection k) { return attemptVerify(k, /*tampered=*/true); }, false},
+    {"OpenSignedEnvelope", attemptOpenSigned, true},
     {"RunSelfTest", attemptSelfTest, true},
     {"CInterfaceOpen", attemptCOpen, true},
     {"CInterfaceSeal", attemptCSeal, true},

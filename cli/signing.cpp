@@ -1,0 +1,225 @@
+#include "cli/signing.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "base/exit_status.h"
+#include "base/failure.h"
+#include "cli/atomic_file.h"
+#include "cli/diagnostics.h"
+#include "cli/key_loading.h"
+#include "cli/secret_input.h"
+#include "cli/serial_counter.h"
+#include "cli/time_text.h"
+#include "encoding/hex.h"
+#include "envelope/key_pair.h"
+#include "opener/open_envelope.h"
+#include "opener/replay_store.h"
+
+namespace zezi {
+namespace {
+
+constexpr mode_t kSignatureMode = 0644;
+// Read whole so that the verifier, not the reader, judges a file over 1 KiB.
+constexpr std::size_t kMaxSignatureFileRead = std::size_t{64} * 1024;
+
+bool exists(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::symlink_status(path, ignored).type() !=
+         std::filesystem::file_type::not_found;
+}
+
+std::string plain(const SecretText& text) {
+  return {text.begin(), text.end()};
+}
+
+}  // namespace
+
+std::string signaturePathOf(const std::string& envelopePath) {
+  return envelopePath + std::string(kSignatureFileSuffix);
+}
+
+bool planSigning(const SigningOptions& options, SigningPlan* plan, std::string* error) {
+  SigningPlan planned;
+  if (options.serialFile.empty() && options.serial.empty()) {
+    return failWith(error, "give --serial-file or --serial");
+  }
+  if (!options.serial.empty()) {
+    const std::optional<std::uint64_t> serial = parseUnsigned(options.serial);
+    if (!serial || *serial == 0) {
+      return failWith(error, "--serial must be a whole number from 1 to 18446744073709551615");
+    }
+    planned.serial = *serial;
+  }
+  planned.serialFile = options.serialFile;
+  if (options.validFor.empty()) {
+    return failWith(error, "--valid-for is required");
+  }
+  const std::optional<std::uint64_t> validFor = parseDuration(options.validFor);
+  if (!validFor) {
+    return failWith(error, "--valid-for must be a whole number of s, m, h, d or w up to 3650d");
+  }
+  planned.validFor = *validFor;
+  *plan = planned;
+  return true;
+}
+
+bool takeTerms(const SigningPlan& plan, SignatureTerms* terms, std::string* error) {
+  SignatureTerms taken;
+  taken.serial = plan.serial;
+  if (!plan.serialFile.empty() && !takeNextSerial(plan.serialFile, &taken.serial, error)) {
+    return false;
+  }
+  taken.issuedAt = currentUnixTime();
+  taken.expiresAt = taken.issuedAt + plan.validFor;
+  *terms = taken;
+  return true;
+}
+
+bool signAndCheck(const Bytes& signerScalar, const Bytes& fleetKey, std::string_view envelope,
+                  const SignatureTerms& terms, std::string* fileOut, VerifiedSignature* verifiedOut,
+                  std::string* error) {
+  std::string file;
+  if (!makeSignatureFile(signerScalar, fleetKey, envelope, terms, &file, error)) {
+    return false;
+  }
+  // A device that trusts this signer alone and has accepted nothing yet.
+  TrustSettings settings;
+  settings.signerKeys = {publicKeyOfScalar(signerScalar)};
+  settings.fleetKey = fleetKey;
+  TrustList trustList;
+  std::string why;
+  if (!loadTrustList(settings, &trustList, &why)) {
+    return failWith(error, why);
+  }
+  const ReplayState fresh = freshReplayState(trustList);
+  SignatureInput input;
+  input.envelope = envelope;
+  input.signatureFile = file;
+  input.state = &fresh;
+  VerifiedSignature verified;
+  ReplayState next;
+  if (!verifySignature(input, trustList, &verified, &next, &why)) {
+    return failWith(error, "the new signature does not verify: " + why);
+  }
+  *fileOut = std::move(file);
+  *verifiedOut = verified;
+  return true;
+}
+
+bool loadTrustKeys(const std::vector<std::string>& keys, const Bytes& fleetKey,
+                   TrustList* trustList, std::string* error) {
+  TrustSettings settings;
+  settings.fleetKey = fleetKey;
+  for (const std::string& key : keys) {
+    Bytes raw;
+    if (!loadPublicKeyText(key, "trusted key", "--trust", &raw, error)) {
+      return false;
+    }
+    settings.signerKeys.push_back(std::move(raw));
+  }
+  return loadTrustList(settings, trustList, error);
+}
+
+bool readSignatureFileOf(const std::string& envelopePath, std::optional<std::string>* fileOut,
+                         std::string* error) {
+  const std::string path = signaturePathOf(envelopePath);
+  if (!exists(path)) {
+    fileOut->reset();
+    return true;
+  }
+  SecretText text;
+  if (!readInput(path, kMaxSignatureFileRead, &text, error)) {
+    return false;
+  }
+  *fileOut = plain(text);
+  return true;
+}
+
+std::string statementLine(const VerifiedSignature& verified) {
+  const Statement& s = verified.statement;
+  return R"({"signer_id": ")" + hexEncode(Bytes(s.signerKeyId.begin(), s.signerKeyId.end())) +
+         R"(", "key_index": )" + std::to_string(verified.keyIndex) + R"(, "serial": )" +
+         std::to_string(s.serial) + R"(, "issued_at": ")" + utcText(s.issuedAt) +
+         R"(", "expires_at": ")" + utcText(s.expiresAt) + "\"}\n";
+}
+
+int runSign(const SignOptions& options) {
+  SigningPlan plan;
+  std::string error;
+  if (options.envelopePath == "-") {
+    return reportFailure("--envelope must name a file: the signature file goes beside it",
+                         kExitUsage);
+  }
+  if (!planSigning(options.signing, &plan, &error)) {
+    return reportFailure(error, kExitUsage);
+  }
+  const std::string signaturePath = signaturePathOf(options.envelopePath);
+  if (!checkWritableTarget(signaturePath, options.force, &error)) {
+    return reportFailure(error);
+  }
+  Bytes signerScalar;
+  Bytes fleetKey;
+  SecretText envelope;
+  if (!loadPrivateScalar(options.keyPath, &signerScalar, &error) ||
+      !loadFleetKey(options.fleetKey, &fleetKey, &error) ||
+      !readInput(options.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
+    return reportFailure(error);
+  }
+  // Refused before a serial is taken, like every other fault of the inputs.
+  if (publicKeyOfScalar(signerScalar) == fleetKey) {
+    return reportFailure("signer key is the fleet key");
+  }
+  SignatureTerms terms;
+  std::string file;
+  VerifiedSignature verified;
+  if (!takeTerms(plan, &terms, &error) ||
+      !signAndCheck(signerScalar, fleetKey, envelope, terms, &file, &verified, &error) ||
+      !writeFileAtomically(signaturePath, file, kSignatureMode, options.force, &error)) {
+    return reportFailure(error);
+  }
+  return std::fputs(statementLine(verified).c_str(), stdout) < 0 || std::fflush(stdout) != 0
+             ? reportFailure("cannot write standard output")
+             : kExitOk;
+}
+
+int runVerify(const VerifyOptions& options) {
+  if (options.envelopePath == "-") {
+    return reportFailure("--envelope must name a file: the signature file lies beside it",
+                         kExitUsage);
+  }
+  Bytes fleetKey;
+  TrustList trustList;
+  SecretText envelope;
+  std::optional<std::string> file;
+  std::string error;
+  if (!loadFleetKey(options.fleetKey, &fleetKey, &error) ||
+      !loadTrustKeys(options.trust, fleetKey, &trustList, &error) ||
+      !readInput(options.envelopePath, kMaxEnvelopeSize, &envelope, &error) ||
+      !readSignatureFileOf(options.envelopePath, &file, &error)) {
+    return reportFailure(error);
+  }
+  ReplayState stored = freshReplayState(trustList);
+  const bool readable =
+      options.statePath.empty() || loadReplayState(options.statePath, trustList, &stored);
+  SignatureInput input;
+  input.envelope = envelope;
+  input.signatureFile = file;
+  input.state = readable ? &stored : nullptr;
+  if (options.now) {
+    input.now = currentUnixTime();
+  }
+  VerifiedSignature verified;
+  ReplayState next;
+  if (!verifySignature(input, trustList, &verified, &next, &error)) {
+    return reportFailure("cannot verify the envelope: " + error);
+  }
+  return std::fputs(statementLine(verified).c_str(), stdout) < 0 || std::fflush(stdout) != 0
+             ? reportFailure("cannot write standard output")
+             : kExitOk;
+}
+
+}  // namespace zezi

@@ -1,0 +1,57 @@
+// Signed envelopes in the tool: the sign and verify commands, and what seal and open share
+// with them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/options.h"
+#include "envelope/signature_file.h"
+#include "envelope/types.h"
+#include "opener/trust_list.h"
+#include "opener/verify_signature.h"
+
+namespace zezi {
+
+int runSign(const SignOptions& options);
+int runVerify(const VerifyOptions& options);
+
+// The signature file beside an envelope file.
+[[nodiscard]] std::string signaturePathOf(const std::string& envelopePath);
+
+// The serial's source and the validity, checked before anything is done.
+struct SigningPlan {
+  std::string serialFile;  // empty when the serial is fixed
+  std::uint64_t serial = 0;
+  std::uint64_t validFor = 0;  // seconds
+};
+
+// Checks the signing options' text; false with a usage message for `error`.
+[[nodiscard]] bool planSigning(const SigningOptions& options, SigningPlan* plan,
+                               std::string* error);
+
+// Takes the serial (advancing the counter file) and makes the terms from this moment.
+[[nodiscard]] bool takeTerms(const SigningPlan& plan, SignatureTerms* terms, std::string* error);
+
+// Makes the signature file for `envelope` and checks it as a device would before it is
+// handed out.
+[[nodiscard]] bool signAndCheck(const Bytes& signerScalar, const Bytes& fleetKey,
+                                std::string_view envelope, const SignatureTerms& terms,
+                                std::string* fileOut, VerifiedSignature* verifiedOut,
+                                std::string* error);
+
+// The trust list of the signer public keys named by `keys` (PEM files or raw hex), in order.
+[[nodiscard]] bool loadTrustKeys(const std::vector<std::string>& keys, const Bytes& fleetKey,
+                                 TrustList* trustList, std::string* error);
+
+// The signature file beside `envelopePath`, or nothing when there is none.
+[[nodiscard]] bool readSignatureFileOf(const std::string& envelopePath,
+                                       std::optional<std::string>* fileOut, std::string* error);
+
+// What was signed, as one line of JSON with the times in RFC 3339.
+[[nodiscard]] std::string statementLine(const VerifiedSignature& verified);
+
+}  // namespace zezi

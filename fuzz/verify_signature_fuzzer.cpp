@@ -1,0 +1,161 @@
+// The device's signature checks on arbitrary signature files: they never crash; a refusal
+// leaves the outputs alone and gives a listed message; an acceptance matches the file. The
+// same input also draws terms that the signer must sign and the verifier then accept, and
+// is read as a replay record, which must decode only to what encodes back to it.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include "encoding/hex.h"
+#include "envelope/builder.h"
+#include "envelope/p256_keys.h"
+#include "envelope/signature_file.h"
+#include "fuzz_check.h"
+#include "opener/replay_state.h"
+#include "opener/signature_failure.h"
+#include "opener/verify_signature.h"
+#include "selftest/known_answers.h"
+
+namespace {
+
+// Signer 0 signs; the seeds in fuzz/corpus/ are its files for the envelope below.
+constexpr std::array<std::string_view, 2> kSignerScalars = {
+    "bba93954db7d454e1c61496264a968118cd1abcec0176808ab24afd057ae654e",
+    "5d74d345726961678c7b885066809eda6da72d63726d46e453b5d4baffa3d9ed"};
+
+zezi::Bytes rawPublicOf(const zezi::Bytes& scalar) {
+  return zezi::encodedPublicKey(zezi::loadPrivateKey(scalar).get());
+}
+
+const zezi::Bytes& fleetKey() {
+  static const zezi::Bytes raw = rawPublicOf(zezi::hexDecode(zezi::kTestFleetScalarHex));
+  return raw;
+}
+
+const zezi::TrustList& trustList() {
+  static const zezi::TrustList list = [] {
+    zezi::TrustSettings settings;
+    for (const std::string_view scalar : kSignerScalars) {
+      settings.signerKeys.push_back(rawPublicOf(zezi::hexDecode(scalar)));
+    }
+    settings.fleetKey = fleetKey();
+    settings.version = 1;
+    zezi::TrustList loaded;
+    FUZZ_CHECK(zezi::loadTrustList(settings, &loaded, nullptr));
+    return loaded;
+  }();
+  return list;
+}
+
+// The self-test's envelope: its fixed inputs sealing "Tournament".
+const std::string& envelope() {
+  static const std::string text = [] {
+    std::string built;
+    FUZZ_CHECK(zezi::buildEnvelope("Tournament", zezi::kTestPsk, fleetKey(), &built, nullptr,
+                                   zezi::hexDecode(zezi::kTestSaltHex),
+                                   zezi::hexDecode(zezi::kTestNonceHex),
+                                   zezi::hexDecode(zezi::kTestEphemeralScalarHex)));
+    return built;
+  }();
+  return text;
+}
+
+zezi::ReplayState sentinelState() {
+  zezi::ReplayState state;
+  state.highestSerial = 0x5e5e;
+  return state;
+}
+
+void checkVerification(FuzzedDataProvider& input) {
+  zezi::ReplayState stored = zezi::freshReplayState(trustList());
+  // Fresh, a device that accepted serial 5 from signer 1, or an unreadable store.
+  const int stateKind = input.ConsumeIntegralInRange(0, 2);
+  if (stateKind == 1) {
+    stored.minKeyIndex = 1;
+    stored.highestSerial = 5;
+    stored.acceptedEnvelopeSha256.fill(0xab);
+  }
+  zezi::SignatureInput check;
+  check.envelope = envelope();
+  check.state = stateKind == 2 ? nullptr : &stored;
+  check.policy =
+      input.ConsumeBool() ? zezi::SignaturePolicy::kTransition : zezi::SignaturePolicy::kRequired;
+  if (input.ConsumeBool()) {
+    check.now = input.ConsumeIntegral<std::uint64_t>();
+  }
+  const bool present = !input.ConsumeBool();
+  const std::string file = input.ConsumeRemainingBytesAsString();
+  if (present) {
+    check.signatureFile = file;
+  }
+  zezi::VerifiedSignature verified;
+  verified.keyIndex = 9;
+  zezi::ReplayState next = sentinelState();
+  std::string error = "previous";
+  if (!zezi::verifySignature(check, trustList(), &verified, &next, &error)) {
+    FUZZ_CHECK(zezi::isSignatureFailureText(error));
+    FUZZ_CHECK(verified.keyIndex == 9 && next == sentinelState());
+    return;
+  }
+  FUZZ_CHECK(error == "previous");
+  if (!verified.isSigned) {
+    FUZZ_CHECK(!present && check.policy == zezi::SignaturePolicy::kTransition && next == stored);
+    return;
+  }
+  const zezi::Statement& statement = verified.statement;
+  FUZZ_CHECK(present && file.size() <= zezi::kMaxSignatureFileSize);
+  FUZZ_CHECK(statement.serial >= 1 && statement.expiresAt > statement.issuedAt);
+  FUZZ_CHECK(statement.fleetId == trustList().fleetId());
+  FUZZ_CHECK(statement.signerKeyId == trustList().signerId(verified.keyIndex));
+  FUZZ_CHECK(verified.keyIndex >= stored.minKeyIndex);
+  FUZZ_CHECK(next == stored || (next.highestSerial == statement.serial &&
+                                next.acceptedEnvelopeSha256 == statement.envelopeSha256));
+}
+
+// Whatever terms the input draws, a signature made for them verifies exactly when they
+// are terms a device takes (on a fresh device with no clock and no floors).
+void checkSignAndVerify(FuzzedDataProvider& input) {
+  const zezi::SignatureTerms terms{input.ConsumeIntegral<std::uint64_t>(),
+                                   input.ConsumeIntegral<std::uint64_t>(),
+                                   input.ConsumeIntegral<std::uint64_t>()};
+  std::string file;
+  const bool signedFile = zezi::makeSignatureFile(zezi::hexDecode(kSignerScalars[0]), fleetKey(),
+                                                  envelope(), terms, &file, nullptr);
+  FUZZ_CHECK(signedFile == (terms.serial >= 1 && terms.expiresAt > terms.issuedAt));
+  if (!signedFile) {
+    return;
+  }
+  const zezi::ReplayState fresh = zezi::freshReplayState(trustList());
+  zezi::SignatureInput check;
+  check.envelope = envelope();
+  check.signatureFile = file;
+  check.state = &fresh;
+  zezi::VerifiedSignature verified;
+  zezi::ReplayState next;
+  FUZZ_CHECK(zezi::verifySignature(check, trustList(), &verified, &next, nullptr));
+  FUZZ_CHECK(verified.statement.serial == terms.serial &&
+             verified.statement.issuedAt == terms.issuedAt &&
+             verified.statement.expiresAt == terms.expiresAt);
+}
+
+void checkReplayRecord(const zezi::Bytes& record) {
+  zezi::ReplayState state;
+  if (zezi::decodeReplayState(record, &state)) {
+    FUZZ_CHECK(zezi::encodeReplayState(state) == record);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  checkReplayRecord(zezi::Bytes(data, data + size));
+  FuzzedDataProvider terms(data, size);
+  checkSignAndVerify(terms);
+  FuzzedDataProvider input(data, size);
+  checkVerification(input);
+  return 0;
+}

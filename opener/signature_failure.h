@@ -1,0 +1,73 @@
+// Why verifySignature refuses, as a value: for callers that act on the cause rather than
+// show it (the C interface), and for tests that go through every cause.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "base/failure.h"
+#include "opener/replay_state.h"
+#include "opener/trust_list.h"
+#include "opener/verify_signature.h"
+
+namespace zezi {
+
+// One value per message, in the order the checks run.
+enum class SignatureFailure : std::uint8_t {
+  kNone,  // verified (or an unsigned envelope let in by the transition policy)
+  kNoOutput,
+  kStateUnreadable,
+  kSignatureMissing,
+  kTooLarge,
+  kNotJson,
+  kNotObject,
+  kUnknownMember,
+  kFormatMissing,
+  kStatementMissing,
+  kSignatureMemberMissing,
+  kFormatRepeated,
+  kStatementRepeated,
+  kSignatureRepeated,
+  kFormatNotString,
+  kStatementNotString,
+  kSignatureNotString,
+  kWrongFormat,
+  kStatementNotBase64,
+  kSignatureNotBase64,
+  kBadStatementSize,
+  kBadSignatureSize,
+  kUnknownSigner,
+  kSupersededSigner,
+  kNotCanonical,
+  kCannotCheck,  // OpenSSL failed, not the signature
+  kDoesNotVerify,
+  kOtherFleet,
+  kOtherEnvelope,
+  kMalformedStatement,
+  kExpired,
+  kNotYetValid,
+  kSerialOlder,
+  kSerialReused,
+};
+inline constexpr SignatureFailure kLastSignatureFailure = SignatureFailure::kSerialReused;
+
+// The fixed message of a failure, as verifySignature writes it; empty for kNone.
+[[nodiscard]] std::string_view signatureFailureText(SignatureFailure failure);
+
+// Whether `text` is the message of some failure.
+[[nodiscard]] inline bool isSignatureFailureText(std::string_view text) {
+  return isFailureText(text, kLastSignatureFailure, signatureFailureText);
+}
+
+// verifySignature, reporting the cause of a refusal instead of its message: kNone when
+// both outputs were written, which are otherwise left untouched.
+[[nodiscard]] SignatureFailure verifySignatureFor(const SignatureInput& input,
+                                                  const TrustList& trustList,
+                                                  VerifiedSignature* verifiedOut,
+                                                  ReplayState* stateOut);
+
+// Whether `text` is a message openSignedEnvelope can write: verifySignature's, its own two,
+// or openEnvelope's.
+[[nodiscard]] bool isOpenSignedEnvelopeText(std::string_view text);
+
+}  // namespace zezi

@@ -1,0 +1,305 @@
+#include "opener/verify_signature.h"
+
+#include <algorithm>
+#include <array>
+
+#include "base/failure.h"
+#include "encoding/base64.h"
+#include "envelope/signature.h"
+#include "envelope/signature_file.h"
+#include "opener/json_reader.h"
+#include "opener/signature_failure.h"
+
+namespace zezi {
+namespace {
+
+using enum SignatureFailure;
+
+// Every failure with its message, in the order of SignatureFailure (kNone has none).
+struct FailureText {
+  SignatureFailure failure;
+  // cppcheck-suppress unusedStructMember ; read through kFailureTexts[index]
+  std::string_view text;
+};
+
+constexpr auto kFailureTexts = std::to_array<FailureText>({
+    {kNoOutput, "no output for the verification"},
+    {kStateUnreadable, "replay state is unreadable"},
+    {kSignatureMissing, "signature file is missing"},
+    {kTooLarge, "signature file is too large"},
+    {kNotJson, "signature file is not valid JSON"},
+    {kNotObject, "signature file is not a JSON object"},
+    {kUnknownMember, "signature file has an unknown member"},
+    {kFormatMissing, "signature file member \"format\" is missing"},
+    {kStatementMissing, "signature file member \"statement\" is missing"},
+    {kSignatureMemberMissing, "signature file member \"signature\" is missing"},
+    {kFormatRepeated, "signature file member \"format\" appears more than once"},
+    {kStatementRepeated, "signature file member \"statement\" appears more than once"},
+    {kSignatureRepeated, "signature file member \"signature\" appears more than once"},
+    {kFormatNotString, "signature file member \"format\" is not a string"},
+    {kStatementNotString, "signature file member \"statement\" is not a string"},
+    {kSignatureNotString, "signature file member \"signature\" is not a string"},
+    {kWrongFormat, "signature file format is not tolvane-wifi-drive-sig/v1"},
+    {kStatementNotBase64, "signature file member \"statement\" is not canonical Base64"},
+    {kSignatureNotBase64, "signature file member \"signature\" is not canonical Base64"},
+    {kBadStatementSize, "signature statement is not 120 octets"},
+    {kBadSignatureSize, "signature is not 64 octets"},
+    {kUnknownSigner, "signature is by an unknown signer"},
+    {kSupersededSigner, "signer key is superseded"},
+    {kNotCanonical, "signature is not in canonical form"},
+    {kCannotCheck, "cannot check the signature"},
+    {kDoesNotVerify, "signature does not verify"},
+    {kOtherFleet, "signature is for another fleet"},
+    {kOtherEnvelope, "signature is for another envelope"},
+    {kMalformedStatement, "signature statement is malformed"},
+    {kExpired, "signature has expired"},
+    {kNotYetValid, "signature is not yet valid"},
+    {kSerialOlder, "signature serial is older than the last accepted"},
+    {kSerialReused, "signature serial was already used for another envelope"},
+});
+
+// Row i of the table holds failure i + 1, so a failure finds its text by its value.
+constexpr bool tableFollowsTheFailures() {
+  for (std::size_t i = 0; i < kFailureTexts.size(); ++i) {
+    if (static_cast<std::size_t>(kFailureTexts[i].failure) != i + 1) {
+      return false;
+    }
+  }
+  return kFailureTexts.back().failure == kLastSignatureFailure;
+}
+static_assert(tableFollowsTheFailures());
+
+// The signature file's members and the failures each one can cause.
+struct MemberFailures {
+  // cppcheck-suppress unusedStructMember ; compared in readSignatureFile's search
+  std::string_view key;
+  SignatureFailure missing;
+  SignatureFailure repeated;
+  SignatureFailure notString;
+  SignatureFailure notBase64;  // kNone for "format", which is text
+};
+constexpr std::array<MemberFailures, 3> kMembers = {{
+    {"format", kFormatMissing, kFormatRepeated, kFormatNotString, kNone},
+    {"statement", kStatementMissing, kStatementRepeated, kStatementNotString, kStatementNotBase64},
+    {"signature", kSignatureMemberMissing, kSignatureRepeated, kSignatureNotString,
+     kSignatureNotBase64},
+}};
+constexpr std::size_t kFormat = 0;
+constexpr std::size_t kStatementMember = 1;
+constexpr std::size_t kSignatureMember = 2;
+
+// The state the checks compare against, or nothing when the stored one cannot be used:
+// written under a newer trust list, or naming a signer the list does not have.
+std::optional<ReplayState> usableState(const ReplayState& stored, const TrustList& trustList) {
+  if (stored.trustListVersion > trustList.version() ||
+      (stored.trustListVersion == trustList.version() && stored.minKeyIndex >= trustList.size())) {
+    return std::nullopt;
+  }
+  if (stored.trustListVersion < trustList.version()) {
+    return freshReplayState(trustList);
+  }
+  // Firmware may raise its floors without a new trust list version.
+  ReplayState state = stored;
+  state.timeFloor = std::max(state.timeFloor, trustList.timeFloor());
+  if (state.minKeyIndex == 0) {
+    state.highestSerial = std::max(state.highestSerial, trustList.serialFloor());
+  }
+  return state;
+}
+
+// Checks the file's JSON form: exactly the three members, each a string, the right format,
+// and canonical Base64 of 120 and 64 octets, which it decodes.
+[[nodiscard]] SignatureFailure readSignatureFile(std::string_view text, Bytes* statementOut,
+                                                 Bytes* signatureOut) {
+  const std::optional<JsonValue> document = parseJson(text);
+  if (!document) {
+    return kNotJson;
+  }
+  if (document->kind != JsonKind::kObject) {
+    return kNotObject;
+  }
+  std::array<const JsonValue*, kMembers.size()> values{};
+  std::array<std::size_t, kMembers.size()> counts{};
+  for (const JsonMember& member : document->members) {
+    const auto* known = std::find_if(kMembers.begin(), kMembers.end(), [&member](const auto& m) {
+      return m.key == std::string_view(member.key);
+    });
+    if (known == kMembers.end()) {
+      return kUnknownMember;
+    }
+    const auto index = static_cast<std::size_t>(known - kMembers.begin());
+    ++counts[index];
+    values[index] = &member.value;
+  }
+  for (std::size_t i = 0; i < kMembers.size(); ++i) {
+    if (counts[i] == 0) {
+      return kMembers[i].missing;
+    }
+    if (counts[i] > 1) {
+      return kMembers[i].repeated;
+    }
+    if (values[i]->kind != JsonKind::kString) {
+      return kMembers[i].notString;
+    }
+  }
+  if (std::string_view(values[kFormat]->text) != kSignatureDomain) {
+    return kWrongFormat;
+  }
+  Bytes statement;
+  Bytes signature;
+  if (!base64Decode(values[kStatementMember]->text, &statement)) {
+    return kMembers[kStatementMember].notBase64;
+  }
+  if (!base64Decode(values[kSignatureMember]->text, &signature)) {
+    return kMembers[kSignatureMember].notBase64;
+  }
+  if (statement.size() != kStatementSize) {
+    return kBadStatementSize;
+  }
+  if (signature.size() != kSignatureSize) {
+    return kBadSignatureSize;
+  }
+  *statementOut = std::move(statement);
+  *signatureOut = std::move(signature);
+  return kNone;
+}
+
+// Finds the signer's key in the trust list and checks the signature over the statement's
+// octets with it.
+[[nodiscard]] SignatureFailure checkSigner(const Bytes& octets, const Bytes& signature,
+                                           const Statement& statement, const TrustList& trustList,
+                                           const ReplayState& current, std::size_t* indexOut) {
+  // The key id only picks the key to verify with; a wrong one cannot verify.
+  const std::optional<std::size_t> index = trustList.indexOf(statement.signerKeyId);
+  if (!index) {
+    return kUnknownSigner;
+  }
+  if (*index < current.minKeyIndex) {
+    return kSupersededSigner;
+  }
+  switch (verifyMessageSignature(trustList.signerKey(*index), signedMessage(octets), signature)) {
+    case SignatureStatus::kValid:
+      *indexOut = *index;
+      return kNone;
+    case SignatureStatus::kNotCanonical:
+      return kNotCanonical;
+    case SignatureStatus::kDoesNotVerify:
+      return kDoesNotVerify;
+    case SignatureStatus::kCannotCheck:
+      break;
+  }
+  return kCannotCheck;
+}
+
+// The statement's fields, which count only now that the signature has verified: the
+// fleet, the envelope, the serial and times, and the times against the floor and clock.
+[[nodiscard]] SignatureFailure checkStatement(const Statement& statement, std::string_view envelope,
+                                              const TrustList& trustList,
+                                              const ReplayState& current,
+                                              const std::optional<std::uint64_t>& now) {
+  if (statement.fleetId != trustList.fleetId()) {
+    return kOtherFleet;
+  }
+  Digest envelopeHash{};
+  if (!sha256(envelope, &envelopeHash)) {
+    return kCannotCheck;
+  }
+  if (envelopeHash != statement.envelopeSha256) {
+    return kOtherEnvelope;
+  }
+  if (statement.serial == 0 || statement.expiresAt <= statement.issuedAt) {
+    return kMalformedStatement;
+  }
+  if (statement.expiresAt <= current.timeFloor || (now && *now >= statement.expiresAt)) {
+    return kExpired;
+  }
+  if (now && statement.issuedAt > *now && statement.issuedAt - *now > kMaxClockSkewSeconds) {
+    return kNotYetValid;
+  }
+  return kNone;
+}
+
+}  // namespace
+
+std::string_view signatureFailureText(SignatureFailure failure) {
+  const auto index = static_cast<std::size_t>(failure);
+  return index == 0 || index > kFailureTexts.size() ? std::string_view()
+                                                    : kFailureTexts[index - 1].text;
+}
+
+SignatureFailure verifySignatureFor(const SignatureInput& input, const TrustList& trustList,
+                                    VerifiedSignature* verifiedOut, ReplayState* stateOut) {
+  if (verifiedOut == nullptr || stateOut == nullptr) {
+    return kNoOutput;
+  }
+  const std::optional<ReplayState> current =
+      input.state == nullptr ? std::nullopt : usableState(*input.state, trustList);
+  if (!current) {
+    return kStateUnreadable;
+  }
+  if (!input.signatureFile) {
+    if (input.policy != SignaturePolicy::kTransition || current->hasAcceptedSignature()) {
+      return kSignatureMissing;
+    }
+    *verifiedOut = VerifiedSignature{};
+    *stateOut = *input.state;
+    return kNone;
+  }
+  if (input.signatureFile->size() > kMaxSignatureFileSize) {
+    return kTooLarge;
+  }
+  Bytes octets;
+  Bytes signature;
+  Statement statement;
+  if (const SignatureFailure failure = readSignatureFile(*input.signatureFile, &octets, &signature);
+      failure != kNone) {
+    return failure;
+  }
+  if (!decodeStatement(octets, &statement)) {
+    return kBadStatementSize;
+  }
+
+  std::size_t index = 0;
+  if (const SignatureFailure failure =
+          checkSigner(octets, signature, statement, trustList, *current, &index);
+      failure != kNone) {
+    return failure;
+  }
+  if (const SignatureFailure failure =
+          checkStatement(statement, input.envelope, trustList, *current, input.now);
+      failure != kNone) {
+    return failure;
+  }
+  // A newer signer key starts its own sequence of serials.
+  if (index == current->minKeyIndex) {
+    if (statement.serial < current->highestSerial) {
+      return kSerialOlder;
+    }
+    if (statement.serial == current->highestSerial) {
+      if (statement.envelopeSha256 != current->acceptedEnvelopeSha256) {
+        return kSerialReused;
+      }
+      // The envelope accepted last, read again (at every start): nothing changes.
+      *verifiedOut = VerifiedSignature{true, index, statement};
+      *stateOut = *input.state;
+      return kNone;
+    }
+  }
+  ReplayState next;
+  next.trustListVersion = trustList.version();
+  next.minKeyIndex = static_cast<std::uint16_t>(index);
+  next.highestSerial = statement.serial;
+  next.acceptedEnvelopeSha256 = statement.envelopeSha256;
+  next.timeFloor = std::max(current->timeFloor, statement.issuedAt);
+  *verifiedOut = VerifiedSignature{true, index, statement};
+  *stateOut = next;
+  return kNone;
+}
+
+bool verifySignature(const SignatureInput& input, const TrustList& trustList,
+                     VerifiedSignature* verifiedOut, ReplayState* stateOut, std::string* errorOut) {
+  const SignatureFailure failure = verifySignatureFor(input, trustList, verifiedOut, stateOut);
+  return failure == kNone || failWith(errorOut, signatureFailureText(failure));
+}
+
+}  // namespace zezi

@@ -1,0 +1,58 @@
+#include "cli/time_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace zezi {
+namespace {
+
+TEST(ParseDuration, TakesAWholeNumberAndOneUnit) {
+  const std::pair<std::string_view, std::optional<std::uint64_t>> cases[] = {
+      {"90s", 90},
+      {"45m", 2'700},
+      {"12h", 43'200},
+      {"30d", 2'592'000},
+      {"2w", 1'209'600},
+      {"3650d", kMaxValiditySeconds},
+      {"521w", 521 * 604'800},
+      {"3651d", std::nullopt},
+      {"522w", std::nullopt},
+      {"315360001s", std::nullopt},
+      {"0d", std::nullopt},
+      {"30", std::nullopt},
+      {"d", std::nullopt},
+      {"", std::nullopt},
+      {"30D", std::nullopt},
+      {"1.5d", std::nullopt},
+      {"-1d", std::nullopt},
+      {" 1d", std::nullopt},
+      {"1d ", std::nullopt},
+      {"99999999999999999999d", std::nullopt},
+  };
+  for (const auto& [text, seconds] : cases) {
+    EXPECT_EQ(parseDuration(text), seconds) << text;
+  }
+}
+
+TEST(UtcText, WritesRfc3339UpToTheYear9999) {
+  EXPECT_EQ(utcText(0), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(utcText(1'800'000'000), "2027-01-15T08:00:00Z");
+  EXPECT_EQ(utcText(951'782'400), "2000-02-29T00:00:00Z");
+  EXPECT_EQ(utcText(253'402'300'799), "9999-12-31T23:59:59Z");
+  EXPECT_EQ(utcText(253'402'300'800), "@253402300800");
+  EXPECT_EQ(utcText(18'446'744'073'709'551'615U), "@18446744073709551615");
+}
+
+TEST(ParseUnsigned, TakesDigitsUpTo64Bits) {
+  EXPECT_EQ(parseUnsigned("0"), 0U);
+  EXPECT_EQ(parseUnsigned("18446744073709551615"), 18'446'744'073'709'551'615U);
+  for (const std::string_view bad : {"", "18446744073709551616", "+1", "-1", "1 ", "0x10", "1e3"}) {
+    EXPECT_EQ(parseUnsigned(bad), std::nullopt) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace zezi

@@ -1,0 +1,328 @@
+"""tolvane-wifi-drive-sig/v1 signature files and the device's replay state, implemented a
+second time from docs/format.md.
+
+Like zezi_envelope.py it shares no code with the C++ library: Python's `cryptography`
+package signs and verifies (deterministically, RFC 6979, so the published vectors are the
+same on every run), and everything else is written out here.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import hashlib
+import struct
+
+from cryptography.exceptions import InvalidSignature
+from cryptography.hazmat.primitives import hashes
+from cryptography.hazmat.primitives.asymmetric import ec, utils
+
+import zezi_envelope as z
+
+DOMAIN = b"tolvane-wifi-drive-sig/v1"
+MEMBERS = (b"format", b"statement", b"signature")
+STATEMENT_SIZE = 120
+INTEGER_SIZE = 32
+SIGNATURE_SIZE = 2 * INTEGER_SIZE
+MAX_FILE_SIZE = 1024
+MAX_SIGNERS = 4
+MAX_CLOCK_SKEW = 300
+HALF_ORDER = (z.P256_ORDER - 1) // 2
+RECORD_MAGIC = b"ZVRS"
+RECORD_VERSION = 1
+RECORD_SIZE = 96
+STATEMENT_LAYOUT = struct.Struct(">32s32s32sQQQ")
+RECORD_LAYOUT = struct.Struct(">4sHHQQQ32s")  # then the 32-octet checksum
+
+# The device's checks, in the order they run; a failure names the first that fails.
+CHECKS = ("state", "missing", "size", "json", "format", "encoding", "unknown-signer",
+          "superseded", "canonical", "verify", "fleet", "envelope", "malformed", "expired",
+          "not-yet-valid", "serial-older", "serial-reused")
+
+
+class SignatureError(Exception):
+    """A signature check failed; `check` is its name in CHECKS."""
+
+    def __init__(self, check: str, detail: str):
+        assert check in CHECKS, check
+        super().__init__(f"{check}: {detail}")
+        self.check = check
+
+
+class TrustListError(ValueError):
+    """Firmware settings that must not become a trust list."""
+
+
+def sha256(octets: bytes) -> bytes:
+    return hashlib.sha256(octets).digest()
+
+
+def key_id(raw64: bytes) -> bytes:
+    """SHA-256 of the 65-octet uncompressed point 04 || X || Y."""
+    return sha256(b"\x04" + bytes(raw64))
+
+
+# ---------------------------------------------------------------- statement and signature
+
+
+@dataclasses.dataclass(frozen=True)
+class Statement:
+    signer_key_id: bytes
+    fleet_id: bytes
+    envelope_sha256: bytes
+    serial: int
+    issued_at: int
+    expires_at: int
+
+    def encode(self) -> bytes:
+        return STATEMENT_LAYOUT.pack(self.signer_key_id, self.fleet_id, self.envelope_sha256,
+                                     self.serial, self.issued_at, self.expires_at)
+
+    @staticmethod
+    def decode(octets: bytes) -> Statement:
+        return Statement(*STATEMENT_LAYOUT.unpack(octets))
+
+
+def signed_message(statement_octets: bytes) -> bytes:
+    """M = domain || 00 || statement."""
+    return DOMAIN + b"\x00" + bytes(statement_octets)
+
+
+def sign_raw(signer_scalar: bytes, message: bytes) -> bytes:
+    """r || s over SHA-256(message), k from RFC 6979, s folded into the low half."""
+    key = z.private_key(signer_scalar)
+    der = key.sign(message, ec.ECDSA(hashes.SHA256(), deterministic_signing=True))
+    r, s = utils.decode_dss_signature(der)
+    if s > HALF_ORDER:
+        s = z.P256_ORDER - s
+    return r.to_bytes(INTEGER_SIZE, "big") + s.to_bytes(INTEGER_SIZE, "big")
+
+
+def is_canonical(signature: bytes) -> bool:
+    if len(signature) != SIGNATURE_SIZE:
+        return False
+    r = int.from_bytes(signature[:INTEGER_SIZE], "big")
+    s = int.from_bytes(signature[INTEGER_SIZE:], "big")
+    return 1 <= r < z.P256_ORDER and 1 <= s <= HALF_ORDER
+
+
+def verifies(raw64: bytes, message: bytes, signature: bytes) -> bool:
+    """Whether a canonical raw signature verifies under the raw public key."""
+    r = int.from_bytes(signature[:INTEGER_SIZE], "big")
+    s = int.from_bytes(signature[INTEGER_SIZE:], "big")
+    try:
+        z.public_key_of_point(b"\x04" + bytes(raw64)).verify(
+            utils.encode_dss_signature(r, s), message, ec.ECDSA(hashes.SHA256()))
+    except InvalidSignature:
+        return False
+    return True
+
+
+def file_text(statement_octets: bytes, signature: bytes, fmt: str = DOMAIN.decode()) -> str:
+    return ('{\n'
+            f'  "format": "{fmt}",\n'
+            f'  "statement": "{z.b64(statement_octets)}",\n'
+            f'  "signature": "{z.b64(signature)}"\n'
+            '}\n')
+
+
+def make_statement(signer_scalar: bytes, fleet_raw64: bytes, envelope: bytes, serial: int,
+                   issued_at: int, expires_at: int) -> Statement:
+    return Statement(key_id(z.public_raw(signer_scalar)), key_id(fleet_raw64), sha256(envelope),
+                     serial, issued_at, expires_at)
+
+
+def sign_envelope(signer_scalar: bytes, fleet_raw64: bytes, envelope: bytes, serial: int,
+                  issued_at: int, expires_at: int) -> str:
+    """The signature file of `envelope` (its exact octets)."""
+    if z.public_raw(signer_scalar) == bytes(fleet_raw64):
+        raise ValueError("the fleet key must never sign")
+    if serial < 1 or expires_at <= issued_at:
+        raise ValueError("serial below 1 or expiry not after issue")
+    octets = make_statement(signer_scalar, fleet_raw64, envelope, serial, issued_at,
+                            expires_at).encode()
+    return file_text(octets, sign_raw(signer_scalar, signed_message(octets)))
+
+
+# ---------------------------------------------------------------- trust list and state
+
+
+@dataclasses.dataclass(frozen=True)
+class TrustList:
+    signers: tuple[bytes, ...]  # raw 64-octet keys, index 0 the current signer
+    fleet: bytes                # raw 64-octet fleet key
+    version: int = 0
+    serial_floor: int = 0
+    time_floor: int = 0
+
+    @property
+    def signer_ids(self) -> list[bytes]:
+        return [key_id(key) for key in self.signers]
+
+
+def load_trust_list(signers, fleet: bytes, version: int = 0, serial_floor: int = 0,
+                    time_floor: int = 0) -> TrustList:
+    signers = tuple(bytes(key) for key in signers)
+    if not 1 <= len(signers) <= MAX_SIGNERS:
+        raise TrustListError(f"{len(signers)} signer keys, not 1 to 4")
+    for key in (bytes(fleet),) + signers:
+        try:
+            z.public_key_of_point(b"\x04" + key)
+        except ValueError:
+            raise TrustListError("a key is not a P-256 point") from None
+    if len(set(signers)) != len(signers):
+        raise TrustListError("a signer key appears twice")
+    if bytes(fleet) in signers:
+        raise TrustListError("a signer key is the fleet key")
+    return TrustList(signers, bytes(fleet), version, serial_floor, time_floor)
+
+
+@dataclasses.dataclass(frozen=True)
+class ReplayState:
+    trust_list_version: int = 0
+    min_key_index: int = 0
+    highest_serial: int = 0
+    accepted_envelope_sha256: bytes = bytes(32)  # zeros until a signed envelope is accepted
+    time_floor: int = 0
+
+    def encode(self) -> bytes:
+        body = RECORD_LAYOUT.pack(RECORD_MAGIC, RECORD_VERSION, self.min_key_index,
+                                  self.trust_list_version, self.highest_serial,
+                                  self.time_floor, self.accepted_envelope_sha256)
+        return body + sha256(body)
+
+    def as_json(self) -> dict:
+        return {"trust_list_version": self.trust_list_version,
+                "min_key_index": self.min_key_index, "highest_serial": self.highest_serial,
+                "accepted_envelope_sha256": self.accepted_envelope_sha256.hex(),
+                "time_floor": self.time_floor}
+
+
+def fresh_state(trust: TrustList) -> ReplayState:
+    return ReplayState(trust.version, 0, trust.serial_floor, bytes(32), trust.time_floor)
+
+
+def decode_record(record: bytes) -> ReplayState | None:
+    """The state in a record, or None for any record the reference store would not write."""
+    if len(record) != RECORD_SIZE or sha256(record[:64]) != record[64:]:
+        return None
+    magic, version, index, trust_version, serial, floor, digest = RECORD_LAYOUT.unpack(
+        record[:64])
+    if magic != RECORD_MAGIC or version != RECORD_VERSION:
+        return None
+    return ReplayState(trust_version, index, serial, digest, floor)
+
+
+def stored_state(record: bytes, trust: TrustList) -> ReplayState | None:
+    """What the store hands over: empty octets are a fresh device, a bad record None."""
+    return fresh_state(trust) if not record else decode_record(record)
+
+
+# ---------------------------------------------------------------- verification
+
+
+@dataclasses.dataclass(frozen=True)
+class Verified:
+    is_signed: bool
+    key_index: int = 0
+    statement: Statement | None = None
+
+
+def _usable(state: ReplayState | None, trust: TrustList) -> ReplayState | None:
+    if state is None or state.trust_list_version > trust.version:
+        return None
+    if state.trust_list_version < trust.version:
+        return fresh_state(trust)
+    if state.min_key_index >= len(trust.signers):
+        return None
+    serial = state.highest_serial
+    if state.min_key_index == 0:
+        serial = max(serial, trust.serial_floor)
+    return dataclasses.replace(state, highest_serial=serial,
+                               time_floor=max(state.time_floor, trust.time_floor))
+
+
+def _read_file(text: bytes) -> tuple[bytes, bytes]:
+    try:
+        document = z.parse_json(text)
+    except z.JsonSyntaxError as error:
+        raise SignatureError("json", f"not JSON: {error}") from None
+    if not isinstance(document, z.JsonObject):
+        raise SignatureError("json", "not an object")
+    members = {}
+    for key, value in document:
+        if key not in MEMBERS:
+            raise SignatureError("json", f"unknown member {key!r}")
+        if key in members:
+            raise SignatureError("json", f"member {key!r} repeated")
+        members[key] = value
+    for key in MEMBERS:
+        if type(members.get(key)) is not bytes:
+            raise SignatureError("json", f"member {key!r} missing or not a string")
+    if members[b"format"] != DOMAIN:
+        raise SignatureError("format", f"format {members[b'format']!r}")
+    statement = z.canonical_b64_decode(members[b"statement"])
+    signature = z.canonical_b64_decode(members[b"signature"])
+    if statement is None or signature is None:
+        raise SignatureError("encoding", "not canonical Base64")
+    if len(statement) != STATEMENT_SIZE or len(signature) != SIGNATURE_SIZE:
+        raise SignatureError("encoding", f"{len(statement)} and {len(signature)} octets")
+    return statement, signature
+
+
+def verify(envelope: bytes, signature_file: bytes | None, trust: TrustList,
+           state: ReplayState | None, policy: str = "required",
+           now: int | None = None) -> tuple[Verified, ReplayState | None]:
+    """(what was verified, the state to commit) or SignatureError. `state` None stands for
+    a store that could not read its record."""
+    current = _usable(state, trust)
+    if current is None:
+        raise SignatureError("state", "replay state unusable")
+    if signature_file is None:
+        accepted = current.accepted_envelope_sha256 != bytes(32)
+        if policy != "transition" or accepted:
+            raise SignatureError("missing", "no signature file")
+        return Verified(False), state
+    if len(signature_file) > MAX_FILE_SIZE:
+        raise SignatureError("size", f"{len(signature_file)} octets")
+    octets, signature = _read_file(bytes(signature_file))
+    statement = Statement.decode(octets)
+    ids = trust.signer_ids
+    if statement.signer_key_id not in ids:
+        raise SignatureError("unknown-signer", statement.signer_key_id.hex())
+    index = ids.index(statement.signer_key_id)
+    if index < current.min_key_index:
+        raise SignatureError("superseded", f"key {index} below {current.min_key_index}")
+    if not is_canonical(signature):
+        raise SignatureError("canonical", signature.hex())
+    if not verifies(trust.signers[index], signed_message(octets), signature):
+        raise SignatureError("verify", "signature does not verify")
+    if statement.fleet_id != key_id(trust.fleet):
+        raise SignatureError("fleet", "another fleet")
+    if statement.envelope_sha256 != sha256(bytes(envelope)):
+        raise SignatureError("envelope", "another envelope")
+    if statement.serial == 0 or statement.expires_at <= statement.issued_at:
+        raise SignatureError("malformed", "serial 0 or expiry not after issue")
+    if statement.expires_at <= current.time_floor or (now is not None
+                                                      and now >= statement.expires_at):
+        raise SignatureError("expired", f"expires at {statement.expires_at}")
+    if now is not None and statement.issued_at - now > MAX_CLOCK_SKEW:
+        raise SignatureError("not-yet-valid", f"issued at {statement.issued_at}")
+    verified = Verified(True, index, statement)
+    if index == current.min_key_index:
+        if statement.serial < current.highest_serial:
+            raise SignatureError("serial-older", f"{statement.serial} < {current.highest_serial}")
+        if statement.serial == current.highest_serial:
+            if statement.envelope_sha256 != current.accepted_envelope_sha256:
+                raise SignatureError("serial-reused", f"serial {statement.serial}")
+            return verified, state
+    return verified, ReplayState(trust.version, index, statement.serial,
+                                 statement.envelope_sha256,
+                                 max(current.time_floor, statement.issued_at))
+
+
+def open_signed_envelope(envelope: bytes, signature_file: bytes | None, trust: TrustList,
+                         state: ReplayState | None, fleet_scalar: bytes,
+                         policy: str = "required", now: int | None = None):
+    """((ssid, psk), Verified, new state): verify, then open the envelope."""
+    verified, new_state = verify(envelope, signature_file, trust, state, policy, now)
+    return z.open_envelope(envelope, fleet_scalar), verified, new_state
