@@ -150,10 +150,8 @@ int writeSigned(const SealOptions& options, const SigningPlan& plan, const Bytes
   return emit({}, statementLine(verified), false);
 }
 
-int run(const SealOptions& options) {
-  if (!options.batchPath.empty()) {
-    return runBatch(options);
-  }
+// seal of one network, from --ssid or --ssid-hex.
+int sealOne(const SealOptions& options) {
   SigningPlan plan;
   if (int status = kExitOk; !planSealSigning(options, &plan, &status)) {
     return status;
@@ -207,6 +205,10 @@ int run(const SealOptions& options) {
     return writeSigned(options, plan, signerScalar, fleetKey, envelope);
   }
   return emit(options.outputPath, envelope, options.force);
+}
+
+int run(const SealOptions& options) {
+  return options.batchPath.empty() ? sealOne(options) : runBatch(options);
 }
 
 // Opens as a device that checks signatures: verify, open, then save the replay state.
