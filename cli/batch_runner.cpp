@@ -112,7 +112,14 @@ std::uint64_t fingerprint(std::string_view text) {
 
 // "FILE:LINE: reason", or "FILE: reason" for the file as a whole.
 std::string where(const std::string& path, const BatchError& error) {
-  return path + (error.line == 0 ? "" : ":" + std::to_string(error.line)) + ": " + error.reason;
+  std::string text = path;
+  if (error.line != 0) {
+    text += ':';
+    text += std::to_string(error.line);
+  }
+  text += ": ";
+  text += error.reason;
+  return text;
 }
 
 // One row on its way to a sealing thread, with the file it goes to.

@@ -58,7 +58,9 @@ std::string utcText(std::uint64_t unixSeconds) {
   std::array<char, kUtcTextSize> text{};
   if (unixSeconds > kLastWritableSecond || gmtime_r(&seconds, &parts) == nullptr ||
       std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
-    return "@" + std::to_string(unixSeconds);
+    std::string raw = "@";
+    raw += std::to_string(unixSeconds);
+    return raw;
   }
   return text.data();
 }
