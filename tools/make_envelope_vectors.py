@@ -368,13 +368,14 @@ def render_file() -> str:
     return json.dumps(all_cases, indent=2, ensure_ascii=True) + "\n"
 
 
-def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def run_generator(render, default_output: pathlib.Path, description: str) -> int:
+    """Writes what `render` returns to the output, or with --check compares it."""
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--check", action="store_true",
                         help="compare with the file instead of writing it")
-    parser.add_argument("-o", "--output", type=pathlib.Path, default=DEFAULT_OUTPUT)
+    parser.add_argument("-o", "--output", type=pathlib.Path, default=default_output)
     args = parser.parse_args()
-    text = render_file()
+    text = render()
     if args.check:
         if args.output.read_text(encoding="utf-8") != text:
             print(f"{args.output} differs from what the generator writes", file=sys.stderr)
@@ -384,6 +385,10 @@ def main() -> int:
     args.output.write_text(text, encoding="utf-8")
     print(f"wrote {args.output}")
     return 0
+
+
+def main() -> int:
+    return run_generator(render_file, DEFAULT_OUTPUT, __doc__.splitlines()[0])
 
 
 if __name__ == "__main__":

@@ -13,7 +13,6 @@ usage: tools/make_signed_envelope_vectors.py [--check] [-o FILE]
 
 from __future__ import annotations
 
-import argparse
 import json
 import pathlib
 import sys
@@ -25,7 +24,7 @@ sys.path.insert(0, str(ROOT / "tools"))
 import zezi_envelope as z  # noqa: E402
 from cryptography.hazmat.primitives.asymmetric import utils  # noqa: E402
 import zezi_signature as sig  # noqa: E402
-from make_envelope_vectors import fixed, fixed_scalar  # noqa: E402
+from make_envelope_vectors import fixed, fixed_scalar, run_generator  # noqa: E402
 
 DEFAULT_OUTPUT = ROOT / "tests" / "vectors" / "signed_envelopes.json"
 FLEET = fixed_scalar("signed/fleet")
@@ -321,21 +320,7 @@ def render_file() -> str:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--check", action="store_true",
-                        help="compare with the file instead of writing it")
-    parser.add_argument("-o", "--output", type=pathlib.Path, default=DEFAULT_OUTPUT)
-    args = parser.parse_args()
-    text = render_file()
-    if args.check:
-        if args.output.read_text(encoding="utf-8") != text:
-            print(f"{args.output} differs from what the generator writes", file=sys.stderr)
-            return 1
-        print(f"{args.output} is up to date")
-        return 0
-    args.output.write_text(text, encoding="utf-8")
-    print(f"wrote {args.output}")
-    return 0
+    return run_generator(render_file, DEFAULT_OUTPUT, __doc__.splitlines()[0])
 
 
 if __name__ == "__main__":
