@@ -1,10 +1,12 @@
 """The Python implementation's own JSON reader and Base64 rule, on the cases where a
 general-purpose library would differ from the format: octet strings, escapes to UTF-8,
-repeated keys kept, and one accepted text per octet string."""
+repeated keys kept, and one accepted text per octet string; and its own deterministic
+ECDSA signing against RFC 6979's published P-256/SHA-256 answers."""
 
 import unittest
 
 import zezi_envelope as z
+import zezi_signature as sig
 
 
 class OctetJsonReader(unittest.TestCase):
@@ -73,6 +75,39 @@ class Escaping(unittest.TestCase):
                     + b' !\\"' + bytes(range(0x23, 0x5c)) + b"\\\\" + bytes(range(0x5d, 0x100)))
         self.assertEqual(escaped, expected)
         self.assertEqual(z.parse_json(b'"' + escaped + b'"'), ssid)
+
+
+# RFC 6979 A.2.5: the P-256 key, then per message with SHA-256 the k, r and s it gives.
+RFC6979_KEY = "c9afa9d845ba75166b5c215767b1d6934e50c3db36e89b127b8a622b120f6721"
+RFC6979_PUBLIC = ("60fed4ba255a9d31c961eb74c6356d68c049b8923b61fa6ce669622e60f29fb6"
+                  "7903fe1008b8bc99a41ae9e95628bc64f2f1b20c2d7e9f5177a3c294d4462299")
+RFC6979_SHA256 = [
+    (b"sample", "a6e3c57dd01abe90086538398355dd4c3b17aa873382b0f24d6129493d8aad60",
+     "efd48b2aacb6a8fd1140dd9cd45e81d69d2c877b56aaf991c34d0ea84eaf3716",
+     "f7cb1c942d657c41d436c7a1b6e29f65f3e900dbb9aff4064dc4ab2f843acda8"),
+    (b"test", "d16b6ae827f17175e040871a1c7ec3500192c4c92677336ec2537acaee0008e0",
+     "f1abb023518351cd71d881567b1ea663ed3efcf6c5132b354f28d3b0b7d38367",
+     "019f4113742a2b14bd25926b49c649155f267e60d3814b4c0cc84250e46f0083"),
+]
+
+
+class DeterministicSigning(unittest.TestCase):
+    def test_rfc6979_answers(self):
+        scalar = bytes.fromhex(RFC6979_KEY)
+        self.assertEqual(z.public_raw(scalar).hex(), RFC6979_PUBLIC)
+        for message, k, r, s in RFC6979_SHA256:
+            with self.subTest(message=message):
+                nonce = next(sig.rfc6979_nonces(int(RFC6979_KEY, 16), sig.sha256(message)))
+                self.assertEqual(f"{nonce:064x}", k)
+                self.assertEqual(sig.ecdsa_sign(scalar, message), (int(r, 16), int(s, 16)))
+                # The signature we write keeps r and folds s into the low half.
+                low_s = min(int(s, 16), z.P256_ORDER - int(s, 16))
+                raw = sig.sign_raw(scalar, message)
+                self.assertEqual(raw, bytes.fromhex(r) + low_s.to_bytes(32, "big"))
+                self.assertTrue(sig.is_canonical(raw))
+                self.assertTrue(sig.verifies(bytes.fromhex(RFC6979_PUBLIC), message, raw))
+                self.assertFalse(sig.verifies(bytes.fromhex(RFC6979_PUBLIC), message + b".",
+                                              raw))
 
 
 if __name__ == "__main__":

@@ -2,14 +2,16 @@
 second time from docs/format.md.
 
 Like zezi_envelope.py it shares no code with the C++ library: Python's `cryptography`
-package signs and verifies (deterministically, RFC 6979, so the published vectors are the
-same on every run), and everything else is written out here.
+package multiplies points and verifies, and everything else is written out here, signing
+included: k comes from RFC 6979 (so the published vectors are the same on every run) and
+r and s from plain modular arithmetic, which any `cryptography` from 38 on can serve.
 """
 
 from __future__ import annotations
 
 import dataclasses
 import hashlib
+import hmac
 import struct
 
 from cryptography.exceptions import InvalidSignature
@@ -87,11 +89,45 @@ def signed_message(statement_octets: bytes) -> bytes:
     return DOMAIN + b"\x00" + bytes(statement_octets)
 
 
+def rfc6979_nonces(scalar: int, digest: bytes):
+    """The candidates for k of RFC 6979 section 3.2 for P-256 and SHA-256, in order:
+    HMAC-DRBG seeded with the scalar and the digest reduced modulo n."""
+    def mac(key: bytes, data: bytes) -> bytes:
+        return hmac.new(key, data, hashlib.sha256).digest()
+
+    seed = scalar.to_bytes(INTEGER_SIZE, "big") + (
+        int.from_bytes(digest, "big") % z.P256_ORDER).to_bytes(INTEGER_SIZE, "big")
+    v, k = b"\x01" * 32, b"\x00" * 32
+    for separator in (b"\x00", b"\x01"):
+        k = mac(k, v + separator + seed)
+        v = mac(k, v)
+    while True:
+        v = mac(k, v)  # one HMAC output is exactly the 256 bits of n
+        candidate = int.from_bytes(v, "big")
+        if 1 <= candidate < z.P256_ORDER:
+            yield candidate
+        k = mac(k, v + b"\x00")
+        v = mac(k, v)
+
+
+def ecdsa_sign(signer_scalar: bytes, message: bytes) -> tuple[int, int]:
+    """(r, s) over SHA-256(message) with the RFC 6979 k, s as computed (not folded)."""
+    z.private_key(signer_scalar)  # ValueError unless a scalar in [1, n - 1]
+    d = int.from_bytes(signer_scalar, "big")
+    digest = sha256(message)
+    e = int.from_bytes(digest, "big")
+    for k in rfc6979_nonces(d, digest):
+        kg = z.private_key(k.to_bytes(INTEGER_SIZE, "big")).public_key().public_numbers()
+        r = kg.x % z.P256_ORDER
+        s = pow(k, -1, z.P256_ORDER) * (e + r * d) % z.P256_ORDER
+        if r and s:
+            return r, s
+    raise AssertionError("unreachable")  # the generator never ends
+
+
 def sign_raw(signer_scalar: bytes, message: bytes) -> bytes:
     """r || s over SHA-256(message), k from RFC 6979, s folded into the low half."""
-    key = z.private_key(signer_scalar)
-    der = key.sign(message, ec.ECDSA(hashes.SHA256(), deterministic_signing=True))
-    r, s = utils.decode_dss_signature(der)
+    r, s = ecdsa_sign(signer_scalar, message)
     if s > HALF_ORDER:
         s = z.P256_ORDER - s
     return r.to_bytes(INTEGER_SIZE, "big") + s.to_bytes(INTEGER_SIZE, "big")
