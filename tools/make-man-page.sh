@@ -1,6 +1,7 @@
 #!/bin/sh
 # Writes the zezi-vidad man page with help2man from the tool's own help texts: the tool's
-# --help and --version, then each command's --help in a COMMANDS section.
+# --help and --version, then, for each command the tool's --help lists under
+# "Subcommands:", that command's --help in a COMMANDS section.
 #
 # usage: tools/make-man-page.sh HELP2MAN TOOL OUTPUT
 set -eu
@@ -8,11 +9,16 @@ help2man=$1
 tool=$2
 output=$3
 
+# The first word of each line between "Subcommands:" and the next blank line.
+names=$("$tool" --help | awk '/^Subcommands:$/ {inside = 1; next} inside && !NF {exit}
+                               inside {print $1}')
+[ -n "$names" ] || { echo "make-man-page.sh: no command list in $tool --help" >&2; exit 1; }
+
 commands=$(mktemp)
 trap 'rm -f "$commands"' EXIT
 {
   echo "[COMMANDS]"
-  for command in keygen pubkey seal open selftest; do
+  for command in $names; do
     printf '.SS %s\n.nf\n' "$command"
     # Kept as the tool lays it out; backslashes and leading dots or quotes made literal.
     "$tool" "$command" --help | sed -e 's/\\/\\e/g' -e "s/^[.']/\\\\\\&&/"

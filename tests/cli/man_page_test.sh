@@ -1,7 +1,8 @@
 #!/bin/sh
-# usage: tests/cli/man_page_test.sh MAN_PAGE
+# usage: tests/cli/man_page_test.sh MAN_PAGE TOOL
 set -eu
 page=$1
+tool=$2
 skipped=77
 [ -f "$page" ] || { echo "no man page (help2man not installed): skipped"; exit $skipped; }
 command -v man >/dev/null || { echo "man not installed: skipped"; exit $skipped; }
@@ -19,6 +20,16 @@ for expected in "zezi-vidad - seal WiFi credentials" "Exit status: 0 on success"
   case $rendered in
     *"$expected"*) ;;
     *) echo "man page lacks: $expected"; exit 1 ;;
+  esac
+done
+# Every command the tool lists in its help, with its own help text.
+commands=$("$tool" --help | awk '/^Subcommands:$/ {inside = 1; next} inside && !NF {exit}
+                                  inside {print $1}')
+[ -n "$commands" ] || { echo "no command list in $tool --help"; exit 1; }
+for command in $commands; do
+  case $rendered in
+    *"Usage: zezi-vidad $command "*) ;;
+    *) echo "man page lacks the command: $command"; exit 1 ;;
   esac
 done
 echo "man page renders with every command"
