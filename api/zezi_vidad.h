@@ -13,6 +13,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "api/version.h"
 #include "base/export.h"
 
 #ifdef __cplusplus

@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <zezi_vidad/version.h>
+// zezi_vidad.h alone: it names ZEZI_VIDAD_VERSION_STRING, so it brings version.h.
 #include <zezi_vidad/zezi_vidad.h>
 
 static int failures = 0;
