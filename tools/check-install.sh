@@ -70,9 +70,10 @@ check_prefix() {
   local static=()
   [ "$flavour" = static ] && static=(--static)
   export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+  # No standard of our own: the C++ one comes from the package, as a consumer gets it.
   # shellcheck disable=SC2046
-  g++ -std=c++20 tests/install/consumer.cpp -o "$scratch/$flavour-pkg-consumer" \
-    $(pkg-config --cflags --libs "${static[@]}" zezi-vidad)
+  g++ $(pkg-config --variable=cxxflags zezi-vidad) tests/install/consumer.cpp \
+    -o "$scratch/$flavour-pkg-consumer" $(pkg-config --cflags --libs "${static[@]}" zezi-vidad)
   # shellcheck disable=SC2046
   cc -std=c11 -Wall -Wextra -Wpedantic -Werror tests/api/c_program.c \
     -o "$scratch/$flavour-pkg-c-consumer" $(pkg-config --cflags --libs "${static[@]}" zezi-vidad)
