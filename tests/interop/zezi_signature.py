@@ -120,9 +120,9 @@ def ecdsa_sign(signer_scalar: bytes, message: bytes) -> tuple[int, int]:
         kg = z.private_key(k.to_bytes(INTEGER_SIZE, "big")).public_key().public_numbers()
         r = kg.x % z.P256_ORDER
         s = pow(k, -1, z.P256_ORDER) * (e + r * d) % z.P256_ORDER
-        if r and s:
-            return r, s
-    raise AssertionError("unreachable")  # the generator never ends
+        if r and s:  # otherwise the next candidate (RFC 6979 3.2, step h.3)
+            break
+    return r, s
 
 
 def sign_raw(signer_scalar: bytes, message: bytes) -> bytes:
