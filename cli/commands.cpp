@@ -181,7 +181,8 @@ int sealOne(const SealOptions& options) {
     std::string error;
     if (!checkWritableTarget(options.outputPath, options.force, &error) ||
         (!options.signKey.empty() &&
-         !checkWritableTarget(signaturePathOf(options.outputPath), options.force, &error))) {
+         (!checkWritableTarget(signaturePathOf(options.outputPath), options.force, &error) ||
+          !checkSerialSource(plan, &error)))) {
       return reportFailure(error);
     }
   }
