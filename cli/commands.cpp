@@ -221,6 +221,11 @@ bool openSigned(const OpenOptions& options, const Bytes& scalar, std::string_vie
       !loadTrustKeys(options.trust, publicKeyOfScalar(scalar), &trustList, error)) {
     return false;
   }
+  // Held until the new state is saved, so that another open cannot accept meanwhile.
+  ReplayStateLock lock;
+  if (!lock.acquire(options.statePath, error)) {
+    return false;
+  }
   ReplayState stored;
   const bool readable = loadReplayState(options.statePath, trustList, &stored);
   SignatureInput input;
