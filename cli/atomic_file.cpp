@@ -219,28 +219,6 @@ bool keepAside(int folder, const std::string& name, KeptAside* kept) {
 
 }  // namespace
 
-UniqueFd::~UniqueFd() {
-  reset();
-}
-
-void UniqueFd::reset(int fd) noexcept {
-  if (fd_ >= 0) {
-    ::close(fd_);
-  }
-  fd_ = fd;
-}
-
-int UniqueFd::release() noexcept {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-bool UniqueFd::close() noexcept {
-  const int fd = release();
-  return fd < 0 || ::close(fd) == 0;
-}
-
 std::string systemError(std::string_view what) {
   std::string text = std::strerror(errno);
   if (!text.empty()) {

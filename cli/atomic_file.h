@@ -9,26 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/file_descriptor.h"
+
 namespace zezi {
-
-// Owns one open file descriptor and closes it when it goes out of scope.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) noexcept : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd();
-  [[nodiscard]] int get() const noexcept { return fd_; }
-  // Closes what is held, ignoring the outcome, and takes `fd` in its place.
-  void reset(int fd = -1) noexcept;
-  // Gives up ownership without closing.
-  [[nodiscard]] int release() noexcept;
-  // Closes now, reporting whether the close succeeded (a late write error shows here).
-  [[nodiscard]] bool close() noexcept;
-
- private:
-  int fd_;
-};
 
 // "<what>: <the C library's text for errno>", starting in lower case.
 [[nodiscard]] std::string systemError(std::string_view what);

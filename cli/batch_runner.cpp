@@ -30,6 +30,7 @@
 #include "cli/batch_reader.h"
 #include "cli/diagnostics.h"
 #include "cli/key_loading.h"
+#include "cli/secret_input.h"
 #include "cli/wpa_psk.h"
 #include "envelope/fleet_sealer.h"
 
@@ -431,13 +432,10 @@ int runBatch(const SealOptions& options) {
   if (!sealer) {
     return reportFailure(error);
   }
-  const UniqueFd batch(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd batch;
   struct stat info {};
-  if (batch.get() < 0 || fstat(batch.get(), &info) != 0) {
-    return reportFailure(systemError("cannot read " + path));
-  }
-  if (!S_ISREG(info.st_mode)) {
-    return reportFailure(path + " is not a regular file");
+  if (!openInputFile(path, path, O_RDONLY, &batch, &error, &info)) {
+    return reportFailure(error);
   }
   // As ssh does with private keys: secrets others can read are secrets no longer.
   if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0) {

@@ -181,7 +181,8 @@ int sealOne(const SealOptions& options) {
     std::string error;
     if (!checkWritableTarget(options.outputPath, options.force, &error) ||
         (!options.signKey.empty() &&
-         !checkWritableTarget(signaturePathOf(options.outputPath), options.force, &error))) {
+         (!checkWritableTarget(signaturePathOf(options.outputPath), options.force, &error) ||
+          !checkSerialSource(plan, &error)))) {
       return reportFailure(error);
     }
   }
@@ -218,6 +219,11 @@ bool openSigned(const OpenOptions& options, const Bytes& scalar, std::string_vie
   TrustList trustList;
   if (!readSignatureFileOf(options.envelopePath, &signatureFile, error) ||
       !loadTrustKeys(options.trust, publicKeyOfScalar(scalar), &trustList, error)) {
+    return false;
+  }
+  // Held until the new state is saved, so that another open cannot accept meanwhile.
+  ReplayStateLock lock;
+  if (!lock.acquire(options.statePath, error)) {
     return false;
   }
   ReplayState stored;

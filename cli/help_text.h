@@ -61,7 +61,7 @@ inline constexpr const char* kSealHelp =
     "Example:\n"
     "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n\n"
     "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json \\\n"
-    "      --sign-key signer.key --serial-file signer.serial --valid-for 30d\n\n"
+    "      --sign-key signer.key --serial-file signer.serial --init-serial --valid-for 30d\n\n"
     "  zezi-vidad seal --fleet-key fleet.pub --batch sites.csv --out-dir /media/usb/sites\n";
 
 inline constexpr const char* kOpenHelp =
@@ -72,8 +72,11 @@ inline constexpr const char* kOpenHelp =
     "always holds its octets. \"-\" reads standard input. With --trust (signer public keys,\n"
     "the current one first) it opens as a device that checks signatures: the signature file\n"
     "beside the envelope is verified against the trust list and the replay state in --state\n"
-    "first, and the state is saved only after the envelope has opened. --policy transition\n"
-    "lets an envelope without a signature file in until a signed one has been accepted.\n\n"
+    "first, and the state is saved only after the envelope has opened; the state is locked\n"
+    "meanwhile (by STATE.lock beside it), so that two opens at once never both accept on it.\n"
+    "A symlink at --state is followed; a state with a second hard link is refused. --policy\n"
+    "transition lets an envelope without a signature file in until a signed one has been\n"
+    "accepted.\n\n"
     "Example:\n"
     "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json\n\n"
     "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json --trust signer.pub \\\n"
@@ -84,10 +87,11 @@ inline constexpr const char* kSignHelp =
     "mode 0644; replaced only with --force). The serial comes from --serial-file, the signer's\n"
     "counter, which is advanced and flushed to the disk before the signature is written and\n"
     "is locked meanwhile, so no serial is ever used twice; or from --serial for operators who\n"
-    "keep their own counter. Every serial must be higher than the one before. --valid-for\n"
-    "is how long from now the signature holds: a whole number of s, m, h, d or w, at most\n"
-    "3650d. The signature is checked before it is written. Prints what was signed as one\n"
-    "line of JSON, times in RFC 3339.\n\n"
+    "keep their own counter. The counter must exist, except with --init-serial, which\n"
+    "creates it (and refuses one that exists) for the signer's first signature. Every serial\n"
+    "must be higher than the one before. --valid-for is how long from now the signature\n"
+    "holds: a whole number of s, m, h, d or w, at most 3650d. The signature is checked\n"
+    "before it is written. Prints what was signed as one line of JSON, times in RFC 3339.\n\n"
     "Example:\n"
     "  zezi-vidad sign --key signer.key --fleet-key fleet.pub --envelope /media/usb/wifi.json \\\n"
     "      --serial-file signer.serial --valid-for 30d\n";

@@ -132,6 +132,8 @@ std::optional<std::string> completeSeal(SealOptions* seal, const std::string& ss
 void addSigningOptions(CLI::App* command, SigningOptions* signing) {
   CLI::Option* serialFile = command->add_option("--serial-file", signing->serialFile,
                                                 "the signer's serial counter, advanced by one");
+  command->add_flag("--init-serial", signing->initSerial,
+                    "create the --serial-file counter, which must not exist yet");
   command->add_option("--serial", signing->serial, "the serial, from a counter of your own")
       ->excludes(serialFile);
   command->add_option("--valid-for", signing->validFor, "validity from now: 30d, 12h, 2w, ...");

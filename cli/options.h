@@ -17,15 +17,16 @@ struct PubkeyOptions {
   std::string privatePath;
 };
 
-// How a signature's serial and validity are given: --serial-file or --serial, and
-// --valid-for, as typed (the commands check them).
+// How a signature's serial and validity are given: --serial-file (made anew with
+// --init-serial) or --serial, and --valid-for, as typed (the commands check them).
 struct SigningOptions {
   std::string serialFile;
+  bool initSerial = false;
   std::string serial;
   std::string validFor;
 
   [[nodiscard]] bool any() const {
-    return !serialFile.empty() || !serial.empty() || !validFor.empty();
+    return !serialFile.empty() || initSerial || !serial.empty() || !validFor.empty();
   }
 };
 

@@ -34,14 +34,27 @@ std::string inputName(std::string_view path) {
   return path == "-" ? std::string("standard input") : std::string(path);
 }
 
+bool openInputFile(const std::string& path, std::string_view name, int flags, UniqueFd* out,
+                   std::string* error, struct stat* info) {
+  switch (openRegularFile(path, flags, out, info)) {
+    case FileOpening::kOpened:
+      return true;
+    case FileOpening::kNotRegular:
+      return failWith(error, std::string(name) + " is not a regular file");
+    case FileOpening::kFailed:
+      break;
+  }
+  return failWith(error, systemError("cannot read " + std::string(name)));
+}
+
 bool readInput(const std::string& path, std::size_t maxSize, SecretText* out, std::string* error,
                std::string_view shownAs) {
   const std::string name = shownAs.empty() ? inputName(path) : std::string(shownAs);
-  UniqueFd opened(path == "-" ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  const int fd = path == "-" ? STDIN_FILENO : opened.get();
-  if (fd < 0) {
-    return failWith(error, systemError("cannot read " + name));
+  UniqueFd opened;
+  if (path != "-" && !openInputFile(path, name, O_RDONLY, &opened, error)) {
+    return false;
   }
+  const int fd = path == "-" ? STDIN_FILENO : opened.get();
   SecretText content;
   // Reserved up front so the secret never sits in the string object's inline buffer.
   content.reserve(maxSize + 1);

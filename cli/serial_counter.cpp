@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <limits>
 #include <string_view>
 
 #include "base/failure.h"
+#include "base/file_descriptor.h"
 #include "cli/atomic_file.h"
 #include "cli/time_text.h"
 
@@ -40,24 +42,42 @@ bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Reads the counter from the locked `fd`, then replaces the file with the next value.
-bool advance(int fd, const std::string& path, std::uint64_t* serialOut, std::string* error) {
+std::string named(const std::string& path) {
+  return "the serial file " + path;
+}
+
+std::string missingMessage(const std::string& path) {
+  return named(path) + " does not exist (create it with --init-serial)";
+}
+
+std::string existingMessage(const std::string& path) {
+  return named(path) + " exists (leave out --init-serial)";
+}
+
+// The file the counter's name leads to, symlinks followed.
+bool counterTarget(const std::string& path, std::string* target, std::string* error) {
+  return followSymlinks(path, target) || failWith(error, systemError("cannot read " + named(path)));
+}
+
+// Reads the counter from the locked `fd`, then replaces `target` with the next value.
+bool advance(int fd, const std::string& path, const std::string& target, std::uint64_t* serialOut,
+             std::string* error) {
   std::string text(kMaxCounterSize + 1, '\0');
   const ssize_t got = ::pread(fd, text.data(), text.size(), 0);
   if (got < 0) {
-    return failWith(error, systemError("cannot read the serial file " + path));
+    return failWith(error, systemError("cannot read " + named(path)));
   }
   text.resize(static_cast<std::size_t>(got));
   std::uint64_t last = 0;
   if (!parseCounter(text, &last)) {
-    return failWith(error, "the serial file " + path + " does not hold a serial");
+    return failWith(error, named(path) + " does not hold a serial");
   }
   if (last == std::numeric_limits<std::uint64_t>::max()) {
-    return failWith(error, "the serial file " + path + " has no serial left");
+    return failWith(error, named(path) + " has no serial left");
   }
   const std::uint64_t next = last + 1;
   // Written and synced while the lock is held, before any signature carries the serial.
-  if (!writeFileAtomically(path, std::to_string(next) + "\n", kCounterMode, /*replace=*/true,
+  if (!writeFileAtomically(target, std::to_string(next) + "\n", kCounterMode, /*replace=*/true,
                            error)) {
     return false;
   }
@@ -65,27 +85,78 @@ bool advance(int fd, const std::string& path, std::uint64_t* serialOut, std::str
   return true;
 }
 
+// Opens and locks the counter at `target`, a name without a symlink at its end.
+bool lockCounter(const std::string& path, const std::string& target, UniqueFd* counter,
+                 struct stat* locked, std::string* error) {
+  switch (openRegularFile(target, O_RDONLY | O_NOFOLLOW, counter)) {
+    case FileOpening::kOpened:
+      break;
+    case FileOpening::kNotRegular:
+      return failWith(error, named(path) + " is not a regular file");
+    case FileOpening::kFailed:
+      return failWith(error, errno == ENOENT ? missingMessage(path)
+                                             : systemError("cannot read " + named(path)));
+  }
+  if (::flock(counter->get(), LOCK_EX) != 0) {
+    return failWith(error, systemError("cannot lock " + named(path)));
+  }
+  if (::fstat(counter->get(), locked) != 0) {
+    return failWith(error, systemError("cannot read " + named(path)));
+  }
+  return true;
+}
+
 }  // namespace
 
-bool takeNextSerial(const std::string& path, std::uint64_t* serialOut, std::string* error) {
+bool checkSerialFile(const std::string& path, CounterStart start, std::string* error) {
+  std::string target;
+  if (!counterTarget(path, &target, error)) {
+    return false;
+  }
+  struct stat info {};
+  const bool exists = ::lstat(target.c_str(), &info) == 0;
+  if (!exists && errno != ENOENT) {
+    return failWith(error, systemError("cannot read " + named(path)));
+  }
+  if (start == CounterStart::kCreate && exists) {
+    return failWith(error, existingMessage(path));
+  }
+  return start == CounterStart::kCreate || exists || failWith(error, missingMessage(path));
+}
+
+bool takeNextSerial(const std::string& path, CounterStart start, std::uint64_t* serialOut,
+                    std::string* error) {
+  std::string target;
+  if (!counterTarget(path, &target, error)) {
+    return false;
+  }
+  if (start == CounterStart::kCreate) {
+    // Empty, it counts as 0 until the first serial is taken from it just below.
+    const UniqueFd created(::open(target.c_str(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                  kCounterMode));
+    if (created.get() < 0) {
+      return failWith(error, errno == EEXIST ? existingMessage(path)
+                                             : systemError("cannot create " + named(path)));
+    }
+  }
   // A writer replaces the file by renaming, so a lock taken on a file that has meanwhile
   // been replaced is dropped and taken again on the new one.
   for (;;) {
-    const UniqueFd counter(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kCounterMode));
-    if (counter.get() < 0) {
-      return failWith(error, systemError("cannot open the serial file " + path));
-    }
-    if (::flock(counter.get(), LOCK_EX) != 0) {
-      return failWith(error, systemError("cannot lock the serial file " + path));
-    }
+    UniqueFd counter;
     struct stat locked {};
     struct stat current {};
-    if (::fstat(counter.get(), &locked) != 0) {
-      return failWith(error, systemError("cannot read the serial file " + path));
+    if (!lockCounter(path, target, &counter, &locked, error)) {
+      return false;
     }
-    if (::stat(path.c_str(), &current) == 0 && sameFile(locked, current)) {
-      return advance(counter.get(), path, serialOut, error);
+    if (::lstat(target.c_str(), &current) != 0 || !sameFile(locked, current)) {
+      continue;
     }
+    // Replacing the file would leave the other name with the old count.
+    if (locked.st_nlink > 1) {
+      return failWith(error, named(path) + " has more than one hard link");
+    }
+    return advance(counter.get(), path, target, serialOut, error);
   }
 }
 

@@ -54,7 +54,11 @@ bool planSigning(const SigningOptions& options, SigningPlan* plan, std::string* 
     }
     planned.serial = *serial;
   }
+  if (options.initSerial && options.serialFile.empty()) {
+    return failWith(error, "--init-serial goes with --serial-file");
+  }
   planned.serialFile = options.serialFile;
+  planned.counterStart = options.initSerial ? CounterStart::kCreate : CounterStart::kExisting;
   if (options.validFor.empty()) {
     return failWith(error, "--valid-for is required");
   }
@@ -67,10 +71,15 @@ bool planSigning(const SigningOptions& options, SigningPlan* plan, std::string* 
   return true;
 }
 
+bool checkSerialSource(const SigningPlan& plan, std::string* error) {
+  return plan.serialFile.empty() || checkSerialFile(plan.serialFile, plan.counterStart, error);
+}
+
 bool takeTerms(const SigningPlan& plan, SignatureTerms* terms, std::string* error) {
   SignatureTerms taken;
   taken.serial = plan.serial;
-  if (!plan.serialFile.empty() && !takeNextSerial(plan.serialFile, &taken.serial, error)) {
+  if (!plan.serialFile.empty() &&
+      !takeNextSerial(plan.serialFile, plan.counterStart, &taken.serial, error)) {
     return false;
   }
   taken.issuedAt = currentUnixTime();
@@ -158,7 +167,8 @@ int runSign(const SignOptions& options) {
     return reportFailure(error, kExitUsage);
   }
   const std::string signaturePath = signaturePathOf(options.envelopePath);
-  if (!checkWritableTarget(signaturePath, options.force, &error)) {
+  if (!checkWritableTarget(signaturePath, options.force, &error) ||
+      !checkSerialSource(plan, &error)) {
     return reportFailure(error);
   }
   Bytes signerScalar;

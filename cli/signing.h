@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "cli/serial_counter.h"
 #include "envelope/signature_file.h"
 #include "envelope/types.h"
 #include "opener/trust_list.h"
@@ -25,6 +26,7 @@ int runVerify(const VerifyOptions& options);
 // The serial's source and the validity, checked before anything is done.
 struct SigningPlan {
   std::string serialFile;  // empty when the serial is fixed
+  CounterStart counterStart = CounterStart::kExisting;
   std::uint64_t serial = 0;
   std::uint64_t validFor = 0;  // seconds
 };
@@ -32,6 +34,10 @@ struct SigningPlan {
 // Checks the signing options' text; false with a usage message for `error`.
 [[nodiscard]] bool planSigning(const SigningOptions& options, SigningPlan* plan,
                                std::string* error);
+
+// Checks before any work that the serial file exists, or with --init-serial that it does
+// not; true when the serial is fixed.
+[[nodiscard]] bool checkSerialSource(const SigningPlan& plan, std::string* error);
 
 // Takes the serial (advancing the counter file) and makes the terms from this moment.
 [[nodiscard]] bool takeTerms(const SigningPlan& plan, SignatureTerms* terms, std::string* error);

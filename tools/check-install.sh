@@ -23,6 +23,9 @@ zezi::FleetSealer::seal
 zezi::FleetSealer::~FleetSealer
 zezi::FleetSealer::~FleetSealer
 zezi::ReplayState::hasAcceptedSignature
+zezi::ReplayStateLock::acquire
+zezi::ReplayStateLock::~ReplayStateLock
+zezi::ReplayStateLock::~ReplayStateLock
 zezi::TrustList::indexOf
 zezi::buildEnvelope
 zezi::commitReplayState

@@ -48,15 +48,17 @@ class Cli : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs the tool in the folder with `args` (shell words) and `input` on standard input;
-  // setsid leaves it without a controlling terminal.
+  // setsid leaves it without a controlling terminal. A run that hangs is ended after a
+  // minute (exit status 124) rather than holding up the suite.
   [[nodiscard]] CommandResult tool(const std::string& args, const std::string& input = "",
                                    const std::string& umask = "022") const {
     return testing::runCommand("cd " + shellQuote(dir_.string()) + " && umask " + umask +
-                               " && printf '%s' " + shellQuote(input) + " | setsid -w " +
+                               " && printf '%s' " + shellQuote(input) + " | timeout 60 setsid -w " +
                                shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + args);
   }
   [[nodiscard]] std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  // Names ending in "/" are folders; "{raw}" in a text stands for the raw fleet key.
+  // Names ending in "/" are folders, names ending in "|" FIFOs (in place of any file of
+  // that name); "{raw}" in a text stands for the raw fleet key.
   void write(const Files& files) const {
     for (const auto& [name, text] : files) {
       if (name.empty()) {
@@ -64,6 +66,12 @@ class Cli : public ::testing::Test {
       }
       if (name.ends_with('/')) {
         fs::create_directory(path(name));
+        continue;
+      }
+      if (name.ends_with('|')) {
+        const std::string fifo = path(name.substr(0, name.size() - 1));
+        fs::remove(fifo);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0) << name;
         continue;
       }
       std::string content = text;
@@ -77,13 +85,16 @@ class Cli : public ::testing::Test {
     std::ifstream in(path(name), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  // Every file, in folders too, by its path from the case's folder; a folder as "name/".
+  // Every file, in folders too, by its path from the case's folder; a folder as "name/", a
+  // FIFO as "name|".
   [[nodiscard]] Files snapshot() const {
     Files files;
     for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
       const std::string name = fs::relative(entry.path(), dir_).string();
       if (entry.is_directory()) {
         files[name + "/"] = "";
+      } else if (entry.is_fifo()) {
+        files[name + "|"] = "";
       } else {
         files[name] = read(name);
       }
@@ -395,6 +406,15 @@ INSTANTIATE_TEST_SUITE_P(
                     "the psk file is too large", "", "big", std::string(5000, 'a')},
         RefusedCase{"SecretFileIsAFolder", "seal --fleet-key fleet.pub --ssid x --psk-file .", 1,
                     "cannot read the psk file: is a directory"},
+        // A FIFO or a device is refused at once rather than waited on.
+        RefusedCase{"SecretFileIsAFifo", "seal --fleet-key fleet.pub --ssid x --psk-file pipe", 1,
+                    "the psk file is not a regular file", "", "pipe|"},
+        RefusedCase{"PrivateKeyFileIsAFifo", "pubkey --private pipe.key", 1,
+                    "pipe.key is not a regular file", "", "pipe.key|"},
+        RefusedCase{"EnvelopeIsAFifo", "open --private fleet.key --envelope pipe.json", 1,
+                    "pipe.json is not a regular file", "", "pipe.json|"},
+        RefusedCase{"EnvelopeIsADevice", "open --private fleet.key --envelope /dev/zero", 1,
+                    "/dev/zero is not a regular file"},
         RefusedCase{"Passphrase7Characters", kSealPass, 1, kBadPassphrase, "passwor"},
         RefusedCase{"Passphrase64Characters", kSealPass, 1, kBadPassphrase, std::string(64, 'p')},
         RefusedCase{"PassphraseNotPrintable", kSealPass, 1, kBadPassphrase, "pass\x1bword"},
@@ -668,6 +688,8 @@ INSTANTIATE_TEST_SUITE_P(
         BatchRefusal{"ReadableByTheGroup", "ssid,psk\n" + kCsvRow, 0640, kSealBatch, 1,
                      "b is readable by group or others (chmod 600 it)"},
         BatchRefusal{"HeaderOnly", "ssid,psk\n", 0600, kSealBatch, 1, "b: holds no rows"},
+        BatchRefusal{
+            "BatchFileIsAFifo", "", 0600, kSealBatch, 1, "b is not a regular file", {{"b|", ""}}},
         BatchRefusal{"EnvelopeExists",
                      "ssid,psk\nLab," + kPsk + "\n" + kCsvRow,
                      0600,
@@ -780,7 +802,8 @@ class CliSigned : public Cli {
     makeKeys("next.key", "next.pub");
     write({{"psk", kPsk}});
     const CommandResult sealed =
-        tool(kSealSigned + "-o wifi.json --sign-key signer.key --serial-file signer.serial");
+        tool(kSealSigned +
+             "-o wifi.json --sign-key signer.key --serial-file signer.serial --init-serial");
     ASSERT_EQ(sealed.exitStatus, 0) << sealed.err;
     write({{"old.json", read("wifi.json")}, {"old.json.sig", read("wifi.json.sig")}});
     ASSERT_EQ(tool(kOpenSigned + "--envelope wifi.json").exitStatus, 0);
@@ -834,6 +857,7 @@ TEST_F(CliSigned, OperatorFlowSignsVerifiesAndOpensEachEnvelopeOnce) {
 TEST_F(Cli, ConcurrentSignersNeverShareASerial) {
   makeKeys();
   makeKeys("signer.key", "signer.pub");
+  write({{"signer.serial", "0\n"}});
   constexpr int kSigners = 8;
   std::string script = "cd " + shellQuote(dir_.string()) + " && for i in $(seq " +
                        std::to_string(kSigners) + "); do echo {} > env$i.json; (" +
@@ -852,16 +876,113 @@ TEST_F(Cli, ConcurrentSignersNeverShareASerial) {
   EXPECT_EQ(read("signer.serial"), std::to_string(kSigners) + "\n");
 }
 
+const std::string kSign = "sign --key signer.key --fleet-key fleet.pub --envelope wifi.json ";
+const std::string kVerify = "verify --trust signer.pub --fleet-key fleet.pub ";
+const std::string kOpenTrusting = "open --private fleet.key --trust signer.pub ";
+
+// Ten devices' worth of envelopes, all signed with serial 5, opened at once against one
+// state that does not exist yet: the state is locked from reading to saving, so exactly
+// one is accepted and the others are the reuse of its serial.
+TEST_F(CliSigned, ConcurrentOpensAcceptOneEnvelopeOfASerial) {
+  constexpr int kOpens = 10;
+  const std::string tool = shellQuote(ZEZI_VIDAD_CLI_PATH);
+  const std::string runs = "$(seq " + std::to_string(kOpens) + ")";
+  ASSERT_EQ(testing::runCommand("cd " + shellQuote(dir_.string()) + " && for i in " + runs +
+                                "; do " + tool + " " + kSealSigned +
+                                "-o e$i.json --sign-key signer.key --serial 5 >/dev/null || "
+                                "exit 1; done")
+                .exitStatus,
+            0);
+  ASSERT_EQ(testing::runCommand("cd " + shellQuote(dir_.string()) + " && for i in " + runs +
+                                "; do (timeout 60 " + tool +
+                                " open --private fleet.key --trust signer.pub --state new.state "
+                                "--envelope e$i.json >out$i 2>err$i; echo $? >status$i) & "
+                                "done; wait")
+                .exitStatus,
+            0);
+  int accepted = 0;
+  for (int i = 1; i <= kOpens; ++i) {
+    const std::string n = std::to_string(i);
+    if (read("status" + n) == "0\n") {
+      ++accepted;
+      continue;
+    }
+    EXPECT_EQ(read("status" + n), "1\n");
+    EXPECT_EQ(read("err" + n),
+              "zezi-vidad: cannot open the envelope: signature serial was already used for "
+              "another envelope\n");
+  }
+  EXPECT_EQ(accepted, 1);
+}
+
+// A counter or a state kept elsewhere through a symlink is replaced where the link leads,
+// and the link stays; a second hard link is refused, since replacing the file would part
+// the two names.
+TEST_F(CliSigned, CounterAndStateAreReplacedWhereTheirSymlinkLeads) {
+  fs::create_directory(path("keep"));
+  for (const char* name : {"signer.serial", "device.state"}) {
+    fs::rename(path(name), path(std::string("keep/") + name));
+    fs::create_symlink(std::string("keep/") + name, path(name));
+  }
+  ASSERT_EQ(tool(kSignAgain).exitStatus, 0);
+  const CommandResult signedAgain =
+      tool(kSign + "--serial-file keep/signer.serial --valid-for 1d --force");
+  ASSERT_EQ(signedAgain.exitStatus, 0) << signedAgain.err;
+  EXPECT_NE(signedAgain.out.find("\"serial\": 4,"), std::string::npos) << signedAgain.out;
+  EXPECT_EQ(read("keep/signer.serial"), "4\n");
+  const std::string state = read("keep/device.state");
+  ASSERT_EQ(tool(kOpenSigned + "--envelope wifi.json").exitStatus, 0);
+  EXPECT_NE(read("keep/device.state"), state);
+  for (const char* name : {"signer.serial", "device.state"}) {
+    EXPECT_TRUE(fs::is_symlink(path(name))) << name;
+    EXPECT_EQ(read(name), read(std::string("keep/") + name)) << name;
+  }
+  fs::create_hard_link(path("keep/signer.serial"), path("copy.serial"));
+  fs::create_hard_link(path("keep/device.state"), path("copy.state"));
+  expectRefused(kSign + "--serial-file copy.serial --valid-for 1d --force", "", 1,
+                "the serial file copy.serial has more than one hard link");
+  expectRefused(kSign + "--serial-file signer.serial --valid-for 1d --force", "", 1,
+                "the serial file signer.serial has more than one hard link");
+  expectRefused(kOpenSigned + "--envelope wifi.json", "", 1,
+                "the replay state file has more than one hard link");
+}
+
+// A run ended by SIGTERM or SIGHUP at any moment, saving the state too, leaves the state
+// before or after the run and nothing else beside it.
+TEST_F(CliSigned, StoppedOpensLeaveNoTemporaryState) {
+  constexpr int kRuns = 40;
+  constexpr double kStepSeconds = 0.0005;
+  // The names in the folder, the new state and its lock left aside.
+  const auto names = [this] {
+    std::set<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      found.insert(entry.path().filename().string());
+    }
+    found.erase("new.state");
+    found.erase("new.state.lock");
+    return found;
+  };
+  const std::set<std::string> before = names();
+  for (const std::string signal : {"TERM", "HUP"}) {
+    for (int run = 0; run < kRuns; ++run) {
+      fs::remove(path("new.state"));
+      const std::string delay = std::to_string(run * kStepSeconds);
+      static_cast<void>(testing::runCommand(
+          "cd " + shellQuote(dir_.string()) + " && { " + shellQuote(ZEZI_VIDAD_CLI_PATH) +
+          " open --private fleet.key --trust signer.pub --state new.state --envelope wifi.json "
+          "</dev/null >/dev/null & sleep " +
+          delay + "; kill -" + signal + " $! 2>/dev/null; wait; }"));
+      EXPECT_EQ(names(), before) << signal << " after " << delay;
+    }
+  }
+}
+
 class CliSignedRefuses : public CliSigned, public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(CliSignedRefuses, WithOneLineAndNoFileChanged) {
   write({{GetParam().fileName, GetParam().fileText}});
   expectRefused(GetParam().args, GetParam().input, GetParam().status, GetParam().message);
 }
-
-const std::string kSign = "sign --key signer.key --fleet-key fleet.pub --envelope wifi.json ";
-const std::string kVerify = "verify --trust signer.pub --fleet-key fleet.pub ";
-const std::string kOpenTrusting = "open --private fleet.key --trust signer.pub ";
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, CliSignedRefuses,
@@ -896,6 +1017,36 @@ INSTANTIATE_TEST_SUITE_P(
                     kSign + "--serial-file full.serial --valid-for 1d --force", 1,
                     "the serial file full.serial has no serial left", "", "full.serial",
                     "18446744073709551615\n"},
+        RefusedCase{"SerialFileMissing", kSign + "--serial-file typo.serial --valid-for 1d --force",
+                    1, "the serial file typo.serial does not exist (create it with --init-serial)"},
+        RefusedCase{"SealWithASerialFileMissing",
+                    "seal --fleet-key fleet.pub --ssid x --psk-file psk -o new.json --sign-key "
+                    "signer.key --serial-file typo.serial --valid-for 1d",
+                    1, "the serial file typo.serial does not exist (create it with --init-serial)"},
+        RefusedCase{"InitSerialOverACounter",
+                    kSign + "--serial-file signer.serial --init-serial --valid-for 1d --force", 1,
+                    "the serial file signer.serial exists (leave out --init-serial)"},
+        RefusedCase{"InitSerialWithoutASerialFile",
+                    kSign + "--serial 9 --init-serial --valid-for 1d --force", 2,
+                    "--init-serial goes with --serial-file"},
+        RefusedCase{"SerialFileIsAFifo", kSign + "--serial-file pipe.serial --valid-for 1d --force",
+                    1, "the serial file pipe.serial is not a regular file", "", "pipe.serial|"},
+        RefusedCase{"SignEnvelopeIsAFifo",
+                    "sign --key signer.key --fleet-key fleet.pub --envelope pipe.json --serial 9 "
+                    "--valid-for 1d",
+                    1, "pipe.json is not a regular file", "", "pipe.json|"},
+        RefusedCase{"VerifySignatureFileIsAFifo", kVerify + "--envelope old.json", 1,
+                    "old.json.sig is not a regular file", "", "old.json.sig|"},
+        RefusedCase{"VerifyTrustFileIsAFifo",
+                    "verify --trust pipe.pub --fleet-key fleet.pub --envelope wifi.json", 1,
+                    "pipe.pub is not a regular file", "", "pipe.pub|"},
+        RefusedCase{"VerifyStateIsAFifo", kVerify + "--envelope wifi.json --state pipe.state", 1,
+                    "cannot verify the envelope: replay state is unreadable", "", "pipe.state|"},
+        RefusedCase{"OpenStateIsAFifo", kOpenTrusting + "--state pipe.state --envelope wifi.json",
+                    1, "the replay state file is not a regular file", "", "pipe.state|"},
+        RefusedCase{"OpenSignatureFileIsAFifo",
+                    kOpenTrusting + "--state device.state --envelope old.json", 1,
+                    "old.json.sig is not a regular file", "", "old.json.sig|"},
         RefusedCase{"SealSignedToStandardOutput",
                     "seal --fleet-key fleet.pub --ssid x --psk-file psk --sign-key signer.key "
                     "--serial 9 --valid-for 1d",
@@ -924,7 +1075,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "cannot open the envelope: signature serial is older than the last accepted"},
         RefusedCase{"OpenWhenTheStateCannotBeSaved",
                     kOpenTrusting + "--state missing/device.state --envelope wifi.json", 1,
-                    "cannot save the replay state: cannot create the replay state file"},
+                    "cannot create the replay state lock file"},
         RefusedCase{"OpenTrustingWithoutState", kOpenTrusting + "--envelope wifi.json", 2,
                     "--trust needs --state, the device's replay state file"},
         RefusedCase{"OpenStateWithoutTrust",
