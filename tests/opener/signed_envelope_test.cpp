@@ -609,14 +609,16 @@ TEST(OpenSignedEnvelope, RefusesAFleetKeyThatIsNotTheTrustLists) {
   const std::string file = sign(envelopeA(), 0);
   const ReplayState fresh = freshReplayState(trust());
   Network network{"untouched", SecretText("untouched")};
-  VerifiedSignature verified;
-  ReplayState next;
+  VerifiedSignature verified{false, 7, {}};
+  ReplayState next = afterSerial5();
   std::string error;
   const SignatureInput input{envelopeA(), file, &fresh, SignaturePolicy::kRequired, std::nullopt};
   EXPECT_FALSE(openSignedEnvelope(input, trust(), scalars()[kOtherFleet], &network, &verified,
                                   &next, &error));
   EXPECT_EQ(error, "fleet private key does not belong to the trust list's fleet key");
   EXPECT_EQ(network.ssid, "untouched");
+  EXPECT_EQ(verified.keyIndex, 7U);
+  EXPECT_EQ(next, afterSerial5());
   ASSERT_TRUE(openSignedEnvelope(input, trust(), testing::knownValues().fleetScalar, &network,
                                  &verified, &next, &error));
   EXPECT_EQ(network.ssid, "Tournament");
