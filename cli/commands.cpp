@@ -218,7 +218,8 @@ bool openSigned(const OpenOptions& options, const Bytes& scalar, std::string_vie
   std::optional<std::string> signatureFile;
   TrustList trustList;
   if (!readSignatureFileOf(options.envelopePath, &signatureFile, error) ||
-      !loadTrustKeys(options.trust, publicKeyOfScalar(scalar), &trustList, error)) {
+      !loadDeviceTrust(options.trust, options.trustListPath, publicKeyOfScalar(scalar), &trustList,
+                       error)) {
     return false;
   }
   // Held until the new state is saved, so that another open cannot accept meanwhile.
@@ -252,14 +253,14 @@ bool openSigned(const OpenOptions& options, const Bytes& scalar, std::string_vie
 
 // The options of open that go together; false with the exit status of a usage error.
 bool checkOpenOptions(const OpenOptions& options, int* status) {
-  const bool signedMode = !options.trust.empty();
+  const bool signedMode = !options.trust.empty() || !options.trustListPath.empty();
   std::string error;
   if (!signedMode && (!options.statePath.empty() || !options.policy.empty() || options.now)) {
-    error = "--state, --policy and --now go with --trust";
+    error = "--state, --policy and --now go with --trust or --trust-list";
   } else if (signedMode && options.envelopePath == "-") {
     error = "--envelope must name a file: the signature file lies beside it";
   } else if (signedMode && options.statePath.empty()) {
-    error = "--trust needs --state, the device's replay state file";
+    error = "--trust and --trust-list need --state, the device's replay state file";
   } else {
     return true;
   }
@@ -279,7 +280,7 @@ int run(const OpenOptions& options) {
       !readInput(options.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
     return reportFailure(error);
   }
-  if (!options.trust.empty()) {
+  if (!options.trust.empty() || !options.trustListPath.empty()) {
     if (!openSigned(options, scalar, envelope, &network, &error)) {
       return reportFailure(error);
     }

@@ -76,7 +76,8 @@ inline constexpr const char* kOpenHelp =
     "meanwhile (by STATE.lock beside it), so that two opens at once never both accept on it.\n"
     "A symlink at --state is followed; a state with a second hard link is refused. --policy\n"
     "transition lets an envelope without a signature file in until a signed one has been\n"
-    "accepted.\n\n"
+    "accepted. --trust-list reads the device's trust list file instead of --trust: its\n"
+    "version, floors and signer keys as firmware holds them (docs/format.md 9.9).\n\n"
     "Example:\n"
     "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json\n\n"
     "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json --trust signer.pub \\\n"
@@ -98,8 +99,9 @@ inline constexpr const char* kSignHelp =
 
 inline constexpr const char* kVerifyHelp =
     "Checks the signature file beside an envelope as a device would, against the signer\n"
-    "public keys given with --trust (the current one first, then its successors) and the\n"
-    "fleet key, and prints what was signed as one line of JSON: the signer's key id and\n"
+    "public keys given with --trust (the current one first, then its successors), or the\n"
+    "device's trust list file given with --trust-list, and the fleet key, and prints what was "
+    "signed as one line of JSON: the signer's key id and\n"
     "index, the serial, and the issue and expiry times in RFC 3339. --state reads a device's\n"
     "replay state (it is never written); --now also checks the times against this machine's\n"
     "clock.\n\n"

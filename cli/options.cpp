@@ -209,7 +209,10 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
   openCommand->add_option("--private", open.privatePath, "private key file")->required();
   openCommand->add_option("--envelope", open.envelopePath, "envelope file or -")->required();
   openCommand->add_flag("--show-psk", open.showPsk, "include the PSK in the output");
-  openCommand->add_option("--trust", open.trust, "signer public key, current first (repeatable)");
+  CLI::Option* openTrust = openCommand->add_option("--trust", open.trust,
+                                                   "signer public key, current first (repeatable)");
+  openCommand->add_option("--trust-list", open.trustListPath, "the device's trust list file")
+      ->excludes(openTrust);
   openCommand->add_option("--state", open.statePath, "the device's replay state file");
   openCommand->add_option("--policy", open.policy, "required (default) or transition")
       ->check(CLI::Validator(
@@ -234,9 +237,10 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
   VerifyOptions verify;
   CLI::App* verifyCommand = app.add_subcommand("verify", "check an envelope's signature file");
   verifyCommand->footer(kVerifyHelp);
-  verifyCommand
-      ->add_option("--trust", verify.trust, "signer public key, current first (repeatable)")
-      ->required();
+  CLI::Option* verifyTrust = verifyCommand->add_option(
+      "--trust", verify.trust, "signer public key, current first (repeatable)");
+  verifyCommand->add_option("--trust-list", verify.trustListPath, "the device's trust list file")
+      ->excludes(verifyTrust);
   verifyCommand->add_option("--fleet-key", verify.fleetKey, "PEM file or 128 hex characters")
       ->required();
   verifyCommand->add_option("--envelope", verify.envelopePath, "envelope file")->required();

@@ -53,6 +53,7 @@ struct OpenOptions {
   std::string envelopePath;
   bool showPsk = false;
   std::vector<std::string> trust;  // empty: the envelope alone, no signature checked
+  std::string trustListPath;       // or the device's trust list file instead of --trust
   std::string statePath;
   std::string policy;  // "required" (when empty) or "transition"
   bool now = false;
@@ -68,6 +69,7 @@ struct SignOptions {
 
 struct VerifyOptions {
   std::vector<std::string> trust;
+  std::string trustListPath;  // instead of --trust
   std::string fleetKey;
   std::string envelopePath;
   std::string statePath;  // empty: a fresh device

@@ -14,6 +14,7 @@
 #include "cli/secret_input.h"
 #include "cli/serial_counter.h"
 #include "cli/time_text.h"
+#include "cli/trust_list_file.h"
 #include "encoding/hex.h"
 #include "envelope/key_pair.h"
 #include "opener/open_envelope.h"
@@ -133,6 +134,25 @@ bool loadTrustKeys(const std::vector<std::string>& keys, const Bytes& fleetKey,
   return loadTrustList(settings, trustList, error);
 }
 
+bool loadDeviceTrust(const std::vector<std::string>& keys, const std::string& listPath,
+                     const Bytes& fleetKey, TrustList* trustList, std::string* error) {
+  if (listPath.empty()) {
+    return loadTrustKeys(keys, fleetKey, trustList, error);
+  }
+  SecretText text;
+  TrustSettings settings;
+  settings.fleetKey = fleetKey;
+  std::string why;
+  if (!readInput(listPath, kMaxTrustListFileSize, &text, error)) {
+    return false;
+  }
+  if (!parseTrustListFile(plain(text), &settings, &why) ||
+      !loadTrustList(settings, trustList, &why)) {
+    return failWith(error, "cannot use the trust list file: " + why);
+  }
+  return true;
+}
+
 bool readSignatureFileOf(const std::string& envelopePath, std::optional<std::string>* fileOut,
                          std::string* error) {
   const std::string path = signaturePathOf(envelopePath);
@@ -206,8 +226,11 @@ int runVerify(const VerifyOptions& options) {
   SecretText envelope;
   std::optional<std::string> file;
   std::string error;
+  if (options.trust.empty() == options.trustListPath.empty()) {
+    return reportFailure("verify needs --trust or --trust-list", kExitUsage);
+  }
   if (!loadFleetKey(options.fleetKey, &fleetKey, &error) ||
-      !loadTrustKeys(options.trust, fleetKey, &trustList, &error) ||
+      !loadDeviceTrust(options.trust, options.trustListPath, fleetKey, &trustList, &error) ||
       !readInput(options.envelopePath, kMaxEnvelopeSize, &envelope, &error) ||
       !readSignatureFileOf(options.envelopePath, &file, &error)) {
     return reportFailure(error);

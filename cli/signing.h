@@ -53,6 +53,12 @@ struct SigningPlan {
 [[nodiscard]] bool loadTrustKeys(const std::vector<std::string>& keys, const Bytes& fleetKey,
                                  TrustList* trustList, std::string* error);
 
+// The device's trust list: the file at `listPath` (docs/format.md 9.9) when it is not
+// empty, else the signer public keys named by `keys`.
+[[nodiscard]] bool loadDeviceTrust(const std::vector<std::string>& keys,
+                                   const std::string& listPath, const Bytes& fleetKey,
+                                   TrustList* trustList, std::string* error);
+
 // The signature file beside `envelopePath`, or nothing when there is none.
 [[nodiscard]] bool readSignatureFileOf(const std::string& envelopePath,
                                        std::optional<std::string>* fileOut, std::string* error);

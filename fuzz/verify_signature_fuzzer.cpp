@@ -75,7 +75,7 @@ void checkVerification(FuzzedDataProvider& input) {
   // Fresh, a device that accepted serial 5 from signer 1, or an unreadable store.
   const int stateKind = input.ConsumeIntegralInRange(0, 2);
   if (stateKind == 1) {
-    stored.minKeyIndex = 1;
+    stored.keyId = trustList().signerId(1);
     stored.highestSerial = 5;
     stored.acceptedEnvelopeSha256.fill(0xab);
   }
@@ -111,7 +111,7 @@ void checkVerification(FuzzedDataProvider& input) {
   FUZZ_CHECK(statement.serial >= 1 && statement.expiresAt > statement.issuedAt);
   FUZZ_CHECK(statement.fleetId == trustList().fleetId());
   FUZZ_CHECK(statement.signerKeyId == trustList().signerId(verified.keyIndex));
-  FUZZ_CHECK(verified.keyIndex >= stored.minKeyIndex);
+  FUZZ_CHECK(trustList().indexOf(stored.keyId) <= verified.keyIndex);
   FUZZ_CHECK(next == stored || (next.highestSerial == statement.serial &&
                                 next.acceptedEnvelopeSha256 == statement.envelopeSha256));
 }

@@ -42,8 +42,13 @@ bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
   if (!openEnvelope(input.envelope, fleetScalar, &network, errorOut)) {
     return false;
   }
-  *verifiedOut = verified;
-  *stateOut = next;
+  // Every output only now, and the optional ones only when asked for.
+  if (verifiedOut != nullptr) {
+    *verifiedOut = verified;
+  }
+  if (stateOut != nullptr) {
+    *stateOut = next;
+  }
   *networkOut = std::move(network);
   return true;
 }

@@ -17,7 +17,8 @@ namespace zezi {
 // verifySignature, then (only when it passes) openEnvelope with the fleet's 32-octet
 // private scalar, whose public key must be the trust list's fleet key. On success writes
 // the network, what was verified and the new replay state, and returns true; the caller
-// commits the state before using the network. On failure returns false, leaves every
+// commits the state before using the network. `verifiedOut` and `stateOut` may be null
+// when the caller has no use for them. On failure returns false, leaves every
 // output untouched and, when `errorOut` is not null, writes one fixed message.
 [[nodiscard]] ZEZI_VIDAD_EXPORT bool openSignedEnvelope(
     const SignatureInput& input, const TrustList& trustList, const Bytes& fleetScalar,

@@ -17,6 +17,7 @@ enum class SignatureFailure : std::uint8_t {
   kNone,  // verified (or an unsigned envelope let in by the transition policy)
   kNoOutput,
   kStateUnreadable,
+  kTrustListDiffers,
   kSignatureMissing,
   kTooLarge,
   kNotJson,

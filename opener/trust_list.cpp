@@ -4,9 +4,39 @@
 
 #include "base/failure.h"
 #include "envelope/p256_keys.h"
+#include "envelope/signature.h"
 #include "envelope/statement.h"
 
 namespace zezi {
+namespace {
+
+constexpr unsigned kBitsPerOctet = 8;
+
+void appendInteger(std::uint64_t value, Bytes* out) {
+  for (std::size_t i = sizeof value; i-- > 0;) {
+    out->push_back(static_cast<std::uint8_t>(value >> (i * kBitsPerOctet)));
+  }
+}
+
+void appendPoint(const Bytes& rawKey, Bytes* out) {
+  const Bytes point = rawToPoint(rawKey);
+  out->insert(out->end(), point.begin(), point.end());
+}
+
+Bytes digestInput(const TrustSettings& settings) {
+  Bytes input(kTrustListDomain.begin(), kTrustListDomain.end());
+  input.push_back(0);
+  appendInteger(settings.version, &input);
+  appendInteger(settings.serialFloor, &input);
+  appendInteger(settings.timeFloor, &input);
+  appendPoint(settings.fleetKey, &input);
+  for (const Bytes& key : settings.signerKeys) {
+    appendPoint(key, &input);
+  }
+  return input;
+}
+
+}  // namespace
 
 std::optional<std::size_t> TrustList::indexOf(const Digest& signerId) const {
   const auto found = std::find(signerIds_.begin(), signerIds_.end(), signerId);
@@ -49,6 +79,9 @@ bool loadTrustList(const TrustSettings& settings, TrustList* trustListOut, std::
   }
   if (!keyIdOf(settings.fleetKey, &loaded.fleetId_)) {
     return failWith(errorOut, "cannot compute a key id");
+  }
+  if (!sha256(digestInput(settings), &loaded.digest_)) {
+    return failWith(errorOut, "cannot compute the trust list digest");
   }
   loaded.settings_ = settings;
   *trustListOut = std::move(loaded);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/export.h"
@@ -40,6 +41,9 @@ class ZEZI_VIDAD_EXPORT TrustList {
   [[nodiscard]] std::uint64_t version() const { return settings_.version; }
   [[nodiscard]] std::uint64_t serialFloor() const { return settings_.serialFloor; }
   [[nodiscard]] std::uint64_t timeFloor() const { return settings_.timeFloor; }
+  // SHA-256 of the whole list (version, floors, fleet key and signer keys in order), which
+  // the replay state records so that it is never read under another list.
+  [[nodiscard]] const Digest& digest() const { return digest_; }
 
  private:
   friend ZEZI_VIDAD_EXPORT bool loadTrustList(const TrustSettings& settings,
@@ -48,7 +52,13 @@ class ZEZI_VIDAD_EXPORT TrustList {
   TrustSettings settings_;
   std::vector<Digest> signerIds_;
   Digest fleetId_{};
+  Digest digest_{};
 };
+
+// The octets a trust list's digest covers: "tolvane-wifi-drive-trust/v1", a zero octet,
+// version, serial floor and time floor (8 octets each, big-endian), then the fleet point
+// and each signer point in order (65 octets each, 04 || X || Y).
+inline constexpr std::string_view kTrustListDomain = "tolvane-wifi-drive-trust/v1";
 
 // Checks `settings`: 1 to 4 signer keys, each a point of P-256, no key twice, no signer
 // key equal to the fleet key (which every device holds and so must never sign), and a

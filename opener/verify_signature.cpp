@@ -25,6 +25,7 @@ struct FailureText {
 constexpr auto kFailureTexts = std::to_array<FailureText>({
     {kNoOutput, "no output for the verification"},
     {kStateUnreadable, "replay state is unreadable"},
+    {kTrustListDiffers, "trust list differs from the one the replay state was written under"},
     {kSignatureMissing, "signature file is missing"},
     {kTooLarge, "signature file is too large"},
     {kNotJson, "signature file is not valid JSON"},
@@ -88,23 +89,39 @@ constexpr std::size_t kFormat = 0;
 constexpr std::size_t kStatementMember = 1;
 constexpr std::size_t kSignatureMember = 2;
 
-// The state the checks compare against, or nothing when the stored one cannot be used:
-// written under a newer trust list, or naming a signer the list does not have.
-std::optional<ReplayState> usableState(const ReplayState& stored, const TrustList& trustList) {
-  if (stored.trustListVersion > trustList.version() ||
-      (stored.trustListVersion == trustList.version() && stored.minKeyIndex >= trustList.size())) {
-    return std::nullopt;
-  }
-  if (stored.trustListVersion < trustList.version()) {
-    return freshReplayState(trustList);
-  }
-  // Firmware may raise its floors without a new trust list version.
+// The state the checks compare against and the index of the key it names. A state of an
+// older trust-list version gives way to a fresh one; any other list than the one the state
+// was written under fails closed. A version-1 record named its key by index and had no
+// digest: the index is mapped to the key of the list, whose floors hold.
+[[nodiscard]] SignatureFailure usableState(const ReplayState& stored, const TrustList& trustList,
+                                           ReplayState* stateOut, std::size_t* indexOut) {
   ReplayState state = stored;
-  state.timeFloor = std::max(state.timeFloor, trustList.timeFloor());
-  if (state.minKeyIndex == 0) {
-    state.highestSerial = std::max(state.highestSerial, trustList.serialFloor());
+  if (stored.trustListVersion < trustList.version()) {
+    state = freshReplayState(trustList);
+  } else if (stored.legacyKeyIndex) {
+    if (stored.trustListVersion > trustList.version()) {
+      return kTrustListDiffers;
+    }
+    if (*stored.legacyKeyIndex >= trustList.size()) {
+      return kStateUnreadable;
+    }
+    state.legacyKeyIndex.reset();
+    state.keyId = trustList.signerId(*stored.legacyKeyIndex);
+    state.trustListDigest = trustList.digest();
+    state.timeFloor = std::max(state.timeFloor, trustList.timeFloor());
+    if (*stored.legacyKeyIndex == 0) {
+      state.highestSerial = std::max(state.highestSerial, trustList.serialFloor());
+    }
+  } else if (stored.trustListDigest != trustList.digest()) {
+    return kTrustListDiffers;
   }
-  return state;
+  const std::optional<std::size_t> index = trustList.indexOf(state.keyId);
+  if (!index) {
+    return kStateUnreadable;
+  }
+  *stateOut = state;
+  *indexOut = *index;
+  return kNone;
 }
 
 // Checks the file's JSON form: exactly the three members, each a string, the right format,
@@ -168,13 +185,13 @@ std::optional<ReplayState> usableState(const ReplayState& stored, const TrustLis
 // octets with it.
 [[nodiscard]] SignatureFailure checkSigner(const Bytes& octets, const Bytes& signature,
                                            const Statement& statement, const TrustList& trustList,
-                                           const ReplayState& current, std::size_t* indexOut) {
+                                           std::size_t currentIndex, std::size_t* indexOut) {
   // The key id only picks the key to verify with; a wrong one cannot verify.
   const std::optional<std::size_t> index = trustList.indexOf(statement.signerKeyId);
   if (!index) {
     return kUnknownSigner;
   }
-  if (*index < current.minKeyIndex) {
+  if (*index < currentIndex) {
     return kSupersededSigner;
   }
   switch (verifyMessageSignature(trustList.signerKey(*index), signedMessage(octets), signature)) {
@@ -192,10 +209,10 @@ std::optional<ReplayState> usableState(const ReplayState& stored, const TrustLis
 }
 
 // The statement's fields, which count only now that the signature has verified: the
-// fleet, the envelope, the serial and times, and the times against the floor and clock.
+// fleet, the envelope, the serial and times, and the times against the signer's time floor
+// and the clock.
 [[nodiscard]] SignatureFailure checkStatement(const Statement& statement, std::string_view envelope,
-                                              const TrustList& trustList,
-                                              const ReplayState& current,
+                                              const TrustList& trustList, std::uint64_t timeFloor,
                                               const std::optional<std::uint64_t>& now) {
   if (statement.fleetId != trustList.fleetId()) {
     return kOtherFleet;
@@ -210,7 +227,7 @@ std::optional<ReplayState> usableState(const ReplayState& stored, const TrustLis
   if (statement.serial == 0 || statement.expiresAt <= statement.issuedAt) {
     return kMalformedStatement;
   }
-  if (statement.expiresAt <= current.timeFloor || (now && *now >= statement.expiresAt)) {
+  if (statement.expiresAt <= timeFloor || (now && *now >= statement.expiresAt)) {
     return kExpired;
   }
   if (now && statement.issuedAt > *now && statement.issuedAt - *now > kMaxClockSkewSeconds) {
@@ -232,17 +249,22 @@ SignatureFailure verifySignatureFor(const SignatureInput& input, const TrustList
   if (verifiedOut == nullptr || stateOut == nullptr) {
     return kNoOutput;
   }
-  const std::optional<ReplayState> current =
-      input.state == nullptr ? std::nullopt : usableState(*input.state, trustList);
-  if (!current) {
+  if (input.state == nullptr) {
     return kStateUnreadable;
   }
+  ReplayState current;
+  std::size_t currentIndex = 0;
+  if (const SignatureFailure failure =
+          usableState(*input.state, trustList, &current, &currentIndex);
+      failure != kNone) {
+    return failure;
+  }
   if (!input.signatureFile) {
-    if (input.policy != SignaturePolicy::kTransition || current->hasAcceptedSignature()) {
+    if (input.policy != SignaturePolicy::kTransition || current.hasAcceptedSignature()) {
       return kSignatureMissing;
     }
     *verifiedOut = VerifiedSignature{};
-    *stateOut = *input.state;
+    *stateOut = current;
     return kNone;
   }
   if (input.signatureFile->size() > kMaxSignatureFileSize) {
@@ -261,36 +283,40 @@ SignatureFailure verifySignatureFor(const SignatureInput& input, const TrustList
 
   std::size_t index = 0;
   if (const SignatureFailure failure =
-          checkSigner(octets, signature, statement, trustList, *current, &index);
+          checkSigner(octets, signature, statement, trustList, currentIndex, &index);
       failure != kNone) {
     return failure;
   }
+  // Each key keeps its own time floor: a successor key answers only to the firmware's, so
+  // that a far-future issued_at of one key cannot lock out the keys after it.
+  const std::uint64_t timeFloor = index == currentIndex ? current.timeFloor : trustList.timeFloor();
   if (const SignatureFailure failure =
-          checkStatement(statement, input.envelope, trustList, *current, input.now);
+          checkStatement(statement, input.envelope, trustList, timeFloor, input.now);
       failure != kNone) {
     return failure;
   }
   // A newer signer key starts its own sequence of serials.
-  if (index == current->minKeyIndex) {
-    if (statement.serial < current->highestSerial) {
+  if (index == currentIndex) {
+    if (statement.serial < current.highestSerial) {
       return kSerialOlder;
     }
-    if (statement.serial == current->highestSerial) {
-      if (statement.envelopeSha256 != current->acceptedEnvelopeSha256) {
+    if (statement.serial == current.highestSerial) {
+      if (statement.envelopeSha256 != current.acceptedEnvelopeSha256) {
         return kSerialReused;
       }
       // The envelope accepted last, read again (at every start): nothing changes.
       *verifiedOut = VerifiedSignature{true, index, statement};
-      *stateOut = *input.state;
+      *stateOut = current;
       return kNone;
     }
   }
   ReplayState next;
   next.trustListVersion = trustList.version();
-  next.minKeyIndex = static_cast<std::uint16_t>(index);
+  next.trustListDigest = trustList.digest();
+  next.keyId = trustList.signerId(index);
   next.highestSerial = statement.serial;
   next.acceptedEnvelopeSha256 = statement.envelopeSha256;
-  next.timeFloor = std::max(current->timeFloor, statement.issuedAt);
+  next.timeFloor = std::max(timeFloor, statement.issuedAt);
   *verifiedOut = VerifiedSignature{true, index, statement};
   *stateOut = next;
   return kNone;

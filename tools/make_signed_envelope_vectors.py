@@ -43,11 +43,18 @@ TRUST_LISTS = {
     # The next firmware: signer 1 is now current, signer 0 is gone, serials up to 3 used.
     "v2": sig.load_trust_list([z.public_raw(s) for s in SIGNERS[1:]], FLEET_RAW, 2, 3,
                               BUILD_FLOOR),
+    # v1's keys named in another order, and without signer 0, both under v1's version.
+    "v1-swapped": sig.load_trust_list([z.public_raw(s) for s in (SIGNERS[1], SIGNERS[0],
+                                                                 SIGNERS[2])],
+                                      FLEET_RAW, 1, 0, BUILD_FLOOR),
+    "v1-retired": sig.load_trust_list([z.public_raw(s) for s in SIGNERS[1:]], FLEET_RAW, 1, 0,
+                                      BUILD_FLOOR),
 }
 
 # The C++ messages of each check, in check order, and openEnvelope's for the envelope step.
 MESSAGES = {
     "state": "replay state is unreadable",
+    "trust-list": "trust list differs from the one the replay state was written under",
     "missing": "signature file is missing",
     "size": "signature file is too large",
     "format": "signature file format is not tolvane-wifi-drive-sig/v1",
@@ -190,6 +197,44 @@ def sequences() -> list[dict]:
     s.step("guests", signed("guests", SIGNERS[1], 4), trust="v2")
     s.step("lab", signed("lab", SIGNERS[0], 10), trust="v2", note="signer 0 is not trusted")
     s.step("lab", signed("lab", SIGNERS[0], 10), trust="v1", note="back to the older list")
+    out.append(s.case)
+
+    s = Sequence("rotation-list-order", "the state names the accepted key, not its place "
+                 "in the list: another list of the same version fails closed")
+    s.step("office", signed("office", SIGNERS[0], 1))
+    s.step("guests", signed("guests", SIGNERS[1], 1), note="signer 1 takes over")
+    s.step("lab", signed("lab", SIGNERS[0], 2), trust="v1-swapped",
+           note="the two keys named the other way round: the retired key stays out")
+    s.step("lab", signed("lab", SIGNERS[1], 2), trust="v1-retired",
+           note="the retired key dropped without a new version")
+    s.step("lab", signed("lab", SIGNERS[1], 2), note="the list the state was written under")
+    s.step("workshop", signed("workshop", SIGNERS[1], 4), trust="v2",
+           note="dropped under a new version: a fresh state")
+    out.append(s.case)
+
+    ahead = NOW + 3650 * DAY
+    s = Sequence("time-floor-per-key", "a far-future issued_at locks out its own key only; "
+                 "a successor answers to the firmware's time floor")
+    s.step("office", signed("office", SIGNERS[0], 1, ahead, ahead + DAY),
+           note="signer 0 issued ten years ahead, and no clock to tell")
+    s.step("guests", signed("guests", SIGNERS[0], 2), note="signer 0 is stuck behind it")
+    s.step("guests", signed("guests", SIGNERS[1], 1), note="signer 1 promoted")
+    s.step("lab", signed("lab", SIGNERS[1], 2), note="signer 1 goes on")
+    s.step("lab", signed("lab", SIGNERS[2], 1, BUILD_FLOOR - 2 * DAY, BUILD_FLOOR),
+           note="signer 2, expiring at the firmware's floor")
+    s.step("workshop", signed("workshop", SIGNERS[1], 5, BUILD_FLOOR - DAY, BUILD_FLOOR + 1),
+           trust="v2", note="a new list version starts from the firmware's floors")
+    out.append(s.case)
+
+    legacy = sig.ReplayState(1, bytes(32), bytes(32), 5, sig.sha256(ENVELOPES["office"].encode()),
+                             NOW - DAY, legacy_key_index=1)
+    s = Sequence("record-version-1", "a first-version record named the key by its index; "
+                 "it is read with that index mapped to the list's key, and the next commit "
+                 "writes the second version", legacy.encode())
+    s.step("guests", signed("guests", SIGNERS[0], 9), note="index 1: signer 0 is superseded")
+    s.step("guests", signed("guests", SIGNERS[1], 5), note="signer 1's serial 5 was used")
+    s.step("office", signed("office", SIGNERS[1], 5), note="read again: committed anew")
+    s.step("guests", signed("guests", SIGNERS[1], 6))
     out.append(s.case)
 
     s = Sequence("time", "validity with a trusted clock, and the time floor without one")

@@ -19,6 +19,7 @@
 #include "encoding/hex.h"
 #include "envelope/builder.h"
 #include "opener/open_envelope.h"
+#include "opener/replay_state.h"
 #include "support/case_names.h"
 #include "support/envelope_fields.h"
 #include "support/fat_drive.h"
@@ -799,8 +800,16 @@ class CliSigned : public Cli {
     Cli::SetUp();
     makeKeys();
     makeKeys("signer.key", "signer.pub");
+    const std::string signer = "signer 04" + rawKey_ + "\n";
     makeKeys("next.key", "next.pub");
-    write({{"psk", kPsk}});
+    const std::string next = "signer 04" + rawKey_ + "\n";
+    // The device's trust list file, and one naming the same keys the other way round.
+    const std::string head =
+        "tolvane-wifi-drive-trust/v1\nversion 1\nserial-floor 0\n"
+        "time-floor 1700000000\n";
+    write({{"psk", kPsk},
+           {"device.trust", head + signer + next},
+           {"swapped.trust", head + next + signer}});
     const CommandResult sealed =
         tool(kSealSigned +
              "-o wifi.json --sign-key signer.key --serial-file signer.serial --init-serial");
@@ -835,7 +844,7 @@ TEST_F(CliSigned, OperatorFlowSignsVerifiesAndOpensEachEnvelopeOnce) {
   EXPECT_LT(times[1].str(), times[2].str());
   // The device has accepted serial 2 and reads it again at every start without a change.
   const std::string state = read("device.state");
-  ASSERT_EQ(state.size(), 96U);
+  ASSERT_EQ(state.size(), kReplayRecordSize);
   const CommandResult again = tool(kOpenSigned + "--envelope wifi.json --show-psk");
   EXPECT_EQ(again.out,
             R"({"ssid": "Office", "ssid_hex": "4f6666696365", "psk": ")" + kPsk + "\"}\n")
@@ -852,6 +861,24 @@ TEST_F(CliSigned, OperatorFlowSignsVerifiesAndOpensEachEnvelopeOnce) {
   ASSERT_EQ(tool(kSignAgain).exitStatus, 0);
   expectRefused(kOpenSigned + "--envelope wifi.json", "", 1,
                 "cannot open the envelope: signer key is superseded");
+}
+
+TEST_F(CliSigned, TrustListFileIsTheDevicesListInOrder) {
+  const std::string openListed =
+      "open --private fleet.key --state listed.state --envelope wifi.json --trust-list ";
+  const CommandResult opened = tool(openListed + "device.trust");
+  ASSERT_EQ(opened.exitStatus, 0) << opened.err;
+  const CommandResult verified = tool(
+      "verify --trust-list device.trust --fleet-key fleet.pub --envelope wifi.json "
+      "--state listed.state");
+  EXPECT_EQ(verified.exitStatus, 0) << verified.err;
+  EXPECT_NE(verified.out.find(R"("key_index": 0, "serial": 2)"), std::string::npos);
+  // The same keys in another order under the same version are another list.
+  const std::string state = read("listed.state");
+  expectRefused(openListed + "swapped.trust", "", 1,
+                "cannot open the envelope: trust list differs from the one the replay state "
+                "was written under");
+  EXPECT_EQ(read("listed.state"), state);
 }
 
 TEST_F(Cli, ConcurrentSignersNeverShareASerial) {
@@ -1069,7 +1096,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "cannot verify the envelope: replay state is unreadable", "", "bad.state",
                     std::string(96, 'x')},
         RefusedCase{"OpenReplaysAnOlderEnvelope",
-                    kOpenTrusting + "--state device.state "
+                    kOpenTrusting + "--trust next.pub --state device.state "
                                     "--envelope old.json",
                     1,
                     "cannot open the envelope: signature serial is older than the last accepted"},
@@ -1077,10 +1104,21 @@ INSTANTIATE_TEST_SUITE_P(
                     kOpenTrusting + "--state missing/device.state --envelope wifi.json", 1,
                     "cannot create the replay state lock file"},
         RefusedCase{"OpenTrustingWithoutState", kOpenTrusting + "--envelope wifi.json", 2,
-                    "--trust needs --state, the device's replay state file"},
+                    "--trust and --trust-list need --state, the device's replay state file"},
         RefusedCase{"OpenStateWithoutTrust",
                     "open --private fleet.key --envelope wifi.json --state device.state", 2,
-                    "--state, --policy and --now go with --trust"},
+                    "--state, --policy and --now go with --trust or --trust-list"},
+        RefusedCase{"OpenTrustAndTrustList",
+                    kOpenTrusting + "--trust-list device.trust --state device.state "
+                                    "--envelope wifi.json",
+                    2, "--trust excludes --trust-list"},
+        RefusedCase{"VerifyWithoutTrust", "verify --fleet-key fleet.pub --envelope wifi.json", 2,
+                    "verify needs --trust or --trust-list"},
+        RefusedCase{"TrustListFileWithCrLf",
+                    "verify --trust-list crlf.trust --fleet-key fleet.pub --envelope wifi.json", 1,
+                    "cannot use the trust list file: trust list file has CR line endings: use LF "
+                    "alone",
+                    "", "crlf.trust", "tolvane-wifi-drive-trust/v1\r\n"},
         RefusedCase{"OpenUnknownPolicy",
                     kOpenTrusting + "--state device.state --envelope wifi.json --policy sometimes",
                     2, "--policy: must be required or transition"}),

@@ -184,7 +184,7 @@ class SignedWorkedExample(unittest.TestCase):
         rows = table_rows("| Offset | Octets | Content |")
         parts = [record[o:o + n] for o, n in rows]
         self.assertEqual(parts[0], b"ZVRS")
-        self.assertEqual(parts[-1], hashlib.sha256(record[:64]).digest())
+        self.assertEqual(parts[-1], hashlib.sha256(record[:-32]).digest())
         self.assertEqual(sum(n for _, n in rows), sig.RECORD_SIZE)
 
 

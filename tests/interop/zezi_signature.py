@@ -30,13 +30,18 @@ MAX_SIGNERS = 4
 MAX_CLOCK_SKEW = 300
 HALF_ORDER = (z.P256_ORDER - 1) // 2
 RECORD_MAGIC = b"ZVRS"
-RECORD_VERSION = 1
-RECORD_SIZE = 96
+RECORD_VERSION = 2
+RECORD_SIZE = 160
+RECORD_V1_SIZE = 96  # the first version, still read
+TRUST_DOMAIN = b"tolvane-wifi-drive-trust/v1"
 STATEMENT_LAYOUT = struct.Struct(">32s32s32sQQQ")
-RECORD_LAYOUT = struct.Struct(">4sHHQQQ32s")  # then the 32-octet checksum
+# Both versions, then the 32-octet checksum: magic, version, key index (version 1) or zero,
+# trust-list version, serial, time floor, envelope hash; version 2 adds key id and digest.
+RECORD_V1_LAYOUT = struct.Struct(">4sHHQQQ32s")
+RECORD_LAYOUT = struct.Struct(">4sHHQQQ32s32s32s")
 
 # The device's checks, in the order they run; a failure names the first that fails.
-CHECKS = ("state", "missing", "size", "json", "format", "encoding", "unknown-signer",
+CHECKS = ("state", "trust-list", "missing", "size", "json", "format", "encoding", "unknown-signer",
           "superseded", "canonical", "verify", "fleet", "envelope", "malformed", "expired",
           "not-yet-valid", "serial-older", "serial-reused")
 
@@ -194,6 +199,13 @@ class TrustList:
     def signer_ids(self) -> list[bytes]:
         return [key_id(key) for key in self.signers]
 
+    @property
+    def digest(self) -> bytes:
+        """SHA-256 of the domain, 00, the version and floors and every point in order."""
+        return sha256(TRUST_DOMAIN + b"\x00"
+                      + struct.pack(">QQQ", self.version, self.serial_floor, self.time_floor)
+                      + b"".join(b"\x04" + key for key in (self.fleet,) + self.signers))
+
 
 def load_trust_list(signers, fleet: bytes, version: int = 0, serial_floor: int = 0,
                     time_floor: int = 0) -> TrustList:
@@ -215,37 +227,53 @@ def load_trust_list(signers, fleet: bytes, version: int = 0, serial_floor: int =
 @dataclasses.dataclass(frozen=True)
 class ReplayState:
     trust_list_version: int = 0
-    min_key_index: int = 0
-    highest_serial: int = 0
+    trust_list_digest: bytes = bytes(32)
+    key_id: bytes = bytes(32)  # the highest accepted key, signer 0 on a fresh device
+    highest_serial: int = 0    # of that key
     accepted_envelope_sha256: bytes = bytes(32)  # zeros until a signed envelope is accepted
-    time_floor: int = 0
+    time_floor: int = 0        # of that key
+    legacy_key_index: int | None = None  # a version-1 record's key index, mapped on use
 
     def encode(self) -> bytes:
-        body = RECORD_LAYOUT.pack(RECORD_MAGIC, RECORD_VERSION, self.min_key_index,
-                                  self.trust_list_version, self.highest_serial,
-                                  self.time_floor, self.accepted_envelope_sha256)
+        if self.legacy_key_index is not None:
+            body = RECORD_V1_LAYOUT.pack(RECORD_MAGIC, 1, self.legacy_key_index,
+                                         self.trust_list_version, self.highest_serial,
+                                         self.time_floor, self.accepted_envelope_sha256)
+        else:
+            body = RECORD_LAYOUT.pack(RECORD_MAGIC, RECORD_VERSION, 0, self.trust_list_version,
+                                      self.highest_serial, self.time_floor,
+                                      self.accepted_envelope_sha256, self.key_id,
+                                      self.trust_list_digest)
         return body + sha256(body)
 
     def as_json(self) -> dict:
         return {"trust_list_version": self.trust_list_version,
-                "min_key_index": self.min_key_index, "highest_serial": self.highest_serial,
+                "trust_list_digest": self.trust_list_digest.hex(), "key_id": self.key_id.hex(),
+                "highest_serial": self.highest_serial,
                 "accepted_envelope_sha256": self.accepted_envelope_sha256.hex(),
                 "time_floor": self.time_floor}
 
 
 def fresh_state(trust: TrustList) -> ReplayState:
-    return ReplayState(trust.version, 0, trust.serial_floor, bytes(32), trust.time_floor)
+    return ReplayState(trust.version, trust.digest, trust.signer_ids[0], trust.serial_floor,
+                       bytes(32), trust.time_floor)
 
 
 def decode_record(record: bytes) -> ReplayState | None:
-    """The state in a record, or None for any record the reference store would not write."""
-    if len(record) != RECORD_SIZE or sha256(record[:64]) != record[64:]:
+    """The state in a record of either version, or None for any record the reference store
+    would not write."""
+    layout = {RECORD_SIZE: RECORD_LAYOUT, RECORD_V1_SIZE: RECORD_V1_LAYOUT}.get(len(record))
+    if layout is None or sha256(record[:-32]) != record[-32:]:
         return None
-    magic, version, index, trust_version, serial, floor, digest = RECORD_LAYOUT.unpack(
-        record[:64])
-    if magic != RECORD_MAGIC or version != RECORD_VERSION:
+    magic, version, index, trust_version, serial, floor, digest, *ids = layout.unpack(
+        record[:-32])
+    if magic != RECORD_MAGIC or version != (1 if ids == [] else RECORD_VERSION):
         return None
-    return ReplayState(trust_version, index, serial, digest, floor)
+    if ids:
+        if index != 0:
+            return None
+        return ReplayState(trust_version, ids[1], ids[0], serial, digest, floor)
+    return ReplayState(trust_version, bytes(32), bytes(32), serial, digest, floor, index)
 
 
 def stored_state(record: bytes, trust: TrustList) -> ReplayState | None:
@@ -263,18 +291,29 @@ class Verified:
     statement: Statement | None = None
 
 
-def _usable(state: ReplayState | None, trust: TrustList) -> ReplayState | None:
-    if state is None or state.trust_list_version > trust.version:
-        return None
+def _usable(state: ReplayState | None, trust: TrustList) -> tuple[ReplayState, int]:
+    """The state to check against and its key's index, or SignatureError."""
+    if state is None:
+        raise SignatureError("state", "replay state unreadable")
     if state.trust_list_version < trust.version:
-        return fresh_state(trust)
-    if state.min_key_index >= len(trust.signers):
-        return None
-    serial = state.highest_serial
-    if state.min_key_index == 0:
-        serial = max(serial, trust.serial_floor)
-    return dataclasses.replace(state, highest_serial=serial,
-                               time_floor=max(state.time_floor, trust.time_floor))
+        state = fresh_state(trust)
+    elif state.legacy_key_index is not None:
+        index = state.legacy_key_index
+        if state.trust_list_version > trust.version:
+            raise SignatureError("trust-list", "a version-1 record of a newer list")
+        if index >= len(trust.signers):
+            raise SignatureError("state", f"key index {index} beyond the list")
+        serial = max(state.highest_serial, trust.serial_floor) if index == 0 \
+            else state.highest_serial
+        state = dataclasses.replace(state, legacy_key_index=None,
+                                    key_id=trust.signer_ids[index],
+                                    trust_list_digest=trust.digest, highest_serial=serial,
+                                    time_floor=max(state.time_floor, trust.time_floor))
+    elif state.trust_list_digest != trust.digest:
+        raise SignatureError("trust-list", "written under another trust list")
+    if state.key_id not in trust.signer_ids:
+        raise SignatureError("state", "names a key the list does not have")
+    return state, trust.signer_ids.index(state.key_id)
 
 
 def _read_file(text: bytes) -> tuple[bytes, bytes]:
@@ -310,14 +349,12 @@ def verify(envelope: bytes, signature_file: bytes | None, trust: TrustList,
            now: int | None = None) -> tuple[Verified, ReplayState | None]:
     """(what was verified, the state to commit) or SignatureError. `state` None stands for
     a store that could not read its record."""
-    current = _usable(state, trust)
-    if current is None:
-        raise SignatureError("state", "replay state unusable")
+    current, current_index = _usable(state, trust)
     if signature_file is None:
         accepted = current.accepted_envelope_sha256 != bytes(32)
         if policy != "transition" or accepted:
             raise SignatureError("missing", "no signature file")
-        return Verified(False), state
+        return Verified(False), current
     if len(signature_file) > MAX_FILE_SIZE:
         raise SignatureError("size", f"{len(signature_file)} octets")
     octets, signature = _read_file(bytes(signature_file))
@@ -326,8 +363,8 @@ def verify(envelope: bytes, signature_file: bytes | None, trust: TrustList,
     if statement.signer_key_id not in ids:
         raise SignatureError("unknown-signer", statement.signer_key_id.hex())
     index = ids.index(statement.signer_key_id)
-    if index < current.min_key_index:
-        raise SignatureError("superseded", f"key {index} below {current.min_key_index}")
+    if index < current_index:
+        raise SignatureError("superseded", f"key {index} below {current_index}")
     if not is_canonical(signature):
         raise SignatureError("canonical", signature.hex())
     if not verifies(trust.signers[index], signed_message(octets), signature):
@@ -338,22 +375,22 @@ def verify(envelope: bytes, signature_file: bytes | None, trust: TrustList,
         raise SignatureError("envelope", "another envelope")
     if statement.serial == 0 or statement.expires_at <= statement.issued_at:
         raise SignatureError("malformed", "serial 0 or expiry not after issue")
-    if statement.expires_at <= current.time_floor or (now is not None
-                                                      and now >= statement.expires_at):
+    # Each key has its own time floor; a successor answers to the firmware's alone.
+    floor = current.time_floor if index == current_index else trust.time_floor
+    if statement.expires_at <= floor or (now is not None and now >= statement.expires_at):
         raise SignatureError("expired", f"expires at {statement.expires_at}")
     if now is not None and statement.issued_at - now > MAX_CLOCK_SKEW:
         raise SignatureError("not-yet-valid", f"issued at {statement.issued_at}")
     verified = Verified(True, index, statement)
-    if index == current.min_key_index:
+    if index == current_index:
         if statement.serial < current.highest_serial:
             raise SignatureError("serial-older", f"{statement.serial} < {current.highest_serial}")
         if statement.serial == current.highest_serial:
             if statement.envelope_sha256 != current.accepted_envelope_sha256:
                 raise SignatureError("serial-reused", f"serial {statement.serial}")
-            return verified, state
-    return verified, ReplayState(trust.version, index, statement.serial,
-                                 statement.envelope_sha256,
-                                 max(current.time_floor, statement.issued_at))
+            return verified, current
+    return verified, ReplayState(trust.version, trust.digest, ids[index], statement.serial,
+                                 statement.envelope_sha256, max(floor, statement.issued_at))
 
 
 def open_signed_envelope(envelope: bytes, signature_file: bytes | None, trust: TrustList,

@@ -107,15 +107,21 @@ struct COpened {
   std::array<char, ZEZI_VIDAD_PSK_BUFFER_SIZE> psk{};
 };
 
-COpened openThroughC(const std::string& envelope, const Bytes& fleetScalar) {
+COpened openThroughC(const std::string& envelope, const Bytes& fleetScalar,
+                     std::size_t ssidCapacity = ZEZI_VIDAD_SSID_MAX_SIZE,
+                     std::size_t pskCapacity = ZEZI_VIDAD_PSK_BUFFER_SIZE) {
   COpened out;
   out.ssid.fill(0x5a);
   out.psk.fill(0x5a);
   // The C interface takes exactly 32 octets; the vectors' scalars all have that length.
   out.status =
       zezi_vidad_open(envelope.data(), envelope.size(), fleetScalar.data(), out.ssid.data(),
-                      out.ssid.size(), &out.ssidLength, out.psk.data(), out.psk.size());
+                      ssidCapacity, &out.ssidLength, out.psk.data(), pskCapacity);
   return out;
+}
+
+bool allFill(const auto& buffer) {
+  return std::all_of(buffer.begin(), buffer.end(), [](auto octet) { return octet == 0x5a; });
 }
 
 class EnvelopeVectors : public ::testing::TestWithParam<VectorCase> {};
@@ -145,9 +151,53 @@ TEST_P(EnvelopeVectors, OpenAsPublished) {
     ASSERT_NE(step, kStatusOfStep.end()) << "unknown step " << c.exception;
     EXPECT_EQ(throughC.status, step->second) << zezi_vidad_strerror(throughC.status);
     EXPECT_EQ(throughC.ssidLength, 0U);
-    EXPECT_TRUE(std::all_of(throughC.psk.begin(), throughC.psk.end(),
-                            [](char octet) { return octet == 0x5a; }));
+    EXPECT_TRUE(allFill(throughC.psk));
   }
+}
+
+// The C interface's buffers, on every valid case: the SSID buffer one octet short gives the
+// length it needs and nothing else; a PSK buffer without the terminator's room is refused
+// before anything is written.
+struct CBufferRow {
+  const char* name;
+  std::ptrdiff_t ssidSlack;  // the SSID capacity minus the SSID's length
+  std::size_t pskCapacity;
+  zezi_vidad_status status;
+};
+
+constexpr CBufferRow kCBufferRows[] = {
+    {"SsidFitsExactly", 0, ZEZI_VIDAD_PSK_BUFFER_SIZE, ZEZI_VIDAD_OK},
+    {"SsidOneOctetShort", -1, ZEZI_VIDAD_PSK_BUFFER_SIZE, ZEZI_VIDAD_E_BUFFER_TOO_SMALL},
+    {"PskWithoutTerminatorRoom", 0, ZEZI_VIDAD_PSK_LENGTH, ZEZI_VIDAD_E_BUFFER_TOO_SMALL},
+    {"NoPskBuffer", 0, 0, ZEZI_VIDAD_E_BUFFER_TOO_SMALL},
+};
+
+TEST(EnvelopeVectorsThroughC, BufferChecks) {
+  std::size_t checked = 0;
+  for (const VectorCase& c : allCases()) {
+    if (!c.valid) {
+      continue;
+    }
+    const Bytes ssid = hexDecode(c.ssidHex);
+    for (const CBufferRow& row : kCBufferRows) {
+      const auto capacity = static_cast<std::ptrdiff_t>(ssid.size()) + row.ssidSlack;
+      SCOPED_TRACE(c.id + " " + row.name);
+      const COpened out = openThroughC(c.envelope, hexDecode(c.fleetScalarHex),
+                                       static_cast<std::size_t>(capacity), row.pskCapacity);
+      EXPECT_EQ(out.status, row.status) << zezi_vidad_strerror(out.status);
+      if (row.status == ZEZI_VIDAD_OK) {
+        EXPECT_EQ(out.ssidLength, ssid.size());
+        EXPECT_EQ(std::string(out.psk.data()), c.psk);
+        continue;
+      }
+      // Only the length the SSID needs, and only when the SSID buffer was the one too small.
+      EXPECT_EQ(out.ssidLength, row.ssidSlack < 0 ? ssid.size() : 0U);
+      EXPECT_TRUE(allFill(out.ssid));
+      EXPECT_TRUE(allFill(out.psk));
+    }
+    ++checked;
+  }
+  EXPECT_GT(checked, 0U);
 }
 
 INSTANTIATE_TEST_SUITE_P(Published, EnvelopeVectors, ::testing::ValuesIn(allCases()),
@@ -242,9 +292,14 @@ TEST_P(SignedVectors, EachStepEndsAsPublished) {
     if (!step.at("now").is_null()) {
       input.now = step.at("now").get<std::uint64_t>();
     }
-    Network network;
-    VerifiedSignature verified;
-    ReplayState next;
+    // Sentinels, which a refusal must leave as they are.
+    const Network sentinelNetwork{"sentinel", SecretText(kPskHexLength, 'e')};
+    const VerifiedSignature sentinelVerified{true, 3, Statement{{}, {}, {}, 0x5e5e, 1, 2}};
+    ReplayState sentinelState;
+    sentinelState.highestSerial = 0x5e5e;
+    Network network = sentinelNetwork;
+    VerifiedSignature verified = sentinelVerified;
+    ReplayState next = sentinelState;
     std::string error;
     const bool accepted =
         openSignedEnvelope(input, trustList, fleetScalar, &network, &verified, &next, &error);
@@ -258,9 +313,20 @@ TEST_P(SignedVectors, EachStepEndsAsPublished) {
         EXPECT_EQ(verified.statement.serial, step.at("serial").get<std::uint64_t>());
         record = hexEncode(encodeReplayState(next));
       }
+      // The optional outputs may be left out: the same step gives the same network.
+      Network again;
+      EXPECT_TRUE(
+          openSignedEnvelope(input, trustList, fleetScalar, &again, nullptr, nullptr, nullptr));
+      EXPECT_EQ(again.ssid, network.ssid);
     } else {
       ASSERT_FALSE(accepted);
       EXPECT_EQ(error, step.at("error").at("message").get<std::string>());
+      EXPECT_EQ(network.ssid, sentinelNetwork.ssid);
+      EXPECT_EQ(network.psk, sentinelNetwork.psk);
+      EXPECT_EQ(verified.isSigned, sentinelVerified.isSigned);
+      EXPECT_EQ(verified.keyIndex, sentinelVerified.keyIndex);
+      EXPECT_EQ(verified.statement, sentinelVerified.statement);
+      EXPECT_EQ(next, sentinelState);
     }
     EXPECT_EQ(record, step.at("state_record_hex").get<std::string>());
   }

@@ -76,6 +76,19 @@ const TrustList& trust() {
   return list;
 }
 
+// The trusted signers in another order or number, under another version.
+TrustList listOf(std::initializer_list<std::size_t> signers, std::uint64_t version = 1) {
+  TrustSettings s = settings();
+  s.signerKeys.clear();
+  for (const std::size_t signer : signers) {
+    s.signerKeys.push_back(rawPublicOf(scalars().at(signer)));
+  }
+  s.version = version;
+  TrustList loaded;
+  EXPECT_TRUE(loadTrustList(s, &loaded, nullptr));
+  return loaded;
+}
+
 // The self-test's envelope, and one for another network.
 const std::string& envelopeA() {
   return testing::knownValues().envelope;
@@ -159,7 +172,8 @@ struct Check {
 
   std::string file;
   std::string_view envelope;
-  const ReplayState* state;  // null: a fresh device
+  const ReplayState* state;         // null: a fresh device
+  const TrustList* list = nullptr;  // null: trust()
   bool unreadable = false;
   SignaturePolicy policy = SignaturePolicy::kRequired;
   std::optional<std::uint64_t> now;
@@ -176,8 +190,14 @@ struct Verdict {
   ReplayState state;
 };
 
+Check under(Check check, const TrustList& list) {
+  check.list = &list;
+  return check;
+}
+
 Verdict verify(const Check& check) {
-  const ReplayState fresh = freshReplayState(trust());
+  const TrustList& list = check.list != nullptr ? *check.list : trust();
+  const ReplayState fresh = freshReplayState(list);
   SignatureInput input{check.envelope, check.file, check.state ? check.state : &fresh, check.policy,
                        check.now};
   if (check.unreadable) {
@@ -187,7 +207,7 @@ Verdict verify(const Check& check) {
   ReplayState sentinel;
   sentinel.highestSerial = 0x5e5e;
   verdict.state = sentinel;
-  if (!verifySignature(input, trust(), &verdict.verified, &verdict.state, &verdict.error)) {
+  if (!verifySignature(input, list, &verdict.verified, &verdict.state, &verdict.error)) {
     EXPECT_EQ(verdict.state, sentinel) << "a refusal wrote the state";
   }
   return verdict;
@@ -200,6 +220,31 @@ std::string messageOf(const Check& check) {
 const ReplayState& afterSerial5() {
   static const ReplayState state = verify(Check(sign(envelopeA(), 0, terms(5)))).state;
   return state;
+}
+
+const ReplayState& afterSigner1() {
+  static const ReplayState state = verify(Check(sign(envelopeA(), 1))).state;
+  return state;
+}
+
+constexpr std::string_view kListDiffers =
+    "trust list differs from the one the replay state was written under";
+
+// A record of the first version, which named the accepted key by its index.
+Bytes versionOneRecord(std::uint16_t keyIndex, std::uint64_t serial, std::uint64_t timeFloor) {
+  Bytes record = hexDecode("5a5652530001");
+  for (const std::uint64_t value : {std::uint64_t{keyIndex}, std::uint64_t{1}, serial, timeFloor}) {
+    const std::size_t size = record.size() == 6 ? 2 : 8;
+    for (std::size_t i = size; i-- > 0;) {
+      record.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+  }
+  Digest hash{};
+  EXPECT_TRUE(sha256(envelopeA(), &hash));
+  record.insert(record.end(), hash.begin(), hash.end());
+  EXPECT_TRUE(sha256(record, &hash));
+  record.insert(record.end(), hash.begin(), hash.end());
+  return record;
 }
 
 // Writes past `octets` fail (instead of killing the process) while it lives.
@@ -312,10 +357,7 @@ const Pitfall kPitfalls[] = {
     {"UnknownSigner", [] { return messageOf(Check(sign(envelopeA(), kOutsider))); },
      "signature is by an unknown signer"},
     {"SupersededKey",
-     [] {
-       const ReplayState state = verify(Check(sign(envelopeA(), 1))).state;
-       return messageOf(Check(sign(envelopeB(), 0, terms(9)), envelopeB(), &state));
-     },
+     [] { return messageOf(Check(sign(envelopeB(), 0, terms(9)), envelopeB(), &afterSigner1())); },
      "signer key is superseded"},
     {"SignerKeyEqualToFleetKey",
      [] {
@@ -406,7 +448,8 @@ const Pitfall kPitfalls[] = {
        Bytes record = encodeReplayState(afterSerial5());
        record[20] ^= 0x01;  // a bit of highest_serial, under the checksum
        std::ofstream(folder.file(), std::ios::binary)
-           .write(reinterpret_cast<const char*>(record.data()), 96);
+           .write(reinterpret_cast<const char*>(record.data()),
+                  static_cast<std::streamsize>(record.size()));
        return verifyWithStored(folder.file());
      },
      "replay state is unreadable"},
@@ -426,6 +469,79 @@ const Pitfall kPitfalls[] = {
        return error;
      },
      "cannot write the replay state file"},
+    {"ReorderedListLetsNoRetiredKeyBackIn",
+     [] {
+       // Signer 1 took over from signer 0; a list naming them the other way round is not
+       // the list the state was written under.
+       static const TrustList swapped = listOf({1, 0, 2});
+       return messageOf(
+           under(Check(sign(envelopeB(), 0, terms(9)), envelopeB(), &afterSigner1()), swapped));
+     },
+     kListDiffers},
+    {"ListWithoutTheRetiredKeyNeedsANewVersion",
+     [] {
+       static const TrustList sameVersion = listOf({1, 2});
+       static const TrustList nextVersion = listOf({1, 2}, 2);
+       EXPECT_EQ(
+           messageOf(under(Check(sign(envelopeB(), 1, terms(2)), envelopeB(), &afterSigner1()),
+                           sameVersion)),
+           kListDiffers);
+       const Verdict fresh = verify(
+           under(Check(sign(envelopeB(), 1, terms(2)), envelopeB(), &afterSigner1()), nextVersion));
+       EXPECT_EQ(fresh.state.keyId, trust().signerId(1));
+       EXPECT_EQ(fresh.state.trustListDigest, nextVersion.digest());
+       return fresh.error;
+     },
+     ""},
+    {"OlderListVersion",
+     [] {
+       static const TrustList older = listOf({0, 1, 2}, 0);
+       return messageOf(
+           under(Check(sign(envelopeA(), 0, terms(6)), envelopeA(), &afterSerial5()), older));
+     },
+     kListDiffers},
+    {"FarFutureIssueTimeLocksOutOnlyItsOwnKey",
+     [] {
+       // Signer 0 signed with its clock years ahead and a device without a clock took it.
+       const std::uint64_t ahead = kNow + 3650 * kDay;
+       const ReplayState poisoned =
+           verify(Check(sign(envelopeA(), 0, terms(1, ahead, ahead + kDay)))).state;
+       EXPECT_EQ(poisoned.timeFloor, ahead);
+       EXPECT_EQ(messageOf(Check(sign(envelopeB(), 0, terms(2)), envelopeB(), &poisoned)),
+                 "signature has expired");
+       // Signer 1 answers to the firmware's floor only, and its own floor starts there.
+       const Verdict promoted =
+           verify(Check(sign(envelopeB(), 1, terms(1)), envelopeB(), &poisoned));
+       EXPECT_EQ(promoted.state.timeFloor, kNow - kDay);
+       EXPECT_EQ(promoted.state.keyId, trust().signerId(1));
+       EXPECT_EQ(messageOf(Check(sign(envelopeB(), 2, terms(1, kNow - 60 * kDay, kNow - 31 * kDay)),
+                                 envelopeB(), &promoted.state)),
+                 "signature has expired");
+       return messageOf(Check(sign(envelopeA(), 1, terms(2)), envelopeA(), &promoted.state));
+     },
+     ""},
+    {"VersionOneRecordNamesTheKeyAtItsIndex",
+     [] {
+       ReplayState legacy;
+       EXPECT_TRUE(decodeReplayState(versionOneRecord(1, 5, kNow), &legacy));
+       EXPECT_EQ(legacy.legacyKeyIndex, std::optional<std::uint16_t>(1));
+       EXPECT_EQ(messageOf(Check(sign(envelopeB(), 0, terms(9)), envelopeB(), &legacy)),
+                 "signer key is superseded");
+       EXPECT_EQ(messageOf(Check(sign(envelopeB(), 1, terms(5)), envelopeB(), &legacy)),
+                 "signature serial was already used for another envelope");
+       // Read again, the state comes back in the second version's form, to be committed.
+       const Verdict again = verify(Check(sign(envelopeA(), 1, terms(5)), envelopeA(), &legacy));
+       EXPECT_EQ(encodeReplayState(again.state).size(), kReplayRecordSize);
+       EXPECT_EQ(again.state.keyId, trust().signerId(1));
+       EXPECT_EQ(again.state.trustListDigest, trust().digest());
+       EXPECT_FALSE(again.state.legacyKeyIndex);
+       ReplayState beyond;
+       EXPECT_TRUE(decodeReplayState(versionOneRecord(3, 5, kNow), &beyond));
+       EXPECT_EQ(messageOf(Check(sign(envelopeA(), 1, terms(6)), envelopeA(), &beyond)),
+                 "replay state is unreadable");
+       return again.error;
+     },
+     ""},
     {"InvalidSignatureFileUnderTransition",
      [] {
        Check c("{\"format\": ");
@@ -487,18 +603,21 @@ TEST(SignatureChecks, EachCauseHasItsOwnMessage) {
 }
 
 TEST(SignatureChecks, FloorsRaisedByNewFirmwareHoldForAStoredState) {
-  // The same trust-list version with higher floors: serial 5 of the stored state and the
-  // time it was issued no longer count.
-  TrustSettings s = settings();
-  s.serialFloor = 9;
-  s.timeFloor = kNow + kDay;
-  TrustList raised;
-  ASSERT_TRUE(loadTrustList(s, &raised, nullptr));
-  const std::pair<SignatureTerms, std::string_view> cases[] = {
-      {terms(9, kNow, kNow + 2 * kDay), "signature serial was already used for another envelope"},
-      {terms(10, kNow, kNow + kDay), "signature has expired"},
-      {terms(10, kNow, kNow + 2 * kDay), ""}};
-  for (const auto& [t, expected] : cases) {
+  // Higher floors under a new trust-list version: serial 5 of the stored state and the time
+  // it was issued no longer count. Under the same version they are another list.
+  const std::tuple<std::uint64_t, SignatureTerms, std::string_view> cases[] = {
+      {2, terms(9, kNow, kNow + 2 * kDay),
+       "signature serial was already used for another envelope"},
+      {2, terms(10, kNow, kNow + kDay), "signature has expired"},
+      {2, terms(10, kNow, kNow + 2 * kDay), ""},
+      {1, terms(10, kNow, kNow + 2 * kDay), kListDiffers}};
+  for (const auto& [version, t, expected] : cases) {
+    TrustSettings s = settings();
+    s.serialFloor = 9;
+    s.timeFloor = kNow + kDay;
+    s.version = version;
+    TrustList raised;
+    ASSERT_TRUE(loadTrustList(s, &raised, nullptr));
     const std::string file = sign(envelopeB(), 0, t);
     VerifiedSignature verified;
     ReplayState next;
@@ -559,27 +678,43 @@ TEST(MakeSignatureFile, RefusesWhatNoDeviceWouldAccept) {
   }
 }
 
+// `record` with octet `at` set to `value` and the checksum made right again.
+Bytes resealed(Bytes record, std::size_t at, std::uint8_t value) {
+  record[at] = value;
+  record.resize(record.size() - kDigestSize);
+  Digest checksum{};
+  EXPECT_TRUE(sha256(record, &checksum));
+  record.insert(record.end(), checksum.begin(), checksum.end());
+  return record;
+}
+
 TEST(ReplayRecord, RoundTripsAndRefusesEveryOtherRecord) {
   ReplayState state = afterSerial5();
-  state.minKeyIndex = 2;
+  state.keyId = trust().signerId(2);
   state.timeFloor = kMax;
   const Bytes record = encodeReplayState(state);
   ASSERT_EQ(record.size(), kReplayRecordSize);
   EXPECT_EQ(hexEncode(Bytes(record.begin(), record.begin() + 32)),
-            "5a5652530001000200000000000000010000000000000005ffffffffffffffff");
+            "5a5652530002000000000000000000010000000000000005ffffffffffffffff");
+  EXPECT_EQ(Bytes(record.begin() + 64, record.begin() + 96),
+            Bytes(state.keyId.begin(), state.keyId.end()));
+  EXPECT_EQ(Bytes(record.begin() + 96, record.begin() + 128),
+            Bytes(trust().digest().begin(), trust().digest().end()));
   ReplayState decoded;
   ASSERT_TRUE(decodeReplayState(record, &decoded));
   EXPECT_EQ(decoded, state);
-  // Another record version, even under a matching checksum, or any damage is refused.
-  Bytes otherVersion(record.begin(), record.begin() + 64);
-  otherVersion[5] = 2;
-  Digest checksum{};
-  ASSERT_TRUE(sha256(otherVersion, &checksum));
-  otherVersion.insert(otherVersion.end(), checksum.begin(), checksum.end());
+  // A first-version record reads back to the same octets.
+  const Bytes legacy = versionOneRecord(2, 5, kMax);
+  ASSERT_TRUE(decodeReplayState(legacy, &decoded));
+  EXPECT_EQ(decoded.legacyKeyIndex, std::optional<std::uint16_t>(2));
+  EXPECT_EQ(encodeReplayState(decoded), legacy);
+  // Another record version for the length, the zero octets not zero, even under a matching
+  // checksum, or any damage is refused.
   Bytes flipped = record;
   flipped.back() ^= 0x80;
-  for (const Bytes& bad : {Bytes{}, Bytes(record.begin(), record.end() - 1), otherVersion, flipped,
-                           Bytes(kReplayRecordSize, 0xff)}) {
+  for (const Bytes& bad : {Bytes{}, Bytes(record.begin(), record.end() - 1), resealed(record, 5, 1),
+                           resealed(record, 5, 3), resealed(record, 7, 1), resealed(legacy, 5, 2),
+                           flipped, Bytes(kReplayRecordSize, 0xff)}) {
     EXPECT_FALSE(decodeReplayState(bad, &decoded)) << hexEncode(bad);
   }
 }
@@ -609,14 +744,16 @@ TEST(OpenSignedEnvelope, RefusesAFleetKeyThatIsNotTheTrustLists) {
   const std::string file = sign(envelopeA(), 0);
   const ReplayState fresh = freshReplayState(trust());
   Network network{"untouched", SecretText("untouched")};
-  VerifiedSignature verified;
-  ReplayState next;
+  VerifiedSignature verified{false, 7, {}};
+  ReplayState next = afterSerial5();
   std::string error;
   const SignatureInput input{envelopeA(), file, &fresh, SignaturePolicy::kRequired, std::nullopt};
   EXPECT_FALSE(openSignedEnvelope(input, trust(), scalars()[kOtherFleet], &network, &verified,
                                   &next, &error));
   EXPECT_EQ(error, "fleet private key does not belong to the trust list's fleet key");
   EXPECT_EQ(network.ssid, "untouched");
+  EXPECT_EQ(verified.keyIndex, 7U);
+  EXPECT_EQ(next, afterSerial5());
   ASSERT_TRUE(openSignedEnvelope(input, trust(), testing::knownValues().fleetScalar, &network,
                                  &verified, &next, &error));
   EXPECT_EQ(network.ssid, "Tournament");

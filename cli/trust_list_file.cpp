@@ -1,0 +1,103 @@
+#include "cli/trust_list_file.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "base/failure.h"
+#include "cli/time_text.h"
+#include "encoding/hex.h"
+
+namespace zezi {
+namespace {
+
+constexpr std::string_view kSignerPrefix = "signer ";
+constexpr std::uint8_t kUncompressed = 0x04;
+
+// The three numbered lines after the first, in their order.
+struct NumberLine {
+  std::string_view name;
+  std::string_view fault;
+  std::uint64_t TrustSettings::*field;
+};
+constexpr std::array<NumberLine, 3> kNumberLines = {{
+    {"version ", "trust list file line 2 is not \"version\" and a whole number",
+     &TrustSettings::version},
+    {"serial-floor ", "trust list file line 3 is not \"serial-floor\" and a whole number",
+     &TrustSettings::serialFloor},
+    {"time-floor ", "trust list file line 4 is not \"time-floor\" and a whole number",
+     &TrustSettings::timeFloor},
+}};
+
+// A whole number as firmware writes it: digits, no leading zero.
+std::optional<std::uint64_t> numberOf(std::string_view text) {
+  if (text.size() > 1 && text.front() == '0') {
+    return std::nullopt;
+  }
+  return parseUnsigned(text);
+}
+
+}  // namespace
+
+bool parseTrustListFile(std::string_view text, TrustSettings* settingsOut, std::string* error) {
+  if (text.starts_with("\xEF\xBB\xBF")) {
+    return failWith(error, "trust list file starts with a byte order mark");
+  }
+  if (text.find('\r') != std::string_view::npos) {
+    return failWith(error, "trust list file has CR line endings: use LF alone");
+  }
+  if (text.empty() || text.back() != '\n') {
+    return failWith(error, "trust list file does not end with a line feed");
+  }
+  std::vector<std::string_view> lines;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  if (lines.front() != kTrustListFileFirstLine) {
+    return failWith(error, "trust list file does not start with tolvane-wifi-drive-trust/v1");
+  }
+  TrustSettings settings;
+  for (std::size_t i = 0; i < kNumberLines.size(); ++i) {
+    const NumberLine& expected = kNumberLines.at(i);
+    const std::optional<std::uint64_t> value =
+        i + 1 < lines.size() && lines[i + 1].starts_with(expected.name)
+            ? numberOf(lines[i + 1].substr(expected.name.size()))
+            : std::nullopt;
+    if (!value) {
+      return failWith(error, expected.fault);
+    }
+    settings.*expected.field = *value;
+  }
+  if (settings.timeFloor == 0) {
+    return failWith(error, "trust list file time floor is 0: set it to the firmware's build time");
+  }
+  const std::size_t firstSigner = kNumberLines.size() + 1;
+  if (lines.size() == firstSigner) {
+    return failWith(error, "trust list file holds no signer key");
+  }
+  if (lines.size() > firstSigner + kMaxTrustedSigners) {
+    return failWith(error, "trust list file holds more than 4 signer keys");
+  }
+  for (std::size_t i = firstSigner; i < lines.size(); ++i) {
+    const std::string_view hex =
+        lines[i].starts_with(kSignerPrefix) ? lines[i].substr(kSignerPrefix.size()) : "";
+    if (!isLowercaseHex(hex, kPointSize)) {
+      return failWith(error,
+                      "trust list file has a line that is not \"signer\" and 130 lowercase hex "
+                      "characters");
+    }
+    Bytes point = hexDecode(hex);
+    if (point.front() != kUncompressed) {
+      return failWith(error, "trust list file signer key is not an uncompressed point (04 ...)");
+    }
+    settings.signerKeys.emplace_back(point.begin() + 1, point.end());
+  }
+  settings.fleetKey = settingsOut->fleetKey;  // the caller's, from the device's own key
+  *settingsOut = std::move(settings);
+  return true;
+}
+
+}  // namespace zezi
