@@ -93,10 +93,12 @@ std::string_view leadingOption(std::string_view message) {
 // The option of the command given more than once that may be given once only, or null.
 const CLI::Option* repeatedOption(const CLI::App& app) {
   for (const CLI::App* command : app.get_subcommands()) {
-    for (const CLI::Option* option : command->get_options()) {
-      if (option->count() > 1 && option->get_expected_max() <= 1) {
-        return option;
-      }
+    const std::vector<const CLI::Option*> options = command->get_options();
+    const auto repeated = std::find_if(options.begin(), options.end(), [](const CLI::Option* o) {
+      return o->count() > 1 && o->get_expected_max() <= 1;
+    });
+    if (repeated != options.end()) {
+      return *repeated;
     }
   }
   return nullptr;
