@@ -27,6 +27,9 @@ constexpr std::string_view kWhiteSpace = " \t\r\n";
 constexpr std::string_view kUnreadable = "cannot be read";
 constexpr std::string_view kLoneCarriageReturn = "has a carriage return without a line feed";
 constexpr std::string_view kFieldTooLong = "a field is longer than 256 octets";
+constexpr std::string_view kNulInField =
+    "a field holds a NUL octet (give such an SSID in hex in an ssid_hex column)";
+constexpr std::string_view kJsonArray = "a JSON array; JSON Lines needs one object per line";
 constexpr std::string_view kSsidName = "ssid";
 constexpr std::string_view kSsidHexName = "ssid_hex";
 constexpr std::string_view kPskName = "psk";
@@ -131,6 +134,9 @@ BatchReader::Step BatchReader::start() {
     format_ = Format::kJsonLines;
     return Step::kRow;
   }
+  if (peek() == '[') {
+    return fail(line_, "starts with " + std::string(kJsonArray));
+  }
   format_ = Format::kCsv;
   return readHeader();
 }
@@ -200,6 +206,9 @@ BatchReader::Step BatchReader::readQuotedField(std::size_t startLine, SecretText
     if (octet == '"') {
       static_cast<void>(take());
     }
+    if (octet == 0) {
+      return fail(startLine, kNulInField);
+    }
     if (field->size() == kMaxFieldSize) {
       return fail(startLine, kFieldTooLong);
     }
@@ -214,6 +223,9 @@ BatchReader::Step BatchReader::readPlainField(std::size_t startLine, int* octet,
   for (; *octet != ',' && *octet != '\n' && *octet != '\r' && *octet >= 0; *octet = take()) {
     if (*octet == '"') {
       return fail(startLine, "a quote inside a field that does not start with one");
+    }
+    if (*octet == 0) {
+      return fail(startLine, kNulInField);
     }
     if (field->size() == kMaxFieldSize) {
       return fail(startLine, kFieldTooLong);
@@ -311,6 +323,9 @@ BatchReader::Step BatchReader::readJsonLine(BatchRow* rowOut) {
     return step;
   }
   const std::optional<JsonValue> object = parseJson(viewOf(text));
+  if (object && object->kind == JsonKind::kArray) {
+    return fail(line, "line is " + std::string(kJsonArray));
+  }
   if (!object || object->kind != JsonKind::kObject) {
     return fail(line, "line is not one JSON object");
   }
@@ -350,7 +365,7 @@ BatchReader::Step BatchReader::finishRow(std::size_t line, const Named& named, B
   }
   if (ssid.size() > kMaxSsidLength) {
     return fail(line,
-                "ssid has " + std::to_string(ssid.size()) + " octets, at most 32 are allowed");
+                "SSID has " + std::to_string(ssid.size()) + " octets, at most 32 are allowed");
   }
   const bool hasPsk = given(named.psk);
   if (hasPsk == given(named.passphrase)) {
@@ -360,11 +375,11 @@ BatchReader::Step BatchReader::finishRow(std::size_t line, const Named& named, B
   if (hasPsk) {
     secret = normalisedPsk(viewOf(*named.psk));
     if (secret.empty()) {
-      return fail(line, "psk must be 64 hex characters");
+      return fail(line, "PSK must be 64 hex characters");
     }
   } else if (named.passphrase != nullptr) {
     if (!isValidPassphrase(viewOf(*named.passphrase))) {
-      return fail(line, "passphrase must be 8 to 63 printable ascii characters");
+      return fail(line, "passphrase must be 8 to 63 printable ASCII characters");
     }
     secret.reserve(kSecretCapacity);
     secret.append(*named.passphrase);

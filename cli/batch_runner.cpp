@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "base/exit_status.h"
+#include "base/failure.h"
 #include "cli/atomic_file.h"
 #include "cli/batch_reader.h"
 #include "cli/diagnostics.h"
@@ -33,6 +34,8 @@
 #include "cli/secret_input.h"
 #include "cli/wpa_psk.h"
 #include "envelope/fleet_sealer.h"
+#include "opener/open_envelope.h"
+#include "opener/open_failure.h"
 
 namespace zezi {
 namespace {
@@ -41,7 +44,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr mode_t kEnvelopeMode = 0644;
-constexpr mode_t kFolderMode = 0755;
 // Rows read ahead per sealing thread: enough to keep every thread busy, few enough that a
 // long file never waits in memory.
 constexpr std::size_t kRowsQueuedPerJob = 16;
@@ -51,10 +53,13 @@ constexpr long kSecondsPerMinute = 60;
 // 64-bit FNV-1a, for the fingerprints of file names.
 constexpr std::uint64_t kFnvOffsetBasis = 14695981039346656037ULL;
 constexpr std::uint64_t kFnvPrime = 1099511628211ULL;
-// Names that Windows reserves for devices whatever the extension, on a USB stick too.
-constexpr std::array<std::string_view, 22> kReservedNames = {
-    "con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4", "com5", "com6", "com7",
-    "com8", "com9", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
+constexpr int kFingerprintHalf = 32;
+constexpr std::size_t kNameHashDigits = 8;
+// Names that Windows reserves for devices whatever follows the first dot, on a USB stick
+// too. The forms with superscript digits never arise: their octets are not kept in names.
+constexpr std::array<std::string_view, 24> kReservedNames = {
+    "con",  "prn",  "aux",  "nul",  "com0", "com1", "com2", "com3", "com4", "com5", "com6", "com7",
+    "com8", "com9", "lpt0", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
 
 // Set by SIGINT or SIGTERM while a batch runs.
 std::atomic<bool> interrupted{false};
@@ -109,6 +114,20 @@ std::uint64_t fingerprint(std::string_view text) {
   return std::accumulate(text.begin(), text.end(), kFnvOffsetBasis, [](std::uint64_t hash, char c) {
     return (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
   });
+}
+
+// "1 envelope", "2 envelopes".
+std::string counted(std::size_t count, std::string_view thing) {
+  return std::to_string(count) + " " + std::string(thing) + (count == 1 ? "" : "s");
+}
+
+// 8 hex digits of the fingerprint of `octets`, telling apart names that lost octets.
+std::string shortHash(std::string_view octets) {
+  const std::uint64_t hash = fingerprint(octets);
+  const auto folded = static_cast<unsigned>(hash ^ (hash >> kFingerprintHalf));
+  std::array<char, kNameHashDigits + 1> digits{};
+  static_cast<void>(std::snprintf(digits.data(), digits.size(), "%08x", folded));
+  return {digits.data(), kNameHashDigits};
 }
 
 // "FILE:LINE: reason", or "FILE: reason" for the file as a whole.
@@ -201,6 +220,12 @@ class Run {
 
   [[nodiscard]] bool stopping() const { return failed_.load() || interrupted.load(); }
 
+  // One line of --list: "FILE:LINE<tab>envelope", whole whatever the other threads print.
+  [[nodiscard]] bool listed(std::size_t line, const std::string& path) {
+    const std::lock_guard lock(listMutex_);
+    return std::printf("%s:%zu\t%s\n", options_.batchPath.c_str(), line, path.c_str()) >= 0;
+  }
+
   // Keeps the first failure and stops every thread.
   void fail(std::string message) {
     {
@@ -228,7 +253,7 @@ class Run {
       const SecretText psk =
           row.isPassphrase ? wpaPskFromPassphrase(row.secret, row.ssid) : row.secret;
       if (psk.empty()) {
-        fail(where(options_.batchPath, {row.line, "cannot derive the psk from the passphrase"}));
+        fail(where(options_.batchPath, {row.line, "cannot derive the PSK from the passphrase"}));
         break;
       }
       if (!sealer_.seal(row.ssid, psk, &envelope, &error)) {
@@ -243,6 +268,10 @@ class Run {
         break;
       }
       written_.fetch_add(1);
+      if (options_.list && !listed(row.line, job.path)) {
+        fail("cannot write standard output");
+        break;
+      }
     }
     if (interrupted.load()) {
       queue_.abandon();  // wakes a reader waiting for room
@@ -257,6 +286,7 @@ class Run {
   std::atomic<bool> failed_{false};
   std::mutex failureMutex_;
   std::string failure_;
+  std::mutex listMutex_;
 };
 
 // Rows done, rate and time left, redrawn in place on standard error when it is a terminal.
@@ -264,7 +294,7 @@ class ProgressBar {
  public:
   ProgressBar(const std::atomic<std::size_t>& done, std::size_t total)
       : done_(done), total_(total), started_(Clock::now()) {
-    if (isatty(STDERR_FILENO) == 1) {
+    if (isatty(STDERR_FILENO) == 1 && total_ > 0) {
       thread_ = std::thread([this] { redraw(); });
     }
   }
@@ -312,46 +342,116 @@ class ProgressBar {
   bool stopped_ = false;
 };
 
+// A file the batch reads, which no envelope may replace.
+struct Input {
+  // Read through an iterator, which cppcheck does not follow.
+  // cppcheck-suppress unusedStructMember
+  std::string option;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+// What pass one found: the rows, and which of them keep the whole envelope already there.
+struct Plan {
+  std::size_t rows = 0;
+  std::vector<bool> kept;  // by row, counting from 0
+  std::size_t keptCount = 0;
+};
+
+// A failure of the check, with the status to exit with.
+struct Refusal {
+  std::string message;
+  int status = kExitFailure;
+};
+
+// True when `path` holds a whole envelope: every check before the fleet private key passes
+// (its JSON, its members, its ephemeral point on P-256, its sizes).
+bool holdsWholeEnvelope(const std::string& path) {
+  SecretText text;
+  std::string ignored;
+  Network network;
+  return readInput(path, kMaxEnvelopeSize, &text, &ignored) &&
+         openEnvelopeFor(text, Bytes(kScalarSize, 0), &network) == OpenFailure::kBadFleetScalar;
+}
+
+// Whether the envelope for one row may go to `target`, and whether it is there already
+// (with --resume): false with the refusal.
+bool checkTarget(const SealOptions& options, const std::string& target,
+                 const std::vector<Input>& inputs, bool* keep, Refusal* refusal) {
+  *keep = false;
+  struct stat info {};
+  if (lstat(target.c_str(), &info) != 0) {
+    return errno == ENOENT || failWith(&refusal->message, systemError("cannot write " + target));
+  }
+  struct stat followed {};
+  const bool reached = stat(target.c_str(), &followed) == 0;
+  const auto input = std::find_if(inputs.begin(), inputs.end(), [&](const Input& file) {
+    return reached && followed.st_dev == file.device && followed.st_ino == file.inode;
+  });
+  if (input != inputs.end()) {
+    refusal->status = kExitUsage;
+    return failWith(&refusal->message,
+                    "the envelope " + target + " would replace the " + input->option + " file");
+  }
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return failWith(&refusal->message, systemError("cannot write " + target));
+  }
+  if (options.resume && holdsWholeEnvelope(target)) {
+    *keep = true;
+    return true;
+  }
+  if (options.force) {
+    return true;
+  }
+  return failWith(&refusal->message,
+                  options.resume ? target + " is not a whole envelope (use --force to replace it)"
+                                 : target +
+                                       " exists (use --resume to seal only the envelopes missing, "
+                                       "or --force to replace them)");
+}
+
 // Reads every row once and gives out every name without writing: the first bad row, or a
-// file that exists and may not be replaced, is reported. The number of rows on success.
-[[nodiscard]] bool checkRows(const SealOptions& options, int fd, std::size_t* rows,
-                             std::string* error) {
+// target that may not be written, is reported.
+[[nodiscard]] bool checkRows(const SealOptions& options, int fd, const std::vector<Input>& inputs,
+                             Plan* plan, Refusal* refusal) {
   BatchReader reader(readFromFd(fd));
   EnvelopeNames names;
   BatchRow row;
   BatchError bad;
-  std::size_t count = 0;
   for (;;) {
     const BatchReader::Step step = reader.next(&row, &bad);
     if (step == BatchReader::Step::kEnd) {
       break;
     }
     if (step == BatchReader::Step::kError) {
-      *error = where(options.batchPath, bad);
+      refusal->message = where(options.batchPath, bad);
       return false;
     }
     const std::string target = (fs::path(options.outDir) / names.claim(row.ssid)).string();
-    std::error_code ignored;
-    if (!options.force && fs::symlink_status(target, ignored).type() != fs::file_type::not_found) {
-      *error = where(options.batchPath, {row.line, existsMessage(target)});
+    bool keep = false;
+    if (!checkTarget(options, target, inputs, &keep, refusal)) {
+      refusal->message = where(options.batchPath, {row.line, refusal->message});
       return false;
     }
-    ++count;
+    plan->kept.push_back(keep);
+    plan->keptCount += keep ? 1 : 0;
+    ++plan->rows;
     if (interrupted.load()) {
-      *error = "interrupted before anything was written";
+      refusal->message = "interrupted before anything was written";
       return false;
     }
   }
-  if (count == 0) {
-    *error = where(options.batchPath, {0, "holds no rows"});
+  if (plan->rows == 0) {
+    refusal->message = where(options.batchPath, {0, "holds no rows"});
     return false;
   }
-  *rows = count;
   return true;
 }
 
-// Reads the `rows` rows again and hands them to `jobs` sealing threads.
-void sealRows(const SealOptions& options, int fd, unsigned jobs, std::size_t rows, Run* run) {
+// Reads the plan's rows again and hands those not kept to `jobs` sealing threads.
+void sealRows(const SealOptions& options, int fd, unsigned jobs, const Plan& plan, Run* run) {
+  const std::size_t rows = plan.rows;
   std::vector<std::thread> sealers;
   sealers.reserve(jobs);
   try {
@@ -379,6 +479,12 @@ void sealRows(const SealOptions& options, int fd, unsigned jobs, std::size_t row
       break;
     }
     std::string target = (fs::path(options.outDir) / names.claim(row.ssid)).string();
+    if (plan.kept[given]) {
+      if (options.list && !run->listed(row.line, target)) {
+        run->fail("cannot write standard output");
+      }
+      continue;
+    }
     if (!run->queue().push({std::move(row), std::move(target)})) {
       break;
     }
@@ -399,14 +505,21 @@ std::string EnvelopeNames::claim(std::string_view ssid) {
   std::string base(ssid.size(), '_');
   std::transform(ssid.begin(), ssid.end(), base.begin(),
                  [](char c) { return keptInName(c) ? c : '_'; });
+  bool replaced = base != ssid;
   if (base.empty()) {
     base.assign(1, '_');
   } else if (base.front() == '.') {
     base.front() = '_';  // no hidden files, and never "." or ".."
+    replaced = true;
   }
-  if (std::find(kReservedNames.begin(), kReservedNames.end(), lowerCase(base)) !=
-      kReservedNames.end()) {
-    base.push_back('_');
+  const std::size_t stemEnd = std::min(base.find('.'), base.size());
+  if (std::find(kReservedNames.begin(), kReservedNames.end(),
+                lowerCase(std::string_view(base).substr(0, stemEnd))) != kReservedNames.end()) {
+    base.insert(stemEnd, 1, '_');
+  }
+  if (replaced) {
+    // SSIDs that differ only in the octets replaced keep names of their own.
+    base += "-" + shortHash(ssid);
   }
   for (std::size_t n = 1;; ++n) {
     std::string name = n == 1 ? base : base + "-" + std::to_string(n);
@@ -447,30 +560,40 @@ int runBatch(const SealOptions& options) {
     return reportFailure(options.outDir + " is not a folder");
   }
 
-  const InterruptCatcher catcher;
-  std::size_t rows = 0;
-  if (!checkRows(options, batch.get(), &rows, &error)) {
-    return reportFailure(error);
+  // No envelope may replace what the run reads.
+  std::vector<Input> inputs = {{"--batch", info.st_dev, info.st_ino}};
+  if (struct stat key{}; stat(options.fleetKey.c_str(), &key) == 0) {
+    inputs.push_back({"--fleet-key", key.st_dev, key.st_ino});
   }
-  if (!fs::exists(folder) && mkdir(options.outDir.c_str(), kFolderMode) != 0) {
+
+  const InterruptCatcher catcher;
+  Plan plan;
+  if (Refusal refusal; !checkRows(options, batch.get(), inputs, &plan, &refusal)) {
+    return reportFailure(refusal.message, refusal.status);
+  }
+  // Made with its parents, as mkdir -p does.
+  if (std::error_code failure;
+      !fs::exists(folder) && !fs::create_directories(options.outDir, failure) && failure) {
+    errno = failure.value();
     return reportFailure(systemError("cannot create folder " + options.outDir));
   }
   if (lseek(batch.get(), 0, SEEK_SET) != 0) {
     return reportFailure(systemError("cannot read " + path));
   }
 
+  const std::size_t rows = plan.rows - plan.keptCount;
   const unsigned jobs =
       options.jobs != 0 ? options.jobs : std::max(1U, std::thread::hardware_concurrency());
   Run run(options, *sealer, jobs * kRowsQueuedPerJob);
   ProgressBar progress(run.written(), rows);
-  sealRows(options, batch.get(), jobs, rows, &run);
+  sealRows(options, batch.get(), jobs, plan, &run);
   progress.stop();
 
   // One flush of the folder makes every rename of the run last.
   const bool flushed = flushFolder(options.outDir, &error);
   const std::size_t written = run.written().load();
   const std::string tally =
-      std::to_string(written) + " of " + std::to_string(rows) + " envelopes written";
+      std::to_string(written) + " of " + counted(rows, "envelope") + " written";
   if (const std::optional<std::string> failure = run.failure()) {
     return reportFailure(*failure + " (" + tally + ")");
   }
@@ -481,8 +604,11 @@ int runBatch(const SealOptions& options) {
     return reportFailure(error);
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  if (std::printf("sealed %zu envelopes into %s in %.2f s with %u jobs\n", rows,
-                  options.outDir.c_str(), seconds, jobs) < 0 ||
+  const std::string kept =
+      plan.keptCount == 0 ? "" : ", kept " + std::to_string(plan.keptCount) + " whole from before";
+  if (std::printf("sealed %s into %s in %.2f s with %s%s\n", counted(rows, "envelope").c_str(),
+                  options.outDir.c_str(), seconds, counted(jobs, "job").c_str(),
+                  kept.c_str()) < 0 ||
       std::fflush(stdout) != 0) {
     return reportFailure("cannot write standard output");
   }

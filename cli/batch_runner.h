@@ -11,15 +11,18 @@
 
 namespace zezi {
 
-// Runs the batch of `options` (batchPath, outDir, jobs, fleetKey, force) and returns the
-// exit status. The file is read twice, once to check every row and once to seal, so
-// memory stays the same whatever its length, but for one fingerprint per file name.
+// Runs the batch of `options` (batchPath, outDir, jobs, fleetKey, force, resume, list) and
+// returns the exit status. The file is read twice, once to check every row and every
+// target and once to seal, so memory stays the same whatever its length, but for one
+// fingerprint per file name and one bit per row. No target may be a folder or one of the
+// inputs; with --resume a target that holds a whole envelope is kept.
 [[nodiscard]] int runBatch(const SealOptions& options);
 
 // The envelope file names of one batch, given out in row order: the SSID with every octet
-// but ASCII letters, digits, '.', '-' and '_' (and a leading '.') turned into '_', then
-// "-2", "-3", ... when an earlier row has the same name up to case, then ".json". Device
-// names that some systems reserve (con, nul, com1, ...) get a '_' appended.
+// but ASCII letters, digits, '.', '-' and '_' (and a leading '.') turned into '_' and then,
+// when any was, "-" and 8 hex digits of a hash of the SSID's octets; then "-2", "-3", ...
+// when an earlier row has the same name up to case, then ".json". A part before the first
+// dot that some systems reserve for devices (con, nul, com0, lpt9, ...) gets a '_'.
 class EnvelopeNames {
  public:
   [[nodiscard]] std::string claim(std::string_view ssid);

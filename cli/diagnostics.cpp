@@ -8,7 +8,8 @@
 namespace zezi {
 namespace {
 
-// `message` as one line starting in lower case (unless with an acronym) without a full stop.
+// `message` as one line starting in lower case without a full stop. Only a capital followed
+// by a small letter is lowered: acronyms (PSK, SSID, PEM, P-256) stay as written.
 std::string oneLine(std::string_view message) {
   std::string line(message);
   std::replace(line.begin(), line.end(), '\n', ' ');
@@ -16,7 +17,7 @@ std::string oneLine(std::string_view message) {
   while (!line.empty() && (line.back() == '.' || line.back() == ' ')) {
     line.pop_back();
   }
-  if (line.size() > 1 && std::isupper(static_cast<unsigned char>(line[1])) == 0) {
+  if (line.size() > 1 && std::islower(static_cast<unsigned char>(line[1])) != 0) {
     line[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
   }
   return line;

@@ -21,6 +21,9 @@ constexpr std::size_t kHexRunOfAKey = 32;
 constexpr std::size_t kBase64RunOfAKey = 40;
 constexpr std::string_view kHexPrefix = "0x";
 constexpr std::string_view kPointPrefix = "04";
+constexpr std::string_view kPemBegin = "-----BEGIN ";
+constexpr std::string_view kPrivateKeyLabel = "PRIVATE KEY-----";
+constexpr std::string_view kPublicKeyLabel = "-----BEGIN PUBLIC KEY-----";
 
 bool isHex(char c) {
   return kHexDigitsEitherCase.find(c) != std::string_view::npos;
@@ -87,6 +90,30 @@ std::string rawKeyMistake(std::string_view text, std::string_view what) {
   return rule + ", not " + std::to_string(digits.size());
 }
 
+// True when `text` holds nothing but white space.
+bool blank(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; });
+}
+
+// True for a PEM private key of any kind, encrypted too: told by its label alone.
+bool holdsPrivateKey(std::string_view pem) {
+  const std::size_t begin = pem.find(kPemBegin);
+  if (begin == std::string_view::npos) {
+    return false;
+  }
+  const std::string_view label = pem.substr(begin, pem.find('\n', begin) - begin);
+  return label.ends_with(kPrivateKeyLabel);
+}
+
+// True for what keygen and pubkey write of a public key: its PEM or its hex line.
+bool holdsPublicKey(std::string_view text) {
+  SecretText line(text);
+  stripLineEnd(&line);
+  return text.find(kPublicKeyLabel) != std::string_view::npos ||
+         (line.size() == kRawKeyHexLength && isAllHex(line));
+}
+
 }  // namespace
 
 bool loadPrivateScalar(const std::string& path, Bytes* scalar, std::string* error) {
@@ -95,6 +122,14 @@ bool loadPrivateScalar(const std::string& path, Bytes* scalar, std::string* erro
   const std::string shown = shownName(path, "--private");
   if (!readKeyFile(path, shown, &pem, error)) {
     return false;
+  }
+  if (blank(pem)) {
+    return failWith(error, shown + " is empty: give the private key file that keygen wrote");
+  }
+  if (holdsPublicKey(pem)) {
+    return failWith(error, shown +
+                               " holds a public key: give the private key file (the .key that "
+                               "keygen wrote with --private)");
   }
   return privateScalarFromPem(pem, scalar, &why) || failWith(error, shown + ": " + why);
 }
@@ -111,6 +146,15 @@ bool loadPublicKeyText(const std::string& text, std::string_view what, std::stri
     // Most likely a mistyped raw key rather than a missing file.
     const std::string mistake = rawKeyMistake(text, what);
     return mistake.empty() ? false : failWith(error, mistake);
+  }
+  if (blank(content)) {
+    return failWith(error, shown + " is empty: give " + std::string(option) +
+                               " the public key file that keygen wrote");
+  }
+  // The private key stays with whoever opens or signs; the public key is what is asked for.
+  if (holdsPrivateKey(content)) {
+    return failWith(error, shown + " holds a private key: give " + std::string(option) +
+                               " the public key file (the .pub that keygen wrote with --public)");
   }
   // The line keygen and pubkey print, kept in a file.
   SecretText line = content;

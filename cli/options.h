@@ -45,7 +45,9 @@ struct SealOptions {
   // A batch: every network of the file sealed into its own file in outDir.
   std::string batchPath;  // empty for one network
   std::string outDir;
-  unsigned jobs = 0;  // 0 for one per core
+  unsigned jobs = 0;    // 0 for one per core
+  bool resume = false;  // keep the whole envelopes a stopped run left, seal the rest
+  bool list = false;    // print "FILE:LINE<tab>envelope" for each row
 };
 
 struct OpenOptions {

@@ -1,39 +1,86 @@
 #include "cli/psk_source.h"
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "base/failure.h"
 #include "cli/secret_input.h"
 #include "cli/wpa_psk.h"
+#include "encoding/hex.h"
 
 namespace zezi {
 namespace {
 
 constexpr std::size_t kMaxSecretFileSize = 4096;
 
+constexpr int kPromptAttempts = 3;
+constexpr std::string_view kPrompt = "WiFi passphrase (or 64-hex-character PSK): ";
+
 enum class SecretKind { kPsk, kPassphrase, kEither };
+
+// Why `secret` is no secret of `kind`, pointing to the option it belongs with when it is the
+// other kind; empty when it is fine. Never holds the secret.
+std::string secretMistake(std::string_view secret, SecretKind kind) {
+  const bool isPsk = !normalisedPsk(secret).empty();
+  const bool isPassphrase = isValidPassphrase(secret);
+  // Hex digits alone are a PSK mistyped rather than a passphrase.
+  const bool allHex = secret.find_first_not_of(kHexDigitsEitherCase) == std::string_view::npos;
+  switch (kind) {
+    case SecretKind::kPsk:
+      return isPsk ? std::string()
+             : isPassphrase && !allHex
+                 ? "--psk-file holds a passphrase, not a PSK of 64 hex characters: "
+                   "give it with --passphrase-file"
+                 : "PSK must be 64 hex characters";
+    case SecretKind::kPassphrase:
+      return isPassphrase ? std::string()
+             : isPsk      ? "--passphrase-file holds a PSK, not a passphrase: give it with "
+                            "--psk-file"
+                          : "passphrase must be 8 to 63 printable ASCII characters";
+    case SecretKind::kEither:
+    default:
+      return isPsk || isPassphrase ? std::string()
+                                   : "expected a passphrase of 8 to 63 printable ASCII characters "
+                                     "or a PSK of 64 hex characters";
+  }
+}
 
 // The lowercase PSK from a secret given as a PSK, a passphrase, or either.
 bool pskFromSecret(std::string_view secret, SecretKind kind, std::string_view ssid, SecretText* psk,
                    std::string* error) {
-  if (kind != SecretKind::kPassphrase) {
-    *psk = normalisedPsk(secret);
-    if (!psk->empty()) {
-      return true;
-    }
-    if (kind == SecretKind::kPsk) {
-      return failWith(error, "psk must be 64 hex characters");
-    }
+  if (const std::string mistake = secretMistake(secret, kind); !mistake.empty()) {
+    return failWith(error, mistake);
   }
-  if (!isValidPassphrase(secret)) {
-    return failWith(error, kind == SecretKind::kEither
-                               ? "expected a passphrase of 8 to 63 printable ascii characters "
-                                 "or a psk of 64 hex characters"
-                               : "passphrase must be 8 to 63 printable ascii characters");
+  *psk = normalisedPsk(secret);
+  if (kind != SecretKind::kPassphrase && !psk->empty()) {
+    return true;
   }
   *psk = wpaPskFromPassphrase(secret, ssid);
-  return !psk->empty() || failWith(error, "cannot derive the psk from the passphrase");
+  return !psk->empty() || failWith(error, "cannot derive the PSK from the passphrase");
+}
+
+// Asks on the terminal until an entry is a passphrase or a PSK, saying what was wrong with
+// the one before (never showing it), then asks for it again to confirm it.
+bool promptForSecret(SecretText* secret, std::string* error) {
+  std::string complaint;
+  for (int attempt = 0; attempt < kPromptAttempts; ++attempt) {
+    const std::string prompt =
+        (complaint.empty() ? std::string() : "zezi-vidad: " + complaint + "; try again\n") +
+        std::string(kPrompt);
+    if (!promptSecret(prompt, secret, error)) {
+      return false;
+    }
+    complaint = secretMistake(*secret, SecretKind::kEither);
+    if (complaint.empty()) {
+      SecretText again;
+      if (!promptSecret("Again: ", &again, error)) {
+        return false;
+      }
+      return *secret == again || failWith(error, "the two entries differ");
+    }
+  }
+  return failWith(error, complaint);
 }
 
 }  // namespace
@@ -41,21 +88,14 @@ bool pskFromSecret(std::string_view secret, SecretKind kind, std::string_view ss
 bool obtainPsk(const SealOptions& options, SecretText* psk, std::string* error) {
   SecretText secret;
   if (options.pskFile.empty() && options.passphraseFile.empty()) {
-    SecretText again;
-    if (!promptSecret("WiFi passphrase (or 64-hex-character PSK): ", &secret, error) ||
-        !promptSecret("Again: ", &again, error)) {
-      return false;
-    }
-    if (secret != again) {
-      return failWith(error, "the two entries differ");
-    }
-    return pskFromSecret(secret, SecretKind::kEither, options.ssid, psk, error);
+    return promptForSecret(&secret, error) &&
+           pskFromSecret(secret, SecretKind::kEither, options.ssid, psk, error);
   }
   const bool isPsk = !options.pskFile.empty();
   const std::string& path = isPsk ? options.pskFile : options.passphraseFile;
   // The name is never shown: a secret typed in its place would be echoed.
   const std::string shownAs = path == "-" ? inputName(path)
-                              : isPsk     ? "the psk file"
+                              : isPsk     ? "the PSK file"
                                           : "the passphrase file";
   if (!readInput(path, kMaxSecretFileSize, &secret, error, shownAs)) {
     return false;

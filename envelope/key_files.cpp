@@ -55,7 +55,7 @@ PkeyPtr readPrivateKey(std::string_view pem) {
 // The 32-octet private scalar of a P-256 key.
 bool scalarOfKey(const EVP_PKEY* key, Bytes* scalarOut, std::string* error) {
   if (!isP256(key)) {
-    return failWith(error, "not a p-256 key");
+    return failWith(error, "not a P-256 key");
   }
   BIGNUM* number = nullptr;
   if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_PRIV_KEY, &number) != 1) {
@@ -66,7 +66,7 @@ bool scalarOfKey(const EVP_PKEY* key, Bytes* scalarOut, std::string* error) {
   if (BN_bn2binpad(owned.get(), scalar.data(), static_cast<int>(scalar.size())) !=
           static_cast<int>(kScalarSize) ||
       !loadPrivateKey(scalar)) {
-    return failWith(error, "not a usable p-256 private scalar");
+    return failWith(error, "not a usable P-256 private scalar");
   }
   *scalarOut = std::move(scalar);
   return true;
@@ -99,7 +99,7 @@ std::string publicKeyPem(const Bytes& rawPublicKey) {
 bool privateScalarFromPem(std::string_view pem, Bytes* scalarOut, std::string* error) {
   const PkeyPtr key = readPrivateKey(pem);
   if (!key) {
-    return failWith(error, "not an unencrypted pem private key");
+    return failWith(error, "not an unencrypted PEM private key");
   }
   return scalarOfKey(key.get(), scalarOut, error);
 }
@@ -113,7 +113,7 @@ bool rawPublicKeyFromPem(std::string_view pem, Bytes* rawOut, std::string* error
     // rather than taken from the point the file may carry.
     const PkeyPtr privateKey = readPrivateKey(pem);
     if (!privateKey) {
-      return failWith(error, "not a pem public or private key");
+      return failWith(error, "not a PEM public or private key");
     }
     Bytes scalar;
     if (!scalarOfKey(privateKey.get(), &scalar, error)) {
@@ -122,7 +122,7 @@ bool rawPublicKeyFromPem(std::string_view pem, Bytes* rawOut, std::string* error
     key = loadPrivateKey(scalar);
   }
   if (!key || !isP256(key.get())) {
-    return failWith(error, "not a p-256 key");
+    return failWith(error, "not a P-256 key");
   }
   // Asked for explicitly, since a key read from a file keeps that file's point form.
   Bytes raw;
@@ -144,7 +144,7 @@ bool rawPublicKeyFromHex(std::string_view hex, Bytes* rawOut, std::string* error
   }
   Bytes raw = hexDecode(hex);
   if (!loadPublicKey(raw)) {
-    return failWith(error, "not a point of p-256");
+    return failWith(error, "not a point of P-256");
   }
   *rawOut = std::move(raw);
   return true;

@@ -246,8 +246,8 @@ INSTANTIATE_TEST_SUITE_P(
         // IEEE 802.11i's vectors, derived by the tool.
         SealCase{"PassphraseFile", "--fleet-key fleet.pub --passphrase-file pass", "IEEE", "",
                  false, "", kPsk, "pass", "password\n"},
-        SealCase{"PassphraseOnStdinToPrivateKeyFile", "--fleet-key fleet.key --passphrase-file -",
-                 "ThisIsASSID", "", false, "ThisIsAPassword",
+        SealCase{"PassphraseOnStdin", "--fleet-key fleet.pub --passphrase-file -", "ThisIsASSID",
+                 "", false, "ThisIsAPassword",
                  "0dc0d6eb90555ed6419756b9a15ec3e3209b63df707dd508d14581f8982721af"},
         SealCase{"SsidOfQuotesAndControls", kPskOnStdin, "a \"b\"\\c\td\x01",
                  R"("a \"b\"\\c\u0009d\u0001")"},
@@ -380,7 +380,7 @@ TEST_P(CliRefuses, WithOneLineAndNoFileBehind) {
 const std::string kSealPsk = "seal --fleet-key fleet.pub --ssid Office --psk-file - -o env.json ";
 const std::string kSealPass =
     "seal --fleet-key fleet.pub --ssid Office --passphrase-file - -o env.json ";
-const char* const kBadPassphrase = "passphrase must be 8 to 63 printable ascii characters";
+const char* const kBadPassphrase = "passphrase must be 8 to 63 printable ASCII characters";
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, CliRefuses,
@@ -388,28 +388,43 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"MissingKeyFile", "seal --fleet-key absent.pub --ssid x --psk-file -", 1,
                     "cannot read absent.pub: no such file or directory", kPsk},
         RefusedCase{"GarbageKeyFile", "seal --fleet-key g.pem --ssid x --psk-file -", 1,
-                    "g.pem: not a pem public or private key", kPsk, "g.pem", "garbage\n"},
+                    "g.pem: not a PEM public or private key", kPsk, "g.pem", "garbage\n"},
         RefusedCase{"HexKeyOf127Digits",
                     "seal --ssid x --psk-file - --fleet-key " + std::string(127, 'a'), 1,
                     "fleet key: raw key must be 128 hex characters, not 127", kPsk},
         RefusedCase{"HexKeyOffTheCurve",
                     "seal --ssid x --psk-file - --fleet-key " + std::string(128, 'f'), 1,
-                    "fleet key: not a point of p-256", kPsk},
+                    "fleet key: not a point of P-256", kPsk},
         RefusedCase{"PublicKeyAsPrivateKey", "pubkey --private fleet.pub", 1,
-                    "fleet.pub: not an unencrypted pem private key"},
-        RefusedCase{"Psk63Characters", kSealPsk, 1, "psk must be 64 hex characters",
+                    "fleet.pub holds a public key: give the private key file (the .key that "
+                    "keygen wrote with --private)"},
+        RefusedCase{"PrivateKeyAsFleetKey", "seal --fleet-key fleet.key --ssid x --psk-file -", 1,
+                    "fleet.key holds a private key: give --fleet-key the public key file (the "
+                    ".pub that keygen wrote with --public)",
+                    kPsk},
+        RefusedCase{"EmptyKeyFile", "pubkey --private empty.key", 1,
+                    "empty.key is empty: give the private key file that keygen wrote", "",
+                    "empty.key", "\n"},
+        RefusedCase{"PassphraseInThePskFile", kSealPsk, 1,
+                    "--psk-file holds a passphrase, not a PSK of 64 hex characters: give it with "
+                    "--passphrase-file",
+                    "correct horse"},
+        RefusedCase{"PskInThePassphraseFile", kSealPass, 1,
+                    "--passphrase-file holds a PSK, not a passphrase: give it with --psk-file",
+                    kPsk},
+        RefusedCase{"Psk63Characters", kSealPsk, 1, "PSK must be 64 hex characters",
                     kPsk.substr(1)},
-        RefusedCase{"PskWithTwoLineEnds", kSealPsk, 1, "psk must be 64 hex characters",
+        RefusedCase{"PskWithTwoLineEnds", kSealPsk, 1, "PSK must be 64 hex characters",
                     kPsk + "\n\n"},
         RefusedCase{"MissingPskFile", "seal --fleet-key fleet.pub --ssid x --psk-file nope", 1,
-                    "cannot read the psk file: no such file or directory"},
+                    "cannot read the PSK file: no such file or directory"},
         RefusedCase{"SecretFileTooLarge", "seal --fleet-key fleet.pub --ssid x --psk-file big", 1,
-                    "the psk file is too large", "", "big", std::string(5000, 'a')},
+                    "the PSK file is too large", "", "big", std::string(5000, 'a')},
         RefusedCase{"SecretFileIsAFolder", "seal --fleet-key fleet.pub --ssid x --psk-file .", 1,
-                    "cannot read the psk file: is a directory"},
+                    "cannot read the PSK file: is a directory"},
         // A FIFO or a device is refused at once rather than waited on.
         RefusedCase{"SecretFileIsAFifo", "seal --fleet-key fleet.pub --ssid x --psk-file pipe", 1,
-                    "the psk file is not a regular file", "", "pipe|"},
+                    "the PSK file is not a regular file", "", "pipe|"},
         RefusedCase{"PrivateKeyFileIsAFifo", "pubkey --private pipe.key", 1,
                     "pipe.key is not a regular file", "", "pipe.key|"},
         RefusedCase{"EnvelopeIsAFifo", "open --private fleet.key --envelope pipe.json", 1,
@@ -421,9 +436,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"PassphraseNotPrintable", kSealPass, 1, kBadPassphrase, "pass\x1bword"},
         RefusedCase{"Ssid33Octets",
                     "seal --fleet-key fleet.pub --psk-file - --ssid " + std::string(33, 's'), 2,
-                    "ssid has 33 octets, at most 32 are allowed", kPsk},
+                    "SSID has 33 octets, at most 32 are allowed", kPsk},
         RefusedCase{"EmptySsid", "seal --fleet-key fleet.pub --psk-file - --ssid ''", 2,
-                    "ssid is empty", kPsk},
+                    "SSID is empty", kPsk},
         RefusedCase{"OutputExists", kSealPsk, 1, "env.json exists (use --force to replace it)",
                     kPsk, "env.json", "original"},
         RefusedCase{"NoTerminalToPromptOn", "seal --fleet-key fleet.pub --ssid x", 2,
@@ -441,11 +456,20 @@ INSTANTIATE_TEST_SUITE_P(
                     "unknown option: --passphrase"},
         RefusedCase{"StrayWords", "selftest correct horse", 2,
                     "unexpected argument, not an option (not repeated here)"},
+        // Every option but --trust is given once; CLI11's wording never shows.
+        RefusedCase{"ForceGivenTwice", "keygen --private k --public p --force --force", 2,
+                    "--force is given more than once"},
+        RefusedCase{"NowGivenTwice", "open --private fleet.key --envelope - --now --now", 2,
+                    "--now is given more than once"},
+        RefusedCase{"SsidGivenTwice", "seal --fleet-key fleet.pub --ssid a --ssid b", 2,
+                    "--ssid is given more than once"},
+        RefusedCase{"OptionWithoutItsValue", "seal --fleet-key fleet.pub --ssid", 2,
+                    "--ssid needs a value"},
         RefusedCase{"FlagGivenAValue", "seal --fleet-key fleet.pub --ssid x --force=correcthorse",
                     2, "--force takes no value"},
         RefusedCase{"PskInPlaceOfThePskFile",
                     "seal --fleet-key fleet.pub --ssid x --psk-file " + kPsk, 1,
-                    "cannot read the psk file: no such file or directory"},
+                    "cannot read the PSK file: no such file or directory"},
         RefusedCase{"PassphraseInPlaceOfItsFile",
                     "seal --fleet-key fleet.pub --ssid x --passphrase-file 'correct horse'", 1,
                     "cannot read the passphrase file: no such file or directory"},
@@ -490,12 +514,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "uncompressed point",
                     kPsk},
         RefusedCase{"HexLineFileOffTheCurve", "seal --ssid x --psk-file - --fleet-key bad.hex", 1,
-                    "bad.hex: not a point of p-256", kPsk, "bad.hex", std::string(128, 'f') + "\n"},
+                    "bad.hex: not a point of P-256", kPsk, "bad.hex", std::string(128, 'f') + "\n"},
         RefusedCase{"SsidHexOddLength", "seal --fleet-key fleet.pub --psk-file - --ssid-hex abc", 2,
                     "--ssid-hex must be hex digits, two for each octet", kPsk},
         RefusedCase{"SsidHex33Octets",
                     "seal --fleet-key fleet.pub --psk-file - --ssid-hex " + std::string(66, '0'), 2,
-                    "ssid has 33 octets, at most 32 are allowed", kPsk},
+                    "SSID has 33 octets, at most 32 are allowed", kPsk},
         RefusedCase{"SsidAndSsidHex",
                     "seal --fleet-key fleet.pub --psk-file - --ssid x --ssid-hex 78", 2,
                     "--ssid excludes --ssid-hex", kPsk},
@@ -548,6 +572,15 @@ TEST_F(Cli, SealAsksTwiceOnTheTerminal) {
   EXPECT_EQ(unwritable.exitStatus, 1);
   EXPECT_NE(unwritable.out.find("zezi-vidad: cannot write absent/env.json"), std::string::npos);
   EXPECT_EQ(unwritable.out.find("passphrase"), std::string::npos) << unwritable.out;
+  // An entry that is neither is named for what it is not, never shown, and asked again.
+  const CommandResult retried = typed("short\npassword\npassword\n", "1");
+  EXPECT_EQ(retried.exitStatus, 0) << retried.out;
+  EXPECT_NE(retried.out.find("zezi-vidad: expected a passphrase of 8 to 63 printable ASCII "
+                             "characters or a PSK of 64 hex characters; try again"),
+            std::string::npos)
+      << retried.out;
+  EXPECT_EQ(retried.out.find("short"), std::string::npos) << retried.out;
+  fs::remove(path("env.json"));
   const CommandResult differing = typed("password\npassworD\n");
   EXPECT_EQ(differing.exitStatus, 1);
   EXPECT_NE(differing.out.find("zezi-vidad: the two entries differ"), std::string::npos);
@@ -570,9 +603,10 @@ const std::string kSealBatch = "seal --fleet-key fleet.pub --batch b --out-dir o
 
 class CliBatchTest : public Cli {
  protected:
-  void writeBatch(const std::string& text, mode_t mode = 0600) const {
-    write({{kBatchFile, text}});
-    ASSERT_EQ(chmod(path(kBatchFile).c_str(), mode), 0);
+  void writeBatch(const std::string& text, mode_t mode = 0600,
+                  const std::string& name = kBatchFile) const {
+    write({{name, text}});
+    ASSERT_EQ(chmod(path(name).c_str(), mode), 0);
   }
   // Every envelope in out/ (its temporary files left aside), each opened with the fleet
   // key: name -> {ssid, psk}.
@@ -630,19 +664,19 @@ INSTANTIATE_TEST_SUITE_P(
                   "ssid,psk\r\n\"Caf\xc3\xa9, \"\"Lounge\"\"\"," + kPsk + "\r\n\"two\nlines\"," +
                       kUpperPsk + "\r\n",
                   "",
-                  {{"Caf_____Lounge_.json", {"Caf\xc3\xa9, \"Lounge\"", kPsk}},
-                   {"two_lines.json", {"two\nlines", kPsk}}}},
+                  {{"Caf_____Lounge_-a2b868e1.json", {"Caf\xc3\xa9, \"Lounge\"", kPsk}},
+                   {"two_lines-f0deb2c7.json", {"two\nlines", kPsk}}}},
         // IEEE 802.11i's vector for the passphrase.
-        BatchCase{
-            "SsidHexAndPassphrase",
-            "ssid_hex,psk,passphrase\n49454545,,password\nff00," + kOtherPsk + ",\n",
-            "--jobs 1",
-            {{"IEEE.json", {"IEEE", kPsk}}, {"__.json", {std::string("\xff\x00", 2), kOtherPsk}}}},
+        BatchCase{"SsidHexAndPassphrase",
+                  "ssid_hex,psk,passphrase\n49454545,,password\nff00," + kOtherPsk + ",\n",
+                  "--jobs 1",
+                  {{"IEEE.json", {"IEEE", kPsk}},
+                   {"__-bc6faded.json", {std::string("\xff\x00", 2), kOtherPsk}}}},
         BatchCase{"JsonLines",
                   "{\"ssid\":\"Office\",\"psk\":\"" + kPsk +
                       "\"}\n{\"ssid_hex\":\"2e2e\",\"psk\":\"" + kOtherPsk + "\"}\n",
                   "--jobs 2",
-                  {{"Office.json", {"Office", kPsk}}, {"_..json", {"..", kOtherPsk}}}},
+                  {{"Office.json", {"Office", kPsk}}, {"_.-b37a252a.json", {"..", kOtherPsk}}}},
         // Names follow the rows' order whatever the number of threads.
         BatchCase{
             "DuplicateNames",
@@ -660,15 +694,16 @@ struct BatchRefusal {
   std::string args;
   int status;
   std::string message;
-  Files files = {};  // written before the run
+  Files files = {};                    // written before the run
+  std::string batchName = kBatchFile;  // where the batch is written
 };
 
 class CliBatchRefuses : public CliBatchTest, public ::testing::WithParamInterface<BatchRefusal> {};
 
 TEST_P(CliBatchRefuses, BeforeWritingAnything) {
   makeKeys();
-  writeBatch(GetParam().batch, GetParam().mode);
   write(GetParam().files);
+  writeBatch(GetParam().batch, GetParam().mode, GetParam().batchName);
   const bool hadOut = fs::exists(path("out"));
   expectRefused(GetParam().args, "", GetParam().status, GetParam().message);
   EXPECT_EQ(fs::exists(path("out")), hadOut) << "the out folder was made";
@@ -681,7 +716,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BatchRefusal{"BadRowInTheMiddle",
                      "ssid,psk\n" + kCsvRow + "Shop," + kPsk.substr(1) + "\nLab," + kPsk + "\n",
-                     0600, kSealBatch, 1, "b:3: psk must be 64 hex characters"},
+                     0600, kSealBatch, 1, "b:3: PSK must be 64 hex characters"},
         BatchRefusal{"QuoteNeverClosed", "ssid,psk\n" + kCsvRow + "\"Lab," + kPsk + "\n", 0600,
                      kSealBatch, 1, "b:3: a quoted field is never closed"},
         BatchRefusal{"ReadableByEveryone", "ssid,psk\n" + kCsvRow, 0644, kSealBatch, 1,
@@ -696,7 +731,9 @@ INSTANTIATE_TEST_SUITE_P(
                      0600,
                      kSealBatch,
                      1,
-                     "b:3: out/Office.json exists (use --force to replace it)",
+                     "b:3: out/Office.json exists (use --resume to seal only the envelopes "
+                     "missing, or --force "
+                     "to replace them)",
                      {{"out/", ""}, {"out/Office.json", "an earlier envelope"}}},
         BatchRefusal{"OutDirIsAFile",
                      "ssid,psk\n" + kCsvRow,
@@ -718,7 +755,34 @@ INSTANTIATE_TEST_SUITE_P(
         BatchRefusal{"WithoutOutDir", "ssid,psk\n" + kCsvRow, 0600,
                      "seal --fleet-key fleet.pub --batch b", 2, "--batch requires --out-dir"},
         BatchRefusal{"ZeroJobs", "ssid,psk\n" + kCsvRow, 0600, kSealBatch + "--jobs 0", 2,
-                     "--jobs: Value 0 not in range 1 to 256"}),
+                     "--jobs must be a whole number from 1 to 256"},
+        BatchRefusal{"TooManyJobs", "ssid,psk\n" + kCsvRow, 0600, kSealBatch + "--jobs 1000", 2,
+                     "--jobs must be a whole number from 1 to 256"},
+        // Every target is checked before the first is written, --force or not.
+        BatchRefusal{"TargetIsAFolderWithForce",
+                     "ssid,psk\n" + kCsvRow + "Lab," + kPsk + "\n",
+                     0600,
+                     kSealBatch + "--force",
+                     1,
+                     "b:3: cannot write out/Lab.json: is a directory",
+                     {{"out/", ""}, {"out/Lab.json/", ""}}},
+        // No envelope replaces an input, not even with --force.
+        BatchRefusal{"EnvelopeWouldReplaceTheBatchFile",
+                     "ssid,psk\n" + kCsvRow,
+                     0600,
+                     "seal --fleet-key fleet.pub --batch out/Office.json --out-dir out --force",
+                     2,
+                     "out/Office.json:2: the envelope out/Office.json would replace the --batch "
+                     "file",
+                     {{"out/", ""}},
+                     "out/Office.json"},
+        BatchRefusal{"EnvelopeWouldReplaceTheFleetKey",
+                     "ssid,psk\n" + kCsvRow,
+                     0600,
+                     "seal --fleet-key out/Office.json --batch b --out-dir out --force",
+                     2,
+                     "b:2: the envelope out/Office.json would replace the --fleet-key file",
+                     {{"out/", ""}, {"out/Office.json", "{raw}\n"}}}),
     testing::caseName);
 
 TEST_F(CliBatchTest, ForceReplacesEnvelopesThatExist) {
@@ -729,6 +793,40 @@ TEST_F(CliBatchTest, ForceReplacesEnvelopesThatExist) {
   ASSERT_EQ(tool(kSealBatch + "--force").exitStatus, 0);
   EXPECT_NE(read("out/Office.json"), first);
   EXPECT_EQ(opened().size(), 1U);
+}
+
+// A second run keeps the whole envelopes of the first with --resume and seals the rest;
+// --list names each row's file; the folder is made with its parents.
+TEST_F(CliBatchTest, ResumeSealsOnlyTheEnvelopesMissing) {
+  makeKeys();
+  writeBatch("ssid,psk\n" + kCsvRow);
+  const CommandResult one =
+      tool("seal --fleet-key fleet.pub --batch b --out-dir deep/er --jobs 1 --list");
+  ASSERT_EQ(one.exitStatus, 0) << one.err;
+  EXPECT_TRUE(std::regex_match(
+      one.out, std::regex("b:2\tdeep/er/Office\\.json\nsealed 1 envelope into deep/er in "
+                          "[0-9.]+ s with 1 job\n")))
+      << one.out;
+
+  writeBatch("ssid,psk\n" + kCsvRow + "Lab," + kOtherPsk + "\n");
+  ASSERT_EQ(tool(kSealBatch).exitStatus, 0);
+  const std::string kept = read("out/Office.json");
+  fs::remove(path("out/Lab.json"));
+  const CommandResult resumed = tool(kSealBatch + "--resume --list --jobs 1");
+  ASSERT_EQ(resumed.exitStatus, 0) << resumed.err;
+  EXPECT_NE(resumed.out.find("b:2\tout/Office.json\n"), std::string::npos) << resumed.out;
+  EXPECT_NE(resumed.out.find("b:3\tout/Lab.json\n"), std::string::npos) << resumed.out;
+  EXPECT_NE(resumed.out.find("sealed 1 envelope into out in "), std::string::npos);
+  EXPECT_NE(resumed.out.find(" with 1 job, kept 1 whole from before\n"), std::string::npos);
+  EXPECT_EQ(read("out/Office.json"), kept);
+  EXPECT_EQ(opened().size(), 2U);
+
+  // A file that is no whole envelope is kept only by --force's replacing it.
+  write({{"out/Office.json", kept.substr(0, kept.size() / 2)}});
+  expectRefused(kSealBatch + "--resume", "", 1,
+                "b:2: out/Office.json is not a whole envelope (use --force to replace it)");
+  ASSERT_EQ(tool(kSealBatch + "--resume --force").exitStatus, 0);
+  EXPECT_EQ(opened().size(), 2U);
 }
 
 // A run stopped midway leaves only whole envelopes under their names: asked to stop
@@ -786,6 +884,10 @@ TEST_F(Cli, VersionAndHelpOfEveryCommandExitWithZero) {
     EXPECT_EQ(help.exitStatus, 0) << command;
     EXPECT_NE(help.out.find("Example:\n  zezi-vidad " + command), std::string::npos) << command;
     EXPECT_EQ(help.err, "");
+    for (const char* cli11Word :
+         {"REQUIRED", "TEXT", "UINT", "Needs:", "Excludes:", "Print this"}) {
+      EXPECT_EQ(help.out.find(cli11Word), std::string::npos) << command << ": " << cli11Word;
+    }
   }
 }
 
@@ -1089,6 +1191,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"VerifyByASuccessorOnly",
                     "verify --trust next.pub --fleet-key fleet.pub --envelope wifi.json", 1,
                     "cannot verify the envelope: signature is by an unknown signer"},
+        RefusedCase{"VerifyTrustingAPrivateKey",
+                    "verify --trust signer.key --fleet-key fleet.pub --envelope wifi.json", 1,
+                    "signer.key holds a private key: give --trust the public key file (the .pub "
+                    "that keygen wrote with --public)"},
         RefusedCase{"VerifyWithoutSignatureFile", kVerify + "--envelope bare.json", 1,
                     "cannot verify the envelope: signature file is missing", "", "bare.json", "{}"},
         RefusedCase{"VerifyAgainstADamagedState",
@@ -1121,7 +1227,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "", "crlf.trust", "tolvane-wifi-drive-trust/v1\r\n"},
         RefusedCase{"OpenUnknownPolicy",
                     kOpenTrusting + "--state device.state --envelope wifi.json --policy sometimes",
-                    2, "--policy: must be required or transition"}),
+                    2, "--policy must be required or transition"}),
     testing::caseName);
 
 }  // namespace

@@ -129,15 +129,15 @@ TEST_P(KeyFilesRefusedPrivate, IsRefusedWithItsReason) {
   EXPECT_EQ(raw, (Bytes{4, 5, 6}));
 }
 
-const char* const kNotPem = "not an unencrypted pem private key";
-const char* const kNotPemEither = "not a pem public or private key";
-const char* const kBadScalar = "not a usable p-256 private scalar";
+const char* const kNotPem = "not an unencrypted PEM private key";
+const char* const kNotPemEither = "not a PEM public or private key";
+const char* const kBadScalar = "not a usable P-256 private scalar";
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, KeyFilesRefusedPrivate,
     ::testing::Values(
-        RefusedKey{"P384", kP384Pem, "not a p-256 key", "not a p-256 key"},
-        RefusedKey{"Ed25519", kEd25519Pem, "not a p-256 key", "not a p-256 key"},
+        RefusedKey{"P384", kP384Pem, "not a P-256 key", "not a P-256 key"},
+        RefusedKey{"Ed25519", kEd25519Pem, "not a P-256 key", "not a P-256 key"},
         RefusedKey{"Encrypted", kEncryptedPem, kNotPem, kNotPemEither},
         RefusedKey{"Garbage", "hello\n", kNotPem, kNotPemEither},
         RefusedKey{"Empty", "", kNotPem, kNotPemEither},
@@ -183,11 +183,11 @@ TEST(KeyFilesPublic, WrittenPemIsUncompressedSpkiAndReadsBack) {
 
 TEST(KeyFilesPublic, OtherKeysAndGarbageAreRefused) {
   const std::pair<const char*, const char*> cases[] = {
-      {kP384Pem, "not a p-256 key"},
-      {kEd25519Pem, "not a p-256 key"},
-      {kEncryptedPem, "not a pem public or private key"},
+      {kP384Pem, "not a P-256 key"},
+      {kEd25519Pem, "not a P-256 key"},
+      {kEncryptedPem, "not a PEM public or private key"},
       {"-----BEGIN PUBLIC KEY-----\nAAAA\n-----END PUBLIC KEY-----\n",
-       "not a pem public or private key"},
+       "not a PEM public or private key"},
   };
   for (const auto& [pem, expected] : cases) {
     Bytes raw;
@@ -216,9 +216,9 @@ TEST(KeyFilesHex, MalformedOrOffCurveKeysAreRefused) {
       {good.substr(1), "raw key must be 128 hex characters"},
       {"04" + good, "raw key must be 128 hex characters"},
       {good.substr(0, 127) + "g", "raw key must be 128 hex characters"},
-      {std::string(128, 'f'), "not a point of p-256"},
+      {std::string(128, 'f'), "not a point of P-256"},
       // Y changed in its last bit: still hex, no longer on the curve.
-      {good.substr(0, 127) + "7", "not a point of p-256"},
+      {good.substr(0, 127) + "7", "not a point of P-256"},
   };
   for (const auto& [text, expected] : cases) {
     Bytes raw;
