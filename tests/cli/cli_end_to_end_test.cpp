@@ -724,8 +724,15 @@ INSTANTIATE_TEST_SUITE_P(
         BatchRefusal{"ReadableByTheGroup", "ssid,psk\n" + kCsvRow, 0640, kSealBatch, 1,
                      "b is readable by group or others (chmod 600 it)"},
         BatchRefusal{"HeaderOnly", "ssid,psk\n", 0600, kSealBatch, 1, "b: holds no rows"},
-        BatchRefusal{
-            "BatchFileIsAFifo", "", 0600, kSealBatch, 1, "b is not a regular file", {{"b|", ""}}},
+        BatchRefusal{"BatchFileIsAFifo",
+                     "",
+                     0600,
+                     kSealBatch,
+                     1,
+                     "b is not a regular file",
+                     {{"b|", ""}},
+                     // The FIFO is the batch; the written batch goes elsewhere.
+                     "unread"},
         BatchRefusal{"EnvelopeExists",
                      "ssid,psk\nLab," + kPsk + "\n" + kCsvRow,
                      0600,
