@@ -21,6 +21,8 @@ packages=(
   dosfstools fusefat help2man man-db
   # tools/check-install.sh: nm, objdump and c++filt (pkg-config and the compilers above).
   binutils
+  # tools/fresh-debian.sh: a bare Debian 12 tree to run the README's commands in.
+  debootstrap
 )
 
 missing=()

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Runs the README's two set-up commands, exactly as written, as root in a bare Debian 12 tree
+# (debootstrap --variant=minbase), on a clean clone of the checkout with ../shared beside it.
+# The bare tree is made once and kept in a cache folder outside the checkout; each run works on
+# a copy of it, so nothing installed by one run is seen by the next.
+#
+# usage: tools/fresh-debian.sh [CHECKOUT]
+# environment: ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad), ZEZI_VIDAD_MIRROR
+set -euo pipefail
+
+checkout=$(cd "${1:-$(dirname "$0")/..}" && pwd)
+shared="$checkout/../shared"
+cache=${ZEZI_VIDAD_CACHE:-/var/cache/zezi-vidad}
+mirror=${ZEZI_VIDAD_MIRROR:-http://deb.debian.org/debian}
+base="$cache/bookworm-minbase"
+
+skip() {
+  echo "fresh Debian check SKIPPED: $*"
+  exit 0
+}
+
+[ "$(id -u)" -eq 0 ] || skip "it needs root for debootstrap and chroot"
+command -v debootstrap >/dev/null || skip "debootstrap is not installed (tools/install-deps.sh installs it)"
+command -v chroot >/dev/null || skip "chroot is not available"
+
+if [ ! -f "$base/.complete" ]; then
+  echo "making the bare Debian 12 tree in $base"
+  rm -rf "$base.partial"
+  mkdir -p "$cache"
+  debootstrap --variant=minbase bookworm "$base.partial" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
+    { tail -n 20 "$cache/debootstrap.log"; skip "debootstrap could not make a tree (log above)"; }
+  rm -rf "$base"
+  mv "$base.partial" "$base"
+  touch "$base/.complete"
+fi
+
+root=$(mktemp -d "$cache/run.XXXXXX")
+mounts=()
+# shellcheck disable=SC2317 # called by the trap
+cleanup() {
+  local i
+  for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
+    umount -l "${mounts[$i]}" 2>/dev/null || true
+  done
+  # Never remove through a mount that is still there (the package cache is one).
+  if grep -q " $root/" /proc/mounts; then
+    echo "fresh Debian check: $root still has mounts; left in place" >&2
+  else
+    rm -rf --one-file-system "$root"
+  fi
+}
+trap cleanup EXIT
+
+cp -a "$base/." "$root/"
+mkdir -p "$root/work"
+git clone -q --no-hardlinks "$checkout" "$root/work/main"
+if [ -d "$shared" ]; then
+  cp -a "$shared" "$root/work/shared"
+fi
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+# Downloaded packages are kept between runs; what is installed is not.
+mkdir -p "$cache/apt-archives/partial" "$root/var/cache/apt/archives"
+mount --bind "$cache/apt-archives" "$root/var/cache/apt/archives"
+mounts+=("$root/var/cache/apt/archives")
+
+for target in proc sys dev dev/pts; do
+  mkdir -p "$root/$target"
+  case "$target" in
+    proc) mount -t proc proc "$root/proc" ;;
+    sys) mount --rbind /sys "$root/sys" ;;
+    dev) mount --rbind /dev "$root/dev" ;;
+    dev/pts) continue ;;
+  esac
+  mounts+=("$root/$target")
+done
+
+# The two commands of the README's set-up section, in order.
+mapfile -t commands < <(awk '/^```sh$/{block++; getline; print; if (block == 2) exit}' "$checkout/README.md")
+[ "${#commands[@]}" -eq 2 ] || { echo "README: expected two set-up commands" >&2; exit 1; }
+
+status=0
+for i in 0 1; do
+  echo "==== fresh Debian 12, README command $((i + 1)): ${commands[$i]}"
+  if ! chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    HOME=/root LANG=C.UTF-8 TERM=dumb /bin/bash -euo pipefail -c "cd /work/main && ${commands[$i]}"; then
+    echo "fresh Debian check: README command $((i + 1)) FAILED" >&2
+    status=1
+    break
+  fi
+done
+[ "$status" -eq 0 ] && echo "fresh Debian check: both README commands pass on a bare Debian 12"
+exit "$status"
