@@ -8,13 +8,13 @@
 #include <string_view>
 
 #include "api/version.h"
+#include "crypto/p256_keys.h"
+#include "crypto/types.h"
 #include "encoding/hex.h"
-#include "envelope/builder.h"
-#include "envelope/key_pair.h"
-#include "envelope/p256_keys.h"
-#include "envelope/types.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
+#include "sealer/builder.h"
+#include "sealer/key_pair.h"
 
 namespace zezi {
 namespace {

@@ -31,7 +31,7 @@
 #include "cli/diagnostics.h"
 #include "cli/key_loading.h"
 #include "cli/wpa_psk.h"
-#include "envelope/fleet_sealer.h"
+#include "sealer/fleet_sealer.h"
 
 namespace zezi {
 namespace {

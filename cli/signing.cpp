@@ -15,9 +15,9 @@
 #include "cli/serial_counter.h"
 #include "cli/time_text.h"
 #include "encoding/hex.h"
-#include "envelope/key_pair.h"
 #include "opener/open_envelope.h"
 #include "opener/replay_store.h"
+#include "sealer/key_pair.h"
 
 namespace zezi {
 namespace {

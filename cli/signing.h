@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "envelope/signature_file.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 #include "opener/trust_list.h"
 #include "opener/verify_signature.h"
+#include "sealer/signature_file.h"
 
 namespace zezi {
 

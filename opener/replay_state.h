@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "base/export.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 #include "opener/trust_list.h"
 
 namespace zezi {

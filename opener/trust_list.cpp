@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "base/failure.h"
-#include "envelope/p256_keys.h"
-#include "envelope/statement.h"
+#include "crypto/p256_keys.h"
+#include "crypto/statement.h"
 
 namespace zezi {
 

@@ -4,11 +4,11 @@
 #include <array>
 
 #include "base/failure.h"
+#include "crypto/json_reader.h"
+#include "crypto/signature.h"
 #include "encoding/base64.h"
-#include "envelope/signature.h"
-#include "envelope/signature_file.h"
-#include "opener/json_reader.h"
 #include "opener/signature_failure.h"
+#include "sealer/signature_file.h"
 
 namespace zezi {
 namespace {

@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # Fails on any include that goes up a floor or into another floor's private headers.
-# Floors, bottom up: base, encoding, envelope, opener, selftest, api, cli. The one header
-# of shared types, envelope/types.h, sits just above base so that encoding may use it.
+# Floors, bottom up: base, encoding, crypto, sealer, opener, selftest, api, cli. The one
+# header of shared types, crypto/types.h, sits just above base so that encoding may use it.
 #
 # usage: tools/check-layers.sh [SOURCE_DIR]
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
 
-declare -A rank=([base]=0 [encoding]=2 [envelope]=3 [opener]=4 [selftest]=5 [api]=6 [cli]=7)
+declare -A rank=([base]=0 [encoding]=2 [crypto]=3 [sealer]=4 [opener]=5 [selftest]=6 [api]=7 [cli]=8)
 # Headers only their own floor may include.
-private_headers=(envelope/envelope_parts.h)
+private_headers=(sealer/envelope_parts.h)
 
 rank_of() {
-  if [ "$1" = envelope/types.h ]; then echo 1; else echo "${rank[${1%%/*}]:-}"; fi
+  if [ "$1" = crypto/types.h ]; then echo 1; else echo "${rank[${1%%/*}]:-}"; fi
 }
 
 failures=0
