@@ -11,6 +11,7 @@ set(ZEZI_VIDAD_PUBLIC_HEADERS
   api/zezi_vidad.h
   api/zezi_vidad.hpp
   api/version.h
+  base/bytes.h
   base/export.h
   crypto/statement.h
   crypto/types.h
@@ -27,7 +28,7 @@ set(ZEZI_VIDAD_PUBLIC_HEADERS
   opener/trust_list.h
   opener/verify_signature.h
   selftest/run_self_test.h
-  # Not an interface of its own: Bytes and SecretText (crypto/types.h) are built on it.
+  # Not an interface of its own: Bytes and SecretText (base/bytes.h) are built on it.
   base/cleansing_allocator.h
 )
 set(ZEZI_VIDAD_STAGED_INCLUDE_DIR ${PROJECT_BINARY_DIR}/include)

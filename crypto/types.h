@@ -1,26 +1,16 @@
-// Shared vocabulary of the sealing code: byte strings, key forms and the envelope domain.
+// Shared vocabulary of the sealer and the opener: key forms, sizes and the envelope domain.
+// The byte strings themselves are in base/bytes.h.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <string>
 #include <string_view>
-#include <vector>
 
-#include "base/cleansing_allocator.h"
+#include "base/bytes.h"
 
 namespace zezi {
-
-// An owning, growable octet string. An empty value is the failure result of every
-// operation that returns one. Keys, secrets and plaintexts all pass through this type, so
-// its memory is cleansed whenever it is released, reallocation included.
-using Bytes = std::vector<std::uint8_t, CleansingAllocator<std::uint8_t>>;
-
-// Text that holds a secret (a PSK, a passphrase), cleansed like Bytes when released. Up to
-// 15 characters live inside the object itself, where the allocator cannot reach them.
-using SecretText = std::basic_string<char, std::char_traits<char>, CleansingAllocator<char>>;
 
 // Private scalar: unsigned big-endian, left-padded with zeros.
 inline constexpr std::size_t kScalarSize = 32;
@@ -50,10 +40,5 @@ inline constexpr std::string_view kEnvelopeDomain = "tolvane-wifi-drive/v1";
 // A SHA-256 value.
 inline constexpr std::size_t kDigestSize = 32;
 using Digest = std::array<std::uint8_t, kDigestSize>;
-
-// The octets of `text`, in order, without a terminator.
-[[nodiscard]] inline Bytes textToBytes(std::string_view text) {
-  return {text.begin(), text.end()};
-}
 
 }  // namespace zezi

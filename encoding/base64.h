@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/types.h"
+#include "base/bytes.h"
 
 namespace zezi {
 
