@@ -8,9 +8,9 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <nlohmann/json.hpp>
 
+#include "crypto/aead.h"
 #include "crypto/ecdh.h"
 #include "crypto/kdf.h"
-#include "crypto/open_payload.h"
 #include "crypto/p256_keys.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"

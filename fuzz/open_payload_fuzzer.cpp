@@ -7,7 +7,6 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "crypto/aead.h"
-#include "crypto/open_payload.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
 

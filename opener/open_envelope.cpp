@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "base/failure.h"
+#include "crypto/aead.h"
 #include "crypto/json_reader.h"
-#include "crypto/open_payload.h"
 #include "crypto/p256_keys.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"

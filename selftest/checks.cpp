@@ -4,7 +4,6 @@
 #include "crypto/aead.h"
 #include "crypto/ecdh.h"
 #include "crypto/kdf.h"
-#include "crypto/open_payload.h"
 #include "crypto/p256_keys.h"
 #include "crypto/types.h"
 #include "encoding/base64.h"

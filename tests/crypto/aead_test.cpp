@@ -6,7 +6,6 @@
 #include <ostream>
 #include <string>
 
-#include "crypto/open_payload.h"
 #include "sealer/builder.h"
 #include "support/case_names.h"
 #include "support/wycheproof.h"

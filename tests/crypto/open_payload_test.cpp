@@ -1,4 +1,3 @@
-#include "crypto/open_payload.h"
 
 #include <gtest/gtest.h>
 

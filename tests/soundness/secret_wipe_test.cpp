@@ -24,7 +24,6 @@
 #include "crypto/aead.h"
 #include "crypto/ecdh.h"
 #include "crypto/kdf.h"
-#include "crypto/open_payload.h"
 #include "crypto/p256_keys.h"
 #include "encoding/hex.h"
 #include "opener/fleet_opener.h"
