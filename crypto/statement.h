@@ -22,6 +22,10 @@ namespace zezi {
 // The signature file's "format" and the prefix of every signed message.
 inline constexpr std::string_view kSignatureDomain = "tolvane-wifi-drive-sig/v1";
 inline constexpr std::size_t kStatementSize = 120;
+// The signature file beside an envelope, "<envelope file>.sig", both as the sealer writes
+// it and as the device reads it: its name's suffix and the largest size read.
+inline constexpr std::size_t kMaxSignatureFileSize = 1024;
+inline constexpr std::string_view kSignatureFileSuffix = ".sig";
 
 struct Statement {
   Digest signerKeyId{};

@@ -6,9 +6,9 @@
 #include "base/failure.h"
 #include "crypto/json_reader.h"
 #include "crypto/signature.h"
+#include "crypto/statement.h"
 #include "encoding/base64.h"
 #include "opener/signature_failure.h"
-#include "sealer/signature_file.h"
 
 namespace zezi {
 namespace {

@@ -3,18 +3,15 @@
 // of the 120-octet statement) and "signature" (Base64 of the 64-octet raw r || s).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "base/export.h"
+#include "crypto/statement.h"
 #include "crypto/types.h"
 
 namespace zezi {
-
-inline constexpr std::size_t kMaxSignatureFileSize = 1024;
-inline constexpr std::string_view kSignatureFileSuffix = ".sig";
 
 // What the signer states about the envelope besides its hash and the two key ids.
 struct SignatureTerms {
