@@ -61,6 +61,8 @@ foreach(header IN LISTS ZEZI_VIDAD_PUBLIC_HEADERS)
   list(APPEND ZEZI_VIDAD_STAGED_HEADERS ${staged})
 endforeach()
 
-target_include_directories(zezi_vidad PUBLIC
-  $<BUILD_INTERFACE:${ZEZI_VIDAD_STAGED_INCLUDE_DIR}>
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+foreach(library IN ITEMS zezi_vidad zezi_vidad_device)
+  target_include_directories(${library} PUBLIC
+    $<BUILD_INTERFACE:${ZEZI_VIDAD_STAGED_INCLUDE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+endforeach()
