@@ -274,6 +274,11 @@ int main(void) {
     printf("c interface: %d check(s) failed\n", failures);
     return 1;
   }
+#ifdef ZEZI_VIDAD_DEVICE_ONLY
+  printf("c interface, device calls only: every check passed (zezi_vidad %s)\n",
+         zezi_vidad_version());
+#else
   printf("c interface: every check passed (zezi_vidad %s)\n", zezi_vidad_version());
+#endif
   return 0;
 }
