@@ -22,7 +22,9 @@ encoding/hex.h|crypto/types.h|a floor above its own
 encoding/base64.cpp|sealer/builder.h|a floor above its own
 crypto/aead.cpp|opener/open_envelope.h|a floor above its own
 crypto/statement.h|sealer/signature_file.h|a floor above its own
-selftest/checks.cpp|sealer/envelope_parts.h|private to sealer/"
+selftest/checks.cpp|sealer/envelope_parts.h|private to sealer/
+cli/commands.cpp|api/c_guard.h|private to api/
+api/zezi_vidad_sealing.cpp|api/c_guard.h|allowed"
 
 failures=0
 while IFS='|' read -r file header reason; do
