@@ -3,16 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <new>
 #include <string>
 #include <string_view>
 
+#include "api/c_guard.h"
 #include "api/version.h"
-#include "encoding/hex.h"
-#include "envelope/builder.h"
-#include "envelope/key_pair.h"
-#include "envelope/p256_keys.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
 
@@ -110,25 +106,10 @@ zezi_vidad_status statusOf(OpenFailure failure) {
   return ZEZI_VIDAD_E_INTERNAL;
 }
 
-// Runs `body`, turning any exception into a status so that none reaches C.
-template <typename Body>
-zezi_vidad_status guarded(Body body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return ZEZI_VIDAD_E_NO_MEMORY;
-  } catch (...) {
-    return ZEZI_VIDAD_E_INTERNAL;
-  }
-}
-
-Bytes octets(const std::uint8_t* data, std::size_t size) {
-  return {data, data + size};
-}
-
 }  // namespace
 }  // namespace zezi
 
+// The device's half of the C interface: what libzezi_vidad_device has too.
 extern "C" {
 
 const char* zezi_vidad_version(void) {
@@ -140,77 +121,6 @@ const char* zezi_vidad_strerror(int status) {
     return zezi::kUnknownStatusText;
   }
   return zezi::kStatusTexts.at(static_cast<std::size_t>(status));
-}
-
-zezi_vidad_status zezi_vidad_generate_key_pair(uint8_t scalar_out[ZEZI_VIDAD_SCALAR_SIZE],
-                                               uint8_t public_key_out[ZEZI_VIDAD_PUBLIC_KEY_SIZE]) {
-  return zezi::guarded([&] {
-    if (scalar_out == nullptr || public_key_out == nullptr) {
-      return ZEZI_VIDAD_E_ARGUMENT;
-    }
-    zezi::Bytes scalar;
-    zezi::Bytes publicKey;
-    if (!zezi::generateKeyPair(&scalar, &publicKey)) {
-      return ZEZI_VIDAD_E_INTERNAL;
-    }
-    std::memcpy(scalar_out, scalar.data(), scalar.size());
-    std::memcpy(public_key_out, publicKey.data(), publicKey.size());
-    return ZEZI_VIDAD_OK;
-  });
-}
-
-zezi_vidad_status zezi_vidad_public_key(const uint8_t scalar[ZEZI_VIDAD_SCALAR_SIZE],
-                                        uint8_t public_key_out[ZEZI_VIDAD_PUBLIC_KEY_SIZE]) {
-  return zezi::guarded([&] {
-    if (scalar == nullptr || public_key_out == nullptr) {
-      return ZEZI_VIDAD_E_ARGUMENT;
-    }
-    const zezi::Bytes ownScalar = zezi::octets(scalar, zezi::kScalarSize);
-    if (!zezi::isUsableScalar(ownScalar)) {
-      return ZEZI_VIDAD_E_PRIVATE_KEY;
-    }
-    const zezi::Bytes publicKey = zezi::publicKeyOfScalar(ownScalar);
-    if (publicKey.size() != zezi::kRawPublicKeySize) {
-      return ZEZI_VIDAD_E_INTERNAL;
-    }
-    std::memcpy(public_key_out, publicKey.data(), publicKey.size());
-    return ZEZI_VIDAD_OK;
-  });
-}
-
-zezi_vidad_status zezi_vidad_seal(const uint8_t fleet_public_key[ZEZI_VIDAD_PUBLIC_KEY_SIZE],
-                                  const uint8_t* ssid, size_t ssid_length, const char* psk,
-                                  size_t psk_length, char* envelope_out, size_t envelope_capacity,
-                                  size_t* envelope_length_out) {
-  return zezi::guarded([&] {
-    if (fleet_public_key == nullptr || (ssid == nullptr && ssid_length > 0) ||
-        (psk == nullptr && psk_length > 0) || envelope_out == nullptr ||
-        envelope_length_out == nullptr) {
-      return ZEZI_VIDAD_E_ARGUMENT;
-    }
-    const zezi::Bytes fleetKey = zezi::octets(fleet_public_key, zezi::kRawPublicKeySize);
-    if (!zezi::loadPublicKey(fleetKey)) {
-      return ZEZI_VIDAD_E_PUBLIC_KEY;
-    }
-    const std::string_view pskText(psk, psk_length);
-    if (!zezi::isLowercaseHex(pskText, zezi::kPskSize)) {
-      return ZEZI_VIDAD_E_PSK;
-    }
-    if (ssid_length == 0) {
-      return ZEZI_VIDAD_E_SSID;
-    }
-    const std::string_view ssidText(reinterpret_cast<const char*>(ssid), ssid_length);
-    std::string envelope;
-    if (!zezi::buildEnvelope(ssidText, pskText, fleetKey, &envelope, nullptr)) {
-      return ZEZI_VIDAD_E_INTERNAL;
-    }
-    *envelope_length_out = envelope.size();
-    if (envelope.size() >= envelope_capacity) {
-      return ZEZI_VIDAD_E_BUFFER_TOO_SMALL;
-    }
-    std::memcpy(envelope_out, envelope.c_str(), envelope.size() + 1);
-    return ZEZI_VIDAD_OK;
-  });
 }
 
 zezi_vidad_status zezi_vidad_open(const char* envelope, size_t envelope_length,

@@ -8,6 +8,10 @@
 // Secrets written to a caller's buffer (a private scalar, a PSK) are the caller's to wipe
 // when done, for instance with explicit_bzero or OPENSSL_cleanse. The library wipes its
 // own copies.
+//
+// The device library (libzezi_vidad_device: ZeziVidad::device in CMake, zezi-vidad-device
+// in pkg-config) has zezi_vidad_version, zezi_vidad_strerror and zezi_vidad_open only; the
+// key pair and sealing calls are in the full library (zezi_vidad) alone.
 #pragma once
 
 #include <stddef.h>

@@ -17,8 +17,8 @@
 #include <mutex>
 
 #include "base/failure.h"
+#include "crypto/types.h"
 #include "encoding/hex.h"
-#include "envelope/types.h"
 
 namespace zezi {
 namespace {

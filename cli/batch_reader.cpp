@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "cli/wpa_psk.h"
+#include "crypto/json_reader.h"
 #include "encoding/hex.h"
-#include "opener/json_reader.h"
 
 namespace zezi {
 namespace {

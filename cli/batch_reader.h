@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "envelope/types.h"
+#include "crypto/types.h"
 
 namespace zezi {
 

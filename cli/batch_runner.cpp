@@ -33,9 +33,9 @@
 #include "cli/key_loading.h"
 #include "cli/secret_input.h"
 #include "cli/wpa_psk.h"
-#include "envelope/fleet_sealer.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
+#include "sealer/fleet_sealer.h"
 
 namespace zezi {
 namespace {

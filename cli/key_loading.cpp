@@ -8,7 +8,7 @@
 #include "base/failure.h"
 #include "cli/secret_input.h"
 #include "encoding/hex.h"
-#include "envelope/key_files.h"
+#include "sealer/key_files.h"
 
 namespace zezi {
 namespace {

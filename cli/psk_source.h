@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/options.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 
 namespace zezi {
 

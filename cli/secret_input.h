@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "base/file_descriptor.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 
 namespace zezi {
 

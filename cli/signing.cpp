@@ -16,9 +16,9 @@
 #include "cli/time_text.h"
 #include "cli/trust_list_file.h"
 #include "encoding/hex.h"
-#include "envelope/key_pair.h"
 #include "opener/open_envelope.h"
 #include "opener/replay_store.h"
+#include "sealer/key_pair.h"
 
 namespace zezi {
 namespace {

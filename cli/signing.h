@@ -10,10 +10,10 @@
 
 #include "cli/options.h"
 #include "cli/serial_counter.h"
-#include "envelope/signature_file.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 #include "opener/trust_list.h"
 #include "opener/verify_signature.h"
+#include "sealer/signature_file.h"
 
 namespace zezi {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "envelope/types.h"
+#include "crypto/types.h"
 
 namespace zezi {
 

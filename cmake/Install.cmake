@@ -1,6 +1,7 @@
 # Installs the library, the public headers (cmake/PublicHeaders.cmake) under
 # include/zezi_vidad/, the programs, a CMake package (find_package(ZeziVidad) ->
-# ZeziVidad::zezi_vidad) and a pkg-config file.
+# ZeziVidad::zezi_vidad, and ZeziVidad::device for the device library alone) and a
+# pkg-config file for each library (zezi-vidad, zezi-vidad-device).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -10,7 +11,7 @@ foreach(staged IN LISTS ZEZI_VIDAD_STAGED_HEADERS)
   install(FILES ${staged} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${folder})
 endforeach()
 
-install(TARGETS zezi_vidad EXPORT ZeziVidadTargets
+install(TARGETS zezi_vidad zezi_vidad_device EXPORT ZeziVidadTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS zezi-vidad-selftest RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -31,5 +32,8 @@ install(FILES ${PROJECT_BINARY_DIR}/ZeziVidadConfig.cmake
 # Relative to the .pc file, so the tree stays valid wherever it is installed.
 file(RELATIVE_PATH ZEZI_VIDAD_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
 string(REGEX REPLACE "/$" "" ZEZI_VIDAD_PC_TO_PREFIX "${ZEZI_VIDAD_PC_TO_PREFIX}")
-configure_file(${PROJECT_SOURCE_DIR}/cmake/zezi-vidad.pc.in ${PROJECT_BINARY_DIR}/zezi-vidad.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/zezi-vidad.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+foreach(package IN ITEMS zezi-vidad zezi-vidad-device)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/${package}.pc.in ${PROJECT_BINARY_DIR}/${package}.pc
+                 @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${package}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()

@@ -11,14 +11,15 @@ set(ZEZI_VIDAD_PUBLIC_HEADERS
   api/zezi_vidad.h
   api/zezi_vidad.hpp
   api/version.h
+  base/bytes.h
   base/export.h
-  envelope/builder.h
-  envelope/fleet_sealer.h
-  envelope/key_files.h
-  envelope/key_pair.h
-  envelope/signature_file.h
-  envelope/statement.h
-  envelope/types.h
+  crypto/statement.h
+  crypto/types.h
+  sealer/builder.h
+  sealer/fleet_sealer.h
+  sealer/key_files.h
+  sealer/key_pair.h
+  sealer/signature_file.h
   opener/fleet_opener.h
   opener/open_envelope.h
   opener/open_signed_envelope.h
@@ -27,7 +28,7 @@ set(ZEZI_VIDAD_PUBLIC_HEADERS
   opener/trust_list.h
   opener/verify_signature.h
   selftest/run_self_test.h
-  # Not an interface of its own: Bytes and SecretText (envelope/types.h) are built on it.
+  # Not an interface of its own: Bytes and SecretText (base/bytes.h) are built on it.
   base/cleansing_allocator.h
 )
 set(ZEZI_VIDAD_STAGED_INCLUDE_DIR ${PROJECT_BINARY_DIR}/include)
@@ -60,6 +61,8 @@ foreach(header IN LISTS ZEZI_VIDAD_PUBLIC_HEADERS)
   list(APPEND ZEZI_VIDAD_STAGED_HEADERS ${staged})
 endforeach()
 
-target_include_directories(zezi_vidad PUBLIC
-  $<BUILD_INTERFACE:${ZEZI_VIDAD_STAGED_INCLUDE_DIR}>
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+foreach(library IN ITEMS zezi_vidad zezi_vidad_device)
+  target_include_directories(${library} PUBLIC
+    $<BUILD_INTERFACE:${ZEZI_VIDAD_STAGED_INCLUDE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+endforeach()

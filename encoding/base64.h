@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "envelope/types.h"
+#include "base/bytes.h"
 
 namespace zezi {
 

@@ -8,16 +8,16 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <nlohmann/json.hpp>
 
+#include "crypto/aead.h"
+#include "crypto/ecdh.h"
+#include "crypto/kdf.h"
+#include "crypto/p256_keys.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
-#include "envelope/builder.h"
-#include "envelope/ecdh.h"
-#include "envelope/kdf.h"
-#include "envelope/p256_keys.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
-#include "opener/open_payload.h"
+#include "sealer/builder.h"
 
 namespace {
 

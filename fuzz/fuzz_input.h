@@ -6,7 +6,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "envelope/types.h"
+#include "crypto/types.h"
 
 namespace zezi::fuzz {
 

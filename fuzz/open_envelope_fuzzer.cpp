@@ -10,12 +10,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "crypto/json_reader.h"
 #include "encoding/hex.h"
-#include "envelope/builder.h"
 #include "fuzz_check.h"
-#include "opener/json_reader.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
+#include "sealer/builder.h"
 #include "support/known_values.h"
 
 namespace {

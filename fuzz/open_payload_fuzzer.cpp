@@ -6,10 +6,9 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "envelope/seal.h"
+#include "crypto/aead.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
-#include "opener/open_payload.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);

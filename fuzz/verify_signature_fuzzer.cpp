@@ -10,14 +10,14 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "crypto/p256_keys.h"
 #include "encoding/hex.h"
-#include "envelope/builder.h"
-#include "envelope/p256_keys.h"
-#include "envelope/signature_file.h"
 #include "fuzz_check.h"
 #include "opener/replay_state.h"
 #include "opener/signature_failure.h"
 #include "opener/verify_signature.h"
+#include "sealer/builder.h"
+#include "sealer/signature_file.h"
 #include "selftest/known_answers.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "base/ossl_owners.h"
-#include "envelope/kdf.h"
-#include "envelope/p256_points.h"
+#include "crypto/kdf.h"
+#include "crypto/p256_points.h"
 
 namespace zezi {
 

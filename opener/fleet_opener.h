@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "base/export.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 #include "opener/open_envelope.h"
 
 namespace zezi {

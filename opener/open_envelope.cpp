@@ -5,13 +5,13 @@
 #include <optional>
 
 #include "base/failure.h"
+#include "crypto/aead.h"
+#include "crypto/json_reader.h"
+#include "crypto/p256_keys.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
-#include "envelope/p256_keys.h"
 #include "opener/fleet_opener.h"
-#include "opener/json_reader.h"
 #include "opener/open_failure.h"
-#include "opener/open_payload.h"
 
 namespace zezi {
 namespace {

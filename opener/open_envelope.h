@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "base/export.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 
 namespace zezi {
 

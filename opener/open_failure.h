@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "base/failure.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 #include "opener/open_envelope.h"
 
 namespace zezi {

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "base/failure.h"
-#include "envelope/p256_keys.h"
+#include "crypto/p256_keys.h"
 #include "opener/open_failure.h"
 #include "opener/signature_failure.h"
 

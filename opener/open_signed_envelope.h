@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "base/export.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 #include "opener/open_envelope.h"
 #include "opener/replay_state.h"
 #include "opener/trust_list.h"

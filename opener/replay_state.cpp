@@ -4,7 +4,7 @@
 #include <array>
 #include <string_view>
 
-#include "envelope/signature.h"
+#include "crypto/signature.h"
 
 namespace zezi {
 namespace {

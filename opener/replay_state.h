@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "base/export.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 #include "opener/trust_list.h"
 
 namespace zezi {

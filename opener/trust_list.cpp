@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "base/failure.h"
-#include "envelope/p256_keys.h"
-#include "envelope/signature.h"
-#include "envelope/statement.h"
+#include "crypto/p256_keys.h"
+#include "crypto/signature.h"
+#include "crypto/statement.h"
 
 namespace zezi {
 namespace {

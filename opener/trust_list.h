@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/export.h"
-#include "envelope/types.h"
+#include "crypto/types.h"
 
 namespace zezi {
 

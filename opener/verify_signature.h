@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "base/export.h"
-#include "envelope/statement.h"
+#include "crypto/statement.h"
 #include "opener/replay_state.h"
 #include "opener/trust_list.h"
 

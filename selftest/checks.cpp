@@ -1,15 +1,14 @@
 #include "selftest/checks.h"
 
 #include "base/failure.h"
+#include "crypto/aead.h"
+#include "crypto/ecdh.h"
+#include "crypto/kdf.h"
+#include "crypto/p256_keys.h"
+#include "crypto/types.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
-#include "envelope/builder.h"
-#include "envelope/ecdh.h"
-#include "envelope/kdf.h"
-#include "envelope/p256_keys.h"
-#include "envelope/seal.h"
-#include "envelope/types.h"
-#include "opener/open_payload.h"
+#include "sealer/builder.h"
 #include "selftest/known_answers.h"
 
 namespace zezi {

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the library, static and shared, into temporary prefixes and builds and runs the
 # consumer programs against each installed tree only: the C++ one and the C interface's
-# test program, once through CMake and once through pkg-config. For the shared library it
-# also checks that the exported names are exactly the public interface.
+# test program, once through CMake and once through pkg-config, and the C program making
+# only the device's calls against the device library alone. It checks that the device
+# library defines no sealing name, and for the shared libraries that the exported names are
+# exactly the public interface (the device's part of it for the device library).
 #
 # usage: tools/check-install.sh [BUILD_DIR]   (the static build; the shared one is made here)
 set -euo pipefail
@@ -58,6 +60,35 @@ zezi_vidad_seal
 zezi_vidad_strerror
 zezi_vidad_version"
 
+# The device library's exports: the opening side of the above, without a sealing name.
+expected_device_exports="zezi::FleetOpener::agree
+zezi::FleetOpener::create
+zezi::FleetOpener::envelopeKey
+zezi::FleetOpener::~FleetOpener
+zezi::FleetOpener::~FleetOpener
+zezi::ReplayState::hasAcceptedSignature
+zezi::TrustList::indexOf
+zezi::commitReplayState
+zezi::decodeReplayState
+zezi::decodeStatement
+zezi::encodeReplayState
+zezi::encodeStatement
+zezi::freshReplayState
+zezi::keyIdOf
+zezi::loadReplayState
+zezi::loadTrustList
+zezi::openEnvelope
+zezi::openEnvelope
+zezi::openSignedEnvelope
+zezi::signedMessage
+zezi::verifySignature
+zezi_vidad_open
+zezi_vidad_strerror
+zezi_vidad_version"
+
+# Names only the sealing side defines; none may be in the device library.
+sealing_names='buildEnvelope|FleetSealer|makeSignatureFile|generateKeyPair|publicKeyOfScalar|privateKeyPem|publicKeyPem|zezi_vidad_seal|zezi_vidad_generate_key_pair|zezi_vidad_public_key|runSelfTest'
+
 check_prefix() {
   local flavour=$1 prefix=$2
   echo "== $flavour: installed tree"
@@ -68,6 +99,12 @@ check_prefix() {
   cmake --build "$scratch/$flavour-cmake" -j2 >/dev/null
   "$scratch/$flavour-cmake/consumer"
   "$scratch/$flavour-cmake/c_consumer"
+  LD_LIBRARY_PATH=$prefix/lib "$scratch/$flavour-cmake/c_device_consumer"
+  # The device program needs nothing from the full library.
+  if ldd "$scratch/$flavour-cmake/c_device_consumer" | grep -q 'libzezi_vidad\.so'; then
+    echo "the device program is linked against the full library"
+    exit 1
+  fi
 
   echo "== $flavour: consumers through pkg-config"
   local static=()
@@ -81,7 +118,32 @@ check_prefix() {
   cc -std=c11 -Wall -Wextra -Wpedantic -Werror tests/api/c_program.c \
     -o "$scratch/$flavour-pkg-c-consumer" $(pkg-config --cflags --libs "${static[@]}" zezi-vidad)
   LD_LIBRARY_PATH=$prefix/lib "$scratch/$flavour-pkg-consumer"
+  # shellcheck disable=SC2046
+  cc -std=c11 -Wall -Wextra -Wpedantic -Werror -DZEZI_VIDAD_DEVICE_ONLY tests/api/c_program.c \
+    -o "$scratch/$flavour-pkg-c-device-consumer" \
+    $(pkg-config --cflags --libs "${static[@]}" zezi-vidad-device)
   LD_LIBRARY_PATH=$prefix/lib "$scratch/$flavour-pkg-c-consumer"
+  LD_LIBRARY_PATH=$prefix/lib "$scratch/$flavour-pkg-c-device-consumer"
+
+  echo "== $flavour: the device library defines no sealing name"
+  local device
+  device=$(find "$prefix/lib" -maxdepth 1 -name 'libzezi_vidad_device.*' -type f | head -n 1)
+  local defined
+  defined=$(nm -C --defined-only "$device" 2>/dev/null)
+  if [ -z "$defined" ] || grep -E "$sealing_names" <<<"$defined"; then
+    echo "the device library $device defines sealing names (above) or none at all"
+    exit 1
+  fi
+  echo "none of: $sealing_names"
+
+  echo "== $flavour: sizes (size, ls -l)"
+  for library in "$prefix"/lib/libzezi_vidad.a "$prefix"/lib/libzezi_vidad_device.a \
+    "$prefix"/lib/libzezi_vidad.so "$prefix"/lib/libzezi_vidad_device.so; do
+    [ -e "$library" ] || continue
+    library=$(readlink -f "$library")
+    ls -l "$library"
+    size --totals "$library" | tail -n 1
+  done
 
   echo "== $flavour: installed programs"
   "$prefix/bin/zezi-vidad-selftest"
@@ -111,3 +173,15 @@ if [ "$exported" != "$expected_exports" ]; then
   exit 1
 fi
 echo "exports: exactly the public interface ($(wc -l <<<"$exported") names)"
+
+echo "== shared: the device library's exported names"
+device_library=$(readlink -f "$scratch/shared/lib/libzezi_vidad_device.so")
+echo "SONAME $(objdump -p "$device_library" | awk '$1 == "SONAME" {print $2}')"
+exported=$(nm -D --defined-only "$device_library" | awk '$2 != "A" {print $3}' | sed 's/@.*//' |
+  c++filt | sed 's/[[(].*//' | sort)
+if [ "$exported" != "$expected_device_exports" ]; then
+  echo "the device library exports other names than the device's interface:"
+  diff <(echo "$expected_device_exports") <(echo "$exported") || true
+  exit 1
+fi
+echo "device exports: exactly the device's interface ($(wc -l <<<"$exported") names)"

@@ -1,30 +1,31 @@
 #!/usr/bin/env bash
-# Fails on any include that goes up a floor or into another floor's private headers.
-# Floors, bottom up: base, encoding, envelope, opener, selftest, api, cli. The one header
-# of shared types, envelope/types.h, sits just above base so that encoding may use it.
+# Fails on any include that goes up a floor, across to the floor beside its own, or into
+# another floor's private headers. Floors, bottom up: base, encoding, crypto, then sealer
+# and opener side by side (neither includes the other: the device carries no sealer),
+# then selftest, api, cli.
 #
 # usage: tools/check-layers.sh [SOURCE_DIR]
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
 
-declare -A rank=([base]=0 [encoding]=2 [envelope]=3 [opener]=4 [selftest]=5 [api]=6 [cli]=7)
+declare -A rank=([base]=0 [encoding]=1 [crypto]=2 [sealer]=3 [opener]=3 [selftest]=4 [api]=5
+  [cli]=6)
 # Headers only their own floor may include.
-private_headers=(envelope/envelope_parts.h)
-
-rank_of() {
-  if [ "$1" = envelope/types.h ]; then echo 1; else echo "${rank[${1%%/*}]:-}"; fi
-}
+private_headers=(sealer/envelope_parts.h api/c_guard.h)
 
 failures=0
 for floor in "${!rank[@]}"; do
   [ -d "$floor" ] || continue
   while IFS=: read -r file line include; do
     target=$(sed -E 's/.*"([^"]+)".*/\1/' <<<"$include")
-    own=$(rank_of "$file")
-    theirs=$(rank_of "$target")
+    own=${rank[$floor]}
+    theirs=${rank[${target%%/*}]:-}
     [ -n "$theirs" ] || continue
     if [ "$theirs" -gt "$own" ]; then
       echo "$file:$line: includes $target, a floor above its own"
+      failures=$((failures + 1))
+    elif [ "$theirs" -eq "$own" ] && [ "${target%%/*}" != "$floor" ]; then
+      echo "$file:$line: includes $target, from the floor beside its own"
       failures=$((failures + 1))
     fi
     for private in "${private_headers[@]}"; do

@@ -17,9 +17,9 @@
 
 #include "cli/key_loading.h"
 #include "encoding/hex.h"
-#include "envelope/builder.h"
 #include "opener/open_envelope.h"
 #include "opener/replay_state.h"
+#include "sealer/builder.h"
 #include "support/case_names.h"
 #include "support/envelope_fields.h"
 #include "support/fat_drive.h"

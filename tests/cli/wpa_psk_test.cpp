@@ -7,7 +7,7 @@
 #include <string>
 
 #include "encoding/hex.h"
-#include "envelope/builder.h"
+#include "sealer/builder.h"
 #include "support/case_names.h"
 #include "support/run_command.h"
 #include "support/wycheproof.h"

@@ -25,12 +25,12 @@
 #include <nlohmann/json.hpp>
 
 #include "encoding/hex.h"
-#include "envelope/builder.h"
-#include "envelope/signature_file.h"
 #include "opener/open_envelope.h"
 #include "opener/open_signed_envelope.h"
 #include "opener/replay_state.h"
 #include "opener/verify_signature.h"
+#include "sealer/builder.h"
+#include "sealer/signature_file.h"
 
 namespace {
 

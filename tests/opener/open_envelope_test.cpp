@@ -15,16 +15,16 @@
 #include <utility>
 #include <vector>
 
+#include "crypto/aead.h"
+#include "crypto/ecdh.h"
+#include "crypto/kdf.h"
+#include "crypto/p256_keys.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
-#include "envelope/builder.h"
-#include "envelope/ecdh.h"
-#include "envelope/kdf.h"
-#include "envelope/p256_keys.h"
-#include "envelope/seal.h"
 #include "opener/fleet_opener.h"
 #include "opener/open_failure.h"
+#include "sealer/builder.h"
 #include "support/case_names.h"
 #include "support/known_values.h"
 

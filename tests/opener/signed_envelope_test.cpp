@@ -13,15 +13,15 @@
 #include <set>
 #include <string>
 
+#include "crypto/p256_keys.h"
+#include "crypto/signature.h"
+#include "crypto/statement.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
-#include "envelope/p256_keys.h"
-#include "envelope/signature.h"
-#include "envelope/signature_file.h"
-#include "envelope/statement.h"
 #include "opener/open_signed_envelope.h"
 #include "opener/replay_store.h"
 #include "opener/signature_failure.h"
+#include "sealer/signature_file.h"
 #include "support/case_names.h"
 #include "support/known_values.h"
 

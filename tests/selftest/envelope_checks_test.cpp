@@ -5,9 +5,9 @@
 #include <ostream>
 #include <string>
 
+#include "crypto/kdf.h"
+#include "crypto/p256_keys.h"
 #include "encoding/hex.h"
-#include "envelope/kdf.h"
-#include "envelope/p256_keys.h"
 #include "selftest/checks.h"
 #include "selftest/known_answers.h"
 #include "support/case_names.h"

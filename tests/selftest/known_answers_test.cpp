@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "crypto/p256_keys.h"
 #include "encoding/hex.h"
-#include "envelope/p256_keys.h"
 #include "support/known_values.h"
 #include "support/run_command.h"
 

@@ -13,7 +13,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "envelope/types.h"
+#include "crypto/types.h"
 #include "support/case_names.h"
 
 namespace zezi {

@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "envelope/types.h"
+#include "crypto/types.h"
 
 namespace zezi::testing {
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/aead.h"
+#include "crypto/p256_keys.h"
+#include "crypto/types.h"
 #include "encoding/hex.h"
-#include "envelope/builder.h"
-#include "envelope/p256_keys.h"
-#include "envelope/seal.h"
-#include "envelope/types.h"
+#include "sealer/builder.h"
 #include "selftest/known_answers.h"
 
 namespace zezi::testing {

@@ -11,8 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "crypto/types.h"
 #include "encoding/hex.h"
-#include "envelope/types.h"
 
 namespace zezi::testing {
 
