@@ -11,6 +11,7 @@
 
 #include "base/failure.h"
 #include "cli/atomic_file.h"
+#include "cli/file_pair.h"
 
 namespace zezi {
 namespace {
@@ -37,6 +38,10 @@ std::string inputName(std::string_view path) {
 bool readInput(const std::string& path, std::size_t maxSize, SecretText* out, std::string* error,
                std::string_view shownAs) {
   const std::string name = shownAs.empty() ? inputName(path) : std::string(shownAs);
+  // A file of a pair whose writing was cut short is read as finished or undone.
+  if (path != "-" && !settleInterruptedPair(path, error)) {
+    return false;
+  }
   UniqueFd opened(path == "-" ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
   const int fd = path == "-" ? STDIN_FILENO : opened.get();
   if (fd < 0) {
