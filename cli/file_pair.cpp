@@ -93,12 +93,11 @@ void removeAt(const Member& member, const std::string& name) {
 }
 
 bool syncFolders(const std::array<Member, 2>& members, std::string* error) {
-  for (const Member& member : members) {
-    if (fsync(member.folder.get()) != 0) {
-      return failWith(error, systemError("cannot flush the folder of " + member.target));
-    }
-  }
-  return true;
+  const auto* const unflushed =
+      std::find_if(members.begin(), members.end(),
+                   [](const Member& member) { return fsync(member.folder.get()) != 0; });
+  return unflushed == members.end() ||
+         failWith(error, systemError("cannot flush the folder of " + unflushed->target));
 }
 
 // The whole of the regular file `name` beside `member`, when it is there and small.
@@ -213,6 +212,60 @@ bool finishOrUndo(const std::array<Member, 2>& members, std::string* error) {
   return syncFolders(members, error);
 }
 
+// Opens the folder of `file`'s target and checks the target, before anything is written.
+bool prepareMember(const PairFile& file, bool replace, Member* member, std::string* error) {
+  if (!openMember(file.target, member)) {
+    return failWith(error, systemError("cannot write " + file.target));
+  }
+  if (!sha256(file.content, &member->digest)) {
+    return failWith(error, "cannot write " + file.target + ": cannot hash it");
+  }
+  if (member->inPlace && isPrivateMode(file.mode)) {
+    return failWith(error, unprotectedMessage(file.target, file.mode));
+  }
+  struct stat info {};
+  if (fstatat(member->folder.get(), member->name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return true;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return failWith(error, systemError("cannot write " + file.target));
+  }
+  return replace || failWith(error, existsMessage(file.target));
+}
+
+// Steps 1 and 2; on failure what was written is removed, the first journal last.
+bool stageBoth(const std::array<const PairFile*, 2>& files, const std::array<Member, 2>& members,
+               std::string* error) {
+  const std::string journal = journalText(members);
+  const auto create = [&](std::size_t i, const std::string& name, std::string_view content,
+                          mode_t mode) {
+    return createFileAt(members[i].folder.get(), name, content, mode, members[i].target, error);
+  };
+  std::size_t journals = 0;  // written whole; createFileAt removes one it fails to write
+  while (journals < members.size() &&
+         create(journals, journalName(members[journals].name), journal, kJournalMode)) {
+    ++journals;
+  }
+  std::size_t staged = 0;
+  if (journals == members.size() && syncFolders(members, error)) {
+    while (staged < members.size() && create(staged, stagedName(members[staged].name),
+                                             files[staged]->content, files[staged]->mode)) {
+      ++staged;
+    }
+  }
+  if (staged == members.size()) {
+    return true;
+  }
+  for (std::size_t i = 0; i < staged; ++i) {
+    removeAt(members[i], stagedName(members[i].name));
+  }
+  for (std::size_t i = journals; i > 0; --i) {
+    removeAt(members[i - 1], journalName(members[i - 1].name));
+  }
+  return false;
+}
+
 }  // namespace
 
 bool settleInterruptedPair(const std::string& path, std::string* error) {
@@ -257,59 +310,12 @@ bool writeFilePair(const PairFile& first, const PairFile& second, bool replace,
   const std::array<const PairFile*, 2> files{&first, &second};
   std::array<Member, 2> members;
   for (std::size_t i = 0; i < members.size(); ++i) {
-    const PairFile& file = *files[i];
-    Member& member = members[i];
-    if (!openMember(file.target, &member)) {
-      return failWith(error, systemError("cannot write " + file.target));
-    }
-    if (!sha256(file.content, &member.digest)) {
-      return failWith(error, "cannot write " + file.target + ": cannot hash it");
-    }
-    struct stat info {};
-    if (fstatat(member.folder.get(), member.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-      if (S_ISDIR(info.st_mode)) {
-        errno = EISDIR;
-        return failWith(error, systemError("cannot write " + file.target));
-      }
-      if (!replace) {
-        return failWith(error, existsMessage(file.target));
-      }
-    }
-    if (member.inPlace && isPrivateMode(file.mode)) {
-      return failWith(error, unprotectedMessage(file.target, file.mode));
+    if (!prepareMember(*files[i], replace, &members[i], error)) {
+      return false;
     }
   }
-  // Steps 1 and 2, undone on failure.
-  const std::string journal = journalText(members);
-  std::array<bool, 2> journaled{};
-  std::array<bool, 2> staged{};
-  bool written = true;
-  for (std::size_t i = 0; i < members.size() && written; ++i) {
-    written = createFileAt(members[i].folder.get(), journalName(members[i].name), journal,
-                           kJournalMode, members[i].target, error);
-    journaled[i] = written;
-  }
-  written = written && syncFolders(members, error);
-  for (std::size_t i = 0; i < members.size() && written; ++i) {
-    written = createFileAt(members[i].folder.get(), stagedName(members[i].name), files[i]->content,
-                           files[i]->mode, members[i].target, error);
-    staged[i] = written;
-  }
-  if (!written) {
-    for (std::size_t i = 0; i < members.size(); ++i) {
-      if (staged[i]) {
-        removeAt(members[i], stagedName(members[i].name));
-      }
-    }
-    if (journaled[1]) {
-      removeAt(members[1], journalName(members[1].name));
-    }
-    if (journaled[0]) {
-      removeAt(members[0], journalName(members[0].name));
-    }
-    return false;
-  }
-  return syncFolders(members, error) && finishOrUndo(members, error);
+  return stageBoth(files, members, error) && syncFolders(members, error) &&
+         finishOrUndo(members, error);
 }
 
 }  // namespace zezi
