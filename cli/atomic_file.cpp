@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <openssl/rand.h>
@@ -17,6 +18,7 @@
 #include <mutex>
 
 #include "base/failure.h"
+#include "cli/file_pair.h"
 #include "crypto/types.h"
 #include "encoding/hex.h"
 
@@ -30,6 +32,7 @@ constexpr std::size_t kMaxPendingRemovals = kMaxStagedAtOnce;
 constexpr mode_t kAllModeBits = 07777;
 constexpr mode_t kGroupAndOthers = S_IRWXG | S_IRWXO;
 constexpr std::size_t kProcFdPathSize = 32;
+constexpr long kFuseMagic = 0x65735546;
 
 // A temporary name to remove should a cleanup signal end the process. The table is read
 // by the signal handler and changed only while those signals are blocked, and by one
@@ -70,26 +73,6 @@ void installCleanupHandler() {
   }
 }
 
-// Holds the cleanup signals back while files are created, named and renamed, so that the
-// handler always sees a table that matches the folder.
-class CleanupSignalsHeld {
- public:
-  CleanupSignalsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal : kCleanupSignals) {
-      sigaddset(&set, signal);
-    }
-    pthread_sigmask(SIG_BLOCK, &set, &saved_);
-  }
-  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
-  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
-  ~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-
- private:
-  sigset_t saved_{};
-};
-
 int addPendingRemoval(int folder, const std::string& name) {
   if (name.size() >= NAME_MAX + 1) {
     return -1;
@@ -111,12 +94,6 @@ void dropPendingRemoval(int slot) {
   if (slot >= 0) {
     pendingRemovals[static_cast<std::size_t>(slot)].folder = -1;
   }
-}
-
-// The folder of `target`, "." for a bare name.
-std::string folderOf(const std::string& target) {
-  const std::string folder = std::filesystem::path(target).parent_path().string();
-  return folder.empty() ? std::string(".") : folder;
 }
 
 // ".<name>.<kind>-<12 random hex digits>", or empty when no random octets can be drawn.
@@ -156,10 +133,8 @@ std::string octalMode(mode_t mode) {
 // Gives `fd` exactly `mode`. A private mode must hold; a public one is given up where the
 // file system has no Unix modes, since nothing is lost there by being readable.
 bool setMode(int fd, mode_t mode, const std::string& target, std::string* error) {
-  const bool isPrivate = (mode & kGroupAndOthers) == 0;
-  const std::string unprotected = "cannot write " + target +
-                                  ": its file system cannot restrict it to its owner (mode " +
-                                  octalMode(mode) + ")";
+  const bool isPrivate = isPrivateMode(mode);
+  const std::string unprotected = unprotectedMessage(target, mode);
   if (fchmod(fd, mode) != 0) {
     if (!notSupportedHere(errno)) {
       return failWith(error, systemError("cannot write " + target));
@@ -185,39 +160,16 @@ bool existsAt(int folder, const std::string& name) {
   return fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// An old file kept under a hidden name while its replacement goes in.
-struct KeptAside {
-  std::string name;      // empty when nothing is kept
-  bool renamed = false;  // moved away rather than linked, so the target is absent meanwhile
-};
+}  // namespace
 
-// Keeps the file `name` in `folder` under a hidden name as well: a second hard link where
-// the file system has them, else the file itself renamed aside.
-bool keepAside(int folder, const std::string& name, KeptAside* kept) {
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::string candidate = hiddenName(name, "old");
-    if (candidate.empty()) {
-      return false;
-    }
-    if (linkat(folder, name.c_str(), folder, candidate.c_str(), 0) == 0) {
-      kept->name = candidate;
-      return true;
-    }
-    if (errno == EEXIST) {
-      continue;
-    }
-    if (!notSupportedHere(errno) || existsAt(folder, candidate) ||
-        renameat(folder, name.c_str(), folder, candidate.c_str()) != 0) {
-      return false;
-    }
-    kept->name = candidate;
-    kept->renamed = true;
-    return true;
-  }
-  return false;
+bool isPrivateMode(mode_t mode) {
+  return (mode & kGroupAndOthers) == 0;
 }
 
-}  // namespace
+std::string unprotectedMessage(const std::string& target, mode_t mode) {
+  return "cannot write " + target + ": its file system cannot restrict it to its owner (mode " +
+         octalMode(mode) + ")";
+}
 
 std::string systemError(std::string_view what) {
   std::string text = std::strerror(errno);
@@ -225,6 +177,58 @@ std::string systemError(std::string_view what) {
     text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
   }
   return std::string(what) + ": " + text;
+}
+
+std::string folderOf(const std::string& target) {
+  const std::string folder = std::filesystem::path(target).parent_path().string();
+  return folder.empty() ? std::string(".") : folder;
+}
+
+CleanupSignalsHeld::CleanupSignalsHeld() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal : kCleanupSignals) {
+    sigaddset(&set, signal);
+  }
+  pthread_sigmask(SIG_BLOCK, &set, &saved_);
+}
+
+CleanupSignalsHeld::~CleanupSignalsHeld() {
+  pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+}
+
+bool writesInPlace(int folder) {
+  struct statfs fileSystem {};
+  struct stat info {};
+  if (fstatfs(folder, &fileSystem) != 0 || fileSystem.f_type != kFuseMagic ||
+      fstat(folder, &info) != 0) {
+    return false;
+  }
+  // Giving the folder the mode it has changes nothing where modes are kept.
+  return fchmod(folder, info.st_mode & kAllModeBits) != 0 &&
+         (errno == ENOSYS || errno == EOPNOTSUPP);
+}
+
+bool createFileAt(int folder, const std::string& name, std::string_view content, mode_t mode,
+                  const std::string& target, std::string* error) {
+  UniqueFd file(
+      openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+  if (file.get() < 0) {
+    const int why = errno;
+    static_cast<void>(failWith(error, systemError("cannot write " + target)));
+    errno = why;
+    return false;
+  }
+  std::string message;
+  const bool written = setMode(file.get(), mode, target, &message) &&
+                       ((writeAll(file.get(), content) && fsync(file.get()) == 0 && file.close()) ||
+                        failWith(&message, systemError("cannot write " + target)));
+  if (!written) {
+    file.reset();
+    unlinkat(folder, name.c_str(), 0);
+    return failWith(error, message);
+  }
+  return true;
 }
 
 std::string existsMessage(const std::string& target) {
@@ -239,6 +243,9 @@ bool flushFolder(const std::string& folder, std::string* error) {
 }
 
 bool checkWritableTarget(const std::string& target, bool replace, std::string* error) {
+  if (!settleInterruptedPair(target, error)) {
+    return false;
+  }
   const std::string folder = folderOf(target);
   struct stat info {};
   if (stat(folder.c_str(), &info) != 0) {
@@ -279,6 +286,8 @@ void StagedFile::discard() {
   forgetTemporary();
   unnamed_.reset();
   folder_.reset();
+  inPlace_ = false;
+  content_.clear();
 }
 
 bool StagedFile::createNamed(mode_t mode, UniqueFd* file, std::string* error) {
@@ -313,6 +322,16 @@ bool StagedFile::stage(const std::string& target, std::string_view content, mode
   folder_.reset(open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder_.get() < 0) {
     return failWith(error, systemError("cannot write " + target));
+  }
+  if (writesInPlace(folder_.get())) {
+    if (isPrivateMode(mode)) {
+      discard();
+      return failWith(error, unprotectedMessage(target, mode));
+    }
+    inPlace_ = true;
+    content_.assign(content.begin(), content.end());
+    mode_ = mode;
+    return true;
   }
   UniqueFd file;
   if (staging_ == Staging::kUnnamedWherePossible && procFdAvailable()) {
@@ -395,9 +414,30 @@ bool StagedFile::renameWithoutReplacing(std::string* error) {
          failWith(error, systemError("cannot write " + target_));
 }
 
+bool StagedFile::writeInPlace(bool replace, std::string* error) {
+  if (existsAt(folder_.get(), name_)) {
+    if (!replace) {
+      return failWith(error, existsMessage(target_));
+    }
+    if (unlinkat(folder_.get(), name_.c_str(), 0) != 0) {
+      return failWith(error, systemError("cannot write " + target_));
+    }
+  }
+  if (!createFileAt(folder_.get(), name_, content_, mode_, target_, error)) {
+    // Created by someone else since the look above.
+    return errno == EEXIST ? failWith(error, existsMessage(target_)) : false;
+  }
+  content_.clear();
+  inPlace_ = false;
+  return true;
+}
+
 bool StagedFile::place(bool replace, std::string* error) {
   if (folder_.get() < 0) {
     return failWith(error, "nothing staged");
+  }
+  if (inPlace_) {
+    return writeInPlace(replace, error);
   }
   if (unnamed_.get() >= 0 && !replace) {
     // The link refuses an existing name, atomically.
@@ -431,42 +471,6 @@ bool StagedFile::syncFolder(std::string* error) const {
 bool StagedFile::commit(bool replace, std::string* error, bool flush) {
   const CleanupSignalsHeld held;
   return place(replace, error) && (!flush || syncFolder(error));
-}
-
-bool StagedFile::commitPair(StagedFile* first, StagedFile* second, bool replace,
-                            std::string* error) {
-  const CleanupSignalsHeld held;
-  if (first->folder_.get() < 0 || second->folder_.get() < 0) {
-    return failWith(error, "nothing staged");
-  }
-  const int folder = first->folder_.get();
-  const std::string& name = first->name_;
-  KeptAside aside;
-  if (replace && existsAt(folder, name) && !keepAside(folder, name, &aside)) {
-    return failWith(error, systemError("cannot keep the old " + first->target_ + " aside"));
-  }
-  const auto restoreFirst = [&](bool placed) {
-    if (aside.renamed || (placed && !aside.name.empty())) {
-      renameat(folder, aside.name.c_str(), folder, name.c_str());
-    } else if (!aside.name.empty()) {
-      unlinkat(folder, aside.name.c_str(), 0);
-    } else if (placed) {
-      unlinkat(folder, name.c_str(), 0);
-    }
-    fsync(folder);
-  };
-  if (!first->place(replace, error)) {
-    restoreFirst(false);
-    return false;
-  }
-  if (!second->place(replace, error)) {
-    restoreFirst(true);
-    return false;
-  }
-  if (!aside.name.empty()) {
-    unlinkat(folder, aside.name.c_str(), 0);
-  }
-  return first->syncFolder(error) && second->syncFolder(error);
 }
 
 bool writeFileAtomically(const std::string& target, std::string_view content, mode_t mode,

@@ -1,20 +1,60 @@
 // Output files that appear whole or not at all: written beside the target without a name
 // where the file system allows (O_TMPFILE), else under a temporary name that is removed
 // when SIGINT, SIGTERM or SIGHUP ends the process; flushed to the disk, then put in place.
+// A FAT drive through FUSE is the exception: its driver mangles its folders when a file is
+// renamed (see writesInPlace), so files there are written under their own names.
 #pragma once
 
 #include <sys/types.h>
+
+#include <csignal>
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "base/file_descriptor.h"
+#include "crypto/types.h"
 
 namespace zezi {
 
 // "<what>: <the C library's text for errno>", starting in lower case.
 [[nodiscard]] std::string systemError(std::string_view what);
+
+// The folder of `target`, "." for a bare name.
+[[nodiscard]] std::string folderOf(const std::string& target);
+
+// Holds SIGINT, SIGTERM and SIGHUP back for its lifetime, so that a file's names change
+// while nothing can end the process halfway through.
+class CleanupSignalsHeld {
+ public:
+  CleanupSignalsHeld();
+  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+  ~CleanupSignalsHeld();
+
+ private:
+  sigset_t saved_{};
+};
+
+// True for a folder on a FUSE file system without Unix modes, such as a FAT drive through
+// fusefat. That driver leaves broken entries behind (duplicates, stray long-name pieces,
+// files that cannot be found) when a file is renamed, truncated or, sometimes, removed, and
+// only creating a file works for many files in a row; so files there are written under
+// their own names, and replacing one is removing it and creating it anew.
+[[nodiscard]] bool writesInPlace(int folder);
+
+// Whether `mode` keeps group and others out.
+[[nodiscard]] bool isPrivateMode(mode_t mode);
+
+// The message for a private file whose file system has no Unix modes.
+[[nodiscard]] std::string unprotectedMessage(const std::string& target, mode_t mode);
+
+// Creates `name` in `folder` (refusing an existing one) with `mode` as StagedFile::stage
+// sets it, writes `content` and flushes it; on failure nothing is left. Messages name
+// `target`; errno tells why the creation failed.
+[[nodiscard]] bool createFileAt(int folder, const std::string& name, std::string_view content,
+                                mode_t mode, const std::string& target, std::string* error);
 
 // How many files may wait for their commit at once, across all threads (a batch seals with
 // up to 256).
@@ -36,6 +76,7 @@ class StagedFile {
   // Creates the file with exactly `mode` (whatever the umask), writes `content` and
   // flushes it to the disk. A mode that keeps group and others out must hold, or the file
   // is refused; any other mode is given up where the file system has no Unix modes (FAT).
+  // Where files are written in place, the content waits in memory for the commit.
   [[nodiscard]] bool stage(const std::string& target, std::string_view content, mode_t mode,
                            std::string* error);
 
@@ -43,11 +84,6 @@ class StagedFile {
   // existing target is never overwritten, not even one created while staging. Without
   // `flush` the folder is left to the caller, who flushes it once for many files.
   [[nodiscard]] bool commit(bool replace, std::string* error, bool flush = true);
-
-  // Commits `first` and then `second` as a pair: when the second cannot be put in place
-  // the first target gets back what it held before (or is removed if it was new).
-  [[nodiscard]] static bool commitPair(StagedFile* first, StagedFile* second, bool replace,
-                                       std::string* error);
 
  private:
   [[nodiscard]] bool createNamed(mode_t mode, UniqueFd* file, std::string* error);
@@ -58,6 +94,8 @@ class StagedFile {
   [[nodiscard]] bool renameWithoutReplacing(std::string* error);
   // Puts the file under the target name, without flushing the folder.
   [[nodiscard]] bool place(bool replace, std::string* error);
+  // Writes the target itself, where files are written in place.
+  [[nodiscard]] bool writeInPlace(bool replace, std::string* error);
   [[nodiscard]] bool syncFolder(std::string* error) const;
   void forgetTemporary();
   // Removes whatever was staged and returns to the state before stage.
@@ -70,6 +108,9 @@ class StagedFile {
   UniqueFd unnamed_;       // the O_TMPFILE file until it is placed
   std::string temporary_;  // the temporary name in folder_, empty when there is none
   int removalSlot_ = -1;   // where the temporary name waits to be removed on a signal
+  bool inPlace_ = false;   // the folder is one where files are written in place
+  SecretText content_;     // what is written at commit, when in place
+  mode_t mode_ = 0;
 };
 
 // stage then commit.
@@ -77,7 +118,8 @@ class StagedFile {
                                        mode_t mode, bool replace, std::string* error);
 
 // Checks before any work that `target` can be written: its folder exists and may be
-// written, and the target is no folder and, without `replace`, does not exist.
+// written, and the target is no folder and, without `replace`, does not exist. What a run
+// that died while writing a pair left there is settled first.
 [[nodiscard]] bool checkWritableTarget(const std::string& target, bool replace, std::string* error);
 
 // Flushes `folder` ("" for the current one), so that names given in it survive a power cut.

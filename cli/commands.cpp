@@ -18,6 +18,7 @@
 #include "cli/batch_runner.h"
 #include "cli/diagnostics.h"
 #include "cli/display_json.h"
+#include "cli/file_pair.h"
 #include "cli/key_loading.h"
 #include "cli/options.h"
 #include "cli/psk_source.h"
@@ -92,11 +93,8 @@ int run(const KeygenOptions& options) {
   if (publicPem.empty()) {
     return reportFailure("cannot encode the public key");
   }
-  StagedFile privateFile;
-  StagedFile publicFile;
-  if (!privateFile.stage(options.privatePath, privatePem, kPrivateMode, &error) ||
-      !publicFile.stage(options.publicPath, publicPem, kPublicMode, &error) ||
-      !StagedFile::commitPair(&privateFile, &publicFile, options.force, &error)) {
+  if (!writeFilePair({options.privatePath, privatePem, kPrivateMode},
+                     {options.publicPath, publicPem, kPublicMode}, options.force, &error)) {
     return reportFailure(error);
   }
   return emit({}, hexEncode(raw) + "\n", false);
@@ -137,14 +135,12 @@ int writeSigned(const SealOptions& options, const SigningPlan& plan, const Bytes
   SignatureTerms terms;
   std::string signatureFile;
   VerifiedSignature verified;
-  StagedFile envelopeFile;
-  StagedFile signature;
   std::string error;
   if (!takeTerms(plan, &terms, &error) ||
       !signAndCheck(signerScalar, fleetKey, envelope, terms, &signatureFile, &verified, &error) ||
-      !envelopeFile.stage(options.outputPath, envelope, kPublicMode, &error) ||
-      !signature.stage(signaturePathOf(options.outputPath), signatureFile, kPublicMode, &error) ||
-      !StagedFile::commitPair(&envelopeFile, &signature, options.force, &error)) {
+      !writeFilePair({options.outputPath, envelope, kPublicMode},
+                     {signaturePathOf(options.outputPath), signatureFile, kPublicMode},
+                     options.force, &error)) {
     return reportFailure(error);
   }
   return emit({}, statementLine(verified), false);

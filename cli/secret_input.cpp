@@ -11,6 +11,7 @@
 
 #include "base/failure.h"
 #include "cli/atomic_file.h"
+#include "cli/file_pair.h"
 
 namespace zezi {
 namespace {
@@ -50,6 +51,10 @@ bool openInputFile(const std::string& path, std::string_view name, int flags, Un
 bool readInput(const std::string& path, std::size_t maxSize, SecretText* out, std::string* error,
                std::string_view shownAs) {
   const std::string name = shownAs.empty() ? inputName(path) : std::string(shownAs);
+  // A file of a pair whose writing was cut short is read as finished or undone.
+  if (path != "-" && !settleInterruptedPair(path, error)) {
+    return false;
+  }
   UniqueFd opened;
   if (path != "-" && !openInputFile(path, name, O_RDONLY, &opened, error)) {
     return false;

@@ -17,8 +17,9 @@ packages=(
   clang libclang-rt-14-dev
   # tools/static-analysis.sh: it lists the sources with git.
   git clang-format clang-tidy cppcheck
-  # The tool's tests: a FAT drive through FUSE; the man page from the help texts.
-  dosfstools fusefat help2man man-db
+  # The tool's tests: a FAT drive through FUSE; the man page from the help texts; strace
+  # to kill a run at each step of writing a pair of files.
+  dosfstools fusefat help2man man-db strace
   # tools/check-install.sh: nm, objdump and c++filt (pkg-config and the compilers above).
   binutils
   # tools/fresh-debian.sh: a bare Debian 12 tree to run the README's commands in.

@@ -1,4 +1,5 @@
 #include "cli/atomic_file.h"
+#include "cli/file_pair.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -115,8 +116,12 @@ class AtomicFileEachWay : public AtomicFile, public ::testing::WithParamInterfac
       GTEST_SKIP() << drive_->skipReason();
     }
   }
-  // Whether a staged file shows in the folder: it does where O_TMPFILE is not used.
+  // Whether a staged file shows in the folder: it does where O_TMPFILE is not used, except
+  // on FAT through FUSE, where the file is written under its own name at the commit.
   [[nodiscard]] bool stagedFileHasAName() const {
+    if (GetParam().onFat) {
+      return false;
+    }
     const int probe = open(dir_.c_str(), O_TMPFILE | O_WRONLY, 0600);
     if (probe >= 0) {
       close(probe);
@@ -175,14 +180,11 @@ TEST_P(AtomicFileEachWay, PairWhoseSecondFailsLeavesTheFirstAsItWas) {
       ASSERT_TRUE(write(path("first"), "old first", 0644, false));
     }
     {
-      StagedFile first(GetParam().staging);
-      StagedFile second(GetParam().staging);
-      ASSERT_TRUE(first.stage(path("first"), "new first", 0644, nullptr));
-      ASSERT_TRUE(second.stage(path("second"), "new second", 0644, nullptr));
       fs::create_directory(path("second"));
       std::ofstream(path("second/occupied")) << "x";
       std::string error;
-      EXPECT_FALSE(StagedFile::commitPair(&first, &second, true, &error));
+      EXPECT_FALSE(writeFilePair({path("first"), "new first", 0644},
+                                 {path("second"), "new second", 0644}, true, &error));
       EXPECT_NE(error.find("cannot write " + path("second")), std::string::npos) << error;
     }
     EXPECT_EQ(fs::exists(path("first")), firstExisted);

@@ -130,9 +130,11 @@ class Cli : public ::testing::Test {
 
   // Runs `args` (writing env.json or k.key and k.pub in `folder`) killed with `signal` at
   // moments spread over the run: each leaves complete files or none, and never a
-  // temporary one.
+  // temporary one once `next` (when given), a run that reads the files, has settled what a
+  // pair's writing left.
   void expectKilledRunsLeaveNoTemporary(const std::string& args, const std::string& signal,
-                                        const fs::path& folder) const {
+                                        const fs::path& folder,
+                                        const std::string& next = "") const {
     constexpr int kRuns = 40;
     constexpr double kStepSeconds = 0.00025;
     for (int run = 0; run < kRuns; ++run) {
@@ -144,6 +146,9 @@ class Cli : public ::testing::Test {
                                             shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + args +
                                             " </dev/null & sleep " + delay + "; kill -" + signal +
                                             " $! 2>/dev/null; wait; }"));
+      if (!next.empty()) {
+        static_cast<void>(tool(next));
+      }
       for (const auto& entry : fs::directory_iterator(folder)) {
         const std::string name = entry.path().filename().string();
         EXPECT_FALSE(name.starts_with('.')) << name << " left by a run killed after " << delay;
@@ -309,8 +314,86 @@ TEST_F(Cli, KilledRunsLeaveNoTemporaryFile) {
   // SIGKILL may hit; SIGTERM is covered on FAT, where every staged file has a name.
   expectKilledRunsLeaveNoTemporary(
       "seal --fleet-key fleet.pub --ssid Office --psk-file psk -o env.json", "KILL", dir_);
-  expectKilledRunsLeaveNoTemporary("keygen --private k.key --public k.pub", "KILL", dir_);
+  // A pair's writing killed midway is finished or undone by the next run that reads it.
+  expectKilledRunsLeaveNoTemporary("keygen --private k.key --public k.pub", "KILL", dir_,
+                                   "pubkey --private k.key");
 }
+
+// A pair written with --force, killed at each of its renames and removals in turn (strace
+// sends SIGKILL as the call is made), then one run that reads a file of the pair: the pair
+// matches, old or new, and nothing hidden is left but what `left` allows.
+struct PairKill {
+  const char* name;
+  std::string write;    // makes the pair, with --force when it replaces it
+  std::string recover;  // the run after the kill
+  std::string matches;  // exits 0 when the pair matches
+  std::set<std::string> left = {};
+};
+
+class CliPairKilled : public Cli, public ::testing::WithParamInterface<PairKill> {};
+
+TEST_P(CliPairKilled, NextRunFinishesOrUndoesIt) {
+  const PairKill& c = GetParam();
+  if (testing::runCommand("strace -o /dev/null true").exitStatus != 0) {
+    GTEST_SKIP() << "strace is not installed or cannot trace here";
+  }
+  makeKeys();
+  makeKeys("signer.key", "signer.pub");
+  write({{"psk", kPsk}});
+  ASSERT_EQ(tool(c.write).exitStatus, 0);
+  const Files old = snapshot();
+  const CommandResult counted = testing::runCommand(
+      "cd " + shellQuote(dir_.string()) + " && strace -f -o /dev/fd/3 -e trace=renameat,unlinkat " +
+      shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + c.write + " --force 3>&1 >/dev/null 2>&1; true");
+  for (const std::string call : {"renameat", "unlinkat"}) {
+    int calls = 0;
+    for (std::size_t at = counted.out.find(call + "("); at != std::string::npos;
+         at = counted.out.find(call + "(", at + 1)) {
+      ++calls;
+    }
+    EXPECT_GE(calls, 2) << call << "\n" << counted.out;
+    for (int when = 1; when <= calls; ++when) {
+      write(old);
+      static_cast<void>(testing::runCommand(
+          "cd " + shellQuote(dir_.string()) + " && { strace -f -o /dev/null -e trace=" + call +
+          " -e inject=" + call + ":signal=SIGKILL:when=" + std::to_string(when) + " " +
+          shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + c.write +
+          " --force >/dev/null 2>&1; } 2>/dev/null"));
+      const std::string moment = call + " " + std::to_string(when);
+      EXPECT_EQ(tool(c.recover, kPsk).exitStatus, 0) << moment;
+      std::set<std::string> hidden;
+      for (const auto& entry : fs::directory_iterator(dir_)) {
+        if (const std::string name = entry.path().filename().string(); name.starts_with('.')) {
+          hidden.insert(name);
+        }
+      }
+      EXPECT_TRUE(std::includes(c.left.begin(), c.left.end(), hidden.begin(), hidden.end()))
+          << moment << ": " << *hidden.begin();
+      EXPECT_EQ(tool(c.matches).exitStatus, 0) << moment;
+    }
+  }
+}
+
+const std::string kKeygenPair = "keygen --private k.key --public k.pub";
+const std::string kKeysMatch = "pubkey --private k.key | tail -n +2 | cmp -s - k.pub";
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, CliPairKilled,
+    ::testing::Values(
+        PairKill{"KeysThroughThePrivateKey", kKeygenPair, "pubkey --private k.key", kKeysMatch},
+        // Only the first file's journal, which holds no secret, may wait for a run that
+        // touches the first file.
+        PairKill{"KeysThroughThePublicKey",
+                 kKeygenPair,
+                 "seal --fleet-key k.pub --ssid Office --psk-file - -o -",
+                 kKeysMatch,
+                 {".k.key.pair"}},
+        PairKill{"SignedEnvelope",
+                 "seal --fleet-key fleet.pub --ssid Office --psk-file psk --sign-key signer.key "
+                 "--serial 7 --valid-for 1h -o w.json",
+                 "open --private fleet.key --envelope w.json",
+                 "verify --trust signer.pub --fleet-key fleet.pub --envelope w.json"}),
+    testing::caseName);
 
 // The drive an envelope is carried on: FAT keeps no Unix modes and has neither O_TMPFILE
 // nor hard links.
@@ -834,6 +917,36 @@ TEST_F(CliBatchTest, ResumeSealsOnlyTheEnvelopesMissing) {
                 "b:2: out/Office.json is not a whole envelope (use --force to replace it)");
   ASSERT_EQ(tool(kSealBatch + "--resume --force").exitStatus, 0);
   EXPECT_EQ(opened().size(), 2U);
+}
+
+// The FUSE driver of FAT breaks its folders when files are renamed or removed, so the
+// envelopes are written there under their own names: 200 of them, with names long enough
+// to cross the folder's cluster boundaries.
+TEST_F(CliBatchTest, TwoHundredRowsOntoFatLeaveItsFileSystemSound) {
+  testing::FatDrive drive(dir_);
+  if (!drive.mounted()) {
+    GTEST_SKIP() << drive.skipReason();
+  }
+  makeKeys();
+  constexpr int kRows = 200;
+  std::string batch = "ssid,psk\n";
+  for (int i = 0; i < kRows; ++i) {
+    batch += "a-site-of-the-fleet-" + std::to_string(i) + "," + kPsk + "\n";
+  }
+  writeBatch(batch);
+  const std::string seal = "seal --fleet-key fleet.pub --batch b --out-dir drive/sites";
+  const CommandResult sealed = tool(seal);
+  ASSERT_EQ(sealed.exitStatus, 0) << sealed.err;
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(drive.path() / "sites")) {
+    names.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(names.size(), static_cast<std::size_t>(kRows));
+  EXPECT_TRUE(names.contains("a-site-of-the-fleet-199.json"));
+  const CommandResult checked = drive.unmountAndCheck();
+  EXPECT_TRUE(std::regex_match(
+      checked.out, std::regex("fsck\\.fat [^\n]*\n[^\n]*: \\d+ files, \\d+/\\d+ clusters\n")))
+      << checked.out;
 }
 
 // A run stopped midway leaves only whole envelopes under their names: asked to stop

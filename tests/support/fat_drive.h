@@ -43,6 +43,12 @@ class FatDrive {
   ~FatDrive() { unmount(); }
 
   [[nodiscard]] bool mounted() const { return mounted_; }
+  // Unmounts the drive and checks its file system without changing it: fsck.vfat's report,
+  // two lines (its version, then the count of files and clusters) when nothing is wrong.
+  [[nodiscard]] CommandResult unmountAndCheck() {
+    unmount();
+    return runCommand("PATH=\"$PATH:/usr/sbin:/sbin\" fsck.vfat -n " + shellQuote(image_.string()));
+  }
   [[nodiscard]] const std::string& skipReason() const { return skipReason_; }
   [[nodiscard]] const std::filesystem::path& path() const { return drive_; }
 
