@@ -10,7 +10,7 @@
 #include "crypto/types.h"
 #include "encoding/hex.h"
 #include "sealer/builder.h"
-#include "sealer/key_pair.h"
+#include "sealer/key_files.h"
 
 extern "C" {
 

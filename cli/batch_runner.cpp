@@ -35,7 +35,7 @@
 #include "cli/wpa_psk.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
-#include "sealer/fleet_sealer.h"
+#include "sealer/builder.h"
 
 namespace zezi {
 namespace {

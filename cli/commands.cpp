@@ -31,7 +31,6 @@
 #include "opener/replay_store.h"
 #include "sealer/builder.h"
 #include "sealer/key_files.h"
-#include "sealer/key_pair.h"
 #include "selftest/checks.h"
 #include "selftest/report.h"
 

@@ -18,7 +18,7 @@
 #include "encoding/hex.h"
 #include "opener/open_envelope.h"
 #include "opener/replay_store.h"
-#include "sealer/key_pair.h"
+#include "sealer/key_files.h"
 
 namespace zezi {
 namespace {

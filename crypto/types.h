@@ -1,5 +1,5 @@
-// Shared vocabulary of the sealer and the opener: key forms, sizes and the envelope domain.
-// The byte strings themselves are in base/bytes.h.
+// Shared vocabulary of the sealer and the opener: key forms, sizes, the envelope and
+// signature domains and the signed statement. The byte strings are in base/bytes.h.
 #pragma once
 
 #include <array>
@@ -40,5 +40,26 @@ inline constexpr std::string_view kEnvelopeDomain = "tolvane-wifi-drive/v1";
 // A SHA-256 value.
 inline constexpr std::size_t kDigestSize = 32;
 using Digest = std::array<std::uint8_t, kDigestSize>;
+
+// The signature file's "format" and the prefix of every signed message.
+inline constexpr std::string_view kSignatureDomain = "tolvane-wifi-drive-sig/v1";
+inline constexpr std::size_t kStatementSize = 120;
+// The signature file beside an envelope, "<envelope file>.sig", both as the sealer writes
+// it and as the device reads it: its name's suffix and the largest size read.
+inline constexpr std::size_t kMaxSignatureFileSize = 1024;
+inline constexpr std::string_view kSignatureFileSuffix = ".sig";
+
+// What a signer states about one envelope, signed as 120 octets: the three digests, then
+// the three integers big-endian, in this order (docs/format.md).
+struct Statement {
+  Digest signerKeyId{};
+  Digest fleetId{};
+  Digest envelopeSha256{};
+  std::uint64_t serial = 0;
+  std::uint64_t issuedAt = 0;
+  std::uint64_t expiresAt = 0;
+
+  bool operator==(const Statement& other) const = default;
+};
 
 }  // namespace zezi

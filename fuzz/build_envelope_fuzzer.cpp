@@ -17,7 +17,7 @@
 #include "encoding/json_escape.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
-#include "sealer/builder.h"
+#include "sealer/fixed_inputs.h"
 
 namespace {
 

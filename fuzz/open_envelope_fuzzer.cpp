@@ -15,7 +15,7 @@
 #include "fuzz_check.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
-#include "sealer/builder.h"
+#include "sealer/fixed_inputs.h"
 #include "support/known_values.h"
 
 namespace {

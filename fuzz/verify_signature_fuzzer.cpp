@@ -13,10 +13,10 @@
 #include "crypto/p256_keys.h"
 #include "encoding/hex.h"
 #include "fuzz_check.h"
-#include "opener/replay_state.h"
+#include "opener/open_signed_envelope.h"
 #include "opener/signature_failure.h"
 #include "opener/verify_signature.h"
-#include "sealer/builder.h"
+#include "sealer/fixed_inputs.h"
 #include "sealer/signature_file.h"
 #include "selftest/known_answers.h"
 

@@ -35,18 +35,19 @@ std::unique_ptr<FleetOpener> FleetOpener::create(const Bytes& fleetScalar) {
   return std::unique_ptr<FleetOpener>(new FleetOpener(std::move(key)));
 }
 
-FleetOpener::Agreement FleetOpener::agree(const Bytes& ephemeralPoint,
-                                          Bytes* sharedSecretOut) const {
+FleetOpenerSteps::Agreement FleetOpenerSteps::agree(const FleetOpener& opener,
+                                                    const Bytes& ephemeralPoint,
+                                                    Bytes* sharedSecretOut) {
   if (sharedSecretOut == nullptr) {
     return Agreement::kFailed;
   }
   // Shared by the two steps; where it is null, OpenSSL makes its own.
   const BnCtxPtr context(BN_CTX_new());
-  const EcPointPtr point = decodePoint(key_->group, ephemeralPoint, context.get());
+  const EcPointPtr point = decodePoint(opener.key_->group, ephemeralPoint, context.get());
   if (!point) {
     return Agreement::kNotACurvePoint;
   }
-  Bytes secret = sharedX(key_->group, point.get(), key_->scalar.get(), context.get());
+  Bytes secret = sharedX(opener.key_->group, point.get(), opener.key_->scalar.get(), context.get());
   if (secret.empty()) {
     return Agreement::kFailed;
   }
@@ -54,9 +55,9 @@ FleetOpener::Agreement FleetOpener::agree(const Bytes& ephemeralPoint,
   return Agreement::kAgreed;
 }
 
-Bytes FleetOpener::envelopeKey(const Bytes& sharedSecret, const Bytes& salt,
-                               const Bytes& ephemeralPoint) const {
-  return deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, salt, ephemeralPoint, key_->point);
+Bytes FleetOpenerSteps::envelopeKey(const FleetOpener& opener, const Bytes& sharedSecret,
+                                    const Bytes& salt, const Bytes& ephemeralPoint) {
+  return deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, salt, ephemeralPoint, opener.key_->point);
 }
 
 }  // namespace zezi

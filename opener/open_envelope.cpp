@@ -227,11 +227,11 @@ using BinaryMembers = std::array<Bytes, kEnvelopeMembers.size() - kFirstBinary>;
     return OpenFailure::kBadEphemeralPoint;
   }
   // The agreement checks the point, once, before multiplying it.
-  using Agreement = FleetOpener::Agreement;
+  using Agreement = FleetOpenerSteps::Agreement;
   Bytes sharedSecret;
   Agreement agreement = Agreement::kFailed;
   if (opener != nullptr) {
-    agreement = opener->agree(ephemeralPoint, &sharedSecret);
+    agreement = FleetOpenerSteps::agree(*opener, ephemeralPoint, &sharedSecret);
   } else if (!loadPublicKey(Bytes(ephemeralPoint.begin() + 1, ephemeralPoint.end()))) {
     agreement = Agreement::kNotACurvePoint;
   }
@@ -254,7 +254,7 @@ using BinaryMembers = std::array<Bytes, kEnvelopeMembers.size() - kFirstBinary>;
   if (agreement != Agreement::kAgreed) {
     return OpenFailure::kKeyAgreementFailed;
   }
-  const Bytes key = opener->envelopeKey(sharedSecret, salt, ephemeralPoint);
+  const Bytes key = FleetOpenerSteps::envelopeKey(*opener, sharedSecret, salt, ephemeralPoint);
   if (key.size() != kEnvelopeKeySize) {
     return OpenFailure::kKeyDerivationFailed;
   }

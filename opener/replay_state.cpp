@@ -1,4 +1,4 @@
-#include "opener/replay_state.h"
+#include "opener/open_signed_envelope.h"
 
 #include <algorithm>
 #include <array>
@@ -49,23 +49,6 @@ bool checksumHolds(const Bytes& record) {
 }
 
 }  // namespace
-
-bool ReplayState::hasAcceptedSignature() const {
-  return std::any_of(acceptedEnvelopeSha256.begin(), acceptedEnvelopeSha256.end(),
-                     [](std::uint8_t octet) { return octet != 0; });
-}
-
-ReplayState freshReplayState(const TrustList& trustList) {
-  ReplayState state;
-  state.trustListVersion = trustList.version();
-  state.trustListDigest = trustList.digest();
-  if (trustList.size() > 0) {
-    state.keyId = trustList.signerId(0);
-  }
-  state.highestSerial = trustList.serialFloor();
-  state.timeFloor = trustList.timeFloor();
-  return state;
-}
 
 Bytes encodeReplayState(const ReplayState& state) {
   const bool legacy = state.legacyKeyIndex.has_value();

@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "base/failure.h"
-#include "opener/replay_state.h"
 #include "opener/trust_list.h"
 #include "opener/verify_signature.h"
 

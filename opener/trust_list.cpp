@@ -38,14 +38,6 @@ Bytes digestInput(const TrustSettings& settings) {
 
 }  // namespace
 
-std::optional<std::size_t> TrustList::indexOf(const Digest& signerId) const {
-  const auto found = std::find(signerIds_.begin(), signerIds_.end(), signerId);
-  if (found == signerIds_.end()) {
-    return std::nullopt;
-  }
-  return static_cast<std::size_t>(found - signerIds_.begin());
-}
-
 bool loadTrustList(const TrustSettings& settings, TrustList* trustListOut, std::string* errorOut) {
   if (trustListOut == nullptr) {
     return failWith(errorOut, "no output for the trust list");

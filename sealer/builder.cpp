@@ -7,8 +7,14 @@
 #include "crypto/p256_keys.h"
 #include "encoding/hex.h"
 #include "sealer/envelope_parts.h"
+#include "sealer/fixed_inputs.h"
 
 namespace zezi {
+
+bool buildEnvelope(std::string_view ssid, std::string_view psk, const Bytes& fleetPublicKey,
+                   std::string* envelopeOut, std::string* errorOut) {
+  return buildEnvelope(ssid, psk, fleetPublicKey, envelopeOut, errorOut, {}, {}, {});
+}
 
 bool buildEnvelope(std::string_view ssid, std::string_view psk, const Bytes& fleetPublicKey,
                    std::string* envelopeOut, std::string* errorOut, const Bytes& salt,

@@ -1,4 +1,4 @@
-#include "sealer/fleet_sealer.h"
+#include "sealer/builder.h"
 
 #include <utility>
 
@@ -12,6 +12,7 @@
 #include "crypto/p256_points.h"
 #include "encoding/hex.h"
 #include "sealer/envelope_parts.h"
+#include "sealer/fixed_inputs.h"
 
 namespace zezi {
 namespace {
@@ -72,8 +73,13 @@ std::unique_ptr<FleetSealer> FleetSealer::create(const Bytes& fleetPublicKey,
 }
 
 bool FleetSealer::seal(std::string_view ssid, std::string_view psk, std::string* envelopeOut,
-                       std::string* errorOut, const Bytes& salt, const Bytes& nonce,
-                       const Bytes& ephemeralScalar) const {
+                       std::string* errorOut) const {
+  return FleetSealerSteps::seal(*this, ssid, psk, envelopeOut, errorOut, {}, {}, {});
+}
+
+bool FleetSealerSteps::seal(const FleetSealer& sealer, std::string_view ssid, std::string_view psk,
+                            std::string* envelopeOut, std::string* errorOut, const Bytes& salt,
+                            const Bytes& nonce, const Bytes& ephemeralScalar) {
   if (envelopeOut == nullptr) {
     return failWith(errorOut, "no output buffer");
   }
@@ -84,7 +90,7 @@ bool FleetSealer::seal(std::string_view ssid, std::string_view psk, std::string*
     return failWith(errorOut, "ssid is empty");
   }
 
-  const EC_GROUP* group = key_->group;
+  const EC_GROUP* group = sealer.key_->group;
   const bool drawn = ephemeralScalar.empty();
   // Shared by this envelope's steps; where it is null, OpenSSL makes its own.
   const BnCtxPtr context(BN_CTX_new());
@@ -104,18 +110,18 @@ bool FleetSealer::seal(std::string_view ssid, std::string_view psk, std::string*
     return false;
   }
 
-  const Bytes sharedSecret = sharedX(group, key_->point.get(), scalar.get(), context.get());
+  const Bytes sharedSecret = sharedX(group, sealer.key_->point.get(), scalar.get(), context.get());
   scalar.reset();  // cleared as soon as its last use is done
   if (sharedSecret.empty()) {
     return failWith(errorOut, "ECDH failed");
   }
-  const Bytes envelopeKey =
-      deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, envelopeSalt, ephemeralPoint, key_->encoded);
+  const Bytes envelopeKey = deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, envelopeSalt,
+                                              ephemeralPoint, sealer.key_->encoded);
   if (envelopeKey.size() != kEnvelopeKeySize) {
     return failWith(errorOut, "key derivation failed");
   }
   const Bytes sealed =
-      sealPayload(envelopeKey, envelopeNonce, key_->domain, payloadJson(ssid, psk));
+      sealPayload(envelopeKey, envelopeNonce, sealer.key_->domain, payloadJson(ssid, psk));
   if (sealed.empty()) {
     return failWith(errorOut, "sealing failed");
   }

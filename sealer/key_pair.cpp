@@ -1,4 +1,4 @@
-#include "sealer/key_pair.h"
+#include "sealer/key_files.h"
 
 #include "crypto/p256_keys.h"
 

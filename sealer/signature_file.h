@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "base/export.h"
-#include "crypto/statement.h"
 #include "crypto/types.h"
 
 namespace zezi {

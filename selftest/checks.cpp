@@ -8,7 +8,7 @@
 #include "crypto/types.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
-#include "sealer/builder.h"
+#include "sealer/fixed_inputs.h"
 #include "selftest/known_answers.h"
 
 namespace zezi {

@@ -15,30 +15,17 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 # What the shared library exports: the C interface and the marked C++ functions.
-expected_exports="zezi::FleetOpener::agree
-zezi::FleetOpener::create
-zezi::FleetOpener::envelopeKey
+expected_exports="zezi::FleetOpener::create
 zezi::FleetOpener::~FleetOpener
 zezi::FleetOpener::~FleetOpener
 zezi::FleetSealer::create
 zezi::FleetSealer::seal
 zezi::FleetSealer::~FleetSealer
 zezi::FleetSealer::~FleetSealer
-zezi::ReplayState::hasAcceptedSignature
-zezi::ReplayStateLock::acquire
-zezi::ReplayStateLock::~ReplayStateLock
-zezi::ReplayStateLock::~ReplayStateLock
-zezi::TrustList::indexOf
 zezi::buildEnvelope
-zezi::commitReplayState
 zezi::decodeReplayState
-zezi::decodeStatement
 zezi::encodeReplayState
-zezi::encodeStatement
-zezi::freshReplayState
 zezi::generateKeyPair
-zezi::keyIdOf
-zezi::loadReplayState
 zezi::loadTrustList
 zezi::makeSignatureFile
 zezi::openEnvelope
@@ -51,8 +38,6 @@ zezi::publicKeyPem
 zezi::rawPublicKeyFromHex
 zezi::rawPublicKeyFromPem
 zezi::runSelfTest
-zezi::signedMessage
-zezi::verifySignature
 zezi_vidad_generate_key_pair
 zezi_vidad_open
 zezi_vidad_public_key
@@ -61,27 +46,15 @@ zezi_vidad_strerror
 zezi_vidad_version"
 
 # The device library's exports: the opening side of the above, without a sealing name.
-expected_device_exports="zezi::FleetOpener::agree
-zezi::FleetOpener::create
-zezi::FleetOpener::envelopeKey
+expected_device_exports="zezi::FleetOpener::create
 zezi::FleetOpener::~FleetOpener
 zezi::FleetOpener::~FleetOpener
-zezi::ReplayState::hasAcceptedSignature
-zezi::TrustList::indexOf
-zezi::commitReplayState
 zezi::decodeReplayState
-zezi::decodeStatement
 zezi::encodeReplayState
-zezi::encodeStatement
-zezi::freshReplayState
-zezi::keyIdOf
-zezi::loadReplayState
 zezi::loadTrustList
 zezi::openEnvelope
 zezi::openEnvelope
 zezi::openSignedEnvelope
-zezi::signedMessage
-zezi::verifySignature
 zezi_vidad_open
 zezi_vidad_strerror
 zezi_vidad_version"
@@ -93,6 +66,14 @@ check_prefix() {
   local flavour=$1 prefix=$2
   echo "== $flavour: installed tree"
   (cd "$prefix" && find . \( -type f -o -type l \) | sort)
+
+  # At most 12 public headers (ARCHITECTURE.md).
+  local headers
+  headers=$(find "$prefix/include/zezi_vidad" -name '*.h*' | wc -l)
+  if [ "$headers" -gt 12 ]; then
+    echo "$headers public headers installed, more than 12"
+    exit 1
+  fi
 
   echo "== $flavour: consumers through CMake"
   cmake -S tests/install -B "$scratch/$flavour-cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
@@ -173,6 +154,14 @@ if [ "$exported" != "$expected_exports" ]; then
   exit 1
 fi
 echo "exports: exactly the public interface ($(wc -l <<<"$exported") names)"
+# A narrow interface: at most 20 C++ names (an overload or a second destructor symbol is
+# one name), whatever the list above grows to.
+cxx_names=$(grep -c '^zezi::' <<<"$(sort -u <<<"$exported")")
+if [ "$cxx_names" -gt 20 ]; then
+  echo "the shared library exports $cxx_names C++ names, more than 20"
+  exit 1
+fi
+echo "C++ names: $cxx_names (at most 20)"
 
 echo "== shared: the device library's exported names"
 device_library=$(readlink -f "$scratch/shared/lib/libzezi_vidad_device.so")

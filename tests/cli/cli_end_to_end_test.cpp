@@ -18,7 +18,7 @@
 #include "cli/key_loading.h"
 #include "encoding/hex.h"
 #include "opener/open_envelope.h"
-#include "opener/replay_state.h"
+#include "opener/open_signed_envelope.h"
 #include "sealer/builder.h"
 #include "support/case_names.h"
 #include "support/envelope_fields.h"

@@ -8,7 +8,7 @@
 
 #include "crypto/ecdh.h"
 #include "encoding/hex.h"
-#include "sealer/key_pair.h"
+#include "sealer/key_files.h"
 #include "selftest/known_answers.h"
 #include "support/case_names.h"
 

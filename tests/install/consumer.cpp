@@ -1,8 +1,10 @@
 // A program built against the installed library only, through its umbrella header: it
 // makes a fleet key pair, passes it through the key files' PEM forms, seals an envelope,
-// opens it as a device would, does both again with a key loaded once, and runs the
-// self-test.
+// opens it as a device would, does both again with a key loaded once, signs an envelope
+// and opens it as a device with a trust list and a stored replay state would, and runs
+// the self-test.
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include <zezi_vidad/zezi_vidad.hpp>
@@ -53,6 +55,32 @@ int main() {
       !zezi::openEnvelope(fleetEnvelope, *opener, &fleetNetwork, &error) ||
       fleetNetwork.ssid != "fleet") {
     return fail("the fleet sealer and opener do not agree: " + error);
+  }
+  zezi::Bytes signerScalar;
+  zezi::TrustSettings settings;
+  settings.signerKeys.resize(1);
+  settings.fleetKey = fleetPublicKey;
+  std::string signatureFile;
+  zezi::TrustList trustList;
+  if (!zezi::generateKeyPair(&signerScalar, settings.signerKeys.data()) ||
+      !zezi::makeSignatureFile(signerScalar, fleetPublicKey, envelope, {1, 1, 2}, &signatureFile,
+                               &error) ||
+      !zezi::loadTrustList(settings, &trustList, &error)) {
+    return fail("could not sign for a trust list: " + error);
+  }
+  zezi::ReplayState stored;
+  if (!zezi::decodeReplayState(zezi::encodeReplayState(zezi::freshReplayState(trustList)),
+                               &stored)) {
+    return fail("the fresh replay state does not come back from its record");
+  }
+  const zezi::SignatureInput input{envelope, signatureFile, &stored,
+                                   zezi::SignaturePolicy::kRequired, std::nullopt};
+  zezi::Network signedNetwork;
+  zezi::ReplayState next;
+  if (!zezi::openSignedEnvelope(input, trustList, fleetScalar, &signedNetwork, nullptr, &next,
+                                &error) ||
+      signedNetwork.ssid != "consumer" || !next.hasAcceptedSignature()) {
+    return fail("the signed envelope does not open: " + error);
   }
   if (!zezi::runSelfTest(&error)) {
     return fail(error);

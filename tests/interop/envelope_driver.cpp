@@ -27,9 +27,8 @@
 #include "encoding/hex.h"
 #include "opener/open_envelope.h"
 #include "opener/open_signed_envelope.h"
-#include "opener/replay_state.h"
 #include "opener/verify_signature.h"
-#include "sealer/builder.h"
+#include "sealer/fixed_inputs.h"
 #include "sealer/signature_file.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
 #include "opener/open_envelope.h"
-#include "sealer/fleet_sealer.h"
+#include "sealer/fixed_inputs.h"
 #include "support/case_names.h"
 #include "support/envelope_fields.h"
 #include "support/known_values.h"
@@ -74,8 +74,9 @@ bool sealVia(SealPath path, const BuilderInputs& in, std::string* envelopeOut,
                          in.nonce, in.ephemeralScalar);
   }
   const auto sealer = FleetSealer::create(in.fleetPublicKey, errorOut);
-  return sealer != nullptr && sealer->seal(in.ssid, in.psk, envelopeOut, errorOut, in.salt,
-                                           in.nonce, in.ephemeralScalar);
+  return sealer != nullptr &&
+         FleetSealerSteps::seal(*sealer, in.ssid, in.psk, envelopeOut, errorOut, in.salt, in.nonce,
+                                in.ephemeralScalar);
 }
 
 // The envelope of `in`; fails the test when building fails.

@@ -1,4 +1,4 @@
-#include "sealer/fleet_sealer.h"
+#include "sealer/fixed_inputs.h"
 
 #include <gtest/gtest.h>
 
@@ -74,7 +74,8 @@ std::string built(const Inputs& in, const Bytes& fleetKey) {
 std::string sealed(const FleetSealer& sealer, const Inputs& in) {
   std::string envelope;
   std::string error;
-  EXPECT_TRUE(sealer.seal(in.ssid, in.psk, &envelope, &error, in.salt, in.nonce, in.scalar))
+  EXPECT_TRUE(FleetSealerSteps::seal(sealer, in.ssid, in.psk, &envelope, &error, in.salt, in.nonce,
+                                     in.scalar))
       << error;
   return envelope;
 }
@@ -127,7 +128,8 @@ TEST(FleetSealer, OneSealerServesManyThreadsAtOnce) {
       for (int i = t * kPerThread; i < (t + 1) * kPerThread; ++i) {
         const Inputs& in = inputs[static_cast<std::size_t>(i)];
         std::string envelope;
-        if (sealer->seal(in.ssid, in.psk, &envelope, nullptr, in.salt, in.nonce, in.scalar)) {
+        if (FleetSealerSteps::seal(*sealer, in.ssid, in.psk, &envelope, nullptr, in.salt, in.nonce,
+                                   in.scalar)) {
           results[static_cast<std::size_t>(i)] = envelope;
         }
       }

@@ -33,7 +33,7 @@
 #include "opener/open_signed_envelope.h"
 #include "opener/signature_failure.h"
 #include "sealer/builder.h"
-#include "sealer/fleet_sealer.h"
+#include "sealer/fixed_inputs.h"
 #include "sealer/signature_file.h"
 #include "selftest/checks.h"
 #include "selftest/known_answers.h"
@@ -182,7 +182,8 @@ Outcome attemptBuild(BuildKind kind, Injection injection,
     const ArmedAllocationFailure armed(injection.failAt, injection.mode);
     built = path == SealPath::kBuildEnvelope
                 ? buildEnvelope(kSsid, kTestPsk, fleetKey, &envelope, &error, salt, nonce, scalar)
-                : f.sealer->seal(kSsid, kTestPsk, &envelope, &error, salt, nonce, scalar);
+                : FleetSealerSteps::seal(*f.sealer, kSsid, kTestPsk, &envelope, &error, salt, nonce,
+                                         scalar);
   } catch (const std::bad_alloc&) {
     EXPECT_EQ(envelope, kEnvelopeSentinel) << "bad_alloc left a partial envelope";
     EXPECT_TRUE(error == kErrorSentinel || allowed.contains(error)) << error;
@@ -232,9 +233,9 @@ Outcome attemptCreateSealer(Injection injection, bool offCurve) {
     return Outcome::kSucceeded;
   }
   std::string envelope;
-  EXPECT_TRUE(
-      sealer->seal(kSsid, kTestPsk, &envelope, nullptr, f.salt, f.nonce, f.ephemeralScalar) &&
-      envelope == f.envelope)
+  EXPECT_TRUE(FleetSealerSteps::seal(*sealer, kSsid, kTestPsk, &envelope, nullptr, f.salt, f.nonce,
+                                     f.ephemeralScalar) &&
+              envelope == f.envelope)
       << "a sealer made under a failure seals wrongly";
   return Outcome::kSucceeded;
 }

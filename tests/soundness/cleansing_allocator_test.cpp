@@ -1,6 +1,6 @@
 // CleansingAllocator over a recording upstream allocator that inspects every block handed
 // back to it: each must arrive all zeros, whichever container operation released it.
-#include "base/cleansing_allocator.h"
+#include "base/bytes.h"
 
 #include <gtest/gtest.h>
 

@@ -29,7 +29,7 @@
 #include "opener/fleet_opener.h"
 #include "opener/open_envelope.h"
 #include "sealer/builder.h"
-#include "sealer/fleet_sealer.h"
+#include "sealer/fixed_inputs.h"
 #include "selftest/checks.h"
 #include "selftest/known_answers.h"
 #include "soundness/allocation_hooks.h"
@@ -208,7 +208,8 @@ bool runFleetSealer() {
   const auto sealer = FleetSealer::create(s.fleetRawPublicKey, nullptr);
   std::string envelope;
   return sealer &&
-         sealer->seal(kSsid, kTestPsk, &envelope, nullptr, s.salt, s.nonce, s.ephemeralScalar) &&
+         FleetSealerSteps::seal(*sealer, kSsid, kTestPsk, &envelope, nullptr, s.salt, s.nonce,
+                                s.ephemeralScalar) &&
          envelope == s.envelope;
 }
 

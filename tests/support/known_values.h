@@ -9,7 +9,7 @@
 #include "crypto/p256_keys.h"
 #include "crypto/types.h"
 #include "encoding/hex.h"
-#include "sealer/builder.h"
+#include "sealer/fixed_inputs.h"
 #include "selftest/known_answers.h"
 
 namespace zezi::testing {

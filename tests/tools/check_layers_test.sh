@@ -16,7 +16,7 @@ done
 cases="opener/open_envelope.cpp|crypto/aead.h|allowed
 sealer/builder.cpp|crypto/json_reader.h|allowed
 opener/open_envelope.cpp|sealer/builder.h|from the floor beside its own
-opener/fleet_opener.h|sealer/fleet_sealer.h|from the floor beside its own
+opener/fleet_opener.h|sealer/fixed_inputs.h|from the floor beside its own
 sealer/builder.cpp|opener/open_envelope.h|from the floor beside its own
 encoding/hex.h|crypto/types.h|a floor above its own
 encoding/base64.cpp|sealer/builder.h|a floor above its own
