@@ -2,9 +2,11 @@
 
 #include <utility>
 
+#include "base/failure.h"
 #include "base/ossl_owners.h"
 #include "crypto/kdf.h"
 #include "crypto/p256_points.h"
+#include "opener/open_failure.h"
 
 namespace zezi {
 
@@ -57,6 +59,12 @@ FleetOpener::Agreement FleetOpener::agree(const Bytes& ephemeralPoint,
 Bytes FleetOpener::envelopeKey(const Bytes& sharedSecret, const Bytes& salt,
                                const Bytes& ephemeralPoint) const {
   return deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, salt, ephemeralPoint, key_->point);
+}
+
+bool openEnvelope(std::string_view envelope, const FleetOpener& opener, Network* networkOut,
+                  std::string* errorOut) {
+  const OpenFailure failure = openEnvelopeFor(envelope, opener, networkOut);
+  return failure == OpenFailure::kNone || failWith(errorOut, openFailureText(failure));
 }
 
 }  // namespace zezi

@@ -46,7 +46,7 @@ class FleetOpener {
 };
 
 // Opens `envelope` exactly as openEnvelope does, with the same checks in the same order and
-// the same messages, but with the opener's key. Defined beside openEnvelope.
+// the same messages, but with the opener's key.
 [[nodiscard]] ZEZI_VIDAD_EXPORT bool openEnvelope(std::string_view envelope,
                                                   const FleetOpener& opener, Network* networkOut,
                                                   std::string* errorOut);

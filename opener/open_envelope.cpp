@@ -293,10 +293,4 @@ bool openEnvelope(std::string_view envelope, const Bytes& fleetScalar, Network* 
   return failure == OpenFailure::kNone || failWith(errorOut, openFailureText(failure));
 }
 
-bool openEnvelope(std::string_view envelope, const FleetOpener& opener, Network* networkOut,
-                  std::string* errorOut) {
-  const OpenFailure failure = openEnvelopeFor(envelope, opener, networkOut);
-  return failure == OpenFailure::kNone || failWith(errorOut, openFailureText(failure));
-}
-
 }  // namespace zezi

@@ -1,5 +1,6 @@
 // The self-test: known answers for the key agreement and the key derivation, then an
-// envelope built from fixed inputs and checked against an independent sealing and opener.
+// envelope built from fixed inputs, its expected payload sealed again here and opened with
+// the device's AEAD opening, and the envelope's text.
 #pragma once
 
 #include <string>
