@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,8 @@
 #include "crypto/types.h"
 
 namespace zezi {
+
+class Verifier;
 
 inline constexpr std::size_t kMaxTrustedSigners = 4;
 
@@ -34,6 +37,10 @@ class ZEZI_VIDAD_EXPORT TrustList {
     return settings_.signerKeys.at(index);
   }
   [[nodiscard]] const Digest& signerId(std::size_t index) const { return signerIds_.at(index); }
+  // The signer's key, loaded once when the list was.
+  [[nodiscard]] const Verifier* signerVerifier(std::size_t index) const {
+    return verifiers_.at(index).get();
+  }
   // The index of the signer with this key id, if the list holds it.
   [[nodiscard]] std::optional<std::size_t> indexOf(const Digest& signerId) const;
   [[nodiscard]] const Bytes& fleetKey() const { return settings_.fleetKey; }
@@ -51,6 +58,7 @@ class ZEZI_VIDAD_EXPORT TrustList {
 
   TrustSettings settings_;
   std::vector<Digest> signerIds_;
+  std::vector<std::shared_ptr<const Verifier>> verifiers_;  // shared by copies of the list
   Digest fleetId_{};
   Digest digest_{};
 };
