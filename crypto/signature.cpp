@@ -181,7 +181,8 @@ Bytes Signer::sign(std::span<const std::uint8_t> message) const {
   Bytes der(kMaxDerSignatureSize);
   std::size_t derSize = der.size();
   if (!context ||
-      EVP_PKEY_sign(context.get(), der.data(), &derSize, digest.data(), digest.size()) != 1) {
+      EVP_PKEY_sign(context.get(), der.data(), &derSize, digest.data(), digest.size()) != 1 ||
+      derSize > der.size()) {
     ERR_clear_error();
     return {};
   }
