@@ -8,6 +8,7 @@
 
 #include "api/c_guard.h"
 #include "api/version.h"
+#include "base/failure.h"
 #include "crypto/types.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
@@ -20,90 +21,56 @@ static_assert(ZEZI_VIDAD_PUBLIC_KEY_SIZE == kRawPublicKeySize);
 static_assert(ZEZI_VIDAD_SSID_MAX_SIZE == kMaxSsidSize);
 static_assert(ZEZI_VIDAD_PSK_LENGTH == kPskHexLength);
 
-// Each status's text, indexed by its value.
-constexpr auto kStatusTexts = std::to_array<const char*>({
-    "success",
-    "a required argument is null",
-    "an output buffer is too small",
-    "out of memory",
-    "the random generator or the cryptographic library failed",
-    "private key is not a valid P-256 scalar",
-    "public key is not a point of P-256",
-    "ssid is empty",
-    "psk is not 64 lowercase hex characters",
-    "envelope is not a JSON object of at most 64 KiB",
-    "envelope members are not format, eph_pub, salt, nonce and sealed, each once as a string",
-    "envelope format is not tolvane-wifi-drive/v1",
-    "envelope member is not canonical Base64",
-    "envelope value has the wrong size or is not a P-256 point",
-    "envelope does not open with this key",
-    "payload is not one network of a 1 to 32 octet ssid and a 64 hex character psk",
-});
-static_assert(kStatusTexts.size() == ZEZI_VIDAD_E_PAYLOAD + 1);
+// Each status's text.
+constexpr auto kStatusTexts = failureTable<zezi_vidad_status, const char*>(
+    {
+        {ZEZI_VIDAD_OK, "success"},
+        {ZEZI_VIDAD_E_ARGUMENT, "a required argument is null"},
+        {ZEZI_VIDAD_E_BUFFER_TOO_SMALL, "an output buffer is too small"},
+        {ZEZI_VIDAD_E_NO_MEMORY, "out of memory"},
+        {ZEZI_VIDAD_E_INTERNAL, "the random generator or the cryptographic library failed"},
+        {ZEZI_VIDAD_E_PRIVATE_KEY, "private key is not a valid P-256 scalar"},
+        {ZEZI_VIDAD_E_PUBLIC_KEY, "public key is not a point of P-256"},
+        {ZEZI_VIDAD_E_SSID, "ssid is empty"},
+        {ZEZI_VIDAD_E_PSK, "psk is not 64 lowercase hex characters"},
+        {ZEZI_VIDAD_E_ENVELOPE_SYNTAX, "envelope is not a JSON object of at most 64 KiB"},
+        {ZEZI_VIDAD_E_ENVELOPE_MEMBER,
+         "envelope members are not format, eph_pub, salt, nonce and sealed, each once as a "
+         "string"},
+        {ZEZI_VIDAD_E_ENVELOPE_FORMAT, "envelope format is not tolvane-wifi-drive/v1"},
+        {ZEZI_VIDAD_E_ENVELOPE_ENCODING, "envelope member is not canonical Base64"},
+        {ZEZI_VIDAD_E_ENVELOPE_VALUE, "envelope value has the wrong size or is not a P-256 point"},
+        {ZEZI_VIDAD_E_DOES_NOT_OPEN, "envelope does not open with this key"},
+        {ZEZI_VIDAD_E_PAYLOAD,
+         "payload is not one network of a 1 to 32 octet ssid and a 64 hex character psk"},
+    },
+    ZEZI_VIDAD_E_PAYLOAD);
+static_assert(kStatusTexts.inOrder() && kStatusTexts.oneRowEach());
 constexpr const char* kUnknownStatusText = "unknown status code";
 
-// The status of a refused envelope: the step of the opening order that refused it.
+// The status of a refused envelope: the step of the opening order that refused it. Each
+// row's status holds for its failure and the ones after it, up to the next row's.
+constexpr auto kStatusOfFailure = failureTable<OpenFailure, zezi_vidad_status>(
+    {
+        {OpenFailure::kNone, ZEZI_VIDAD_OK},
+        {OpenFailure::kTooLarge, ZEZI_VIDAD_E_ENVELOPE_SYNTAX},
+        {OpenFailure::kNoOutput, ZEZI_VIDAD_E_ARGUMENT},
+        {OpenFailure::kNotJson, ZEZI_VIDAD_E_ENVELOPE_SYNTAX},
+        {OpenFailure::kUnknownMember, ZEZI_VIDAD_E_ENVELOPE_MEMBER},
+        {OpenFailure::kWrongFormat, ZEZI_VIDAD_E_ENVELOPE_FORMAT},
+        {OpenFailure::kEphPubNotBase64, ZEZI_VIDAD_E_ENVELOPE_ENCODING},
+        {OpenFailure::kBadEphemeralPoint, ZEZI_VIDAD_E_ENVELOPE_VALUE},
+        {OpenFailure::kBadFleetScalar, ZEZI_VIDAD_E_PRIVATE_KEY},
+        {OpenFailure::kKeyAgreementFailed, ZEZI_VIDAD_E_INTERNAL},
+        {OpenFailure::kDoesNotOpen, ZEZI_VIDAD_E_DOES_NOT_OPEN},
+        {OpenFailure::kDecryptionFailed, ZEZI_VIDAD_E_INTERNAL},
+        {OpenFailure::kPayloadNotJson, ZEZI_VIDAD_E_PAYLOAD},
+    },
+    kLastOpenFailure);
+static_assert(kStatusOfFailure.inOrder());
+
 zezi_vidad_status statusOf(OpenFailure failure) {
-  switch (failure) {
-    case OpenFailure::kNone:
-      return ZEZI_VIDAD_OK;
-    case OpenFailure::kNoOutput:
-      return ZEZI_VIDAD_E_ARGUMENT;
-    case OpenFailure::kTooLarge:
-    case OpenFailure::kNotJson:
-    case OpenFailure::kNotObject:
-      return ZEZI_VIDAD_E_ENVELOPE_SYNTAX;
-    case OpenFailure::kUnknownMember:
-    case OpenFailure::kFormatMissing:
-    case OpenFailure::kEphPubMissing:
-    case OpenFailure::kSaltMissing:
-    case OpenFailure::kNonceMissing:
-    case OpenFailure::kSealedMissing:
-    case OpenFailure::kFormatRepeated:
-    case OpenFailure::kEphPubRepeated:
-    case OpenFailure::kSaltRepeated:
-    case OpenFailure::kNonceRepeated:
-    case OpenFailure::kSealedRepeated:
-    case OpenFailure::kFormatNotString:
-    case OpenFailure::kEphPubNotString:
-    case OpenFailure::kSaltNotString:
-    case OpenFailure::kNonceNotString:
-    case OpenFailure::kSealedNotString:
-      return ZEZI_VIDAD_E_ENVELOPE_MEMBER;
-    case OpenFailure::kWrongFormat:
-      return ZEZI_VIDAD_E_ENVELOPE_FORMAT;
-    case OpenFailure::kEphPubNotBase64:
-    case OpenFailure::kSaltNotBase64:
-    case OpenFailure::kNonceNotBase64:
-    case OpenFailure::kSealedNotBase64:
-      return ZEZI_VIDAD_E_ENVELOPE_ENCODING;
-    case OpenFailure::kBadEphemeralPoint:
-    case OpenFailure::kEmptySalt:
-    case OpenFailure::kBadNonceSize:
-    case OpenFailure::kSealedTooShort:
-      return ZEZI_VIDAD_E_ENVELOPE_VALUE;
-    case OpenFailure::kBadFleetScalar:
-      return ZEZI_VIDAD_E_PRIVATE_KEY;
-    case OpenFailure::kKeyAgreementFailed:
-    case OpenFailure::kKeyDerivationFailed:
-    case OpenFailure::kDecryptionFailed:
-      return ZEZI_VIDAD_E_INTERNAL;
-    case OpenFailure::kDoesNotOpen:
-      return ZEZI_VIDAD_E_DOES_NOT_OPEN;
-    case OpenFailure::kPayloadNotJson:
-    case OpenFailure::kPayloadShape:
-    case OpenFailure::kNetworkCount:
-    case OpenFailure::kNetworkNotObject:
-    case OpenFailure::kNetworkUnknownMember:
-    case OpenFailure::kNetworkMemberRepeated:
-    case OpenFailure::kSsidNotString:
-    case OpenFailure::kPskNotString:
-    case OpenFailure::kSsidEmpty:
-    case OpenFailure::kSsidTooLong:
-    case OpenFailure::kBadPsk:
-      return ZEZI_VIDAD_E_PAYLOAD;
-  }
-  return ZEZI_VIDAD_E_INTERNAL;
+  return kStatusOfFailure(failure, ZEZI_VIDAD_E_INTERNAL);
 }
 
 }  // namespace
@@ -117,10 +84,10 @@ const char* zezi_vidad_version(void) {
 }
 
 const char* zezi_vidad_strerror(int status) {
-  if (status < 0 || static_cast<std::size_t>(status) >= zezi::kStatusTexts.size()) {
+  if (status < 0 || status > static_cast<int>(zezi::kStatusTexts.last)) {
     return zezi::kUnknownStatusText;
   }
-  return zezi::kStatusTexts.at(static_cast<std::size_t>(status));
+  return zezi::kStatusTexts(static_cast<zezi_vidad_status>(status), zezi::kUnknownStatusText);
 }
 
 zezi_vidad_status zezi_vidad_open(const char* envelope, size_t envelope_length,

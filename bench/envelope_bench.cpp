@@ -23,6 +23,7 @@
 #include "sealer/builder.h"
 #include "sealer/fixed_inputs.h"
 #include "sealer/signature_file.h"
+#include "sealer/signing_key.h"
 #include "selftest/checks.h"
 #include "support/known_values.h"
 
@@ -341,6 +342,32 @@ void BM_SignMessage(benchmark::State& state) {
 }
 BENCHMARK(BM_SignMessage);
 
+// The same with the key loaded once and held, as a signing tool or a trust list holds it:
+// the figure to set beside `openssl speed ecdsap256`.
+void BM_SignerSign(benchmark::State& state) {
+  const auto signer = Signer::create(signedFixture().signerScalar);
+  if (!signer) {
+    state.SkipWithError("could not load the signer key");
+    return;
+  }
+  const Bytes message(kSignatureDomain.size() + 1 + kStatementSize, 0x5a);
+  measure(state, [&] { benchmark::DoNotOptimize(signer->sign(message)); });
+}
+BENCHMARK(BM_SignerSign);
+
+void BM_VerifierVerify(benchmark::State& state) {
+  const SignedFixture& s = signedFixture();
+  const auto verifier = Verifier::create(s.signerRaw);
+  const Bytes message(kSignatureDomain.size() + 1 + kStatementSize, 0x5a);
+  const Bytes signature = signMessage(s.signerScalar, message);
+  if (!verifier) {
+    state.SkipWithError("could not load the public key");
+    return;
+  }
+  measure(state, [&] { benchmark::DoNotOptimize(verifier->verify(message, signature)); });
+}
+BENCHMARK(BM_VerifierVerify);
+
 void BM_VerifyMessageSignature(benchmark::State& state) {
   const SignedFixture& s = signedFixture();
   const Bytes message(kSignatureDomain.size() + 1 + kStatementSize, 0x5a);
@@ -362,6 +389,22 @@ void BM_MakeSignatureFile(benchmark::State& state) {
   });
 }
 BENCHMARK(BM_MakeSignatureFile);
+
+// The same with the signer's key held, as a tool signing many envelopes does.
+void BM_MakeSignatureFileHeld(benchmark::State& state) {
+  const SignedFixture& s = signedFixture();
+  const auto signer = Signer::create(s.signerScalar);
+  if (!signer) {
+    state.SkipWithError("could not load the signer key");
+    return;
+  }
+  measure(state, [&] {
+    std::string file;
+    benchmark::DoNotOptimize(makeSignatureFile(*signer, fixture().fleetRawPublicKey, s.envelope,
+                                               s.terms, &file, nullptr));
+  });
+}
+BENCHMARK(BM_MakeSignatureFileHeld);
 
 // The device's whole check of a signature file, before the envelope is opened.
 void BM_VerifySignature(benchmark::State& state) {

@@ -1,5 +1,9 @@
 #include "crypto/json_reader.h"
 
+#include <algorithm>
+
+#include "encoding/base64.h"
+
 namespace zezi {
 namespace {
 
@@ -250,6 +254,48 @@ std::optional<JsonValue> parseJson(std::string_view text) {
     return std::nullopt;
   }
   return result;
+}
+
+ObjectReading readStrictObject(std::string_view text, std::span<const std::string_view> keys,
+                               std::string_view format, std::span<Bytes> decodedOut) {
+  const std::optional<JsonValue> document = parseJson(text);
+  if (!document || keys.size() > kMaxStrictMembers) {
+    return {ObjectFault::kNotJson};
+  }
+  if (document->kind != JsonKind::kObject) {
+    return {ObjectFault::kNotObject};
+  }
+  std::array<const JsonValue*, kMaxStrictMembers> values{};
+  std::array<std::size_t, kMaxStrictMembers> counts{};
+  for (const JsonMember& member : document->members) {
+    const auto known = std::find(keys.begin(), keys.end(), std::string_view(member.key));
+    if (known == keys.end()) {
+      return {ObjectFault::kUnknownMember};
+    }
+    const auto index = static_cast<std::size_t>(known - keys.begin());
+    ++counts[index];
+    values[index] = &member.value;
+  }
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (counts[i] == 0) {
+      return {ObjectFault::kMissing, i};
+    }
+    if (counts[i] > 1) {
+      return {ObjectFault::kRepeated, i};
+    }
+    if (values[i]->kind != JsonKind::kString) {
+      return {ObjectFault::kNotString, i};
+    }
+  }
+  if (std::string_view(values[0]->text) != format) {
+    return {ObjectFault::kWrongFormat};
+  }
+  for (std::size_t i = 1; i < keys.size(); ++i) {
+    if (!base64Decode(values[i]->text, &decodedOut[i - 1])) {
+      return {ObjectFault::kNotBase64, i};
+    }
+  }
+  return {};
 }
 
 }  // namespace zezi

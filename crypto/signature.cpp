@@ -1,10 +1,13 @@
 #include "crypto/signature.h"
 
+#include <openssl/core_names.h>
 #include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
 #include "base/ossl_owners.h"
 #include "crypto/p256_keys.h"
@@ -20,7 +23,8 @@ constexpr Integer kHalfOrder = {0x7f, 0xff, 0xff, 0xff, 0x80, 0x00, 0x00, 0x00, 
                                 0xff, 0xff, 0xff, 0xff, 0xff, 0xde, 0x73, 0x7d, 0x56, 0xd3, 0x8b,
                                 0xcf, 0x42, 0x79, 0xdc, 0xe5, 0x61, 0x7e, 0x31, 0x92, 0xa8};
 
-constexpr const char* kDigestName = "SHA256";
+// The longest DER form of a P-256 signature: two 33-octet integers and their headers.
+constexpr std::size_t kMaxDerSignatureSize = 72;
 constexpr unsigned kOctetMask = 0xff;
 
 bool isZero(IntegerView value) {
@@ -74,6 +78,52 @@ Bytes derOf(const Bytes& signature) {
   return der;
 }
 
+// Whether `key` is a key of P-256, the one curve of signed envelopes.
+bool isP256Key(const EVP_PKEY* key) {
+  constexpr std::string_view kCurve = "prime256v1";
+  char curve[16] = {};
+  std::size_t size = 0;
+  return key != nullptr && EVP_PKEY_is_a(key, "EC") == 1 &&
+         EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, curve, sizeof curve,
+                                        &size) == 1 &&
+         std::string_view(curve, size) == kCurve;
+}
+
+// A context for `key`, set up by `init` (EVP_PKEY_sign_init or EVP_PKEY_verify_init) for
+// SHA-256 digests: the set-up that each call would otherwise repeat, done once.
+PkeyCtxPtr preparedContext(EVP_PKEY* key, int (*init)(EVP_PKEY_CTX*)) {
+  PkeyCtxPtr context(EVP_PKEY_CTX_new_from_pkey(/*libctx=*/nullptr, key, /*propquery=*/nullptr));
+  if (!context || init(context.get()) != 1 ||
+      EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) != 1) {
+    return nullptr;
+  }
+  return context;
+}
+
+// r || s of a DER signature, with s moved to the low half; empty when it is not one.
+Bytes rawLowS(const Bytes& der) {
+  const unsigned char* cursor = der.data();
+  const EcdsaSignaturePtr parts(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(der.size())));
+  if (!parts) {
+    return {};
+  }
+  const BIGNUM* r = nullptr;
+  const BIGNUM* s = nullptr;
+  ECDSA_SIG_get0(parts.get(), &r, &s);
+  Bytes signature(kSignatureSize);
+  if (BN_bn2binpad(r, signature.data(), kSignatureIntegerSize) != kSignatureIntegerSize ||
+      BN_bn2binpad(s, signature.data() + kSignatureIntegerSize, kSignatureIntegerSize) !=
+          kSignatureIntegerSize) {
+    return {};
+  }
+  // (r, s) and (r, n - s) both verify; only the low one is ever written.
+  if (isAbove(integerAt(signature, 1), kHalfOrder)) {
+    subtractFromOrder(std::span<std::uint8_t, kSignatureIntegerSize>(
+        signature.data() + kSignatureIntegerSize, kSignatureIntegerSize));
+  }
+  return signature;
+}
+
 }  // namespace
 
 bool sha256(std::span<const std::uint8_t> octets, Digest* digestOut) {
@@ -95,45 +145,88 @@ bool sha256(std::string_view octets, Digest* digestOut) {
 }
 
 Bytes signMessage(const Bytes& signerScalar, std::span<const std::uint8_t> message) {
-  if (!isUsableScalar(signerScalar)) {
+  const std::unique_ptr<Signer> signer = Signer::create(signerScalar);
+  return signer ? signer->sign(message) : Bytes{};
+}
+
+Signer::Signer(PkeyCtxPtr prepared, Bytes rawPublicKey, std::unique_ptr<Verifier> verifier)
+    : prepared_(std::move(prepared)),
+      rawPublicKey_(std::move(rawPublicKey)),
+      verifier_(std::move(verifier)) {}
+
+std::unique_ptr<Signer> Signer::create(const Bytes& scalar) {
+  return fromKey(loadPrivateKey(scalar));
+}
+
+std::unique_ptr<Signer> Signer::fromKey(PkeyPtr key) {
+  if (!isP256Key(key.get())) {
+    return nullptr;
+  }
+  PkeyCtxPtr prepared = preparedContext(key.get(), EVP_PKEY_sign_init);
+  Bytes rawPublicKey = encodedPublicKey(key.get());
+  std::unique_ptr<Verifier> verifier = Verifier::fromKey(std::move(key));
+  if (!prepared || rawPublicKey.size() != kRawPublicKeySize || !verifier) {
+    return nullptr;
+  }
+  return std::unique_ptr<Signer>(
+      new Signer(std::move(prepared), std::move(rawPublicKey), std::move(verifier)));
+}
+
+Bytes Signer::sign(std::span<const std::uint8_t> message) const {
+  Digest digest{};
+  if (!sha256(message, &digest)) {
     return {};
   }
-  const PkeyPtr key = loadPrivateKey(signerScalar);
-  const DigestCtxPtr context(EVP_MD_CTX_new());
-  if (!key || !context ||
-      EVP_DigestSignInit_ex(context.get(), /*pctx=*/nullptr, kDigestName, /*libctx=*/nullptr,
-                            /*props=*/nullptr, key.get(), /*params=*/nullptr) != 1) {
-    return {};
-  }
-  const int maxSize = EVP_PKEY_get_size(key.get());
-  if (maxSize <= 0) {
-    return {};
-  }
-  Bytes der(static_cast<std::size_t>(maxSize));
+  const PkeyCtxPtr context(EVP_PKEY_CTX_dup(prepared_.get()));
+  Bytes der(kMaxDerSignatureSize);
   std::size_t derSize = der.size();
-  if (EVP_DigestSign(context.get(), der.data(), &derSize, message.data(), message.size()) != 1) {
+  if (!context ||
+      EVP_PKEY_sign(context.get(), der.data(), &derSize, digest.data(), digest.size()) != 1 ||
+      derSize > der.size()) {
+    ERR_clear_error();
     return {};
   }
-  const unsigned char* cursor = der.data();
-  const EcdsaSignaturePtr parts(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(derSize)));
-  if (!parts) {
-    return {};
+  der.resize(derSize);
+  return rawLowS(der);
+}
+
+Verifier::Verifier(PkeyCtxPtr prepared) : prepared_(std::move(prepared)) {}
+
+std::unique_ptr<Verifier> Verifier::create(const Bytes& rawPublicKey) {
+  return fromKey(loadPublicKey(rawPublicKey));
+}
+
+std::unique_ptr<Verifier> Verifier::fromKey(PkeyPtr key) {
+  if (!isP256Key(key.get())) {
+    return nullptr;
   }
-  const BIGNUM* r = nullptr;
-  const BIGNUM* s = nullptr;
-  ECDSA_SIG_get0(parts.get(), &r, &s);
-  Bytes signature(kSignatureSize);
-  if (BN_bn2binpad(r, signature.data(), kSignatureIntegerSize) != kSignatureIntegerSize ||
-      BN_bn2binpad(s, signature.data() + kSignatureIntegerSize, kSignatureIntegerSize) !=
-          kSignatureIntegerSize) {
-    return {};
+  PkeyCtxPtr prepared = preparedContext(key.get(), EVP_PKEY_verify_init);
+  if (!prepared) {
+    return nullptr;
   }
-  // (r, s) and (r, n - s) both verify; only the low one is ever written.
-  if (isAbove(integerAt(signature, 1), kHalfOrder)) {
-    subtractFromOrder(std::span<std::uint8_t, kSignatureIntegerSize>(
-        signature.data() + kSignatureIntegerSize, kSignatureIntegerSize));
+  return std::unique_ptr<Verifier>(new Verifier(std::move(prepared)));
+}
+
+SignatureStatus Verifier::verify(std::span<const std::uint8_t> message,
+                                 const Bytes& signature) const {
+  if (!isCanonicalSignature(signature)) {
+    return SignatureStatus::kNotCanonical;
   }
-  return signature;
+  const Bytes der = derOf(signature);
+  Digest digest{};
+  const PkeyCtxPtr context(EVP_PKEY_CTX_dup(prepared_.get()));
+  if (der.empty() || !sha256(message, &digest) || !context) {
+    ERR_clear_error();
+    return SignatureStatus::kCannotCheck;
+  }
+  const int verdict =
+      EVP_PKEY_verify(context.get(), der.data(), der.size(), digest.data(), digest.size());
+  if (verdict == 1) {
+    return SignatureStatus::kValid;
+  }
+  // A refused signature leaves nothing in OpenSSL's error queue for later callers.
+  ERR_clear_error();
+  return verdict == 0 ? SignatureStatus::kDoesNotVerify : SignatureStatus::kCannotCheck;
 }
 
 bool isCanonicalSignature(const Bytes& signature) {
@@ -151,23 +244,12 @@ SignatureStatus verifyMessageSignature(const Bytes& rawPublicKey,
   if (!isCanonicalSignature(signature)) {
     return SignatureStatus::kNotCanonical;
   }
-  const PkeyPtr key = loadPublicKey(rawPublicKey);
-  const Bytes der = derOf(signature);
-  const DigestCtxPtr context(EVP_MD_CTX_new());
-  if (!key || der.empty() || !context ||
-      EVP_DigestVerifyInit_ex(context.get(), /*pctx=*/nullptr, kDigestName, /*libctx=*/nullptr,
-                              /*props=*/nullptr, key.get(), /*params=*/nullptr) != 1) {
+  const std::unique_ptr<Verifier> verifier = Verifier::create(rawPublicKey);
+  if (!verifier) {
     ERR_clear_error();
     return SignatureStatus::kCannotCheck;
   }
-  const int verdict =
-      EVP_DigestVerify(context.get(), der.data(), der.size(), message.data(), message.size());
-  if (verdict == 1) {
-    return SignatureStatus::kValid;
-  }
-  // A refused signature leaves nothing in OpenSSL's error queue for later callers.
-  ERR_clear_error();
-  return verdict == 0 ? SignatureStatus::kDoesNotVerify : SignatureStatus::kCannotCheck;
+  return verifier->verify(message, signature);
 }
 
 }  // namespace zezi

@@ -2,9 +2,11 @@
 
 #include <utility>
 
+#include "base/failure.h"
 #include "base/ossl_owners.h"
 #include "crypto/kdf.h"
 #include "crypto/p256_points.h"
+#include "opener/open_failure.h"
 
 namespace zezi {
 
@@ -58,6 +60,12 @@ FleetOpenerSteps::Agreement FleetOpenerSteps::agree(const FleetOpener& opener,
 Bytes FleetOpenerSteps::envelopeKey(const FleetOpener& opener, const Bytes& sharedSecret,
                                     const Bytes& salt, const Bytes& ephemeralPoint) {
   return deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, salt, ephemeralPoint, opener.key_->point);
+}
+
+bool openEnvelope(std::string_view envelope, const FleetOpener& opener, Network* networkOut,
+                  std::string* errorOut) {
+  const OpenFailure failure = openEnvelopeFor(envelope, opener, networkOut);
+  return failure == OpenFailure::kNone || failWith(errorOut, openFailureText(failure));
 }
 
 }  // namespace zezi

@@ -68,9 +68,7 @@ inline constexpr OpenFailure kLastOpenFailure = OpenFailure::kBadPsk;
 [[nodiscard]] std::string_view openFailureText(OpenFailure failure);
 
 // Whether `text` is the message of some failure.
-[[nodiscard]] inline bool isOpenFailureText(std::string_view text) {
-  return isFailureText(text, kLastOpenFailure, openFailureText);
-}
+[[nodiscard]] bool isOpenFailureText(std::string_view text);
 
 // openEnvelope, reporting the cause of a refusal instead of its message: kNone when the
 // network was written to `*networkOut`, which is otherwise left untouched.

@@ -1,7 +1,6 @@
 #include "opener/open_signed_envelope.h"
 
-#include <algorithm>
-#include <array>
+#include <cstdint>
 
 #include "base/failure.h"
 #include "crypto/p256_keys.h"
@@ -11,13 +10,16 @@
 namespace zezi {
 namespace {
 
-enum Failure : std::size_t { kNoOutput, kFleetKeyMismatch, kFailureCount };
+enum class Failure : std::uint8_t { kNone, kNoOutput, kFleetKeyMismatch };
 
-constexpr auto kMessages = std::to_array<std::string_view>({
-    "no output for the network",
-    "fleet private key does not belong to the trust list's fleet key",
-});
-static_assert(kMessages.size() == kFailureCount);
+constexpr auto kMessages = failureTable<Failure, std::string_view>(
+    {
+        {Failure::kNoOutput, "no output for the network"},
+        {Failure::kFleetKeyMismatch,
+         "fleet private key does not belong to the trust list's fleet key"},
+    },
+    Failure::kFleetKeyMismatch);
+static_assert(kMessages.inOrder() && kMessages.oneRowEach());
 
 }  // namespace
 
@@ -26,7 +28,7 @@ bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
                         VerifiedSignature* verifiedOut, ReplayState* stateOut,
                         std::string* errorOut) {
   if (networkOut == nullptr) {
-    return failWith(errorOut, kMessages[kNoOutput]);
+    return failWith(errorOut, kMessages(Failure::kNoOutput));
   }
   VerifiedSignature verified;
   ReplayState next;
@@ -36,7 +38,7 @@ bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
   // A scalar that is no key at all is left to openEnvelope's own message.
   const Bytes fleetPoint = derivePublicPoint(fleetScalar);
   if (!fleetPoint.empty() && fleetPoint != rawToPoint(trustList.fleetKey())) {
-    return failWith(errorOut, kMessages[kFleetKeyMismatch]);
+    return failWith(errorOut, kMessages(Failure::kFleetKeyMismatch));
   }
   Network network;
   if (!openEnvelope(input.envelope, fleetScalar, &network, errorOut)) {
@@ -54,8 +56,7 @@ bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
 }
 
 bool isOpenSignedEnvelopeText(std::string_view text) {
-  return isSignatureFailureText(text) || isOpenFailureText(text) ||
-         std::find(kMessages.begin(), kMessages.end(), text) != kMessages.end();
+  return isSignatureFailureText(text) || isOpenFailureText(text) || kMessages.holds(text);
 }
 
 }  // namespace zezi

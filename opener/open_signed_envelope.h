@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,8 @@ struct TrustSettings {
   std::uint64_t timeFloor = 0;    // build time, Unix seconds: nothing expiring by then passes
 };
 
+class Verifier;
+
 // A trust list that loadTrustList has checked. A default one trusts no signer.
 class TrustList {
  public:
@@ -39,6 +42,10 @@ class TrustList {
     return settings_.signerKeys.at(index);
   }
   [[nodiscard]] const Digest& signerId(std::size_t index) const { return signerIds_.at(index); }
+  // The signer's key, loaded once when the list was.
+  [[nodiscard]] const Verifier* signerVerifier(std::size_t index) const {
+    return verifiers_.at(index).get();
+  }
   // The index of the signer with this key id, if the list holds it.
   [[nodiscard]] std::optional<std::size_t> indexOf(const Digest& signerId) const {
     const auto found = std::find(signerIds_.begin(), signerIds_.end(), signerId);
@@ -62,6 +69,7 @@ class TrustList {
 
   TrustSettings settings_;
   std::vector<Digest> signerIds_;
+  std::vector<std::shared_ptr<const Verifier>> verifiers_;  // shared by copies of the list
   Digest fleetId_{};
   Digest digest_{};
 };

@@ -55,9 +55,7 @@ inline constexpr SignatureFailure kLastSignatureFailure = SignatureFailure::kSer
 [[nodiscard]] std::string_view signatureFailureText(SignatureFailure failure);
 
 // Whether `text` is the message of some failure.
-[[nodiscard]] inline bool isSignatureFailureText(std::string_view text) {
-  return isFailureText(text, kLastSignatureFailure, signatureFailureText);
-}
+[[nodiscard]] bool isSignatureFailureText(std::string_view text);
 
 // verifySignature, reporting the cause of a refusal instead of its message: kNone when
 // both outputs were written, which are otherwise left untouched.

@@ -53,7 +53,8 @@ bool loadTrustList(const TrustSettings& settings, TrustList* trustListOut, std::
   }
   TrustList loaded;
   for (const Bytes& key : settings.signerKeys) {
-    if (!loadPublicKey(key)) {
+    std::shared_ptr<const Verifier> verifier = Verifier::create(key);
+    if (!verifier) {
       return failWith(errorOut, "trust list signer key is not a P-256 point");
     }
     if (key == settings.fleetKey) {
@@ -68,6 +69,7 @@ bool loadTrustList(const TrustSettings& settings, TrustList* trustListOut, std::
       return failWith(errorOut, "trust list holds a signer key twice");
     }
     loaded.signerIds_.push_back(id);
+    loaded.verifiers_.push_back(std::move(verifier));
   }
   if (!keyIdOf(settings.fleetKey, &loaded.fleetId_)) {
     return failWith(errorOut, "cannot compute a key id");

@@ -16,78 +16,56 @@ namespace {
 using enum SignatureFailure;
 
 // Every failure with its message, in the order of SignatureFailure (kNone has none).
-struct FailureText {
-  SignatureFailure failure;
-  // cppcheck-suppress unusedStructMember ; read through kFailureTexts[index]
-  std::string_view text;
-};
+constexpr auto kFailureTexts = failureTable<SignatureFailure, std::string_view>(
+    {
+        {kNoOutput, "no output for the verification"},
+        {kStateUnreadable, "replay state is unreadable"},
+        {kTrustListDiffers, "trust list differs from the one the replay state was written under"},
+        {kSignatureMissing, "signature file is missing"},
+        {kTooLarge, "signature file is too large"},
+        {kNotJson, "signature file is not valid JSON"},
+        {kNotObject, "signature file is not a JSON object"},
+        {kUnknownMember, "signature file has an unknown member"},
+        {kFormatMissing, "signature file member \"format\" is missing"},
+        {kStatementMissing, "signature file member \"statement\" is missing"},
+        {kSignatureMemberMissing, "signature file member \"signature\" is missing"},
+        {kFormatRepeated, "signature file member \"format\" appears more than once"},
+        {kStatementRepeated, "signature file member \"statement\" appears more than once"},
+        {kSignatureRepeated, "signature file member \"signature\" appears more than once"},
+        {kFormatNotString, "signature file member \"format\" is not a string"},
+        {kStatementNotString, "signature file member \"statement\" is not a string"},
+        {kSignatureNotString, "signature file member \"signature\" is not a string"},
+        {kWrongFormat, "signature file format is not tolvane-wifi-drive-sig/v1"},
+        {kStatementNotBase64, "signature file member \"statement\" is not canonical Base64"},
+        {kSignatureNotBase64, "signature file member \"signature\" is not canonical Base64"},
+        {kBadStatementSize, "signature statement is not 120 octets"},
+        {kBadSignatureSize, "signature is not 64 octets"},
+        {kUnknownSigner, "signature is by an unknown signer"},
+        {kSupersededSigner, "signer key is superseded"},
+        {kNotCanonical, "signature is not in canonical form"},
+        {kCannotCheck, "cannot check the signature"},
+        {kDoesNotVerify, "signature does not verify"},
+        {kOtherFleet, "signature is for another fleet"},
+        {kOtherEnvelope, "signature is for another envelope"},
+        {kMalformedStatement, "signature statement is malformed"},
+        {kExpired, "signature has expired"},
+        {kNotYetValid, "signature is not yet valid"},
+        {kSerialOlder, "signature serial is older than the last accepted"},
+        {kSerialReused, "signature serial was already used for another envelope"},
+    },
+    kLastSignatureFailure);
 
-constexpr auto kFailureTexts = std::to_array<FailureText>({
-    {kNoOutput, "no output for the verification"},
-    {kStateUnreadable, "replay state is unreadable"},
-    {kTrustListDiffers, "trust list differs from the one the replay state was written under"},
-    {kSignatureMissing, "signature file is missing"},
-    {kTooLarge, "signature file is too large"},
-    {kNotJson, "signature file is not valid JSON"},
-    {kNotObject, "signature file is not a JSON object"},
-    {kUnknownMember, "signature file has an unknown member"},
-    {kFormatMissing, "signature file member \"format\" is missing"},
-    {kStatementMissing, "signature file member \"statement\" is missing"},
-    {kSignatureMemberMissing, "signature file member \"signature\" is missing"},
-    {kFormatRepeated, "signature file member \"format\" appears more than once"},
-    {kStatementRepeated, "signature file member \"statement\" appears more than once"},
-    {kSignatureRepeated, "signature file member \"signature\" appears more than once"},
-    {kFormatNotString, "signature file member \"format\" is not a string"},
-    {kStatementNotString, "signature file member \"statement\" is not a string"},
-    {kSignatureNotString, "signature file member \"signature\" is not a string"},
-    {kWrongFormat, "signature file format is not tolvane-wifi-drive-sig/v1"},
-    {kStatementNotBase64, "signature file member \"statement\" is not canonical Base64"},
-    {kSignatureNotBase64, "signature file member \"signature\" is not canonical Base64"},
-    {kBadStatementSize, "signature statement is not 120 octets"},
-    {kBadSignatureSize, "signature is not 64 octets"},
-    {kUnknownSigner, "signature is by an unknown signer"},
-    {kSupersededSigner, "signer key is superseded"},
-    {kNotCanonical, "signature is not in canonical form"},
-    {kCannotCheck, "cannot check the signature"},
-    {kDoesNotVerify, "signature does not verify"},
-    {kOtherFleet, "signature is for another fleet"},
-    {kOtherEnvelope, "signature is for another envelope"},
-    {kMalformedStatement, "signature statement is malformed"},
-    {kExpired, "signature has expired"},
-    {kNotYetValid, "signature is not yet valid"},
-    {kSerialOlder, "signature serial is older than the last accepted"},
-    {kSerialReused, "signature serial was already used for another envelope"},
-});
-
-// Row i of the table holds failure i + 1, so a failure finds its text by its value.
-constexpr bool tableFollowsTheFailures() {
-  for (std::size_t i = 0; i < kFailureTexts.size(); ++i) {
-    if (static_cast<std::size_t>(kFailureTexts[i].failure) != i + 1) {
-      return false;
-    }
-  }
-  return kFailureTexts.back().failure == kLastSignatureFailure;
-}
-static_assert(tableFollowsTheFailures());
+static_assert(kFailureTexts.inOrder() && kFailureTexts.oneRowEach());
 
 // The signature file's members and the failures each one can cause.
-struct MemberFailures {
-  // cppcheck-suppress unusedStructMember ; compared in readSignatureFile's search
-  std::string_view key;
-  SignatureFailure missing;
-  SignatureFailure repeated;
-  SignatureFailure notString;
-  SignatureFailure notBase64;  // kNone for "format", which is text
-};
-constexpr std::array<MemberFailures, 3> kMembers = {{
+constexpr ObjectFailures<SignatureFailure> kSignatureObject = {kNotJson, kNotObject, kUnknownMember,
+                                                               kSignatureDomain, kWrongFormat};
+constexpr std::array<MemberFailures<SignatureFailure>, 3> kMembers = {{
     {"format", kFormatMissing, kFormatRepeated, kFormatNotString, kNone},
     {"statement", kStatementMissing, kStatementRepeated, kStatementNotString, kStatementNotBase64},
     {"signature", kSignatureMemberMissing, kSignatureRepeated, kSignatureNotString,
      kSignatureNotBase64},
 }};
-constexpr std::size_t kFormat = 0;
-constexpr std::size_t kStatementMember = 1;
-constexpr std::size_t kSignatureMember = 2;
 
 // The state the checks compare against and the index of the key it names. A state of an
 // older trust-list version gives way to a fresh one; any other list than the one the state
@@ -128,48 +106,12 @@ constexpr std::size_t kSignatureMember = 2;
 // and canonical Base64 of 120 and 64 octets, which it decodes.
 [[nodiscard]] SignatureFailure readSignatureFile(std::string_view text, Bytes* statementOut,
                                                  Bytes* signatureOut) {
-  const std::optional<JsonValue> document = parseJson(text);
-  if (!document) {
-    return kNotJson;
+  std::array<Bytes, kMembers.size() - 1> decoded;
+  if (const SignatureFailure failure = readStrictObject(text, kSignatureObject, kMembers, &decoded);
+      failure != kNone) {
+    return failure;
   }
-  if (document->kind != JsonKind::kObject) {
-    return kNotObject;
-  }
-  std::array<const JsonValue*, kMembers.size()> values{};
-  std::array<std::size_t, kMembers.size()> counts{};
-  for (const JsonMember& member : document->members) {
-    const auto* known = std::find_if(kMembers.begin(), kMembers.end(), [&member](const auto& m) {
-      return m.key == std::string_view(member.key);
-    });
-    if (known == kMembers.end()) {
-      return kUnknownMember;
-    }
-    const auto index = static_cast<std::size_t>(known - kMembers.begin());
-    ++counts[index];
-    values[index] = &member.value;
-  }
-  for (std::size_t i = 0; i < kMembers.size(); ++i) {
-    if (counts[i] == 0) {
-      return kMembers[i].missing;
-    }
-    if (counts[i] > 1) {
-      return kMembers[i].repeated;
-    }
-    if (values[i]->kind != JsonKind::kString) {
-      return kMembers[i].notString;
-    }
-  }
-  if (std::string_view(values[kFormat]->text) != kSignatureDomain) {
-    return kWrongFormat;
-  }
-  Bytes statement;
-  Bytes signature;
-  if (!base64Decode(values[kStatementMember]->text, &statement)) {
-    return kMembers[kStatementMember].notBase64;
-  }
-  if (!base64Decode(values[kSignatureMember]->text, &signature)) {
-    return kMembers[kSignatureMember].notBase64;
-  }
+  auto& [statement, signature] = decoded;
   if (statement.size() != kStatementSize) {
     return kBadStatementSize;
   }
@@ -194,7 +136,7 @@ constexpr std::size_t kSignatureMember = 2;
   if (*index < currentIndex) {
     return kSupersededSigner;
   }
-  switch (verifyMessageSignature(trustList.signerKey(*index), signedMessage(octets), signature)) {
+  switch (trustList.signerVerifier(*index)->verify(signedMessage(octets), signature)) {
     case SignatureStatus::kValid:
       *indexOut = *index;
       return kNone;
@@ -239,9 +181,11 @@ constexpr std::size_t kSignatureMember = 2;
 }  // namespace
 
 std::string_view signatureFailureText(SignatureFailure failure) {
-  const auto index = static_cast<std::size_t>(failure);
-  return index == 0 || index > kFailureTexts.size() ? std::string_view()
-                                                    : kFailureTexts[index - 1].text;
+  return kFailureTexts(failure);
+}
+
+bool isSignatureFailureText(std::string_view text) {
+  return kFailureTexts.holds(text);
 }
 
 SignatureFailure verifySignatureFor(const SignatureInput& input, const TrustList& trustList,

@@ -1,11 +1,8 @@
 #include "sealer/builder.h"
 
 #include "base/failure.h"
-#include "crypto/aead.h"
 #include "crypto/ecdh.h"
-#include "crypto/kdf.h"
 #include "crypto/p256_keys.h"
-#include "encoding/hex.h"
 #include "sealer/envelope_parts.h"
 #include "sealer/fixed_inputs.h"
 
@@ -25,13 +22,12 @@ bool buildEnvelope(std::string_view ssid, std::string_view psk, const Bytes& fle
   if (fleetPublicKey.size() != kRawPublicKeySize) {
     return failWith(errorOut, "fleet public key must be 64 raw bytes");
   }
-  if (!isLowercaseHex(psk, kPskSize)) {
-    return failWith(errorOut, "psk must be 64 lowercase hex characters");
-  }
-  if (ssid.empty()) {
-    return failWith(errorOut, "ssid is empty");
+  if (!checkNetwork(ssid, psk, errorOut)) {
+    return false;
   }
 
+  // The ephemeral key pair and the agreement through OpenSSL's EVP keys (EVP_PKEY_keygen,
+  // EVP_PKEY_derive), as the format's sealing names them; FleetSealer does the same on points.
   Bytes scalar;
   Bytes ephemeralRawKey;
   if (ephemeralScalar.empty()) {
@@ -50,35 +46,16 @@ bool buildEnvelope(std::string_view ssid, std::string_view psk, const Bytes& fle
     }
   }
 
-  const Bytes envelopeSalt = suppliedOrDrawn(salt, kDrawnSaltSize);
-  if (envelopeSalt.empty()) {
-    return failWith(errorOut, "salt generation failed");
+  AgreedEnvelope agreed;
+  if (!saltAndNonce(salt, nonce, &agreed.salt, &agreed.nonce, errorOut)) {
+    return false;
   }
-  // A supplied nonce of the wrong length is refused by the sealing below.
-  const Bytes envelopeNonce = suppliedOrDrawn(nonce, kNonceSize);
-  if (envelopeNonce.empty()) {
-    return failWith(errorOut, "nonce generation failed");
-  }
-
-  const Bytes sharedSecret = ecdhSharedSecret(scalar, fleetPublicKey);
-  if (sharedSecret.empty()) {
+  agreed.sharedSecret = ecdhSharedSecret(scalar, fleetPublicKey);
+  if (agreed.sharedSecret.empty()) {
     return failWith(errorOut, "ECDH failed");
   }
-  const Bytes ephemeralPoint = rawToPoint(ephemeralRawKey);
-  const Bytes fleetPoint = rawToPoint(fleetPublicKey);
-  const Bytes envelopeKey =
-      deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, envelopeSalt, ephemeralPoint, fleetPoint);
-  if (envelopeKey.size() != kEnvelopeKeySize) {
-    return failWith(errorOut, "key derivation failed");
-  }
-
-  const Bytes sealed =
-      sealPayload(envelopeKey, envelopeNonce, textToBytes(kEnvelopeDomain), payloadJson(ssid, psk));
-  if (sealed.empty()) {
-    return failWith(errorOut, "sealing failed");
-  }
-  *envelopeOut = envelopeJson(ephemeralPoint, envelopeSalt, envelopeNonce, sealed);
-  return true;
+  agreed.ephemeralPoint = rawToPoint(ephemeralRawKey);
+  return finishEnvelope(agreed, rawToPoint(fleetPublicKey), ssid, psk, envelopeOut, errorOut);
 }
 
 }  // namespace zezi

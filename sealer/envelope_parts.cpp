@@ -5,11 +5,19 @@
 #include <array>
 #include <numeric>
 
+#include "base/failure.h"
+#include "crypto/aead.h"
+#include "crypto/kdf.h"
 #include "encoding/base64.h"
+#include "encoding/hex.h"
 #include "encoding/json_escape.h"
 
 namespace zezi {
 
+namespace {
+
+// The supplied value, or `drawnSize` fresh random octets when it is empty; empty when the
+// generator fails.
 Bytes suppliedOrDrawn(const Bytes& supplied, std::size_t drawnSize) {
   if (!supplied.empty()) {
     return supplied;
@@ -21,6 +29,8 @@ Bytes suppliedOrDrawn(const Bytes& supplied, std::size_t drawnSize) {
   return drawn;
 }
 
+// The plaintext {"networks":[{"ssid":"<escaped ssid>","psk":"<psk>"}]}, with no white
+// space. Built as Bytes because it holds the PSK.
 Bytes payloadJson(std::string_view ssid, std::string_view psk) {
   constexpr std::string_view kBeforeSsid = R"({"networks":[{"ssid":")";
   constexpr std::string_view kBeforePsk = R"(","psk":")";
@@ -36,6 +46,7 @@ Bytes payloadJson(std::string_view ssid, std::string_view psk) {
   return payload;
 }
 
+// Seven lines: braces around the five members, each `  "key": "value"`.
 std::string envelopeJson(const Bytes& ephemeralPoint, const Bytes& salt, const Bytes& nonce,
                          const Bytes& sealed) {
   // The text around the five values, which go between the pieces in this order.
@@ -57,6 +68,52 @@ std::string envelopeJson(const Bytes& ephemeralPoint, const Bytes& salt, const B
   }
   envelope.append(kPieces.back());
   return envelope;
+}
+
+}  // namespace
+
+bool checkNetwork(std::string_view ssid, std::string_view psk, std::string* errorOut) {
+  if (!isLowercaseHex(psk, kPskSize)) {
+    return failWith(errorOut, "psk must be 64 lowercase hex characters");
+  }
+  return !ssid.empty() || failWith(errorOut, "ssid is empty");
+}
+
+bool saltAndNonce(const Bytes& salt, const Bytes& nonce, Bytes* saltOut, Bytes* nonceOut,
+                  std::string* errorOut) {
+  if (salt.empty() && nonce.empty()) {
+    // One call to the generator costs as much as each of two.
+    Bytes drawn(kDrawnSaltSize + kNonceSize);
+    if (RAND_bytes(drawn.data(), static_cast<int>(drawn.size())) != 1) {
+      return failWith(errorOut, "salt generation failed");
+    }
+    const auto split = drawn.begin() + static_cast<std::ptrdiff_t>(kDrawnSaltSize);
+    *saltOut = Bytes(drawn.begin(), split);
+    *nonceOut = Bytes(split, drawn.end());
+    return true;
+  }
+  *saltOut = suppliedOrDrawn(salt, kDrawnSaltSize);
+  if (saltOut->empty()) {
+    return failWith(errorOut, "salt generation failed");
+  }
+  *nonceOut = suppliedOrDrawn(nonce, kNonceSize);
+  return !nonceOut->empty() || failWith(errorOut, "nonce generation failed");
+}
+
+bool finishEnvelope(const AgreedEnvelope& agreed, const Bytes& fleetPoint, std::string_view ssid,
+                    std::string_view psk, std::string* envelopeOut, std::string* errorOut) {
+  const Bytes envelopeKey = deriveEnvelopeKey(kEnvelopeDomain, agreed.sharedSecret, agreed.salt,
+                                              agreed.ephemeralPoint, fleetPoint);
+  if (envelopeKey.size() != kEnvelopeKeySize) {
+    return failWith(errorOut, "key derivation failed");
+  }
+  const Bytes sealed =
+      sealPayload(envelopeKey, agreed.nonce, textToBytes(kEnvelopeDomain), payloadJson(ssid, psk));
+  if (sealed.empty()) {
+    return failWith(errorOut, "sealing failed");
+  }
+  *envelopeOut = envelopeJson(agreed.ephemeralPoint, agreed.salt, agreed.nonce, sealed);
+  return true;
 }
 
 }  // namespace zezi

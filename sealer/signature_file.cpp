@@ -1,10 +1,13 @@
 #include "sealer/signature_file.h"
 
+#include <memory>
+
 #include "base/failure.h"
 #include "crypto/p256_keys.h"
 #include "crypto/signature.h"
 #include "crypto/statement.h"
 #include "encoding/base64.h"
+#include "sealer/signing_key.h"
 
 namespace zezi {
 namespace {
@@ -33,15 +36,23 @@ bool makeSignatureFile(const Bytes& signerScalar, const Bytes& fleetRawPublicKey
   if (!isUsableScalar(signerScalar)) {
     return failWith(errorOut, "signer private key is not a valid P-256 scalar");
   }
+  const std::unique_ptr<Signer> signer = Signer::create(signerScalar);
+  if (!signer) {
+    return failWith(errorOut, "signing failed");
+  }
+  return makeSignatureFile(*signer, fleetRawPublicKey, envelope, terms, signatureFileOut, errorOut);
+}
+
+bool makeSignatureFile(const Signer& signer, const Bytes& fleetRawPublicKey,
+                       std::string_view envelope, const SignatureTerms& terms,
+                       std::string* signatureFileOut, std::string* errorOut) {
+  if (signatureFileOut == nullptr) {
+    return failWith(errorOut, "no output for the signature file");
+  }
   if (!loadPublicKey(fleetRawPublicKey)) {
     return failWith(errorOut, "fleet public key is not a P-256 point");
   }
-  const Bytes signerPoint = derivePublicPoint(signerScalar);
-  if (signerPoint.size() != kPointSize) {
-    return failWith(errorOut, "signing failed");
-  }
-  const Bytes signerRaw(signerPoint.begin() + 1, signerPoint.end());
-  if (signerRaw == fleetRawPublicKey) {
+  if (signer.rawPublicKey() == fleetRawPublicKey) {
     // Every device holds the fleet private key, so it must never be able to sign.
     return failWith(errorOut, "signer key is the fleet key");
   }
@@ -55,17 +66,17 @@ bool makeSignatureFile(const Bytes& signerScalar, const Bytes& fleetRawPublicKey
   statement.serial = terms.serial;
   statement.issuedAt = terms.issuedAt;
   statement.expiresAt = terms.expiresAt;
-  if (!keyIdOf(signerRaw, &statement.signerKeyId) ||
+  if (!keyIdOf(signer.rawPublicKey(), &statement.signerKeyId) ||
       !keyIdOf(fleetRawPublicKey, &statement.fleetId) ||
       !sha256(envelope, &statement.envelopeSha256)) {
     return failWith(errorOut, "signing failed");
   }
   const Bytes octets = encodeStatement(statement);
   const Bytes message = signedMessage(octets);
-  const Bytes signature = signMessage(signerScalar, message);
+  const Bytes signature = signer.sign(message);
   // A fault while signing must not leave the signer's hands as a signature.
   if (signature.empty() ||
-      verifyMessageSignature(signerRaw, message, signature) != SignatureStatus::kValid) {
+      signer.verifier().verify(message, signature) != SignatureStatus::kValid) {
     return failWith(errorOut, "signing failed");
   }
   *signatureFileOut = signatureFileText(octets, signature);

@@ -87,8 +87,8 @@ std::string memberNeedle(std::string_view key, const std::string& value) {
   return quoted(key).append(": ").append(quoted(value));
 }
 
-// Second stage: derivation known answer, the envelope, an independent sealing opened by
-// the reference opener, and the envelope text itself.
+// Second stage: derivation known answer, the envelope, the expected payload sealed here and
+// opened by openPayload (the device's AEAD step), and the envelope text itself.
 bool checkEnvelope(const SelfTestInputs& inputs, const RunState& run, std::string* error) {
   const Bytes ephemeralPoint = rawToPoint(encodedPublicKey(run.ephemeralKey.get()));
   const Bytes fleetPoint = rawToPoint(run.fleetRawPublicKey);
@@ -117,8 +117,8 @@ bool checkEnvelope(const SelfTestInputs& inputs, const RunState& run, std::strin
   Bytes opened;
   const OpenStatus status = openPayload(envelopeKey, run.nonce, domain, referenceSealing, &opened);
   if (status != kOpenOk) {
-    return failWith(
-        error, std::string("vendored opener rejected our ciphertext: ") + openStatusText(status));
+    return failWith(error, std::string("payload opening refused our sealed payload: ") +
+                               openStatusText(status));
   }
   if (opened != expectedPayload) {
     return failWith(error, "round-trip payload mismatch");

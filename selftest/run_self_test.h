@@ -1,6 +1,6 @@
 // The self-test: known answers for the key agreement and the key derivation, then an
-// envelope built from fixed inputs, its payload sealed with the derived key and opened back
-// (and refused under another domain), and the envelope's members checked.
+// envelope built from fixed inputs, its expected payload sealed again here and opened with
+// the device's AEAD opening, and the envelope's text.
 #pragma once
 
 #include <string>

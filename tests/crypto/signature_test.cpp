@@ -4,6 +4,7 @@
 
 #include <openssl/bn.h>
 #include <openssl/ec.h>
+#include <openssl/evp.h>
 
 #include <cstdio>
 #include <optional>
@@ -105,6 +106,42 @@ TEST(SignMessage, AlwaysWritesALowSSignatureThatVerifies) {
     EXPECT_EQ(verifyMessageSignature(raw, message("another statement"), signature),
               SignatureStatus::kDoesNotVerify);
   }
+}
+
+TEST(Signer, HoldsItsKeyForManyLowSSignaturesThatItsVerifierAndTheRawKeyAccept) {
+  const Bytes scalar =
+      hexDecode("c9afa9d845ba75166b5c215767b1d6934e50c3db36e89b127b8a622b120f6721");
+  const auto signer = Signer::create(scalar);
+  ASSERT_NE(signer, nullptr);
+  EXPECT_EQ(signer->rawPublicKey(), rawPublicOf(scalar));
+  const auto verifier = Verifier::create(signer->rawPublicKey());
+  ASSERT_NE(verifier, nullptr);
+  for (int i = 0; i < 32; ++i) {
+    const Bytes text = message("held " + std::to_string(i));
+    const Bytes signature = signer->sign(text);
+    EXPECT_TRUE(isCanonicalSignature(signature)) << hexEncode(signature);
+    EXPECT_EQ(signer->verifier().verify(text, signature), SignatureStatus::kValid);
+    EXPECT_EQ(verifier->verify(text, signature), SignatureStatus::kValid);
+    EXPECT_EQ(verifyMessageSignature(signer->rawPublicKey(), text, signature),
+              SignatureStatus::kValid);
+    EXPECT_EQ(verifier->verify(text, withNegatedS(signature)), SignatureStatus::kNotCanonical);
+    EXPECT_EQ(verifier->verify(message("other"), signature), SignatureStatus::kDoesNotVerify);
+  }
+}
+
+TEST(Signer, RefusesWhatIsNoP256Key) {
+  for (const Bytes& scalar : {Bytes(kScalarSize, 0), hexDecode(kOrderHex), Bytes(31, 0x11)}) {
+    EXPECT_EQ(Signer::create(scalar), nullptr) << hexEncode(scalar);
+  }
+  EXPECT_EQ(Signer::fromKey(nullptr), nullptr);
+  EXPECT_EQ(Verifier::fromKey(nullptr), nullptr);
+  // A key of another curve is refused whether it comes as a signer or a verifier.
+  const PkeyPtr other(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "secp384r1"));
+  ASSERT_TRUE(other);
+  ASSERT_EQ(EVP_PKEY_up_ref(other.get()), 1);
+  EXPECT_EQ(Signer::fromKey(PkeyPtr(other.get())), nullptr);
+  ASSERT_EQ(EVP_PKEY_up_ref(other.get()), 1);
+  EXPECT_EQ(Verifier::fromKey(PkeyPtr(other.get())), nullptr);
 }
 
 TEST(SignMessage, RefusesScalarsOutsideOneToOrderMinusOneAndKeysOffTheCurve) {
