@@ -47,7 +47,7 @@ bool buildEnvelope(std::string_view ssid, std::string_view psk, const Bytes& fle
   }
 
   AgreedEnvelope agreed;
-  if (!saltAndNonce(salt, nonce, &agreed.salt, &agreed.nonce, errorOut)) {
+  if (!saltAndNonce(salt, nonce, &agreed.salt, &agreed.nonce, errorOut, Draws::kSaltThenNonce)) {
     return false;
   }
   agreed.sharedSecret = ecdhSharedSecret(scalar, fleetPublicKey);

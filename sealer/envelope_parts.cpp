@@ -80,8 +80,8 @@ bool checkNetwork(std::string_view ssid, std::string_view psk, std::string* erro
 }
 
 bool saltAndNonce(const Bytes& salt, const Bytes& nonce, Bytes* saltOut, Bytes* nonceOut,
-                  std::string* errorOut) {
-  if (salt.empty() && nonce.empty()) {
+                  std::string* errorOut, Draws draws) {
+  if (draws == Draws::kOneCall && salt.empty() && nonce.empty()) {
     // One call to the generator costs as much as each of two.
     Bytes drawn(kDrawnSaltSize + kNonceSize);
     if (RAND_bytes(drawn.data(), static_cast<int>(drawn.size())) != 1) {

@@ -3,6 +3,7 @@
 // P-256 code, and everything after it is one path. Private to the sealing floor.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,11 +15,15 @@ namespace zezi {
 // SSID. False with the fixed message in `*errorOut` (when not null) at the first refusal.
 [[nodiscard]] bool checkNetwork(std::string_view ssid, std::string_view psk, std::string* errorOut);
 
-// The supplied salt and nonce, or fresh ones (16 and 12 octets) for those that are empty:
-// when both are drawn, in one call to the generator. A supplied nonce of the wrong length
-// is left for the sealing to refuse. False with a fixed message when the generator fails.
+// How fresh salts and nonces are drawn: buildEnvelope draws the salt, then the nonce, each
+// with its own failure message; the fleet sealer saves a call by drawing both at once.
+enum class Draws : std::uint8_t { kSaltThenNonce, kOneCall };
+
+// The supplied salt and nonce, or fresh ones (16 and 12 octets) for those that are empty.
+// A supplied nonce of the wrong length is left for the sealing to refuse. False with a
+// fixed message when the generator fails.
 [[nodiscard]] bool saltAndNonce(const Bytes& salt, const Bytes& nonce, Bytes* saltOut,
-                                Bytes* nonceOut, std::string* errorOut);
+                                Bytes* nonceOut, std::string* errorOut, Draws draws);
 
 // What one envelope's key agreement leaves for the steps after it.
 struct AgreedEnvelope {

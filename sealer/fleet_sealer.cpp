@@ -69,7 +69,7 @@ bool FleetSealerSteps::seal(const FleetSealer& sealer, std::string_view ssid, st
   if (agreed.ephemeralPoint.empty()) {
     return failWith(errorOut, "could not derive ephemeral public key");
   }
-  if (!saltAndNonce(salt, nonce, &agreed.salt, &agreed.nonce, errorOut)) {
+  if (!saltAndNonce(salt, nonce, &agreed.salt, &agreed.nonce, errorOut, Draws::kOneCall)) {
     return false;
   }
   agreed.sharedSecret = sharedX(group, sealer.key_->point.get(), scalar.get(), context.get());
