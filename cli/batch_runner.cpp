@@ -212,7 +212,7 @@ class JobQueue {
 // What the threads of one run share.
 class Run {
  public:
-  Run(const SealOptions& options, const FleetSealer& sealer, std::size_t queueCapacity)
+  Run(const BatchOptions& options, const FleetSealer& sealer, std::size_t queueCapacity)
       : options_(options), sealer_(sealer), queue_(queueCapacity) {}
 
   [[nodiscard]] JobQueue& queue() { return queue_; }
@@ -223,7 +223,7 @@ class Run {
   // One line of --list: "FILE:LINE<tab>envelope", whole whatever the other threads print.
   [[nodiscard]] bool listed(std::size_t line, const std::string& path) {
     const std::lock_guard lock(listMutex_);
-    return std::printf("%s:%zu\t%s\n", options_.batchPath.c_str(), line, path.c_str()) >= 0;
+    return std::printf("%s:%zu\t%s\n", options_.path.c_str(), line, path.c_str()) >= 0;
   }
 
   // Keeps the first failure and stops every thread.
@@ -253,11 +253,11 @@ class Run {
       const SecretText psk =
           row.isPassphrase ? wpaPskFromPassphrase(row.secret, row.ssid) : row.secret;
       if (psk.empty()) {
-        fail(where(options_.batchPath, {row.line, "cannot derive the PSK from the passphrase"}));
+        fail(where(options_.path, {row.line, "cannot derive the PSK from the passphrase"}));
         break;
       }
       if (!sealer_.seal(row.ssid, psk, &envelope, &error)) {
-        fail(where(options_.batchPath, {row.line, error}));
+        fail(where(options_.path, {row.line, error}));
         break;
       }
       // The folder is flushed once, after the last file.
@@ -279,7 +279,7 @@ class Run {
   }
 
  private:
-  const SealOptions& options_;
+  const BatchOptions& options_;
   const FleetSealer& sealer_;
   JobQueue queue_;
   std::atomic<std::size_t> written_{0};
@@ -376,7 +376,7 @@ bool holdsWholeEnvelope(const std::string& path) {
 
 // Whether the envelope for one row may go to `target`, and whether it is there already
 // (with --resume): false with the refusal.
-bool checkTarget(const SealOptions& options, const std::string& target,
+bool checkTarget(const BatchOptions& options, const std::string& target,
                  const std::vector<Input>& inputs, bool* keep, Refusal* refusal) {
   *keep = false;
   struct stat info {};
@@ -413,7 +413,7 @@ bool checkTarget(const SealOptions& options, const std::string& target,
 
 // Reads every row once and gives out every name without writing: the first bad row, or a
 // target that may not be written, is reported.
-[[nodiscard]] bool checkRows(const SealOptions& options, int fd, const std::vector<Input>& inputs,
+[[nodiscard]] bool checkRows(const BatchOptions& options, int fd, const std::vector<Input>& inputs,
                              Plan* plan, Refusal* refusal) {
   BatchReader reader(readFromFd(fd));
   EnvelopeNames names;
@@ -425,13 +425,13 @@ bool checkTarget(const SealOptions& options, const std::string& target,
       break;
     }
     if (step == BatchReader::Step::kError) {
-      refusal->message = where(options.batchPath, bad);
+      refusal->message = where(options.path, bad);
       return false;
     }
     const std::string target = (fs::path(options.outDir) / names.claim(row.ssid)).string();
     bool keep = false;
     if (!checkTarget(options, target, inputs, &keep, refusal)) {
-      refusal->message = where(options.batchPath, {row.line, refusal->message});
+      refusal->message = where(options.path, {row.line, refusal->message});
       return false;
     }
     plan->kept.push_back(keep);
@@ -443,14 +443,14 @@ bool checkTarget(const SealOptions& options, const std::string& target,
     }
   }
   if (plan->rows == 0) {
-    refusal->message = where(options.batchPath, {0, "holds no rows"});
+    refusal->message = where(options.path, {0, "holds no rows"});
     return false;
   }
   return true;
 }
 
 // Reads the plan's rows again and hands those not kept to `jobs` sealing threads.
-void sealRows(const SealOptions& options, int fd, unsigned jobs, const Plan& plan, Run* run) {
+void sealRows(const BatchOptions& options, int fd, unsigned jobs, const Plan& plan, Run* run) {
   const std::size_t rows = plan.rows;
   std::vector<std::thread> sealers;
   sealers.reserve(jobs);
@@ -461,7 +461,7 @@ void sealRows(const SealOptions& options, int fd, unsigned jobs, const Plan& pla
   } catch (const std::system_error&) {
     run->fail("cannot start " + std::to_string(jobs) + " threads");
   }
-  const std::string changed = options.batchPath + " changed while it was read";
+  const std::string changed = options.path + " changed while it was read";
   BatchReader reader(readFromFd(fd));
   EnvelopeNames names;
   BatchRow row;
@@ -529,9 +529,9 @@ std::string EnvelopeNames::claim(std::string_view ssid) {
   }
 }
 
-int runBatch(const SealOptions& options) {
+int runBatch(const BatchOptions& options) {
   const Clock::time_point started = Clock::now();
-  const std::string& path = options.batchPath;
+  const std::string& path = options.path;
   if (path == "-") {
     return reportFailure("--batch needs a file, which is read twice, not standard input",
                          kExitUsage);
