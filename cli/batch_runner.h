@@ -1,11 +1,11 @@
 // `seal --batch`: every network of a batch file sealed into its own envelope file, by
-// several threads sharing one FleetSealer.
+// several threads sharing one FleetSealer. The run's steps: the names of the targets
+// (batch_names.h), the first pass that checks every row and target (batch_plan.h), the
+// second pass whose threads seal and write (batch_sealing.h), the progress and the summary
+// (batch_progress.h).
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <string_view>
-#include <unordered_set>
 
 namespace zezi {
 
@@ -27,18 +27,5 @@ struct BatchOptions {
 // for one fingerprint per file name and one bit per row. No target may be a folder or one of the
 // inputs; with --resume a target that holds a whole envelope is kept.
 [[nodiscard]] int runBatch(const BatchOptions& options);
-
-// The envelope file names of one batch, given out in row order: the SSID with every octet
-// but ASCII letters, digits, '.', '-' and '_' (and a leading '.') turned into '_' and then,
-// when any was, "-" and 8 hex digits of a hash of the SSID's octets; then "-2", "-3", ...
-// when an earlier row has the same name up to case, then ".json". A part before the first
-// dot that some systems reserve for devices (con, nul, com0, lpt9, ...) gets a '_'.
-class EnvelopeNames {
- public:
-  [[nodiscard]] std::string claim(std::string_view ssid);
-
- private:
-  std::unordered_set<std::uint64_t> taken_;  // fingerprints of the names in lower case
-};
 
 }  // namespace zezi
