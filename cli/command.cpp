@@ -12,6 +12,13 @@
 
 namespace zezi {
 
+CLI::Option* addFleetKeyOption(CLI::App* command, std::string* fleetKey) {
+  return takes(command->add_option("--fleet-key", *fleetKey,
+                                   "public key file (.pub) or 128 hex characters"),
+               "KEY")
+      ->required();
+}
+
 bool sameFile(const std::string& first, const std::string& second) {
   struct stat firstInfo {};
   struct stat secondInfo {};

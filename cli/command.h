@@ -38,6 +38,12 @@ struct CommandEntry {
   std::unique_ptr<Command> (*add)(CLI::App* subcommand);
 };
 
+// What a command's table line calls: makes the command, which registers its options.
+template <typename CommandType>
+std::unique_ptr<Command> addCommand(CLI::App* subcommand) {
+  return std::make_unique<CommandType>(subcommand);
+}
+
 extern const CommandEntry kKeygenCommand;
 extern const CommandEntry kPubkeyCommand;
 extern const CommandEntry kSealCommand;
@@ -55,6 +61,9 @@ inline CLI::Option* takes(CLI::Option* option, const char* what) {
 inline CLI::Option* once(CLI::Option* flag) {
   return flag->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 }
+
+// --fleet-key, which seal, sign and verify need.
+CLI::Option* addFleetKeyOption(CLI::App* command, std::string* fleetKey);
 
 // Writes `text` to standard output when `path` is empty, else atomically to the file (mode
 // 0644, an existing one replaced only with `force`); returns the exit status.

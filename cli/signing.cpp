@@ -50,6 +50,15 @@ void addSigningOptions(CLI::App* command, SigningOptions* signing, const std::st
         "TIME");
 }
 
+void addTrustOptions(CLI::App* command, std::vector<std::string>* trust, std::string* listPath) {
+  CLI::Option* keys =
+      takes(command->add_option("--trust", *trust,
+                                "signer public key (.pub), current first (repeatable)"),
+            "FILE");
+  takes(command->add_option("--trust-list", *listPath, "the device's trust list file"), "FILE")
+      ->excludes(keys);
+}
+
 std::string signaturePathOf(const std::string& envelopePath) {
   return envelopePath + std::string(kSignatureFileSuffix);
 }

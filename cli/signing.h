@@ -33,6 +33,10 @@ struct SigningOptions {
 // options need in this command.
 void addSigningOptions(CLI::App* command, SigningOptions* signing, const std::string& note);
 
+// --trust and --trust-list, which exclude each other: the signer keys or the device's
+// trust list file.
+void addTrustOptions(CLI::App* command, std::vector<std::string>* trust, std::string* listPath);
+
 // The signature file beside an envelope file.
 [[nodiscard]] std::string signaturePathOf(const std::string& envelopePath);
 

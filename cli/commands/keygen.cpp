@@ -84,8 +84,6 @@ class Keygen : public Command {
 }  // namespace
 
 const CommandEntry kKeygenCommand{"keygen", "create a new fleet or signer key pair",
-                                  [](CLI::App* command) -> std::unique_ptr<Command> {
-                                    return std::make_unique<Keygen>(command);
-                                  }};
+                                  addCommand<Keygen>};
 
 }  // namespace zezi

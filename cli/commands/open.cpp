@@ -123,14 +123,7 @@ class Open : public Command {
     takes(command->add_option("--envelope", options_.envelopePath, "envelope file or -"), "FILE")
         ->required();
     once(command->add_flag("--show-psk", options_.showPsk, "include the PSK in the output"));
-    CLI::Option* trust =
-        takes(command->add_option("--trust", options_.trust,
-                                  "signer public key (.pub), current first (repeatable)"),
-              "FILE");
-    takes(
-        command->add_option("--trust-list", options_.trustListPath, "the device's trust list file"),
-        "FILE")
-        ->excludes(trust);
+    addTrustOptions(command, &options_.trust, &options_.trustListPath);
     takes(command->add_option("--state", options_.statePath,
                               "the device's replay state file (with --trust or --trust-list)"),
           "FILE");
@@ -183,8 +176,6 @@ class Open : public Command {
 
 }  // namespace
 
-const CommandEntry kOpenCommand{
-    "open", "open an envelope with the private key",
-    [](CLI::App* command) -> std::unique_ptr<Command> { return std::make_unique<Open>(command); }};
+const CommandEntry kOpenCommand{"open", "open an envelope with the private key", addCommand<Open>};
 
 }  // namespace zezi

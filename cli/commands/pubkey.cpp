@@ -51,8 +51,6 @@ class Pubkey : public Command {
 }  // namespace
 
 const CommandEntry kPubkeyCommand{"pubkey", "print the public key of a private key",
-                                  [](CLI::App* command) -> std::unique_ptr<Command> {
-                                    return std::make_unique<Pubkey>(command);
-                                  }};
+                                  addCommand<Pubkey>};
 
 }  // namespace zezi

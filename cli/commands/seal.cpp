@@ -85,10 +85,7 @@ class Seal : public Command {
 
 Seal::Seal(CLI::App* command) {
   command->footer(std::string(kSealHelp) + kBatchHelp + kSealExamples);
-  takes(command->add_option("--fleet-key", options_.fleetKey,
-                            "public key file (.pub) or 128 hex characters"),
-        "KEY")
-      ->required();
+  addFleetKeyOption(command, &options_.fleetKey);
   ssidOption_ =
       takes(command->add_option("--ssid", options_.ssid, "network name, 1 to 32 octets"), "SSID");
   ssidHexOption_ = takes(command->add_option("--ssid-hex", options_.ssidHex,
@@ -244,8 +241,6 @@ int Seal::writeSigned(const SigningPlan& plan, const Bytes& signerScalar, const 
 
 }  // namespace
 
-const CommandEntry kSealCommand{
-    "seal", "seal a network for the fleet",
-    [](CLI::App* command) -> std::unique_ptr<Command> { return std::make_unique<Seal>(command); }};
+const CommandEntry kSealCommand{"seal", "seal a network for the fleet", addCommand<Seal>};
 
 }  // namespace zezi

@@ -30,8 +30,6 @@ class Selftest : public Command {
 }  // namespace
 
 const CommandEntry kSelftestCommand{"selftest", "run the known-answer self-test",
-                                    [](CLI::App* command) -> std::unique_ptr<Command> {
-                                      return std::make_unique<Selftest>(command);
-                                    }};
+                                    addCommand<Selftest>};
 
 }  // namespace zezi

@@ -42,10 +42,7 @@ class Sign : public Command {
     command->footer(kSignHelp);
     takes(command->add_option("--key", options_.keyPath, "signer's private key file"), "FILE")
         ->required();
-    takes(command->add_option("--fleet-key", options_.fleetKey,
-                              "public key file (.pub) or 128 hex characters"),
-          "KEY")
-        ->required();
+    addFleetKeyOption(command, &options_.fleetKey);
     takes(command->add_option("--envelope", options_.envelopePath, "envelope file"), "FILE")
         ->required();
     addSigningOptions(command, &options_.signing, "");
@@ -96,8 +93,6 @@ class Sign : public Command {
 
 }  // namespace
 
-const CommandEntry kSignCommand{
-    "sign", "sign an envelope with a signer key",
-    [](CLI::App* command) -> std::unique_ptr<Command> { return std::make_unique<Sign>(command); }};
+const CommandEntry kSignCommand{"sign", "sign an envelope with a signer key", addCommand<Sign>};
 
 }  // namespace zezi

@@ -40,18 +40,8 @@ class Verify : public Command {
  public:
   explicit Verify(CLI::App* command) {
     command->footer(kVerifyHelp);
-    CLI::Option* trust =
-        takes(command->add_option("--trust", options_.trust,
-                                  "signer public key (.pub), current first (repeatable)"),
-              "FILE");
-    takes(
-        command->add_option("--trust-list", options_.trustListPath, "the device's trust list file"),
-        "FILE")
-        ->excludes(trust);
-    takes(command->add_option("--fleet-key", options_.fleetKey,
-                              "public key file (.pub) or 128 hex characters"),
-          "KEY")
-        ->required();
+    addTrustOptions(command, &options_.trust, &options_.trustListPath);
+    addFleetKeyOption(command, &options_.fleetKey);
     takes(command->add_option("--envelope", options_.envelopePath, "envelope file"), "FILE")
         ->required();
     takes(
@@ -104,8 +94,6 @@ class Verify : public Command {
 }  // namespace
 
 const CommandEntry kVerifyCommand{"verify", "check an envelope's signature file",
-                                  [](CLI::App* command) -> std::unique_ptr<Command> {
-                                    return std::make_unique<Verify>(command);
-                                  }};
+                                  addCommand<Verify>};
 
 }  // namespace zezi
