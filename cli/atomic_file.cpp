@@ -27,7 +27,6 @@ namespace {
 
 constexpr int kNameAttempts = 8;
 constexpr std::size_t kNameSuffixSize = 6;
-constexpr std::array<int, 3> kCleanupSignals{SIGINT, SIGTERM, SIGHUP};
 constexpr std::size_t kMaxPendingRemovals = kMaxStagedAtOnce;
 constexpr mode_t kAllModeBits = 07777;
 constexpr mode_t kGroupAndOthers = S_IRWXG | S_IRWXO;
@@ -62,10 +61,10 @@ void installCleanupHandler() {
   action.sa_handler = removePendingAndDie;
   action.sa_flags = SA_RESETHAND;
   sigemptyset(&action.sa_mask);
-  for (const int signal : kCleanupSignals) {
+  for (const int signal : StopSignalsHeld::kStopSignals) {
     sigaddset(&action.sa_mask, signal);
   }
-  for (const int signal : kCleanupSignals) {
+  for (const int signal : StopSignalsHeld::kStopSignals) {
     struct sigaction current {};
     if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
       sigaction(signal, &action, nullptr);
@@ -103,20 +102,6 @@ std::string hiddenName(const std::string& name, std::string_view kind) {
     return {};
   }
   return "." + name + "." + std::string(kind) + "-" + hexEncode(suffix);
-}
-
-bool writeAll(int fd, std::string_view content) {
-  while (!content.empty()) {
-    const ssize_t written = write(fd, content.data(), content.size());
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return false;
-    }
-    content.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 // The answers of a file system without Unix modes, or without hard links.
@@ -179,24 +164,6 @@ std::string systemError(std::string_view what) {
   return std::string(what) + ": " + text;
 }
 
-std::string folderOf(const std::string& target) {
-  const std::string folder = std::filesystem::path(target).parent_path().string();
-  return folder.empty() ? std::string(".") : folder;
-}
-
-CleanupSignalsHeld::CleanupSignalsHeld() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int signal : kCleanupSignals) {
-    sigaddset(&set, signal);
-  }
-  pthread_sigmask(SIG_BLOCK, &set, &saved_);
-}
-
-CleanupSignalsHeld::~CleanupSignalsHeld() {
-  pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
-}
-
 bool writesInPlace(int folder) {
   struct statfs fileSystem {};
   struct stat info {};
@@ -237,9 +204,7 @@ std::string existsMessage(const std::string& target) {
 
 bool flushFolder(const std::string& folder, std::string* error) {
   const std::string name = folder.empty() ? std::string(".") : folder;
-  const UniqueFd fd(open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return (fd.get() >= 0 && fsync(fd.get()) == 0) ||
-         failWith(error, systemError("cannot flush folder " + name));
+  return syncFolder(name) || failWith(error, systemError("cannot flush folder " + name));
 }
 
 bool checkWritableTarget(const std::string& target, bool replace, std::string* error) {
@@ -279,7 +244,7 @@ void StagedFile::forgetTemporary() {
 }
 
 void StagedFile::discard() {
-  const CleanupSignalsHeld held;
+  const StopSignalsHeld held;
   if (!temporary_.empty()) {
     unlinkat(folder_.get(), temporary_.c_str(), 0);
   }
@@ -316,11 +281,10 @@ bool StagedFile::stage(const std::string& target, std::string_view content, mode
   if (folder_.get() >= 0) {
     return failWith(error, "a file is already staged");
   }
-  const CleanupSignalsHeld held;
+  const StopSignalsHeld held;
   target_ = target;
   name_ = std::filesystem::path(target).filename().string();
-  folder_.reset(open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder_.get() < 0) {
+  if (!openFolder(folderOf(target), &folder_)) {
     return failWith(error, systemError("cannot write " + target));
   }
   if (writesInPlace(folder_.get())) {
@@ -469,7 +433,7 @@ bool StagedFile::syncFolder(std::string* error) const {
 }
 
 bool StagedFile::commit(bool replace, std::string* error, bool flush) {
-  const CleanupSignalsHeld held;
+  const StopSignalsHeld held;
   return place(replace, error) && (!flush || syncFolder(error));
 }
 

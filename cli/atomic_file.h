@@ -21,22 +21,6 @@ namespace zezi {
 // "<what>: <the C library's text for errno>", starting in lower case.
 [[nodiscard]] std::string systemError(std::string_view what);
 
-// The folder of `target`, "." for a bare name.
-[[nodiscard]] std::string folderOf(const std::string& target);
-
-// Holds SIGINT, SIGTERM and SIGHUP back for its lifetime, so that a file's names change
-// while nothing can end the process halfway through.
-class CleanupSignalsHeld {
- public:
-  CleanupSignalsHeld();
-  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
-  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
-  ~CleanupSignalsHeld();
-
- private:
-  sigset_t saved_{};
-};
-
 // True for a folder on a FUSE file system without Unix modes, such as a FAT drive through
 // fusefat. That driver leaves broken entries behind (duplicates, stray long-name pieces,
 // files that cannot be found) when a file is renamed, truncated or, sometimes, removed, and

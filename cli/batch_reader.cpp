@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "base/file_descriptor.h"
 #include "cli/wpa_psk.h"
 #include "crypto/json_reader.h"
 #include "encoding/hex.h"
@@ -47,11 +48,7 @@ std::string_view viewOf(const SecretText& text) {
 
 ReadSome readFromFd(int fd) {
   return [fd](std::uint8_t* buffer, std::size_t size) -> long {
-    ssize_t count = 0;
-    do {
-      count = ::read(fd, buffer, size);
-    } while (count < 0 && errno == EINTR);
-    return static_cast<long>(count);
+    return static_cast<long>(readSome(fd, buffer, size));
   };
 }
 

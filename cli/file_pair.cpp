@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -37,7 +35,6 @@ namespace {
 
 constexpr std::string_view kJournalHeading = "zezi-vidad pair\n";
 constexpr std::size_t kMaxPairFileSize = std::size_t{64} * 1024;
-constexpr std::size_t kReadChunk = 4096;
 constexpr mode_t kJournalMode = 0644;
 // Where files are written in place there are no modes to keep.
 constexpr mode_t kInPlaceMode = 0644;
@@ -63,8 +60,7 @@ struct Member {
 bool openFolder(const std::string& target, Member* member) {
   member->target = target;
   member->name = std::filesystem::path(target).filename().string();
-  member->folder.reset(open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return member->folder.get() >= 0 && !member->name.empty();
+  return openFolder(folderOf(target), &member->folder) && !member->name.empty();
 }
 
 // openFolder, and what the journal needs: the full path and the way files are written.
@@ -107,15 +103,7 @@ std::optional<SecretText> readAt(const Member& member, const std::string& name) 
     return std::nullopt;
   }
   SecretText text;
-  text.reserve(kMaxPairFileSize + kReadChunk);
-  std::array<char, kReadChunk> buffer{};
-  ssize_t count = 0;
-  while (text.size() <= kMaxPairFileSize &&
-         (count = read(file.get(), buffer.data(), buffer.size())) > 0) {
-    text.append(buffer.data(), static_cast<std::size_t>(count));
-  }
-  OPENSSL_cleanse(buffer.data(), buffer.size());
-  if (count < 0 || text.size() > kMaxPairFileSize) {
+  if (readAll(file.get(), kMaxPairFileSize, &text) != WholeRead::kRead) {
     return std::nullopt;
   }
   return text;
@@ -269,7 +257,7 @@ bool stageBoth(const std::array<const PairFile*, 2>& files, const std::array<Mem
 }  // namespace
 
 bool settleInterruptedPair(const std::string& path, std::string* error) {
-  const CleanupSignalsHeld held;
+  const StopSignalsHeld held;
   Member self;
   if (path.empty() || path == "-" || !openFolder(path, &self)) {
     return true;
@@ -306,7 +294,7 @@ bool writeFilePair(const PairFile& first, const PairFile& second, bool replace,
   if (!settleInterruptedPair(first.target, error) || !settleInterruptedPair(second.target, error)) {
     return false;
   }
-  const CleanupSignalsHeld held;
+  const StopSignalsHeld held;
   const std::array<const PairFile*, 2> files{&first, &second};
   std::array<Member, 2> members;
   for (std::size_t i = 0; i < members.size(); ++i) {

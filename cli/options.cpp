@@ -13,22 +13,22 @@
 #include "api/version.h"
 #include "base/exit_status.h"
 #include "cli/diagnostics.h"
-#include "cli/help_text.h"
-#include "cli/wpa_psk.h"
-#include "encoding/hex.h"
 
 namespace zezi {
 namespace {
 
-constexpr std::array<std::string_view, 7> kCommands{"keygen", "pubkey", "seal",    "sign",
-                                                    "verify", "open",   "selftest"};
+// The commands in the order of the tool's help; adding one is adding a line here.
+constexpr std::array<const CommandEntry*, 7> kCommandTable{
+    &kKeygenCommand, &kPubkeyCommand, &kSealCommand,    &kOpenCommand,
+    &kSignCommand,   &kVerifyCommand, &kSelftestCommand};
 constexpr std::array<std::string_view, 5> kFlags{"--force", "--show-psk", "--now", "--resume",
                                                  "--list"};
 // Shorter values are no secret and too common to look for in a message.
 constexpr std::size_t kShortestHiddenValue = 3;
 
 bool isCommand(std::string_view word) {
-  return std::find(kCommands.begin(), kCommands.end(), word) != kCommands.end();
+  return std::any_of(kCommandTable.begin(), kCommandTable.end(),
+                     [word](const CommandEntry* entry) { return word == entry->name; });
 }
 
 // "--name" of "--name=value".
@@ -160,73 +160,24 @@ class ToolFormatter : public CLI::Formatter {
   }
 };
 
-// Names what an option takes in the help, in place of CLI11's type names.
-CLI::Option* takes(CLI::Option* option, const char* what) {
-  return option->type_name(what);
-}
-
-// A flag refused when given twice, as every option of the tool but --trust is.
-CLI::Option* once(CLI::Option* flag) {
-  return flag->multi_option_policy(CLI::MultiOptionPolicy::Throw);
-}
-
-// --jobs: a whole number of threads, checked as typed so that no value is repeated.
-std::string checkJobs(const std::string& text) {
-  const bool digits = !text.empty() && text.size() <= 3 &&
-                      text.find_first_not_of("0123456789") == std::string::npos;
-  const unsigned long jobs = digits ? std::stoul(text) : 0;
-  return jobs >= 1 && jobs <= kMaxJobs
-             ? std::string()
-             : "must be a whole number from 1 to " + std::to_string(kMaxJobs);
-}
-
-// The checks of `seal` that CLI11 cannot make; the first that fails is a usage error.
-std::optional<std::string> completeSeal(SealOptions* seal, const std::string& ssidHex,
-                                        bool ssidGiven, bool ssidHexGiven) {
-  if (!ssidGiven && !ssidHexGiven) {
-    return "--ssid or --ssid-hex is required";
-  }
-  if (ssidHexGiven) {
-    if (ssidHex.size() % 2 != 0 ||
-        ssidHex.find_first_not_of(kHexDigitsEitherCase) != std::string::npos) {
-      return "--ssid-hex must be hex digits, two for each octet";
-    }
-    const Bytes octets = hexDecode(ssidHex);
-    seal->ssid.assign(octets.begin(), octets.end());
-  }
-  if (seal->ssid.empty()) {
-    return "SSID is empty";
-  }
-  if (seal->ssid.size() > kMaxSsidLength) {
-    return "SSID has " + std::to_string(seal->ssid.size()) + " octets, at most 32 are allowed";
-  }
-  // "-" stands for standard output here as it stands for standard input elsewhere.
-  if (seal->outputPath == "-") {
-    seal->outputPath.clear();
-  }
-  return std::nullopt;
-}
-
-// `note` follows each description: what the options need in this command.
-void addSigningOptions(CLI::App* command, SigningOptions* signing, const std::string& note) {
-  CLI::Option* serialFile =
-      takes(command->add_option("--serial-file", signing->serialFile,
-                                "the signer's serial counter, advanced by one" + note),
-            "FILE");
-  once(command->add_flag("--init-serial", signing->initSerial,
-                         "create the --serial-file counter, which must not exist yet" + note));
-  takes(command->add_option("--serial", signing->serial,
-                            "the serial, from a counter of your own" + note),
-        "N")
-      ->excludes(serialFile);
-  takes(command->add_option("--valid-for", signing->validFor,
-                            "validity from now: 30d, 12h, 2w, ..." + note),
-        "TIME");
-}
+constexpr const char* kToolHelp =
+    "Seals WiFi credentials for a fleet of devices holding one P-256 private key. Options go\n"
+    "after the command name. No secret is ever taken on the command line.\n\n"
+    "Exit status: 0 on success; 2 on a usage error, found before anything is read, asked\n"
+    "for or written (an option missing, unknown or given twice, options that exclude each\n"
+    "other, an SSID of the wrong length, an output that is also an input); 1 on any other\n"
+    "failure (a file that cannot be read or written, a key or secret refused, the self-test\n"
+    "failing).\n\n"
+    "Example:\n"
+    "  zezi-vidad keygen --private fleet.key --public fleet.pub\n\n"
+    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n\n"
+    "  zezi-vidad sign --key signer.key --fleet-key fleet.pub --envelope /media/usb/wifi.json \\\n"
+    "      --serial-file signer.serial --valid-for 30d\n";
 
 }  // namespace
 
-bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command, int* exitStatus) {
+bool parseCommandLine(int argc, const char* const* argv, std::unique_ptr<Command>* command,
+                      int* exitStatus) {
   if (const auto mistake = misplacedArgument(argc, argv)) {
     *exitStatus = reportFailure(*mistake, kExitUsage);
     return false;
@@ -240,151 +191,11 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
                        "show the version and exit");
   app.require_subcommand(1);
 
-  KeygenOptions keygen;
-  CLI::App* keygenCommand = app.add_subcommand("keygen", "create a new fleet or signer key pair");
-  keygenCommand->footer(kKeygenHelp);
-  takes(keygenCommand->add_option("--private", keygen.privatePath, "private key file to create"),
-        "FILE")
-      ->required();
-  takes(keygenCommand->add_option("--public", keygen.publicPath, "public key file to create"),
-        "FILE")
-      ->required();
-  once(keygenCommand->add_flag("--force", keygen.force, "replace existing files"));
-
-  PubkeyOptions pubkey;
-  CLI::App* pubkeyCommand = app.add_subcommand("pubkey", "print the public key of a private key");
-  pubkeyCommand->footer(kPubkeyHelp);
-  takes(pubkeyCommand->add_option("--private", pubkey.privatePath, "private key file"), "FILE")
-      ->required();
-
-  SealOptions seal;
-  std::string ssidHex;
-  std::string jobs;
-  CLI::App* sealCommand = app.add_subcommand("seal", "seal a network for the fleet");
-  sealCommand->footer(kSealHelp);
-  takes(sealCommand->add_option("--fleet-key", seal.fleetKey,
-                                "public key file (.pub) or 128 hex characters"),
-        "KEY")
-      ->required();
-  CLI::Option* ssidOption =
-      takes(sealCommand->add_option("--ssid", seal.ssid, "network name, 1 to 32 octets"), "SSID");
-  CLI::Option* ssidHexOption =
-      takes(sealCommand->add_option("--ssid-hex", ssidHex, "network name as hex, 1 to 32 octets"),
-            "HEX")
-          ->excludes(ssidOption);
-  CLI::Option* pskOption = takes(
-      sealCommand->add_option("--psk-file", seal.pskFile, "file or - holding the PSK"), "FILE");
-  CLI::Option* passphraseOption =
-      takes(sealCommand->add_option("--passphrase-file", seal.passphraseFile,
-                                    "file or - holding the passphrase"),
-            "FILE")
-          ->excludes(pskOption);
-  CLI::Option* outputOption =
-      takes(sealCommand->add_option("-o,--output", seal.outputPath,
-                                    "envelope file to create, or - for standard output"),
-            "FILE");
-  once(sealCommand->add_flag("--force", seal.force,
-                             "replace existing envelope and signature files"));
-  CLI::Option* signKeyOption = takes(
-      sealCommand->add_option("--sign-key", seal.signKey, "signer's private key file: sign it too"),
-      "FILE");
-  addSigningOptions(sealCommand, &seal.signing, " (with --sign-key)");
-  CLI::Option* batchOption = takes(sealCommand->add_option("--batch", seal.batchPath,
-                                                           "CSV or JSON Lines file of networks"),
-                                   "FILE")
-                                 ->excludes(ssidOption)
-                                 ->excludes(ssidHexOption)
-                                 ->excludes(pskOption)
-                                 ->excludes(passphraseOption)
-                                 ->excludes(outputOption)
-                                 ->excludes(signKeyOption);
-  CLI::Option* outDirOption =
-      takes(sealCommand->add_option("--out-dir", seal.outDir,
-                                    "folder for the batch's envelopes (with --batch)"),
-            "FOLDER")
-          ->needs(batchOption);
-  batchOption->needs(outDirOption);
-  takes(sealCommand->add_option("--jobs", jobs,
-                                "threads sealing the batch, 1 to 256 (default: one per core)"),
-        "N")
-      ->check(CLI::Validator(checkJobs, ""))
-      ->needs(batchOption);
-  once(sealCommand->add_flag("--resume", seal.resume,
-                             "keep the batch's whole envelopes, seal the others (with --batch)"))
-      ->needs(batchOption);
-  once(sealCommand->add_flag("--list", seal.list,
-                             "print each row's line and envelope file (with --batch)"))
-      ->needs(batchOption);
-
-  OpenOptions open;
-  CLI::App* openCommand = app.add_subcommand("open", "open an envelope with the private key");
-  openCommand->footer(kOpenHelp);
-  takes(openCommand->add_option("--private", open.privatePath, "private key file"), "FILE")
-      ->required();
-  takes(openCommand->add_option("--envelope", open.envelopePath, "envelope file or -"), "FILE")
-      ->required();
-  once(openCommand->add_flag("--show-psk", open.showPsk, "include the PSK in the output"));
-  CLI::Option* openTrust =
-      takes(openCommand->add_option("--trust", open.trust,
-                                    "signer public key (.pub), current first (repeatable)"),
-            "FILE");
-  takes(openCommand->add_option("--trust-list", open.trustListPath, "the device's trust list file"),
-        "FILE")
-      ->excludes(openTrust);
-  takes(openCommand->add_option("--state", open.statePath,
-                                "the device's replay state file (with --trust or --trust-list)"),
-        "FILE");
-  takes(openCommand->add_option("--policy", open.policy,
-                                "required (default) or transition (with --trust or --trust-list)"),
-        "POLICY")
-      ->check(CLI::Validator(
-          [](const std::string& policy) {
-            return policy == "required" || policy == "transition"
-                       ? std::string()
-                       : std::string("must be required or transition");
-          },
-          ""));
-  once(openCommand->add_flag("--now", open.now, "trust this machine's clock (with --trust)"));
-
-  SignOptions sign;
-  CLI::App* signCommand = app.add_subcommand("sign", "sign an envelope with a signer key");
-  signCommand->footer(kSignHelp);
-  takes(signCommand->add_option("--key", sign.keyPath, "signer's private key file"), "FILE")
-      ->required();
-  takes(signCommand->add_option("--fleet-key", sign.fleetKey,
-                                "public key file (.pub) or 128 hex characters"),
-        "KEY")
-      ->required();
-  takes(signCommand->add_option("--envelope", sign.envelopePath, "envelope file"), "FILE")
-      ->required();
-  addSigningOptions(signCommand, &sign.signing, "");
-  once(signCommand->add_flag("--force", sign.force, "replace an existing signature file"));
-
-  VerifyOptions verify;
-  CLI::App* verifyCommand = app.add_subcommand("verify", "check an envelope's signature file");
-  verifyCommand->footer(kVerifyHelp);
-  CLI::Option* verifyTrust =
-      takes(verifyCommand->add_option("--trust", verify.trust,
-                                      "signer public key (.pub), current first (repeatable)"),
-            "FILE");
-  takes(verifyCommand->add_option("--trust-list", verify.trustListPath,
-                                  "the device's trust list file"),
-        "FILE")
-      ->excludes(verifyTrust);
-  takes(verifyCommand->add_option("--fleet-key", verify.fleetKey,
-                                  "public key file (.pub) or 128 hex characters"),
-        "KEY")
-      ->required();
-  takes(verifyCommand->add_option("--envelope", verify.envelopePath, "envelope file"), "FILE")
-      ->required();
-  takes(verifyCommand->add_option("--state", verify.statePath,
-                                  "a device's replay state file to read"),
-        "FILE");
-  once(verifyCommand->add_flag("--now", verify.now, "trust this machine's clock"));
-
-  CLI::App* selftestCommand = app.add_subcommand("selftest", "run the known-answer self-test");
-  selftestCommand->footer(kSelftestHelp);
-
+  std::vector<std::pair<CLI::App*, std::unique_ptr<Command>>> commands;
+  for (const CommandEntry* entry : kCommandTable) {
+    CLI::App* subcommand = app.add_subcommand(entry->name, entry->summary);
+    commands.emplace_back(subcommand, entry->add(subcommand));
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -394,40 +205,17 @@ bool parseCommandLine(int argc, const char* const* argv, CommandOptions* command
                       : reportFailure(usageMessage(e, app, argc, argv), kExitUsage);
     return false;
   }
-  std::optional<std::string> mistake;
-  if (keygenCommand->parsed()) {
-    if (keygen.privatePath == "-" || keygen.publicPath == "-") {
-      mistake = "keygen writes key files: - cannot stand for standard output";
-    }
-    *command = std::move(keygen);
-  } else if (pubkeyCommand->parsed()) {
-    *command = std::move(pubkey);
-  } else if (sealCommand->parsed()) {
-    // A batch names its networks in its file, and is not signed.
-    if (batchOption->count() == 0) {
-      mistake = completeSeal(&seal, ssidHex, ssidOption->count() > 0, ssidHexOption->count() > 0);
-    } else if (seal.signing.any()) {
-      mistake = "--batch excludes --serial-file, --serial and --valid-for";
-    }
-    if (!jobs.empty()) {
-      seal.jobs = static_cast<unsigned>(std::stoul(jobs));  // checked by checkJobs
-    }
-    *command = std::move(seal);
-  } else if (openCommand->parsed()) {
-    *command = std::move(open);
-  } else if (signCommand->parsed()) {
-    *command = std::move(sign);
-  } else if (verifyCommand->parsed()) {
-    *command = std::move(verify);
-  } else if (selftestCommand->parsed()) {
-    *command = SelftestOptions{};
-  } else {
-    mistake = "no command given";
+  const auto parsed = std::find_if(commands.begin(), commands.end(),
+                                   [](const auto& named) { return named.first->parsed(); });
+  if (parsed == commands.end()) {
+    *exitStatus = reportFailure("no command given", kExitUsage);
+    return false;
   }
-  if (mistake) {
+  if (const std::optional<std::string> mistake = parsed->second->complete()) {
     *exitStatus = reportFailure(*mistake, kExitUsage);
     return false;
   }
+  *command = std::move(parsed->second);
   return true;
 }
 

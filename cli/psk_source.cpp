@@ -85,14 +85,15 @@ bool promptForSecret(SecretText* secret, std::string* error) {
 
 }  // namespace
 
-bool obtainPsk(const SealOptions& options, SecretText* psk, std::string* error) {
+bool obtainPsk(const SecretFiles& files, const std::string& ssid, SecretText* psk,
+               std::string* error) {
   SecretText secret;
-  if (options.pskFile.empty() && options.passphraseFile.empty()) {
+  if (files.pskFile.empty() && files.passphraseFile.empty()) {
     return promptForSecret(&secret, error) &&
-           pskFromSecret(secret, SecretKind::kEither, options.ssid, psk, error);
+           pskFromSecret(secret, SecretKind::kEither, ssid, psk, error);
   }
-  const bool isPsk = !options.pskFile.empty();
-  const std::string& path = isPsk ? options.pskFile : options.passphraseFile;
+  const bool isPsk = !files.pskFile.empty();
+  const std::string& path = isPsk ? files.pskFile : files.passphraseFile;
   // The name is never shown: a secret typed in its place would be echoed.
   const std::string shownAs = path == "-" ? inputName(path)
                               : isPsk     ? "the PSK file"
@@ -101,8 +102,8 @@ bool obtainPsk(const SealOptions& options, SecretText* psk, std::string* error) 
     return false;
   }
   stripLineEnd(&secret);
-  return pskFromSecret(secret, isPsk ? SecretKind::kPsk : SecretKind::kPassphrase, options.ssid,
-                       psk, error);
+  return pskFromSecret(secret, isPsk ? SecretKind::kPsk : SecretKind::kPassphrase, ssid, psk,
+                       error);
 }
 
 }  // namespace zezi

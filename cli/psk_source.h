@@ -3,13 +3,20 @@
 
 #include <string>
 
-#include "cli/options.h"
 #include "crypto/types.h"
 
 namespace zezi {
 
-// The lowercase hex PSK for `options`: read from --psk-file, derived from the passphrase in
-// --passphrase-file, or from what is typed twice on the terminal when neither is given.
-[[nodiscard]] bool obtainPsk(const SealOptions& options, SecretText* psk, std::string* error);
+// The files seal reads the secret from, as given; both empty to ask on the terminal.
+struct SecretFiles {
+  std::string pskFile;
+  std::string passphraseFile;
+};
+
+// The lowercase hex PSK for the network `ssid`: read from --psk-file, derived from the
+// passphrase in --passphrase-file, or from what is typed twice on the terminal when neither
+// is given.
+[[nodiscard]] bool obtainPsk(const SecretFiles& files, const std::string& ssid, SecretText* psk,
+                             std::string* error);
 
 }  // namespace zezi

@@ -20,15 +20,6 @@ constexpr std::size_t kMaxPromptedLength = 1024;
 // Ctrl-C, read as an ordinary character while signals from the keyboard are off.
 constexpr char kInterrupt = '\x03';
 
-// read(2) that retries when a signal interrupts it.
-ssize_t readSome(int fd, char* buffer, std::size_t size) {
-  ssize_t count = 0;
-  do {
-    count = read(fd, buffer, size);
-  } while (count < 0 && errno == EINTR);
-  return count;
-}
-
 }  // namespace
 
 std::string inputName(std::string_view path) {
@@ -60,23 +51,15 @@ bool readInput(const std::string& path, std::size_t maxSize, SecretText* out, st
     return false;
   }
   const int fd = path == "-" ? STDIN_FILENO : opened.get();
-  SecretText content;
-  // Reserved up front so the secret never sits in the string object's inline buffer.
-  content.reserve(maxSize + 1);
-  std::array<char, 4096> buffer{};
-  ssize_t count = 0;
-  while ((count = readSome(fd, buffer.data(), buffer.size())) > 0 && content.size() <= maxSize) {
-    content.append(buffer.data(), static_cast<std::size_t>(count));
+  switch (readAll(fd, maxSize, out)) {
+    case WholeRead::kRead:
+      return true;
+    case WholeRead::kTooLarge:
+      return failWith(error, name + " is too large");
+    case WholeRead::kFailed:
+      break;
   }
-  OPENSSL_cleanse(buffer.data(), buffer.size());
-  if (count < 0) {
-    return failWith(error, systemError("cannot read " + name));
-  }
-  if (content.size() > maxSize) {
-    return failWith(error, name + " is too large");
-  }
-  *out = std::move(content);
-  return true;
+  return failWith(error, systemError("cannot read " + name));
 }
 
 void stripLineEnd(SecretText* text) {

@@ -3,27 +3,22 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 
-#include "base/exit_status.h"
 #include "base/failure.h"
 #include "cli/atomic_file.h"
-#include "cli/diagnostics.h"
+#include "cli/command.h"
 #include "cli/key_loading.h"
 #include "cli/secret_input.h"
 #include "cli/serial_counter.h"
 #include "cli/time_text.h"
 #include "cli/trust_list_file.h"
 #include "encoding/hex.h"
-#include "opener/open_envelope.h"
-#include "opener/replay_store.h"
 #include "sealer/key_files.h"
 
 namespace zezi {
 namespace {
 
-constexpr mode_t kSignatureMode = 0644;
 // Read whole so that the verifier, not the reader, judges a file over 1 KiB.
 constexpr std::size_t kMaxSignatureFileRead = std::size_t{64} * 1024;
 
@@ -38,6 +33,31 @@ std::string plain(const SecretText& text) {
 }
 
 }  // namespace
+
+void addSigningOptions(CLI::App* command, SigningOptions* signing, const std::string& note) {
+  CLI::Option* serialFile =
+      takes(command->add_option("--serial-file", signing->serialFile,
+                                "the signer's serial counter, advanced by one" + note),
+            "FILE");
+  once(command->add_flag("--init-serial", signing->initSerial,
+                         "create the --serial-file counter, which must not exist yet" + note));
+  takes(command->add_option("--serial", signing->serial,
+                            "the serial, from a counter of your own" + note),
+        "N")
+      ->excludes(serialFile);
+  takes(command->add_option("--valid-for", signing->validFor,
+                            "validity from now: 30d, 12h, 2w, ..." + note),
+        "TIME");
+}
+
+void addTrustOptions(CLI::App* command, std::vector<std::string>* trust, std::string* listPath) {
+  CLI::Option* keys =
+      takes(command->add_option("--trust", *trust,
+                                "signer public key (.pub), current first (repeatable)"),
+            "FILE");
+  takes(command->add_option("--trust-list", *listPath, "the device's trust list file"), "FILE")
+      ->excludes(keys);
+}
 
 std::string signaturePathOf(const std::string& envelopePath) {
   return envelopePath + std::string(kSignatureFileSuffix);
@@ -174,85 +194,6 @@ std::string statementLine(const VerifiedSignature& verified) {
          R"(", "key_index": )" + std::to_string(verified.keyIndex) + R"(, "serial": )" +
          std::to_string(s.serial) + R"(, "issued_at": ")" + utcText(s.issuedAt) +
          R"(", "expires_at": ")" + utcText(s.expiresAt) + "\"}\n";
-}
-
-int runSign(const SignOptions& options) {
-  SigningPlan plan;
-  std::string error;
-  if (options.envelopePath == "-") {
-    return reportFailure("--envelope must name a file: the signature file goes beside it",
-                         kExitUsage);
-  }
-  if (!planSigning(options.signing, &plan, &error)) {
-    return reportFailure(error, kExitUsage);
-  }
-  const std::string signaturePath = signaturePathOf(options.envelopePath);
-  if (!checkWritableTarget(signaturePath, options.force, &error) ||
-      !checkSerialSource(plan, &error)) {
-    return reportFailure(error);
-  }
-  Bytes signerScalar;
-  Bytes fleetKey;
-  SecretText envelope;
-  if (!loadPrivateScalar(options.keyPath, &signerScalar, &error) ||
-      !loadFleetKey(options.fleetKey, &fleetKey, &error) ||
-      !readInput(options.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
-    return reportFailure(error);
-  }
-  // Refused before a serial is taken, like every other fault of the inputs.
-  if (publicKeyOfScalar(signerScalar) == fleetKey) {
-    return reportFailure("signer key is the fleet key");
-  }
-  SignatureTerms terms;
-  std::string file;
-  VerifiedSignature verified;
-  if (!takeTerms(plan, &terms, &error) ||
-      !signAndCheck(signerScalar, fleetKey, envelope, terms, &file, &verified, &error) ||
-      !writeFileAtomically(signaturePath, file, kSignatureMode, options.force, &error)) {
-    return reportFailure(error);
-  }
-  return std::fputs(statementLine(verified).c_str(), stdout) < 0 || std::fflush(stdout) != 0
-             ? reportFailure("cannot write standard output")
-             : kExitOk;
-}
-
-int runVerify(const VerifyOptions& options) {
-  if (options.envelopePath == "-") {
-    return reportFailure("--envelope must name a file: the signature file lies beside it",
-                         kExitUsage);
-  }
-  Bytes fleetKey;
-  TrustList trustList;
-  SecretText envelope;
-  std::optional<std::string> file;
-  std::string error;
-  if (options.trust.empty() == options.trustListPath.empty()) {
-    return reportFailure("verify needs --trust or --trust-list", kExitUsage);
-  }
-  if (!loadFleetKey(options.fleetKey, &fleetKey, &error) ||
-      !loadDeviceTrust(options.trust, options.trustListPath, fleetKey, &trustList, &error) ||
-      !readInput(options.envelopePath, kMaxEnvelopeSize, &envelope, &error) ||
-      !readSignatureFileOf(options.envelopePath, &file, &error)) {
-    return reportFailure(error);
-  }
-  ReplayState stored = freshReplayState(trustList);
-  const bool readable =
-      options.statePath.empty() || loadReplayState(options.statePath, trustList, &stored);
-  SignatureInput input;
-  input.envelope = envelope;
-  input.signatureFile = file;
-  input.state = readable ? &stored : nullptr;
-  if (options.now) {
-    input.now = currentUnixTime();
-  }
-  VerifiedSignature verified;
-  ReplayState next;
-  if (!verifySignature(input, trustList, &verified, &next, &error)) {
-    return reportFailure("cannot verify the envelope: " + error);
-  }
-  return std::fputs(statementLine(verified).c_str(), stdout) < 0 || std::fflush(stdout) != 0
-             ? reportFailure("cannot write standard output")
-             : kExitOk;
 }
 
 }  // namespace zezi

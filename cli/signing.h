@@ -1,14 +1,13 @@
-// Signed envelopes in the tool: the sign and verify commands, and what seal and open share
-// with them.
+// Signed envelopes in the tool: what sign, verify, seal and open share.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cli/options.h"
 #include "cli/serial_counter.h"
 #include "crypto/types.h"
 #include "opener/trust_list.h"
@@ -17,8 +16,26 @@
 
 namespace zezi {
 
-int runSign(const SignOptions& options);
-int runVerify(const VerifyOptions& options);
+// How a signature's serial and validity are given: --serial-file (made anew with
+// --init-serial) or --serial, and --valid-for, as typed (planSigning checks them).
+struct SigningOptions {
+  std::string serialFile;
+  bool initSerial = false;
+  std::string serial;
+  std::string validFor;
+
+  [[nodiscard]] bool any() const {
+    return !serialFile.empty() || initSerial || !serial.empty() || !validFor.empty();
+  }
+};
+
+// Registers the signing options on `command`; `note` follows each description: what the
+// options need in this command.
+void addSigningOptions(CLI::App* command, SigningOptions* signing, const std::string& note);
+
+// --trust and --trust-list, which exclude each other: the signer keys or the device's
+// trust list file.
+void addTrustOptions(CLI::App* command, std::vector<std::string>* trust, std::string* listPath);
 
 // The signature file beside an envelope file.
 [[nodiscard]] std::string signaturePathOf(const std::string& envelopePath);

@@ -24,74 +24,11 @@ constexpr mode_t kStateMode = 0600;
 constexpr int kNameAttempts = 8;
 constexpr std::size_t kNameSuffixSize = 6;
 constexpr std::size_t kProcFdPathSize = 32;
-constexpr std::array<int, 3> kStopSignals{SIGINT, SIGTERM, SIGHUP};
 
 constexpr const char* kCannotCreate = "cannot create the replay state file";
 constexpr const char* kCannotWrite = "cannot write the replay state file";
 constexpr const char* kCannotFollow = "cannot follow the replay state file's symlink";
 constexpr const char* kHardLinked = "the replay state file has more than one hard link";
-
-// Holds SIGINT, SIGTERM and SIGHUP back in this thread while it lives; one that arrives
-// meanwhile is delivered when it ends.
-class StopSignalsHeld {
- public:
-  StopSignalsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal : kStopSignals) {
-      sigaddset(&set, signal);
-    }
-    pthread_sigmask(SIG_BLOCK, &set, &saved_);
-  }
-  StopSignalsHeld(const StopSignalsHeld&) = delete;
-  StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
-  ~StopSignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-
- private:
-  sigset_t saved_{};
-};
-
-// Reads up to `limit` octets; false on a read error.
-bool readUpTo(int fd, std::size_t limit, Bytes* out) {
-  Bytes data(limit);
-  std::size_t filled = 0;
-  while (filled < limit) {
-    const ssize_t got = ::read(fd, data.data() + filled, limit - filled);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      return false;
-    }
-    if (got == 0) {
-      break;
-    }
-    filled += static_cast<std::size_t>(got);
-  }
-  data.resize(filled);
-  *out = std::move(data);
-  return true;
-}
-
-bool writeAll(int fd, const Bytes& data) {
-  std::size_t written = 0;
-  while (written < data.size()) {
-    const ssize_t put = ::write(fd, data.data() + written, data.size() - written);
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put <= 0) {
-      return false;
-    }
-    written += static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
-std::string folderOf(const std::string& path) {
-  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  return parent.empty() ? std::string(".") : parent.string();
-}
 
 // ".<name>.tmp-<12 random hex digits>", or empty when no random octets can be drawn.
 std::string temporaryName(const std::string& name) {
@@ -118,8 +55,7 @@ class StagedRecord {
 
   [[nodiscard]] bool stage(const std::string& target, const Bytes& record, std::string* errorOut) {
     name_ = std::filesystem::path(target).filename().string();
-    folder_.reset(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder_.get() < 0) {
+    if (!openFolder(folderOf(target), &folder_)) {
       return failWith(errorOut, kCannotCreate);
     }
     static const bool procFdAvailable = ::access("/proc/self/fd", X_OK) == 0;
@@ -133,7 +69,7 @@ class StagedRecord {
     if (file_.get() < 0 && !giveName(false)) {
       return failWith(errorOut, kCannotCreate);
     }
-    return (writeAll(file_.get(), record) && ::fsync(file_.get()) == 0) ||
+    return (writeAll(file_.get(), record.data(), record.size()) && ::fsync(file_.get()) == 0) ||
            failWith(errorOut, kCannotWrite);
   }
 
@@ -223,10 +159,10 @@ bool loadReplayState(const std::string& path, const TrustList& trustList, Replay
       *stateOut = freshReplayState(trustList);
       return true;
   }
-  // One octet more than a record, so that a longer file is seen as such.
   Bytes record;
   ReplayState state;
-  if (!readUpTo(file.get(), kReplayRecordSize + 1, &record) || !decodeReplayState(record, &state)) {
+  if (readAll(file.get(), kReplayRecordSize, &record) != WholeRead::kRead ||
+      !decodeReplayState(record, &state)) {
     return false;
   }
   *stateOut = state;

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch_names.h"
 #include "cli/batch_reader.h"
-#include "cli/batch_runner.h"
 
 namespace zezi {
 namespace {

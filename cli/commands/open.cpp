@@ -1,0 +1,181 @@
+// open: an envelope opened as a device does, with or without checking its signature.
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/failure.h"
+#include "cli/command.h"
+#include "cli/diagnostics.h"
+#include "cli/display_json.h"
+#include "cli/key_loading.h"
+#include "cli/secret_input.h"
+#include "cli/signing.h"
+#include "cli/time_text.h"
+#include "encoding/hex.h"
+#include "opener/open_envelope.h"
+#include "opener/open_signed_envelope.h"
+#include "opener/replay_store.h"
+#include "sealer/key_files.h"
+
+namespace zezi {
+namespace {
+
+constexpr const char* kOpenHelp =
+    "Opens an envelope as a device does and prints its network as one line of JSON:\n"
+    "{\"ssid\": ..., \"ssid_hex\": ...}, and \"psk\" only with --show-psk. \"ssid\" is a JSON\n"
+    "string when the SSID is UTF-8, with control, format and bidirectional characters\n"
+    "escaped as \\uXXXX so that none reaches the terminal, and null otherwise; \"ssid_hex\"\n"
+    "always holds its octets. \"-\" reads standard input. With --trust (signer public keys,\n"
+    "the current one first) it opens as a device that checks signatures: the signature file\n"
+    "beside the envelope is verified against the trust list and the replay state in --state\n"
+    "first, and the state is saved only after the envelope has opened; the state is locked\n"
+    "meanwhile (by STATE.lock beside it), so that two opens at once never both accept on it.\n"
+    "A symlink at --state is followed; a state with a second hard link is refused. --policy\n"
+    "transition lets an envelope without a signature file in until a signed one has been\n"
+    "accepted. --trust-list reads the device's trust list file instead of --trust: its\n"
+    "version, floors and signer keys as firmware holds them (docs/format.md 9.9).\n\n"
+    "Example:\n"
+    "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json\n\n"
+    "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json --trust signer.pub \\\n"
+    "      --state device.state\n";
+
+struct OpenOptions {
+  std::string privatePath;
+  std::string envelopePath;
+  bool showPsk = false;
+  std::vector<std::string> trust;  // empty: the envelope alone, no signature checked
+  std::string trustListPath;       // or the device's trust list file instead of --trust
+  std::string statePath;
+  std::string policy;  // "required" (when empty) or "transition"
+  bool now = false;
+
+  [[nodiscard]] bool checksSignature() const { return !trust.empty() || !trustListPath.empty(); }
+};
+
+std::string checkPolicy(const std::string& policy) {
+  return policy == "required" || policy == "transition"
+             ? std::string()
+             : std::string("must be required or transition");
+}
+
+// Opens as a device that checks signatures: verify, open, then save the replay state.
+bool openSigned(const OpenOptions& options, const Bytes& scalar, std::string_view envelope,
+                Network* network, std::string* error) {
+  std::optional<std::string> signatureFile;
+  TrustList trustList;
+  if (!readSignatureFileOf(options.envelopePath, &signatureFile, error) ||
+      !loadDeviceTrust(options.trust, options.trustListPath, publicKeyOfScalar(scalar), &trustList,
+                       error)) {
+    return false;
+  }
+  // Held until the new state is saved, so that another open cannot accept meanwhile.
+  ReplayStateLock lock;
+  if (!lock.acquire(options.statePath, error)) {
+    return false;
+  }
+  ReplayState stored;
+  const bool readable = loadReplayState(options.statePath, trustList, &stored);
+  SignatureInput input;
+  input.envelope = envelope;
+  input.signatureFile = signatureFile;
+  input.state = readable ? &stored : nullptr;
+  input.policy =
+      options.policy == "transition" ? SignaturePolicy::kTransition : SignaturePolicy::kRequired;
+  if (options.now) {
+    input.now = currentUnixTime();
+  }
+  VerifiedSignature verified;
+  ReplayState next;
+  std::string why;
+  if (!openSignedEnvelope(input, trustList, scalar, network, &verified, &next, &why)) {
+    return failWith(error, "cannot open the envelope: " + why);
+  }
+  // Saved before the network is shown; an unsigned envelope leaves no state.
+  if (verified.isSigned && next != stored && !commitReplayState(options.statePath, next, &why)) {
+    return failWith(error, "cannot save the replay state: " + why);
+  }
+  return true;
+}
+
+// The options that go together; a usage message, or nothing.
+std::optional<std::string> mismatchedOptions(const OpenOptions& options) {
+  const bool signedMode = options.checksSignature();
+  if (!signedMode && (!options.statePath.empty() || !options.policy.empty() || options.now)) {
+    return "--state, --policy and --now go with --trust or --trust-list";
+  }
+  if (signedMode && options.envelopePath == "-") {
+    return "--envelope must name a file: the signature file lies beside it";
+  }
+  if (signedMode && options.statePath.empty()) {
+    return "--trust and --trust-list need --state, the device's replay state file";
+  }
+  return std::nullopt;
+}
+
+class Open : public Command {
+ public:
+  explicit Open(CLI::App* command) {
+    command->footer(kOpenHelp);
+    takes(command->add_option("--private", options_.privatePath, "private key file"), "FILE")
+        ->required();
+    takes(command->add_option("--envelope", options_.envelopePath, "envelope file or -"), "FILE")
+        ->required();
+    once(command->add_flag("--show-psk", options_.showPsk, "include the PSK in the output"));
+    addTrustOptions(command, &options_.trust, &options_.trustListPath);
+    takes(command->add_option("--state", options_.statePath,
+                              "the device's replay state file (with --trust or --trust-list)"),
+          "FILE");
+    takes(command->add_option("--policy", options_.policy,
+                              "required (default) or transition (with --trust or --trust-list)"),
+          "POLICY")
+        ->check(CLI::Validator(checkPolicy, ""));
+    once(command->add_flag("--now", options_.now, "trust this machine's clock (with --trust)"));
+  }
+
+  [[nodiscard]] int run() const override {
+    if (const std::optional<std::string> mismatch = mismatchedOptions(options_)) {
+      return reportFailure(*mismatch, kExitUsage);
+    }
+    Bytes scalar;
+    SecretText envelope;
+    Network network;
+    std::string error;
+    if (!loadPrivateScalar(options_.privatePath, &scalar, &error) ||
+        !readInput(options_.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
+      return reportFailure(error);
+    }
+    if (options_.checksSignature()) {
+      if (!openSigned(options_, scalar, envelope, &network, &error)) {
+        return reportFailure(error);
+      }
+    } else if (!openEnvelope(envelope, scalar, &network, &error)) {
+      return reportFailure("cannot open the envelope: " + error);
+    }
+    return emit({}, networkLine(network), false);
+  }
+
+ private:
+  // The network as one line of JSON, the PSK only when asked for.
+  [[nodiscard]] SecretText networkLine(const Network& network) const {
+    SecretText line = R"({"ssid": )";
+    line += displaySafeJsonString(network.ssid);
+    line += R"(, "ssid_hex": ")";
+    line += hexEncode(textToBytes(network.ssid));
+    if (options_.showPsk) {
+      line += R"(", "psk": ")";
+      line += network.psk;
+    }
+    line += "\"}\n";
+    return line;
+  }
+
+  OpenOptions options_;
+};
+
+}  // namespace
+
+const CommandEntry kOpenCommand{"open", "open an envelope with the private key", addCommand<Open>};
+
+}  // namespace zezi
