@@ -19,7 +19,7 @@ class BatchPart {
   // of `oneNetwork`, the options of a single network.
   BatchPart(CLI::App* seal, std::initializer_list<CLI::Option*> oneNetwork);
 
-  // Whether --batch was given.
+  // Whether --batch was given; asked only while the parser that owns the option lives.
   [[nodiscard]] bool given() const { return batchOption_->count() > 0; }
 
   // After parsing, with --batch given: a usage message, or nothing.

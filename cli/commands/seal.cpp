@@ -62,11 +62,13 @@ class Seal : public Command {
   explicit Seal(CLI::App* command);
 
   std::optional<std::string> complete() override {
-    return batch_->given() ? batch_->complete(options_.signing.any()) : completeOne();
+    // Read while the parser, which owns the options, still lives; run() comes after it.
+    batchGiven_ = batch_->given();
+    return batchGiven_ ? batch_->complete(options_.signing.any()) : completeOne();
   }
 
   [[nodiscard]] int run() const override {
-    return batch_->given() ? batch_->run(options_.fleetKey, options_.force) : sealOne();
+    return batchGiven_ ? batch_->run(options_.fleetKey, options_.force) : sealOne();
   }
 
  private:
@@ -81,6 +83,7 @@ class Seal : public Command {
   CLI::Option* ssidOption_ = nullptr;
   CLI::Option* ssidHexOption_ = nullptr;
   std::unique_ptr<BatchPart> batch_;
+  bool batchGiven_ = false;
 };
 
 Seal::Seal(CLI::App* command) {
