@@ -163,13 +163,13 @@ std::unique_ptr<Signer> Signer::fromKey(PkeyPtr key) {
     return nullptr;
   }
   PkeyCtxPtr prepared = preparedContext(key.get(), EVP_PKEY_sign_init);
-  Bytes rawPublicKey = encodedPublicKey(key.get());
-  std::unique_ptr<Verifier> verifier = Verifier::fromKey(std::move(key));
-  if (!prepared || rawPublicKey.size() != kRawPublicKeySize || !verifier) {
+  Bytes publicKey = encodedPublicKey(key.get());
+  std::unique_ptr<Verifier> ownVerifier = Verifier::fromKey(std::move(key));
+  if (!prepared || publicKey.size() != kRawPublicKeySize || !ownVerifier) {
     return nullptr;
   }
   return std::unique_ptr<Signer>(
-      new Signer(std::move(prepared), std::move(rawPublicKey), std::move(verifier)));
+      new Signer(std::move(prepared), std::move(publicKey), std::move(ownVerifier)));
 }
 
 Bytes Signer::sign(std::span<const std::uint8_t> message) const {
