@@ -87,10 +87,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              whole.error.line == inPieces.error.line);
   FUZZ_CHECK(sameNetworks(whole.rows, inPieces.rows));
 
-  std::string csv = "ssid,psk,passphrase\r\n";
+  // SSIDs go back in hex: a raw NUL, which an SSID may hold, is refused inside a CSV field.
+  std::string csv = "ssid_hex,psk,passphrase\r\n";
   for (const zezi::BatchRow& row : whole.rows) {
     const std::string secret = quoted(std::string_view(row.secret.data(), row.secret.size()));
-    csv += quoted(row.ssid) + (row.isPassphrase ? ",," + secret : "," + secret + ",") + "\r\n";
+    csv += zezi::hexEncode(zezi::textToBytes(row.ssid)) +
+           (row.isPassphrase ? ",," + secret : "," + secret + ",") + "\r\n";
   }
   const Outcome again = readAll(csv, csv.size() + 1);
   FUZZ_CHECK(!again.failed);
