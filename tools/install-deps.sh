@@ -24,6 +24,13 @@ packages=(
   binutils
   # tools/fresh-debian.sh: a bare Debian 12 tree to run the README's commands in.
   debootstrap
+  # The device's tests: each WiFi stack's own tools read what apply writes; systemd-analyze
+  # checks the units.
+  network-manager iwd systemd udev
+  # Keys held in a TPM: a software TPM, OpenSSL's provider for it and the TPM tools.
+  swtpm swtpm-tools tpm2-openssl tpm2-tools
+  # The Debian packages: built with dpkg's tools, checked by lintian.
+  dpkg-dev fakeroot lintian
 )
 
 missing=()
