@@ -24,6 +24,8 @@ packages=(
   binutils
   # tools/fresh-debian.sh: a bare Debian 12 tree to run the README's commands in.
   debootstrap
+  # .ci/run: a compiler cache outside the checkout, so a fresh clone does not compile all anew.
+  ccache
   # The device's tests: each WiFi stack's own tools read what apply writes; systemd-analyze
   # checks the units.
   network-manager iwd systemd udev
