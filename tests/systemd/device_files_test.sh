@@ -80,14 +80,18 @@ rule)
     [ -f "$unit_dir/$wanted" ] || { echo "starts $wanted, which is not built"; return 1; }
     # udevadm reads the rule among the machine's own, on a block device that is there.
     if [ "$(id -u)" = 0 ] && command -v udevadm >/dev/null && command -v unshare >/dev/null; then
-      local device output
-      device=$(ls /sys/class/block | head -n 1)
+      local device='' entry output
+      for entry in /sys/class/block/*; do
+        [ -e "$entry" ] && device=${entry##*/} && break
+      done
       [ -n "$device" ] || return 0
+      # shellcheck disable=SC2016 # expanded by the inner shell
       output=$(unshare --mount sh -c 'mkdir -p /run/udev/rules.d &&
         mount -t tmpfs tmpfs /run/udev/rules.d && cp "$1" /run/udev/rules.d/60-zezi-vidad.rules &&
         udevadm test --action=add "/sys/class/block/$2"' sh "$1" "$device" 2>&1) || true
-      if grep -q '60-zezi-vidad.rules:[0-9]' <<<"$output"; then
-        grep '60-zezi-vidad.rules:[0-9]' <<<"$output"
+      # What udevadm says of the file itself, not of a device: a line it refused.
+      if grep -q '^/run/udev/rules.d/60-zezi-vidad.rules:[0-9]' <<<"$output"; then
+        grep '^/run/udev/rules.d/60-zezi-vidad.rules:[0-9]' <<<"$output"
         return 1
       fi
       grep -q 'Reading rules file: /run/udev/rules.d/60-zezi-vidad.rules' <<<"$output" ||
@@ -140,9 +144,9 @@ the state elsewhere|s|/var/lib/zezi-vidad/replay.state|/tmp/replay.state|
 EOF
   # The units' own options to apply are the contract's too.
   for unit in "$unit_dir"/*.service; do
-    for option in $(grep -h '^ExecStart=.* apply ' "$unit" | grep -o -- ' --[a-z-]*'); do
+    while read -r option; do
       [[ " config source reload " == *" ${option#--} "* ]] || fail "$unit passes $option"
-    done
+    done < <(grep -h '^ExecStart=.* apply ' "$unit" | grep -o -- ' --[a-z-]*')
   done
   ;;
 *)
