@@ -612,8 +612,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "--ssid goes after the command name, as in zezi-vidad seal --ssid", kPsk},
         RefusedCase{"VersionAfterTheCommand", "seal --version", 2,
                     "--version belongs to the tool, not to seal: zezi-vidad --version"},
-        RefusedCase{"NoCommand", "", 2,
-                    "expected a command: keygen, pubkey, seal, sign, verify, open or selftest"}),
+        RefusedCase{
+            "NoCommand", "", 2,
+            "expected a command: keygen, pubkey, seal, sign, verify, open, selftest or apply"}),
     testing::caseName);
 
 TEST_F(Cli, OpenRefusesTamperedEnvelopeAndWrongKey) {
