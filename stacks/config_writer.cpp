@@ -194,11 +194,11 @@ bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun
     return failWith(error, "cannot make the configuration for " + path);
   }
   *change = same ? ConfigChange::kUnchanged : ConfigChange::kWritten;
-  if (same || dryRun) {
+  if (dryRun) {
     return true;
   }
   removeLeftovers(folder.get());
-  return replaceAt(folder.get(), name, wanted, path, error);
+  return same || replaceAt(folder.get(), name, wanted, path, error);
 }
 
 bool reloadStack(Stack stack, std::string* error) {

@@ -237,7 +237,11 @@ class Apply : public Command {
  public:
   explicit Apply(CLI::App* command) {
     command->footer(kApplyHelp);
-    command->set_config("--config", "", "settings file: key = \"value\" lines")->type_name("FILE");
+    // Declared first, so that its callback fills the options before theirs run.
+    takes(command->add_option_function<std::string>(
+              "--config", [command](const std::string& path) { readSettings(command, path); },
+              "settings file: key = \"value\" lines, named as the options"),
+          "FILE");
     takes(command->add_option("--private", options_.privatePath, "private key file"), "FILE")
         ->required();
     CLI::Option* source =
@@ -266,6 +270,35 @@ class Apply : public Command {
         ->excludes(dir);
     once(command->add_flag("--reload", options_.reload, "ask the stack to read its configuration"));
     once(command->add_flag("--dry-run", options_.dryRun, "say what would change, write nothing"));
+  }
+
+  // Gives each option not on the command line its value from the settings file, as CLI11
+  // does for a tool's own config file (which it reads for the top command only).
+  static void readSettings(CLI::App* command, const std::string& path) {
+    std::vector<CLI::ConfigItem> items;
+    try {
+      items = command->get_config_formatter()->from_file(path);
+    } catch (const CLI::FileError&) {
+      throw CLI::ValidationError("--config", "must name a settings file that can be read");
+    }
+    for (const CLI::ConfigItem& item : items) {
+      if (item.name == "++" || item.name == "--") {
+        continue;
+      }
+      CLI::Option* option = command->get_option_no_throw("--" + item.name);
+      if (option == nullptr || !item.parents.empty() || item.name == "config") {
+        throw CLI::ValidationError("--config", "must name only apply's options, without sections");
+      }
+      if (option->count() > 0) {
+        continue;  // the command line wins
+      }
+      if (option->get_expected_min() == 0) {
+        option->add_result(
+            option->get_flag_value(item.name, command->get_config_formatter()->to_flag(item)));
+      } else {
+        option->add_result(item.inputs);
+      }
+    }
   }
 
   [[nodiscard]] std::optional<std::string> complete() override {
