@@ -9,6 +9,7 @@
 
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -213,11 +214,9 @@ bool reloadStack(Stack stack, std::string* error) {
     case Stack::kIwd:
       return true;
   }
-  std::vector<char*> argv;
-  for (std::string& word : words) {
-    argv.push_back(word.data());
-  }
-  argv.push_back(nullptr);
+  std::vector<char*> argv(words.size() + 1, nullptr);
+  std::transform(words.begin(), words.end(), argv.begin(),
+                 [](std::string& word) { return word.data(); });
   const std::string command = words[0] + " " + words[1];
   pid_t child = 0;
   const int spawned = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ);

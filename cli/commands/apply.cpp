@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -227,9 +228,8 @@ bool readCandidates(const ApplyOptions& options, std::vector<Candidate>* out, st
     ::closedir(entries);
     std::sort(names.begin(), names.end());
   }
-  for (const std::string& name : names) {
-    out->push_back(readCandidate(folder.get(), name));
-  }
+  std::transform(names.begin(), names.end(), std::back_inserter(*out),
+                 [&folder](const std::string& name) { return readCandidate(folder.get(), name); });
   return true;
 }
 
@@ -385,17 +385,20 @@ class Apply : public Command {
       VerifiedSignature verified;
       ReplayState next;
       Digest hash{};
-      if (!candidate.readError.empty() || !sha256(candidate.envelope, &hash)) {
-        candidate.order = {2, 0, 0, candidate.name};
-      } else if (!candidate.signatureFile || (readable && stored.hasAcceptedSignature() &&
-                                              hash == stored.acceptedEnvelopeSha256)) {
-        candidate.order = {0, 0, 0, candidate.name};
-      } else if (readable && verifySignature(inputFor(candidate, &stored), trustList, &verified,
-                                             &next, nullptr)) {
-        candidate.order = {1, verified.keyIndex, verified.statement.serial, candidate.name};
-      } else {
-        candidate.order = {2, 0, 0, candidate.name};
+      const bool whole = candidate.readError.empty() && sha256(candidate.envelope, &hash);
+      int group = 2;  // refused on reading, or by the checks as things stand
+      if (whole && (!candidate.signatureFile || (readable && stored.hasAcceptedSignature() &&
+                                                 hash == stored.acceptedEnvelopeSha256))) {
+        group = 0;
+      } else if (whole && readable &&
+                 verifySignature(inputFor(candidate, &stored), trustList, &verified, &next,
+                                 nullptr)) {
+        group = 1;
       }
+      candidate.order =
+          group == 1
+              ? std::make_tuple(1, verified.keyIndex, verified.statement.serial, candidate.name)
+              : std::make_tuple(group, std::size_t{0}, std::uint64_t{0}, candidate.name);
     }
     std::stable_sort(candidates->begin(), candidates->end(),
                      [](const Candidate& a, const Candidate& b) { return a.order < b.order; });
