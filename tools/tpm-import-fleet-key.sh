@@ -34,7 +34,7 @@ while [ $# -gt 0 ]; do
     *) usage ;;
   esac
 done
-[ -n "$key" ] && [ -n "$out" ] || usage
+if [ -z "$key" ] || [ -z "$out" ]; then usage; fi
 if [ -n "$handle" ] && ! [[ "$handle" =~ ^0x81[0-9a-fA-F]{6}$ ]]; then
   echo "tpm-import-fleet-key: --handle must be a persistent handle, 0x81000000 to 0x81ffffff" >&2
   exit 2

@@ -8,6 +8,7 @@
 #   swtpm_stop_all       stops them (done on exit anyway)
 
 swtpm_pids=()
+swtpm_tcti=""
 
 swtpm_missing() {
   local program
