@@ -8,7 +8,7 @@ set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$source_dir/build}" && pwd)
 shift || true
-# shellcheck source=../tests/support/swtpm.sh
+# shellcheck source-path=SCRIPTDIR source=../tests/support/swtpm.sh
 source "$source_dir/tests/support/swtpm.sh"
 missing=$(swtpm_missing)
 if [ -n "$missing" ]; then

@@ -8,7 +8,7 @@
 set -uo pipefail
 
 readonly tool=$1 source_dir=$2 python=${3:-}
-# shellcheck source=../support/swtpm.sh
+# shellcheck source-path=SCRIPTDIR source=../support/swtpm.sh
 source "$source_dir/tests/support/swtpm.sh"
 
 missing=$(swtpm_missing)
@@ -54,6 +54,7 @@ printf '%s' f42c6fc52df0ebef9ebb4b90b38a5f902e83fe1b135a70e23aed762e9710a12e >ps
 zv seal --fleet-key fleet.pub --ssid-hex 4f66666963650a --psk-file psk -o wifi.json \
   --sign-key signer.tss --serial-file signer.serial --init-serial --valid-for 1d >/dev/null ||
   fail "seal --sign-key with a key in the TPM"
+# shellcheck disable=SC2034 # read by the cases through eval
 reference=$(zv open --private fleet.key --envelope wifi.json --show-psk) || exit 1
 
 # Each case: its name, the exit status, then what standard output must equal ("" for
