@@ -323,13 +323,13 @@ class Apply : public Command {
   }
 
   [[nodiscard]] int run() const override {
-    Bytes scalar;
+    PrivateKey key;
     TrustList trustList;
     std::vector<Candidate> candidates;
     std::string error;
-    if (!loadPrivateScalar(options_.privatePath, &scalar, &error) ||
-        !loadDeviceTrust(options_.trust, options_.trustListPath, publicKeyOfScalar(scalar),
-                         &trustList, &error) ||
+    if (!loadPrivateKey(options_.privatePath, "--private", &key, &error) ||
+        !loadDeviceTrust(options_.trust, options_.trustListPath, key.rawPublicKey(), &trustList,
+                         &error) ||
         !readCandidates(options_, &candidates, &error)) {
       return reportFailure(error);
     }
@@ -344,7 +344,7 @@ class Apply : public Command {
     for (const Candidate& candidate : candidates) {
       ConfigChange change = ConfigChange::kUnchanged;
       std::string line;
-      if (applyOne(candidate, trustList, scalar, &change, &line)) {
+      if (applyOne(candidate, trustList, key, &change, &line)) {
         written = written || change == ConfigChange::kWritten;
       } else {
         failed = true;
@@ -406,7 +406,8 @@ class Apply : public Command {
 
   // Checks, opens and writes one envelope; `*line` gets what is reported for it.
   [[nodiscard]] bool applyOne(const Candidate& candidate, const TrustList& trustList,
-                              const Bytes& scalar, ConfigChange* change, std::string* line) const {
+                              const PrivateKey& key, ConfigChange* change,
+                              std::string* line) const {
     if (!candidate.readError.empty()) {
       return failWith(line, "refused: " + candidate.readError);
     }
@@ -425,10 +426,10 @@ class Apply : public Command {
     // whether the stack still holds its network.
     const bool acceptedBefore =
         readable && stored.hasAcceptedSignature() && hash == stored.acceptedEnvelopeSha256;
-    const bool opened =
-        acceptedBefore ? openEnvelope(candidate.envelope, scalar, &network, &why)
-                       : openSignedEnvelope(inputFor(candidate, readable ? &stored : nullptr),
-                                            trustList, scalar, &network, &verified, &next, &why);
+    const bool opened = acceptedBefore ? openEnvelopeWith(key, candidate.envelope, &network, &why)
+                                       : openSignedEnvelopeWith(
+                                             key, inputFor(candidate, readable ? &stored : nullptr),
+                                             trustList, &network, &verified, &next, &why);
     if (!opened) {
       return failWith(line, "refused: cannot open the envelope: " + why);
     }
