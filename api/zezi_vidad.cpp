@@ -143,7 +143,7 @@ static_assert(kStatusOfSignatureFailure.inOrder() && kStatusOfSignatureFailure.o
 // statuses: a row that names another check's status does not compile.
 static_assert(kStatusOfSignatureFailure.rows.front().value == kStatusTexts.last + 1);
 static_assert(kStatusOfSignatureFailure.rows.back().value == ZEZI_VIDAD_STATUS_LAST);
-static_assert([] {
+constexpr bool statusesFollowChecks() {
   const auto& rows = kStatusOfSignatureFailure.rows;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (static_cast<std::size_t>(rows[i].value) != ZEZI_VIDAD_E_REPLAY_STATE + i) {
@@ -151,20 +151,19 @@ static_assert([] {
     }
   }
   return true;
-}());
+}
+static_assert(statusesFollowChecks());
 
 zezi_vidad_status statusOf(SignatureFailure failure) {
   return kStatusOfSignatureFailure(failure, ZEZI_VIDAD_E_INTERNAL);
 }
 
-// The text of a signature check's status: the check's own message, a string literal.
+// The text of a signature check's status, from ZEZI_VIDAD_E_REPLAY_STATE to the last: the
+// check's own message, a string literal.
 const char* signatureStatusText(int status) {
-  for (const auto& row : kStatusOfSignatureFailure.rows) {
-    if (row.value == status) {
-      return signatureFailureText(row.first).data();
-    }
-  }
-  return nullptr;
+  const auto& row = kStatusOfSignatureFailure.rows.at(
+      static_cast<std::size_t>(status - ZEZI_VIDAD_E_REPLAY_STATE));
+  return signatureFailureText(row.first).data();
 }
 
 ReplayState stateOf(const zezi_vidad_replay_state& fields) {
@@ -212,6 +211,44 @@ zezi_vidad_status openSigned(const SignatureInput& input, const TrustList& trust
     return statusOf(failure);
   }
   return ZEZI_VIDAD_OK;
+}
+
+// The checks' input from the C call's.
+SignatureInput signatureInput(std::string_view envelope, const char* signature,
+                              size_t signatureLength, zezi_vidad_signature_policy policy,
+                              const uint64_t* now, const ReplayState* state) {
+  SignatureInput input;
+  input.envelope = envelope;
+  if (signature != nullptr) {
+    input.signatureFile = std::string_view(signature, signatureLength);
+  }
+  input.state = state;
+  input.policy = policy == ZEZI_VIDAD_SIGNATURE_TRANSITION ? SignaturePolicy::kTransition
+                                                           : SignaturePolicy::kRequired;
+  if (now != nullptr) {
+    input.now = *now;
+  }
+  return input;
+}
+
+// The record for the caller to store after an accepted envelope, or none (empty): only a
+// signed envelope moves the state on, and the one accepted last, read again, leaves the
+// record as it is stored. False when OpenSSL fails.
+[[nodiscard]] bool recordToStore(const VerifiedSignature& verified, const ReplayState& next,
+                                 const Bytes& stored, Bytes* recordOut) {
+  if (!verified.isSigned) {
+    recordOut->clear();
+    return true;
+  }
+  Bytes record = encodeReplayState(next);
+  if (record.size() != kReplayRecordSize) {
+    return false;
+  }
+  if (record == stored) {
+    record.clear();
+  }
+  *recordOut = std::move(record);
+  return true;
 }
 
 // Whether an opened network's SSID fits the caller's buffer; when not, the length needed
@@ -364,17 +401,9 @@ zezi_vidad_status zezi_vidad_open_signed(
     const zezi::Bytes stored = zezi::octets(record, record_length);
     zezi::ReplayState state = zezi::freshReplayState(trustList);
     const bool readable = stored.empty() || zezi::decodeReplayState(stored, &state);
-    zezi::SignatureInput input;
-    input.envelope = std::string_view(envelope, envelope_length);
-    if (signature != nullptr) {
-      input.signatureFile = std::string_view(signature, signature_length);
-    }
-    input.state = readable ? &state : nullptr;
-    input.policy = policy == ZEZI_VIDAD_SIGNATURE_TRANSITION ? zezi::SignaturePolicy::kTransition
-                                                             : zezi::SignaturePolicy::kRequired;
-    if (now != nullptr) {
-      input.now = *now;
-    }
+    const zezi::SignatureInput input =
+        zezi::signatureInput(std::string_view(envelope, envelope_length), signature,
+                             signature_length, policy, now, readable ? &state : nullptr);
     zezi::Network network;
     zezi::VerifiedSignature verified;
     zezi::ReplayState next;
@@ -387,17 +416,9 @@ zezi_vidad_status zezi_vidad_open_signed(
         fits != ZEZI_VIDAD_OK) {
       return fits;
     }
-    // Only a signed envelope moves the state on; the one accepted last, read again, gives
-    // back the record as it is stored.
     zezi::Bytes nextRecord;
-    if (verified.isSigned) {
-      nextRecord = zezi::encodeReplayState(next);
-      if (nextRecord.size() != zezi::kReplayRecordSize) {
-        return ZEZI_VIDAD_E_INTERNAL;
-      }
-      if (nextRecord == stored) {
-        nextRecord.clear();
-      }
+    if (!zezi::recordToStore(verified, next, stored, &nextRecord)) {
+      return ZEZI_VIDAD_E_INTERNAL;
     }
     std::copy(nextRecord.begin(), nextRecord.end(), record_out);
     *record_length_out = nextRecord.size();
