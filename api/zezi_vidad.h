@@ -172,8 +172,9 @@ zezi_vidad_open(const char* envelope, size_t envelope_length,
 // changed after zezi_vidad_opener_new, so one opener may be used by many threads at once.
 typedef struct zezi_vidad_opener zezi_vidad_opener;
 
-// The signer keys a device accepts, from its firmware. Never changed after
-// zezi_vidad_trust_list_new, so it may be shared by many threads.
+// The signer keys a device accepts, from its firmware, loaded once. Never changed after
+// zezi_vidad_trust_list_new; calls that use one list from several threads at once should
+// hold a lock of their own.
 typedef struct zezi_vidad_trust_list zezi_vidad_trust_list;
 
 typedef enum zezi_vidad_signature_policy {
