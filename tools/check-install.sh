@@ -9,6 +9,8 @@
 # usage: tools/check-install.sh [BUILD_DIR]   (the static build; the shared one is made here)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The expected lists below are in the C locale's order, whatever the caller's is.
+export LC_ALL=C
 
 build=${1:-build}
 scratch=$(mktemp -d)
@@ -40,9 +42,16 @@ zezi::rawPublicKeyFromPem
 zezi::runSelfTest
 zezi_vidad_generate_key_pair
 zezi_vidad_open
+zezi_vidad_open_signed
+zezi_vidad_opener_free
+zezi_vidad_opener_new
 zezi_vidad_public_key
+zezi_vidad_replay_record_decode
+zezi_vidad_replay_record_encode
 zezi_vidad_seal
 zezi_vidad_strerror
+zezi_vidad_trust_list_free
+zezi_vidad_trust_list_new
 zezi_vidad_version"
 
 # The device library's exports: the opening side of the above, without a sealing name.
@@ -56,7 +65,14 @@ zezi::openEnvelope
 zezi::openEnvelope
 zezi::openSignedEnvelope
 zezi_vidad_open
+zezi_vidad_open_signed
+zezi_vidad_opener_free
+zezi_vidad_opener_new
+zezi_vidad_replay_record_decode
+zezi_vidad_replay_record_encode
 zezi_vidad_strerror
+zezi_vidad_trust_list_free
+zezi_vidad_trust_list_new
 zezi_vidad_version"
 
 # Names only the sealing side defines; none may be in the device library.
