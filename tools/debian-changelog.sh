@@ -18,6 +18,9 @@ trailer_date() {
   esac
 }
 
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
 # First pass (awk): the entries, each trailer as a line "@@ DATE" for the shell to date.
 awk -v package="$package" -v maintainer="$maintainer" '
 function flush(   text, prefix, indent, line, n, i, words) {
@@ -70,16 +73,14 @@ END {
   if (version == "") { print "debian-changelog.sh: no \"## VERSION - DATE\" heading" > "/dev/stderr"; exit 1 }
   close_entry()
 }
-' "$changelog" >"${TMPDIR:-/tmp}/debian-changelog.$$" || { rm -f "${TMPDIR:-/tmp}/debian-changelog.$$"; exit 1; }
+' "$changelog" >"$scratch/entries"
 
 # Second pass: the trailer dates, and no blank line at the very end.
-status=0
 while IFS= read -r line; do
   case $line in
-    *"  @@ "*) date=$(trailer_date "${line##*@@ }") || { status=1; break; }
+    *"  @@ "*) date=$(trailer_date "${line##*@@ }") || exit 1
                printf '%s\n' "${line%%@@ *}$date" ;;
     *) printf '%s\n' "$line" ;;
   esac
-done <"${TMPDIR:-/tmp}/debian-changelog.$$" | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}'
-rm -f "${TMPDIR:-/tmp}/debian-changelog.$$"
-exit "$status"
+done <"$scratch/entries" >"$scratch/dated"
+sed -e :a -e '/^\n*$/{$d;N;ba' -e '}' "$scratch/dated"

@@ -22,6 +22,7 @@ newest first|## 0.2.0 - 2025-03-01\\n\\n### Fixed\\n\\n- b\\n\\n## 0.1.0 - 2024-
 reflowed|## 0.1.0 - 2024-01-02\\n\\n### Added\\n\\n- $long_item\\n  continued\\n|Version=0.1.0;Within=78;Entries=1
 text before the groups|## 0.1.0 - 2024-01-02\\n\\nThe first release.\\n|Version=0.1.0;Entries=1
 heading without a date|## Next\\n\\n- a\\n|REFUSED
+a date that is no day|## 0.1.0 - 2024-13-45\\n\\n- a\\n|REFUSED
 no version at all|# Changelog\\n\\nNothing yet.\\n|REFUSED"
 
 status=0
