@@ -39,7 +39,7 @@ while IFS=';' read -r component allowed required; do
   misplaced=$(grep -Ev "$allowed" "$files" || true)
   if [ -n "$misplaced" ]; then
     echo "component $component installs files that are not its own:"
-    printf '  %s\n' "$misplaced"
+    awk '{print "  " $0}' <<<"$misplaced"
     status=1
   fi
   if [ -n "$required" ] && ! grep -qx "$required" "$files"; then
@@ -53,7 +53,7 @@ done <<<"$table"
 twice=$(sort "$all" | uniq -d)
 if [ -n "$twice" ]; then
   echo "files installed by more than one component:"
-  printf '  %s\n' "$twice"
+  awk '{print "  " $0}' <<<"$twice"
   status=1
 fi
 exit "$status"
