@@ -31,8 +31,8 @@ packages=(
   network-manager iwd systemd udev
   # Keys held in a TPM: a software TPM, OpenSSL's provider for it and the TPM tools.
   swtpm swtpm-tools tpm2-openssl tpm2-tools
-  # The Debian packages: built with dpkg's tools, checked by lintian.
-  dpkg-dev fakeroot lintian
+  # The Debian packages: built with dpkg's tools and debhelper, checked by lintian.
+  dpkg-dev fakeroot lintian debhelper
 )
 
 missing=()
