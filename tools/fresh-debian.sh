@@ -9,7 +9,10 @@
 #
 # usage: tools/fresh-debian.sh [CHECKOUT]
 # environment: ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad), ZEZI_VIDAD_MIRROR,
-#              ZEZI_VIDAD_DEBS (a folder of packages tools/build-debs.sh made for this checkout)
+#              ZEZI_VIDAD_DEBS (a folder of packages tools/build-debs.sh made for this checkout),
+#              CMAKE_CXX_COMPILER_LAUNCHER=ccache (as .ci/run sets it): the tree's builds
+#              use a compiler cache of their own in the cache folder, which the README's
+#              first command installs like everything else)
 set -euo pipefail
 
 checkout=$(cd "${1:-$(dirname "$0")/..}" && pwd)
@@ -66,6 +69,16 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 mkdir -p "$cache/apt-archives/partial" "$root/var/cache/apt/archives"
 mount --bind "$cache/apt-archives" "$root/var/cache/apt/archives"
 mounts+=("$root/var/cache/apt/archives")
+# A compiler cache kept between runs, only when the caller keeps one. It cannot hide a
+# missing package: a header that is not installed fails the compile before any lookup.
+compiler_cache=()
+if [ "${CMAKE_CXX_COMPILER_LAUNCHER:-}" = ccache ]; then
+  mkdir -p "$cache/ccache-bookworm" "$root/var/cache/ccache"
+  mount --bind "$cache/ccache-bookworm" "$root/var/cache/ccache"
+  mounts+=("$root/var/cache/ccache")
+  compiler_cache=(CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+    CCACHE_DIR=/var/cache/ccache CCACHE_BASEDIR=/work/main CCACHE_NOHASHDIR=1)
+fi
 
 for target in proc sys dev dev/pts; do
   mkdir -p "$root/$target"
@@ -85,7 +98,7 @@ mapfile -t commands < <(awk '/^```sh$/{block++; getline; print; if (block == 2) 
 # Runs a command as root in the tree, in the clone of the checkout.
 in_tree() {
   chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    HOME=/root LANG=C.UTF-8 TERM=dumb /bin/bash -euo pipefail -c "cd /work/main && $1"
+    HOME=/root LANG=C.UTF-8 TERM=dumb "${compiler_cache[@]}" /bin/bash -euo pipefail -c "cd /work/main && $1"
 }
 
 for i in 0 1; do
