@@ -259,7 +259,7 @@ ZEZI_VIDAD_EXPORT void zezi_vidad_trust_list_free(zezi_vidad_trust_list* trust_l
 
 // Opens a signed envelope as a device does: checks the signature file against the trust
 // list and the stored replay record, then opens the envelope with the opener, whose key
-// must be the trust list's fleet key.
+// must be the trust list's fleet key (a TPM that refuses its agreement: ZEZI_VIDAD_E_TPM_REFUSED).
 //
 // `envelope` and `signature` are the exact octets of the envelope file and of the `.sig`
 // file beside it; a NULL `signature` means there is no signature file, which `policy`
