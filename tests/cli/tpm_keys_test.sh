@@ -88,6 +88,7 @@ reference=$(zv open --private fleet.key --envelope wifi.json --show-psk) || exit
 # ... and as the C opener prints it: the SSID in hex and the PSK.
 # shellcheck disable=SC2034 # read by the cases through eval
 c_reference=$(sed -E 's/.*"ssid_hex": "([0-9a-f]*)", "psk": "([0-9a-f]*)".*/\1 \2/' <<<"$reference")
+# shellcheck disable=SC2034 # read by the cases through eval
 fleet_hex=$(zv pubkey --private fleet.key | head -1) || exit 1
 # The keyfile apply writes with the plain fleet key, to compare with the TPM's.
 mkdir plain-nm && zv apply --private fleet.key --envelope wifi.json --trust signer.pub \
