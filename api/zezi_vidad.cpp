@@ -12,8 +12,11 @@
 #include "api/c_guard.h"
 #include "api/version.h"
 #include "base/failure.h"
+#include "base/file_descriptor.h"
+#include "crypto/key_reference.h"
 #include "crypto/p256_keys.h"
 #include "crypto/types.h"
+#include "opener/fleet_opener.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
 #include "opener/open_signed_envelope.h"
@@ -22,7 +25,8 @@
 // What the C interface's handles hold.
 struct zezi_vidad_opener {
   std::unique_ptr<zezi::FleetOpener> opener;
-  zezi::Bytes fleetPoint;  // the scalar's public point, 65 octets, to check the trust list's
+  zezi::Bytes fleetPoint;  // the key's public point, 65 octets, to check the trust list's
+  bool heldKey = false;    // whether a provider (a TPM) holds the key
 };
 
 struct zezi_vidad_trust_list {
@@ -142,7 +146,7 @@ static_assert(kStatusOfSignatureFailure.inOrder() && kStatusOfSignatureFailure.o
 // The statuses follow the checks one for one and in their order, right after the other
 // statuses: a row that names another check's status does not compile.
 static_assert(kStatusOfSignatureFailure.rows.front().value == kStatusTexts.last + 1);
-static_assert(kStatusOfSignatureFailure.rows.back().value == ZEZI_VIDAD_STATUS_LAST);
+static_assert(kStatusOfSignatureFailure.rows.back().value == ZEZI_VIDAD_E_SERIAL_REUSED);
 constexpr bool statusesFollowChecks() {
   const auto& rows = kStatusOfSignatureFailure.rows;
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -158,8 +162,101 @@ zezi_vidad_status statusOf(SignatureFailure failure) {
   return kStatusOfSignatureFailure(failure, ZEZI_VIDAD_E_INTERNAL);
 }
 
-// The text of a signature check's status, from ZEZI_VIDAD_E_REPLAY_STATE to the last: the
-// check's own message, a string literal.
+// The status of each reason a key reference does not load, right after the signature
+// checks' and in the same order; their texts are the ones the tool prints.
+constexpr auto kStatusOfKeyReferenceFailure = failureTable<KeyReferenceFailure, zezi_vidad_status>(
+    {
+        {KeyReferenceFailure::kNoProvider, ZEZI_VIDAD_E_KEY_PROVIDER},
+        {KeyReferenceFailure::kUnreachable, ZEZI_VIDAD_E_TPM_UNREACHABLE},
+        {KeyReferenceFailure::kNoSuchHandle, ZEZI_VIDAD_E_KEY_HANDLE},
+        {KeyReferenceFailure::kNotLoadable, ZEZI_VIDAD_E_WRAPPED_KEY},
+        {KeyReferenceFailure::kNotP256, ZEZI_VIDAD_E_KEY_NOT_P256},
+        {KeyReferenceFailure::kRefused, ZEZI_VIDAD_E_TPM_REFUSED},
+    },
+    kLastKeyReferenceFailure);
+static_assert(kStatusOfKeyReferenceFailure.inOrder() && kStatusOfKeyReferenceFailure.oneRowEach());
+static_assert(kStatusOfKeyReferenceFailure.rows.front().value == ZEZI_VIDAD_E_SERIAL_REUSED + 1);
+static_assert(kStatusOfKeyReferenceFailure.rows.back().value + 1 == ZEZI_VIDAD_E_NOT_KEY_REFERENCE);
+constexpr bool statusesFollowKeyReferenceFailures() {
+  const auto& rows = kStatusOfKeyReferenceFailure.rows;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (static_cast<std::size_t>(rows[i].value) != ZEZI_VIDAD_E_KEY_PROVIDER + i) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(statusesFollowKeyReferenceFailures());
+
+zezi_vidad_status statusOf(KeyReferenceFailure failure) {
+  return kStatusOfKeyReferenceFailure(failure, ZEZI_VIDAD_E_INTERNAL);
+}
+
+constexpr const char* kNotKeyReferenceText =
+    "key reference is neither handle:0x and up to eight hex digits nor a readable TPM-wrapped "
+    "key file";
+// The most a wrapped key file may hold, as the tool reads key files.
+constexpr std::size_t kMaxWrappedKeyFileSize = std::size_t{64} * 1024;
+
+// The text of a key reference status, from ZEZI_VIDAD_E_KEY_PROVIDER to the last.
+const char* keyReferenceStatusText(int status) {
+  if (status == ZEZI_VIDAD_E_NOT_KEY_REFERENCE) {
+    return kNotKeyReferenceText;
+  }
+  const auto& row = kStatusOfKeyReferenceFailure.rows.at(
+      static_cast<std::size_t>(status - ZEZI_VIDAD_E_KEY_PROVIDER));
+  return keyReferenceFailureText(row.first).data();
+}
+
+// The text of a wrapped key file at `path`: false unless it is a regular file of at most
+// kMaxWrappedKeyFileSize octets whose first PEM block is a TPM-wrapped key.
+bool readWrappedKey(const std::string& path, SecretText* pemOut) {
+  UniqueFd file;
+  SecretText pem;
+  if (path.empty() || openRegularFile(path, O_RDONLY, &file) != FileOpening::kOpened ||
+      readAll(file.get(), kMaxWrappedKeyFileSize, &pem) != WholeRead::kRead || !isWrappedKey(pem)) {
+    return false;
+  }
+  *pemOut = std::move(pem);
+  return true;
+}
+
+// The key `text` refers to, loaded through the chosen provider: the form of the reference
+// is checked (and a file read) before any provider starts.
+zezi_vidad_status loadReference(std::string_view text,
+                                std::shared_ptr<const KeyReference>* referenceOut) {
+  const bool handle = text.starts_with(kKeyHandlePrefix);
+  SecretText pem;
+  if (handle ? !isKeyHandle(text) : !readWrappedKey(std::string(text), &pem)) {
+    return ZEZI_VIDAD_E_NOT_KEY_REFERENCE;
+  }
+  std::string provider;
+  if (!chosenKeyProvider(&provider)) {
+    return ZEZI_VIDAD_E_KEY_PROVIDER;
+  }
+  KeyReferenceFailure failure = KeyReferenceFailure::kNone;
+  std::shared_ptr<const KeyReference> reference =
+      handle ? KeyReference::loadHandle(text, provider, &failure)
+             : KeyReference::loadWrapped(pem, provider, &failure);
+  if (!reference) {
+    return statusOf(failure);
+  }
+  *referenceOut = std::move(reference);
+  return ZEZI_VIDAD_OK;
+}
+
+// An envelope's own checks with an opener's key; a TPM that refuses the agreement says so.
+zezi_vidad_status openWith(std::string_view envelope, const zezi_vidad_opener& opener,
+                           Network* networkOut) {
+  const OpenFailure failure = openEnvelopeFor(envelope, *opener.opener, networkOut);
+  if (failure == OpenFailure::kKeyAgreementFailed && opener.heldKey) {
+    return ZEZI_VIDAD_E_TPM_REFUSED;
+  }
+  return statusOf(failure);
+}
+
+// The text of a signature check's status, from ZEZI_VIDAD_E_REPLAY_STATE to
+// ZEZI_VIDAD_E_SERIAL_REUSED: the check's own message, a string literal.
 const char* signatureStatusText(int status) {
   const auto& row = kStatusOfSignatureFailure.rows.at(
       static_cast<std::size_t>(status - ZEZI_VIDAD_E_REPLAY_STATE));
@@ -206,11 +303,7 @@ zezi_vidad_status openSigned(const SignatureInput& input, const TrustList& trust
   if (opener.fleetPoint != rawToPoint(trustList.fleetKey())) {
     return ZEZI_VIDAD_E_FLEET_KEY_MISMATCH;
   }
-  if (const OpenFailure failure = openEnvelopeFor(input.envelope, *opener.opener, networkOut);
-      failure != OpenFailure::kNone) {
-    return statusOf(failure);
-  }
-  return ZEZI_VIDAD_OK;
+  return openWith(input.envelope, opener, networkOut);
 }
 
 // The checks' input from the C call's.
@@ -283,6 +376,9 @@ const char* zezi_vidad_strerror(int status) {
   if (status < 0 || status > ZEZI_VIDAD_STATUS_LAST) {
     return zezi::kUnknownStatusText;
   }
+  if (status >= ZEZI_VIDAD_E_KEY_PROVIDER) {
+    return zezi::keyReferenceStatusText(status);
+  }
   if (status > static_cast<int>(zezi::kStatusTexts.last)) {
     return zezi::signatureStatusText(status);
   }
@@ -338,8 +434,58 @@ zezi_vidad_status zezi_vidad_opener_new(const uint8_t fleet_scalar[ZEZI_VIDAD_SC
   });
 }
 
+zezi_vidad_status zezi_vidad_opener_new_from_reference(const char* key_reference,
+                                                       zezi_vidad_opener** opener_out) {
+  return zezi::guarded([&] {
+    if (key_reference == nullptr || opener_out == nullptr) {
+      return ZEZI_VIDAD_E_ARGUMENT;
+    }
+    std::shared_ptr<const zezi::KeyReference> reference;
+    if (const zezi_vidad_status loaded = zezi::loadReference(key_reference, &reference);
+        loaded != ZEZI_VIDAD_OK) {
+      return loaded;
+    }
+    auto made = std::make_unique<zezi_vidad_opener>();
+    made->opener = zezi::FleetOpenerSteps::fromReference(std::move(reference));
+    if (!made->opener) {
+      return ZEZI_VIDAD_E_INTERNAL;
+    }
+    made->fleetPoint = zezi::FleetOpenerSteps::fleetPoint(*made->opener);
+    made->heldKey = true;
+    *opener_out = made.release();
+    return ZEZI_VIDAD_OK;
+  });
+}
+
 void zezi_vidad_opener_free(zezi_vidad_opener* opener) {
   delete opener;  // NOLINT(cppcoreguidelines-owning-memory): the C caller's handle
+}
+
+zezi_vidad_status zezi_vidad_open_with(const zezi_vidad_opener* opener, const char* envelope,
+                                       size_t envelope_length, uint8_t* ssid_out,
+                                       size_t ssid_capacity, size_t* ssid_length_out, char* psk_out,
+                                       size_t psk_capacity) {
+  return zezi::guarded([&] {
+    if (opener == nullptr || (envelope == nullptr && envelope_length > 0) || ssid_out == nullptr ||
+        ssid_length_out == nullptr || psk_out == nullptr) {
+      return ZEZI_VIDAD_E_ARGUMENT;
+    }
+    if (psk_capacity < ZEZI_VIDAD_PSK_BUFFER_SIZE) {
+      return ZEZI_VIDAD_E_BUFFER_TOO_SMALL;
+    }
+    zezi::Network network;
+    if (const zezi_vidad_status opened =
+            zezi::openWith(std::string_view(envelope, envelope_length), *opener, &network);
+        opened != ZEZI_VIDAD_OK) {
+      return opened;
+    }
+    if (const zezi_vidad_status fits = zezi::networkFits(network, ssid_capacity, ssid_length_out);
+        fits != ZEZI_VIDAD_OK) {
+      return fits;
+    }
+    zezi::writeNetwork(network, ssid_out, ssid_length_out, psk_out);
+    return ZEZI_VIDAD_OK;
+  });
 }
 
 zezi_vidad_status zezi_vidad_trust_list_new(

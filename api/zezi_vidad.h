@@ -11,7 +11,8 @@
 //
 // The device library (libzezi_vidad_device: ZeziVidad::device in CMake, zezi-vidad-device
 // in pkg-config) has zezi_vidad_version, zezi_vidad_strerror, zezi_vidad_open and the signed
-// opening (the opener, the trust list, zezi_vidad_open_signed and the replay record) only;
+// opening (the opener, from a scalar or a TPM-held key, zezi_vidad_open_with, the trust list,
+// zezi_vidad_open_signed and the replay record) only;
 // the key pair and sealing calls are in the full library (zezi_vidad) alone.
 #pragma once
 
@@ -122,11 +123,26 @@ typedef enum zezi_vidad_status {
   ZEZI_VIDAD_E_SIGNATURE_EXPIRED = 47,
   ZEZI_VIDAD_E_SIGNATURE_NOT_YET_VALID = 48,
   ZEZI_VIDAD_E_SERIAL_OLDER = 49,
-  ZEZI_VIDAD_E_SERIAL_REUSED = 50
+  ZEZI_VIDAD_E_SERIAL_REUSED = 50,
+  // A fleet key held in a TPM (zezi_vidad_opener_new_from_reference), with the texts the
+  // tool prints for each: the key provider (tpm2, or ZEZI_VIDAD_KEY_PROVIDER) is not
+  // installed, or that variable names none; no TPM answers the provider; nothing usable at
+  // the persistent handle; the wrapped key file does not load (made for another TPM, or
+  // damaged); the key is not a P-256 key; the TPM refused the key operation (the agreement
+  // of an opening too: the fleet key must be imported for decryption).
+  ZEZI_VIDAD_E_KEY_PROVIDER = 51,
+  ZEZI_VIDAD_E_TPM_UNREACHABLE = 52,
+  ZEZI_VIDAD_E_KEY_HANDLE = 53,
+  ZEZI_VIDAD_E_WRAPPED_KEY = 54,
+  ZEZI_VIDAD_E_KEY_NOT_P256 = 55,
+  ZEZI_VIDAD_E_TPM_REFUSED = 56,
+  // The key reference is neither "handle:0x" and 1 to 8 hex digits nor the path of a
+  // readable TPM-wrapped key file ("TSS2 PRIVATE KEY" PEM, at most 64 KiB).
+  ZEZI_VIDAD_E_NOT_KEY_REFERENCE = 57
 } zezi_vidad_status;
 
 // The last status there is; zezi_vidad_strerror gives any larger code the unknown text.
-#define ZEZI_VIDAD_STATUS_LAST ZEZI_VIDAD_E_SERIAL_REUSED
+#define ZEZI_VIDAD_STATUS_LAST ZEZI_VIDAD_E_NOT_KEY_REFERENCE
 
 // The library's version, "MAJOR.MINOR.PATCH", which may differ from the header's
 // ZEZI_VIDAD_VERSION_STRING when a shared library was replaced. Static storage.
@@ -168,8 +184,8 @@ zezi_vidad_open(const char* envelope, size_t envelope_length,
 
 // ---- Signed envelopes: what `zezi-vidad apply` does on a device, short of writing files.
 
-// The fleet's private scalar, checked and loaded once for any number of openings. Never
-// changed after zezi_vidad_opener_new, so one opener may be used by many threads at once.
+// The fleet's private key, a scalar or a TPM-held key, checked and loaded once for any number
+// of openings. Never changed once made, so one opener may be used by many threads at once.
 typedef struct zezi_vidad_opener zezi_vidad_opener;
 
 // The signer keys a device accepts, from its firmware, loaded once. Never changed after
@@ -204,8 +220,27 @@ typedef struct zezi_vidad_replay_state {
 ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_opener_new(
     const uint8_t fleet_scalar[ZEZI_VIDAD_SCALAR_SIZE], zezi_vidad_opener** opener_out);
 
+// An opener for a fleet key that a TPM holds and never releases: `key_reference` is
+// "handle:0x81000001" (a persistent handle) or the path of a TPM-wrapped key file, as
+// tools/tpm-import-fleet-key.sh makes them (docs/tpm.md). The key is loaded once, through the
+// OpenSSL provider that ZEZI_VIDAD_KEY_PROVIDER names (tpm2 when unset), in a library context
+// of the opener's own; that provider finds its TPM as TPM2OPENSSL_TCTI says. Each opening is
+// then one key agreement inside the TPM. Failures: ZEZI_VIDAD_E_NOT_KEY_REFERENCE (a plain PEM
+// key file is one too: its scalar goes to zezi_vidad_opener_new), then ZEZI_VIDAD_E_KEY_PROVIDER
+// to ZEZI_VIDAD_E_TPM_REFUSED as the provider reports. The TSS libraries under the provider
+// log to standard error as TSS2_LOG says. Free it with zezi_vidad_opener_free.
+ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status
+zezi_vidad_opener_new_from_reference(const char* key_reference, zezi_vidad_opener** opener_out);
+
 // Frees an opener; NULL is allowed.
 ZEZI_VIDAD_EXPORT void zezi_vidad_opener_free(zezi_vidad_opener* opener);
+
+// zezi_vidad_open with an opener's key instead of a scalar: the same checks, statuses and
+// outputs, and ZEZI_VIDAD_E_TPM_REFUSED when a TPM-held key's agreement is refused.
+ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status
+zezi_vidad_open_with(const zezi_vidad_opener* opener, const char* envelope, size_t envelope_length,
+                     uint8_t* ssid_out, size_t ssid_capacity, size_t* ssid_length_out,
+                     char* psk_out, size_t psk_capacity);
 
 // A trust list: `signer_count` raw public keys of ZEZI_VIDAD_PUBLIC_KEY_SIZE octets each,
 // one after the other in `signer_keys`, index 0 the current signer and the others its
@@ -224,7 +259,7 @@ ZEZI_VIDAD_EXPORT void zezi_vidad_trust_list_free(zezi_vidad_trust_list* trust_l
 
 // Opens a signed envelope as a device does: checks the signature file against the trust
 // list and the stored replay record, then opens the envelope with the opener, whose key
-// must be the trust list's fleet key.
+// must be the trust list's fleet key (a TPM that refuses its agreement: ZEZI_VIDAD_E_TPM_REFUSED).
 //
 // `envelope` and `signature` are the exact octets of the envelope file and of the `.sig`
 // file beside it; a NULL `signature` means there is no signature file, which `policy`

@@ -140,10 +140,6 @@ void quietKeyStack() {
   setenv("TSS2_LOG", "all+none", /*overwrite=*/0);
 }
 
-bool providerNameCharacter(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_' || c == '.';
-}
-
 // A provider's failure as one line: what was given, then why.
 bool referenceFailure(std::string_view shown, KeyReferenceFailure failure, std::string* error) {
   return failWith(error, std::string(shown) + ": " + std::string(keyReferenceFailureText(failure)));
@@ -176,14 +172,9 @@ Bytes PrivateKey::rawPublicKey() const {
 }
 
 bool keyProvider(std::string* name, std::string* error) {
-  const char* value = std::getenv(kKeyProviderVariable);
-  const std::string_view chosen = value != nullptr ? value : kDefaultKeyProvider;
-  if (chosen.empty() || !std::all_of(chosen.begin(), chosen.end(), providerNameCharacter)) {
-    return failWith(error, std::string(kKeyProviderVariable) +
-                               " must name an OpenSSL provider: letters, digits, - _ and .");
-  }
-  *name = chosen;
-  return true;
+  return chosenKeyProvider(name) ||
+         failWith(error, std::string(kKeyProviderVariable) +
+                             " must name an OpenSSL provider: letters, digits, - _ and .");
 }
 
 bool loadPrivateKey(const std::string& text, std::string_view option, PrivateKey* key,

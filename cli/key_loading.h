@@ -15,9 +15,6 @@ namespace zezi {
 class KeyReference;
 class Signer;
 
-// The environment variable naming the OpenSSL provider that holds keys; tpm2 without it.
-inline constexpr const char* kKeyProviderVariable = "ZEZI_VIDAD_KEY_PROVIDER";
-
 // A private key as --private, --key and --sign-key give it: its scalar in memory (a PEM
 // file), or a key a provider holds, loaded once.
 struct PrivateKey {

@@ -6,6 +6,8 @@
 #include <openssl/ui.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <utility>
 
 #include "base/failure.h"
@@ -154,6 +156,19 @@ std::unique_ptr<HeldKey> keep(std::unique_ptr<HeldKey> held, PkeyPtr key,
 
 std::string_view keyReferenceFailureText(KeyReferenceFailure failure) {
   return kFailureTexts(failure);
+}
+
+bool chosenKeyProvider(std::string* name) {
+  const char* value = std::getenv(kKeyProviderVariable);
+  const std::string_view chosen = value != nullptr ? value : kDefaultKeyProvider;
+  const bool nameable = !chosen.empty() && std::all_of(chosen.begin(), chosen.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_' || c == '.';
+  });
+  if (!nameable || name == nullptr) {
+    return false;
+  }
+  *name = chosen;
+  return true;
 }
 
 bool isKeyHandle(std::string_view text) {

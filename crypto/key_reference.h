@@ -16,6 +16,8 @@
 namespace zezi {
 
 inline constexpr std::string_view kDefaultKeyProvider = "tpm2";
+// The environment variable naming the OpenSSL provider that holds keys; tpm2 without it.
+inline constexpr const char* kKeyProviderVariable = "ZEZI_VIDAD_KEY_PROVIDER";
 inline constexpr std::string_view kKeyHandlePrefix = "handle:";
 inline constexpr std::string_view kWrappedKeyBegin = "-----BEGIN TSS2 PRIVATE KEY-----";
 
@@ -33,6 +35,11 @@ inline constexpr KeyReferenceFailure kLastKeyReferenceFailure = KeyReferenceFail
 
 // The fixed message of a failure; empty for kNone.
 [[nodiscard]] std::string_view keyReferenceFailureText(KeyReferenceFailure failure);
+
+// The provider that holds keys, for the tool and the C interface alike:
+// $ZEZI_VIDAD_KEY_PROVIDER when set, else tpm2. False when the variable holds something that
+// cannot be a provider's name (only letters, digits, - _ and . can).
+[[nodiscard]] bool chosenKeyProvider(std::string* name);
 
 // Whether `text` names a persistent handle: "handle:" then 0x and one to eight hex digits.
 [[nodiscard]] bool isKeyHandle(std::string_view text);

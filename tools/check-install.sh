@@ -52,8 +52,10 @@ zezi::runSelfTest
 zezi_vidad_generate_key_pair
 zezi_vidad_open
 zezi_vidad_open_signed
+zezi_vidad_open_with
 zezi_vidad_opener_free
 zezi_vidad_opener_new
+zezi_vidad_opener_new_from_reference
 zezi_vidad_public_key
 zezi_vidad_replay_record_decode
 zezi_vidad_replay_record_encode
@@ -75,8 +77,10 @@ zezi::openEnvelope
 zezi::openSignedEnvelope
 zezi_vidad_open
 zezi_vidad_open_signed
+zezi_vidad_open_with
 zezi_vidad_opener_free
 zezi_vidad_opener_new
+zezi_vidad_opener_new_from_reference
 zezi_vidad_replay_record_decode
 zezi_vidad_replay_record_encode
 zezi_vidad_strerror

@@ -1,8 +1,8 @@
 // The C interface from a program written in C11, as device firmware would use it: built
 // in the suite against the staged public headers, and by tools/check-install.sh against an
 // installed tree. Prints one line per failed check and exits 1 if there was any. With
-// ZEZI_VIDAD_DEVICE_ONLY defined it makes only the device library's calls (open, signed
-// opening, strerror, version), and links against that library alone. In the suite it also
+// ZEZI_VIDAD_DEVICE_ONLY defined it makes only the device library's calls (open, the opener,
+// signed opening, strerror, version), and links against that library alone. In the suite it also
 // runs the published signed sequences (tests/vectors/signed_envelopes.json, as C tables in
 // ZEZI_VIDAD_SIGNED_SEQUENCES) through zezi_vidad_open_signed.
 #include <openssl/crypto.h>
@@ -109,6 +109,56 @@ static void check_known_envelope(void) {
   CHECK_STATUS(open_into(vector_envelope, length, NULL, &out), ZEZI_VIDAD_E_ARGUMENT);
 }
 
+// An opener from a scalar opens as zezi_vidad_open does; a key reference that is none is
+// refused before any key provider is asked (the TPM's own answers are tpm_keys's rows).
+static void check_open_with(void) {
+  const size_t length = strlen(vector_envelope);
+  zezi_vidad_opener* opener = NULL;
+  CHECK_STATUS(zezi_vidad_opener_new(vector_scalar, &opener), ZEZI_VIDAD_OK);
+  struct opened out;
+  fill(&out);
+  CHECK_STATUS(zezi_vidad_open_with(opener, vector_envelope, length, out.ssid, sizeof out.ssid,
+                                    &out.ssid_length, out.psk, sizeof out.psk),
+               ZEZI_VIDAD_OK);
+  CHECK(out.ssid_length == strlen(vector_ssid) &&
+        memcmp(out.ssid, vector_ssid, out.ssid_length) == 0);
+  CHECK(strcmp(out.psk, vector_psk) == 0);
+  OPENSSL_cleanse(&out, sizeof out);
+  fill(&out);
+  CHECK_STATUS(zezi_vidad_open_with(opener, vector_envelope, length - 3, out.ssid, sizeof out.ssid,
+                                    &out.ssid_length, out.psk, sizeof out.psk),
+               ZEZI_VIDAD_E_ENVELOPE_SYNTAX);
+  CHECK_STATUS(zezi_vidad_open_with(opener, vector_envelope, length, out.ssid, sizeof out.ssid,
+                                    &out.ssid_length, out.psk, ZEZI_VIDAD_PSK_LENGTH),
+               ZEZI_VIDAD_E_BUFFER_TOO_SMALL);
+  CHECK_STATUS(zezi_vidad_open_with(NULL, vector_envelope, length, out.ssid, sizeof out.ssid,
+                                    &out.ssid_length, out.psk, sizeof out.psk),
+               ZEZI_VIDAD_E_ARGUMENT);
+  CHECK(untouched(&out));
+  zezi_vidad_opener_free(opener);
+
+  static const char* const not_references[] = {
+      "",
+      "handle:",
+      "handle:0x",
+      "handle:81000001",
+      "handle:0x123456789",
+      "handle:0xg",
+      "/nonexistent/fleet.tss",
+      "/dev/null",
+      ".",
+  };
+  for (size_t i = 0; i < sizeof not_references / sizeof not_references[0]; ++i) {
+    opener = NULL;
+    CHECK_STATUS(zezi_vidad_opener_new_from_reference(not_references[i], &opener),
+                 ZEZI_VIDAD_E_NOT_KEY_REFERENCE);
+    CHECK(opener == NULL);
+  }
+  CHECK_STATUS(zezi_vidad_opener_new_from_reference(NULL, &opener), ZEZI_VIDAD_E_ARGUMENT);
+  CHECK_STATUS(zezi_vidad_opener_new_from_reference("handle:0x81000001", NULL),
+               ZEZI_VIDAD_E_ARGUMENT);
+}
+
 static void check_version_and_texts(void) {
   CHECK(strcmp(zezi_vidad_version(), ZEZI_VIDAD_VERSION_STRING) == 0);
   // Every status has its own text; anything else has one shared text.
@@ -123,6 +173,8 @@ static void check_version_and_texts(void) {
   CHECK(strcmp(zezi_vidad_strerror(ZEZI_VIDAD_STATUS_LAST + 1), zezi_vidad_strerror(-1)) == 0);
   // The numbers firmware may have stored stay as they were.
   CHECK(ZEZI_VIDAD_E_PAYLOAD == 15 && ZEZI_VIDAD_E_TRUST_LIST == 16);
+  CHECK(ZEZI_VIDAD_E_SERIAL_REUSED == 50 && ZEZI_VIDAD_E_KEY_PROVIDER == 51 &&
+        ZEZI_VIDAD_E_NOT_KEY_REFERENCE == 57);
 }
 
 // ---- signed envelopes
@@ -590,6 +642,7 @@ static void check_refused_inputs(const uint8_t scalar[ZEZI_VIDAD_SCALAR_SIZE],
 int main(void) {
   check_version_and_texts();
   check_known_envelope();
+  check_open_with();
   check_signed_basics();
 #ifdef ZEZI_VIDAD_SIGNED_SEQUENCES
   check_signed_sequences();

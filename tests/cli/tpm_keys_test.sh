@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Keys held in a software TPM, through the tool as an operator and a device use them: the
 # fleet key imported with tools/tpm-import-fleet-key.sh (a wrapped file and a persistent
-# handle), a signer key made with keygen --tpm; then every refusal, one line each.
+# handle), a signer key made with keygen --tpm; then every refusal, one line each. The
+# device's C interface (C_OPENER, tests/api/reference_opener.c) opens with the same keys.
 # Skipped (77) when swtpm, tpm2-tools or the tpm2 provider is missing.
 #
-# usage: tpm_keys_test.sh ZEZI_VIDAD SOURCE_DIR [PYTHON3]
+# usage: tpm_keys_test.sh ZEZI_VIDAD SOURCE_DIR C_OPENER [PYTHON3]
 set -uo pipefail
 
-readonly tool=$1 source_dir=$2 python=${3:-}
+readonly tool=$1 source_dir=$2 c_opener=$3 python=${4:-}
 # shellcheck source-path=SCRIPTDIR source=../support/swtpm.sh
 source "$source_dir/tests/support/swtpm.sh"
 
@@ -31,6 +32,12 @@ zv() {
   "$tool" "$@"
 }
 
+# The C interface's opening: an opener from a key reference, then the envelope. The library
+# leaves the TSS libraries' logging to the firmware, which quiets it as the tool does.
+c_open() {
+  TSS2_LOG=all+none "$c_opener" "$@"
+}
+
 swtpm_start "$work/tpm" || exit 1
 export TPM2TOOLS_TCTI=$swtpm_tcti TPM2OPENSSL_TCTI=$swtpm_tcti
 swtpm_start "$work/other-tpm" || exit 1
@@ -49,6 +56,28 @@ head -1 signer.tss | grep -qx -- '-----BEGIN TSS2 PRIVATE KEY-----' ||
 # A key of another curve, made in the TPM too.
 openssl genpkey -provider tpm2 -provider default -algorithm EC -pkeyopt group:P-384 \
   -out p384.tss 2>/dev/null || exit 1
+# A P-256 key the TPM keeps for signing alone, which it never lets agree on a secret;
+# encoded without a password as tools/tpm-import-fleet-key.sh does it (-p where 5.4 wants it).
+# A software TPM keeps what each tool loads: let go of it after each step.
+flush_tpm() {
+  tpm2_flushcontext -t >/dev/null 2>&1
+  tpm2_flushcontext -l >/dev/null 2>&1
+  tpm2_flushcontext -s >/dev/null 2>&1
+}
+flush_tpm
+tpm2_createprimary -Q -C o -g sha256 -G ecc256:aes128cfb -c parent.ctx \
+  -a "fixedtpm|fixedparent|sensitivedataorigin|userwithauth|noda|restricted|decrypt" || exit 1
+flush_tpm
+tpm2_create -Q -C parent.ctx -G ecc256 -u sign-only.pub -r sign-only.priv \
+  -a "fixedtpm|fixedparent|sensitivedataorigin|userwithauth|sign" || exit 1
+flush_tpm
+for password_flag in "" -p; do
+  # shellcheck disable=SC2086 # the flag, when there is one, is one word
+  tpm2_encodeobject -C parent.ctx -u sign-only.pub -r sign-only.priv $password_flag \
+    -o sign-only.tss || exit 1
+  flush_tpm
+  openssl asn1parse -in sign-only.tss | sed -n 4p | grep -q 'BOOLEAN *:0' || break
+done
 
 printf '%s' f42c6fc52df0ebef9ebb4b90b38a5f902e83fe1b135a70e23aed762e9710a12e >psk
 zv seal --fleet-key fleet.pub --ssid-hex 4f66666963650a --psk-file psk -o wifi.json \
@@ -56,6 +85,14 @@ zv seal --fleet-key fleet.pub --ssid-hex 4f66666963650a --psk-file psk -o wifi.j
   fail "seal --sign-key with a key in the TPM"
 # shellcheck disable=SC2034 # read by the cases through eval
 reference=$(zv open --private fleet.key --envelope wifi.json --show-psk) || exit 1
+# ... and as the C opener prints it: the SSID in hex and the PSK.
+# shellcheck disable=SC2034 # read by the cases through eval
+c_reference=$(sed -E 's/.*"ssid_hex": "([0-9a-f]*)", "psk": "([0-9a-f]*)".*/\1 \2/' <<<"$reference")
+# shellcheck disable=SC2034 # read by the cases through eval
+fleet_hex=$(zv pubkey --private fleet.key | head -1) || exit 1
+# The keyfile apply writes with the plain fleet key, to compare with the TPM's.
+mkdir plain-nm && zv apply --private fleet.key --envelope wifi.json --trust signer.pub \
+  --state plain-apply.state --stack networkmanager --config-dir plain-nm 2>/dev/null || exit 1
 
 # Each case: its name, the exit status, then what standard output must equal ("" for
 # nothing to compare) or what standard error must hold ("~" first), then the command.
@@ -78,6 +115,20 @@ open with the wrapped fleet key|0|$reference|zv open --private fleet.tss --envel
 open with the fleet key's handle|0|$reference|zv open --private handle:0x81000001 --envelope wifi.json --show-psk
 open signed with the wrapped fleet key|0|$(zv open --private fleet.key --envelope wifi.json)|zv open --private fleet.tss --envelope wifi.json --trust signer.pub --state device.state
 open signed with the handle|0|$(zv open --private fleet.key --envelope wifi.json)|zv open --private handle:0x81000001 --envelope wifi.json --trust signer.pub --state device.state
+C opener with the wrapped fleet key|0|$c_reference|c_open fleet.tss wifi.json
+C opener with the fleet key's handle|0|$c_reference|c_open handle:0x81000001 wifi.json
+C opener signed with the wrapped fleet key|0|$c_reference|c_open fleet.tss wifi.json "$(cat signer.hex)" "$fleet_hex"
+C opener signed with the handle|0|$c_reference|c_open handle:0x81000001 wifi.json "$(cat signer.hex)" "$fleet_hex"
+C opener at a handle that holds nothing|1|~ZEZI_VIDAD_E_KEY_HANDLE: the TPM holds no usable key at that handle|c_open handle:0x81000009 wifi.json
+C opener with the wrapped key taken to another TPM|1|~ZEZI_VIDAD_E_WRAPPED_KEY: the TPM refused to load the wrapped key: it was made for another TPM|TPM2OPENSSL_TCTI={other} c_open fleet.tss wifi.json
+C opener with a key of another curve|1|~ZEZI_VIDAD_E_KEY_NOT_P256: the key in the TPM is not a P-256 key|c_open p384.tss wifi.json
+C opener with no TPM answering|1|~ZEZI_VIDAD_E_TPM_UNREACHABLE: the key provider cannot reach the TPM|TPM2OPENSSL_TCTI={dead} c_open handle:0x81000001 wifi.json
+C opener with no provider of that name|1|~ZEZI_VIDAD_E_KEY_PROVIDER: the key provider is not installed|ZEZI_VIDAD_KEY_PROVIDER=zezi-no-such-provider c_open fleet.tss wifi.json
+C opener with the signer's key for the fleet's|1|~ZEZI_VIDAD_E_FLEET_KEY_MISMATCH|c_open signer.tss wifi.json "$(cat signer.hex)" "$fleet_hex"
+C opener with a key the TPM keeps for signing alone|1|~ZEZI_VIDAD_E_TPM_REFUSED: the TPM refused the key operation|c_open sign-only.tss wifi.json
+C opener with a plain key file|1|~ZEZI_VIDAD_E_NOT_KEY_REFERENCE|c_open fleet.key wifi.json
+apply with the wrapped fleet key|0|$(cat plain-nm/*)|mkdir tss-nm && zv apply --private fleet.tss --envelope wifi.json --trust signer.pub --state tss-apply.state --stack networkmanager --config-dir tss-nm 2>/dev/null && cat tss-nm/*
+apply with the fleet key's handle|0|$(cat plain-nm/*)|mkdir handle-nm && zv apply --private handle:0x81000001 --envelope wifi.json --trust signer.pub --state handle-apply.state --stack networkmanager --config-dir handle-nm 2>/dev/null && cat handle-nm/*
 pubkey of the wrapped fleet key|0|$(zv pubkey --private fleet.key)|zv pubkey --private fleet.tss
 pubkey of the handle|0|$(zv pubkey --private fleet.key)|zv pubkey --private handle:0x81000001
 pubkey of the signer made in the TPM|0|$(cat signer.hex)|zv pubkey --private signer.tss | head -1

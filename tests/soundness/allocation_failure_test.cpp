@@ -11,6 +11,7 @@
 #include <openssl/err.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <new>
@@ -25,6 +26,7 @@
 #include "crypto/aead.h"
 #include "crypto/ecdh.h"
 #include "crypto/kdf.h"
+#include "crypto/key_reference.h"
 #include "crypto/p256_keys.h"
 #include "encoding/hex.h"
 #include "opener/fleet_opener.h"
@@ -657,6 +659,31 @@ Outcome attemptCOpenerNew(Injection injection) {
   return Outcome::kSucceeded;
 }
 
+// An opener from a key reference whose provider is not installed: refused, never made,
+// whichever allocation fails. Needs no TPM.
+Outcome attemptCOpenerFromReference(Injection injection) {
+  constexpr const char* kNoSuchProvider = "zezi-no-such-provider";
+  zezi_vidad_opener* made = nullptr;
+  zezi_vidad_status status = ZEZI_VIDAD_OK;
+  EXPECT_EQ(setenv(kKeyProviderVariable, kNoSuchProvider, /*overwrite=*/1), 0);
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    status = zezi_vidad_opener_new_from_reference("handle:0x81000001", &made);
+  } catch (...) {
+    ADD_FAILURE() << "an exception crossed the C interface";
+    return Outcome::kBadAlloc;
+  }
+  EXPECT_EQ(unsetenv(kKeyProviderVariable), 0);
+  zezi_vidad_opener_free(made);
+  EXPECT_EQ(made, nullptr) << "an opener made without its provider";
+  // OpenSSL does not always say that memory ran out while it started a provider: one that
+  // did not start, with no module missing, reads as no TPM answering it.
+  EXPECT_TRUE(status == ZEZI_VIDAD_E_NO_MEMORY || status == ZEZI_VIDAD_E_KEY_PROVIDER ||
+              status == ZEZI_VIDAD_E_TPM_UNREACHABLE)
+      << zezi_vidad_strerror(status);
+  return status == ZEZI_VIDAD_OK ? Outcome::kSucceeded : Outcome::kFailed;
+}
+
 // A trust list made under an armed failure is either none or one that takes the fixture's
 // signature.
 Outcome attemptCTrustListNew(Injection injection) {
@@ -778,6 +805,7 @@ const InjectedOperation kOperations[] = {
     {"CInterfaceSeal", attemptCSeal, true},
     {"CInterfaceOpenSigned", attemptCOpenSigned, true},
     {"CInterfaceOpenerNew", attemptCOpenerNew, true},
+    {"CInterfaceOpenerFromReferenceRefused", attemptCOpenerFromReference, false},
     {"CInterfaceTrustListNew", attemptCTrustListNew, true},
     {"CInterfaceReplayRecord", attemptCReplayRecord, true},
     {"FleetSealerCreate", [](Injection k) { return attemptCreateSealer(k, /*offCurve=*/false); },
