@@ -85,7 +85,13 @@ std::string safeSsidName(std::string_view ssid) {
   const bool safe = !ssid.empty() && std::all_of(ssid.begin(), ssid.end(), [](char c) {
     return isAsciiAlnum(c) || c == '-' || c == '_';
   });
-  return safe ? std::string(ssid) : "=" + hexOf(ssid);
+  if (safe) {
+    return std::string(ssid);
+  }
+  // Appended rather than "=" + hex, which g++ 12 -O2 misreads as an overlapping copy.
+  std::string name = "=";
+  name += hexOf(ssid);
+  return name;
 }
 
 std::string keyfileName(std::string_view ssid) {
@@ -197,7 +203,12 @@ std::string iwdFileName(std::string_view ssid) {
   const bool verbatim = std::all_of(ssid.begin(), ssid.end(), [](char c) {
     return isAsciiAlnum(c) || c == ' ' || c == '-' || c == '_';
   });
-  return (verbatim ? std::string(ssid) : "=" + hexOf(ssid)) + ".psk";
+  std::string name = verbatim ? std::string(ssid) : std::string("=");
+  if (!verbatim) {
+    name += hexOf(ssid);
+  }
+  name += ".psk";
+  return name;
 }
 
 SecretText renderIwdFile(const Network& network) {
