@@ -31,6 +31,9 @@ packages=(
   swtpm swtpm-tools tpm2-openssl tpm2-tools
   # The Debian packages: built with dpkg's tools, checked by lintian.
   dpkg-dev fakeroot lintian
+  # tools/vm-device.sh: a Debian 12 guest under QEMU (its disk made with mke2fs and qemu-img)
+  # and the FAT drive it is handed, written with mtools.
+  qemu-system-x86 qemu-utils e2fsprogs mtools
 )
 
 missing=()

@@ -1,0 +1,236 @@
+#!/usr/bin/env bash
+# The device in a virtual machine: a Debian 12 guest under QEMU, with two simulated radios
+# (mac80211_hwsim), an access point (hostapd) and a DHCP server (dnsmasq) on one of them, and
+# the device's WiFi stack on the other. Each stack lives through the story in
+# tools/vm/guest.sh: a USB drive labelled ZEZI-WIFI joins it to a network, a reboot with the
+# same drive changes nothing, a drive with another network replaces the first. The guest
+# prints "step: expected, got ..." rows on its serial console; this script hands it the
+# drives it asks for through the QEMU monitor and counts the rows.
+#
+# usage: tools/vm-device.sh [--stack networkmanager|wpa-supplicant|iwd]... PACKAGES_DIR
+#   PACKAGES_DIR holds the Debian packages to install on the device; while it holds none the
+#   device step is the placeholder in guest.sh, and every row says so.
+# environment: ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad; the image is kept in its vm/
+#   folder and made again only when tools/vm/ changes), ZEZI_VIDAD_VM_ACCEL (auto, kvm or tcg),
+#   ZEZI_VIDAD_MIRROR (for debootstrap)
+# exit: 0 every row as expected (or QEMU cannot run here: skipped, said loudly), 1 a row not
+#   as expected or a boot that did not finish, 2 usage error
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+usage() {
+  echo "usage: tools/vm-device.sh [--stack networkmanager|wpa-supplicant|iwd]... PACKAGES_DIR" >&2
+  exit 2
+}
+
+stacks=()
+packages_dir=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --stack)
+      [ $# -ge 2 ] || usage
+      case "$2" in networkmanager | wpa-supplicant | iwd) stacks+=("$2") ;; *) usage ;; esac
+      shift 2 ;;
+    -h | --help) usage ;;
+    -*) usage ;;
+    *) [ -z "$packages_dir" ] || usage; packages_dir=$1; shift ;;
+  esac
+done
+[ -n "$packages_dir" ] && [ -d "$packages_dir" ] || usage
+[ "${#stacks[@]}" -gt 0 ] || stacks=(networkmanager wpa-supplicant iwd)
+packages_dir=$(cd "$packages_dir" && pwd)
+
+skip() {
+  echo "vm-device: SKIPPED, the virtual device did not run: $*"
+  exit 0
+}
+[ "$(id -u)" -eq 0 ] || skip "it needs root for debootstrap"
+for tool in qemu-system-x86_64 qemu-img debootstrap mke2fs mkfs.vfat mcopy python3; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (tools/install-deps.sh installs it)"
+done
+
+cache=${ZEZI_VIDAD_CACHE:-/var/cache/zezi-vidad}
+started=$SECONDS
+
+# --- the image, made again only when what makes it changes
+
+image_hash=$(cd "$here/vm" && find packages make-image.sh image -type f -print0 | sort -z |
+  xargs -0 sha256sum | sha256sum | cut -c1-16)
+image="$cache/vm/image-$image_hash"
+if [ ! -f "$image/.complete" ]; then
+  echo "vm-device: making the image $image"
+  mkdir -p "$cache/vm"
+  find "$cache/vm" -mindepth 1 -maxdepth 1 -name 'image-*' ! -name "image-$image_hash" \
+    -exec rm -rf --one-file-system {} +
+  rm -rf "$image"
+  "$here/vm/make-image.sh" "$image"
+  echo "vm-device: image made in $((SECONDS - started)) s"
+fi
+
+work=$(mktemp -d /tmp/zezi-vm.XXXXXX)
+qemu_pid=
+# shellcheck disable=SC2317 # called by the trap
+cleanup() {
+  [ -z "$qemu_pid" ] || kill "$qemu_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# --- how QEMU runs here: KVM when it can boot a kernel, else emulation
+
+probe_kvm() {
+  [ -w /dev/kvm ] || return 1
+  # No root file system: the kernel panics and, with panic=-1 and -no-reboot, QEMU ends.
+  timeout 60 qemu-system-x86_64 -accel kvm -cpu host -m 256 -display none -no-reboot -nic none \
+    -kernel "$image/vmlinuz" -append "console=ttyS0 panic=-1" -serial "file:$work/probe.log" \
+    >"$work/probe.err" 2>&1 && grep -q 'Kernel panic' "$work/probe.log"
+}
+case "${ZEZI_VIDAD_VM_ACCEL:-auto}" in
+  kvm) accel=(-accel kvm -cpu host) ;;
+  tcg) accel=(-accel tcg -cpu max) ;;
+  auto)
+    if probe_kvm; then accel=(-accel kvm -cpu host); else accel=(-accel tcg -cpu max); fi ;;
+  *) usage ;;
+esac
+echo "vm-device: QEMU runs with ${accel[*]}"
+qemu-system-x86_64 "${accel[@]}" -machine q35 -display none -nic none -S -no-reboot \
+  -monitor none -serial none </dev/null >"$work/try.err" 2>&1 &
+try_pid=$!
+sleep 1
+if ! kill -0 "$try_pid" 2>/dev/null; then
+  wait "$try_pid" || true
+  skip "QEMU cannot start a machine here: $(head -n 1 "$work/try.err")"
+fi
+kill "$try_pid" && wait "$try_pid" 2>/dev/null || true
+
+# --- drives
+
+# A FAT image with a label, a fixed volume id (so the guest can tell drives apart) and files.
+make_fat() { # image label volume-id size-KiB file...
+  local out=$1 label=$2 id=$3 size=$4
+  shift 4
+  rm -f "$out"
+  mkfs.vfat -C -n "$label" -i "$id" "$out" "$size" >/dev/null
+  [ $# -eq 0 ] || mcopy -i "$out" "$@" ::/
+}
+uuid_of() { echo "${1:0:4}-${1:4:4}"; }
+
+# The networks: the first names its SSID with spaces, quotes and octets that are not UTF-8.
+net_a_hex=$(printf 'Zezi "Home" net \xe9\xff' | od -An -tx1 | tr -d ' \n')
+net_a_pass='correct horse battery'
+net_b_hex=$(printf 'zezi-office' | od -An -tx1 | tr -d ' \n')
+net_b_pass='second-network-passphrase'
+
+declare -A drive_file=() drive_id=()
+make_drive() { # name volume-id ssid-hex passphrase
+  local dir="$work/drive-$1"
+  mkdir -p "$dir"
+  printf 'ssid_hex=%s\npassphrase=%s\n' "$3" "$4" >"$dir/placeholder-network"
+  make_fat "$work/drive-$1.img" ZEZI-WIFI "$2" 2048 "$dir"/*
+  drive_file[$1]="$work/drive-$1.img"
+  drive_id[$1]=$2
+}
+make_drive first 5A1D0001 "$net_a_hex" "$net_a_pass"
+make_drive replace 5A1D0004 "$net_b_hex" "$net_b_pass"
+
+mode=placeholder
+shopt -s nullglob
+debs=("$packages_dir"/*.deb)
+shopt -u nullglob
+if [ "${#debs[@]}" -gt 0 ]; then mode=installed; fi
+if [ "$mode" = placeholder ]; then
+  echo "vm-device: NOTE no packages in $packages_dir: the device step is the PLACEHOLDER that writes each stack's configuration by hand"
+fi
+
+# --- one boot
+
+monitor() { # command: sent to the QEMU monitor of the running machine
+  python3 - "$work/monitor.sock" "$1" <<'PY'
+import socket, sys, time
+s = socket.socket(socket.AF_UNIX)
+s.connect(sys.argv[1])
+s.sendall(sys.argv[2].encode() + b"\n")
+time.sleep(0.5)
+s.close()
+PY
+}
+
+passed=0
+failed=0
+boot() { # stack boot-name first-drive
+  local stack=$1 name=$2 console="$work/$1-$2.log" plugged=1 handled=0 line drive
+  local control="$work/control-$1-$2.img"
+  cat >"$work/story.conf" <<CONF
+STACK=$stack
+BOOT=$name
+MODE=$mode
+NET_A_HEX=$net_a_hex
+NET_A_PASS='$net_a_pass'
+NET_B_HEX=$net_b_hex
+NET_B_PASS='$net_b_pass'
+UUID_FIRST=$(uuid_of "${drive_id[first]}")
+UUID_REPLACE=$(uuid_of "${drive_id[replace]}")
+CONF
+  local files=("$here/vm/guest.sh" "$work/story.conf")
+  [ "$mode" = placeholder ] || files+=("${debs[@]}")
+  make_fat "$control" ZEZI-CTL 5A1DC071 65536 "${files[@]}"
+  : >"$console"
+  local t0=$SECONDS
+  qemu-system-x86_64 "${accel[@]}" -machine q35 -m 1024 -smp 1 -display none -no-reboot \
+    -nic none -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
+    -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 net.ifnames=0" \
+    -drive "file=$work/$stack.qcow2,if=virtio,format=qcow2" \
+    -drive "file=$control,if=virtio,format=raw,serial=zezi-control" \
+    -device qemu-xhci,id=xhci \
+    -drive "if=none,id=usb1,format=raw,file=${drive_file[$3]}" \
+    -device usb-storage,bus=xhci.0,drive=usb1,id=stick1,removable=on \
+    -serial "file:$console" -monitor "unix:$work/monitor.sock,server=on,wait=off" \
+    </dev/null >"$work/qemu.err" 2>&1 &
+  qemu_pid=$!
+  while kill -0 "$qemu_pid" 2>/dev/null; do
+    if [ $((SECONDS - t0)) -gt 420 ]; then
+      echo "vm-device: $stack, boot $name: no end after 420 s; the console's last lines:"
+      tail -n 20 "$console" | sed 's/^/    /'
+      kill "$qemu_pid"
+      failed=$((failed + 1))
+      break
+    fi
+    # Hand the guest the drives it asks for, one at a time.
+    mapfile -t plugs < <(tr -d '\r' <"$console" | sed -n 's/^ZEZI-VM plug //p')
+    while [ "$handled" -lt "${#plugs[@]}" ]; do
+      drive=${plugs[$handled]}
+      handled=$((handled + 1))
+      monitor "device_del stick$plugged"
+      sleep 1
+      plugged=$((plugged + 1))
+      monitor "drive_add 0 if=none,id=usb$plugged,format=raw,file=${drive_file[$drive]}"
+      monitor "device_add usb-storage,bus=xhci.0,drive=usb$plugged,id=stick$plugged,removable=on"
+    done
+    sleep 1
+  done
+  wait "$qemu_pid" || true
+  qemu_pid=
+  echo "vm-device: $stack, boot $name: $((SECONDS - t0)) s"
+  while IFS= read -r line; do
+    case "$line" in
+      "ok "*) passed=$((passed + 1)); echo "  $line" ;;
+      "FAIL "*) failed=$((failed + 1)); echo "  $line" ;;
+      "time "* | "boot "*) echo "  $line" ;;
+    esac
+  done < <(tr -d '\r' <"$console" | sed -n 's/^.*ZEZI-VM //p')
+  if ! grep -q 'ZEZI-VM end' "$console"; then
+    echo "vm-device: $stack, boot $name: the story did not end; the console's last lines:"
+    tail -n 30 "$console" | sed 's/^/    /'
+    failed=$((failed + 1))
+  fi
+}
+
+for stack in "${stacks[@]}"; do
+  qemu-img create -q -f qcow2 -b "$image/disk.qcow2" -F qcow2 "$work/$stack.qcow2"
+  boot "$stack" first first
+  boot "$stack" again first
+  rm -f "$work/$stack.qcow2"
+done
+
+echo "vm-device: $passed rows as expected, $failed not, mode $mode, $((SECONDS - started)) s in all"
+[ "$failed" -eq 0 ]
