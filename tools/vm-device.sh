@@ -36,7 +36,7 @@ while [ $# -gt 0 ]; do
     *) [ -z "$packages_dir" ] || usage; packages_dir=$1; shift ;;
   esac
 done
-[ -n "$packages_dir" ] && [ -d "$packages_dir" ] || usage
+if [ -z "$packages_dir" ] || [ ! -d "$packages_dir" ]; then usage; fi
 [ "${#stacks[@]}" -gt 0 ] || stacks=(networkmanager wpa-supplicant iwd)
 packages_dir=$(cd "$packages_dir" && pwd)
 
@@ -81,7 +81,7 @@ trap cleanup EXIT
 probe_kvm() {
   [ -w /dev/kvm ] || return 1
   # No root file system: the kernel panics and, with panic=-1 and -no-reboot, QEMU ends.
-  timeout 60 qemu-system-x86_64 -accel kvm -cpu host -m 256 -display none -no-reboot -nic none \
+  bash -c 'exec "$@"' probe timeout 60 qemu-system-x86_64 -accel kvm -cpu host -m 256 -display none -no-reboot -nic none \
     -kernel "$image/vmlinuz" -append "console=ttyS0 panic=-1" -serial "file:$work/probe.log" \
     >"$work/probe.err" 2>&1 && grep -q 'Kernel panic' "$work/probe.log"
 }
@@ -101,7 +101,8 @@ if ! kill -0 "$try_pid" 2>/dev/null; then
   wait "$try_pid" || true
   skip "QEMU cannot start a machine here: $(head -n 1 "$work/try.err")"
 fi
-kill "$try_pid" && wait "$try_pid" 2>/dev/null || true
+kill "$try_pid" 2>/dev/null || true
+wait "$try_pid" 2>/dev/null || true
 
 # --- drives
 
@@ -138,9 +139,9 @@ shopt -s nullglob
 debs=("$packages_dir"/*.deb)
 shopt -u nullglob
 if [ "${#debs[@]}" -gt 0 ]; then mode=installed; fi
-if [ "$mode" = placeholder ]; then
-  echo "vm-device: NOTE no packages in $packages_dir: the device step is the PLACEHOLDER that writes each stack's configuration by hand"
-fi
+# The packages are installed on the first boot, but until the story drives `zezi-vidad apply`
+# through the installed units, the device step is the placeholder.
+echo "vm-device: NOTE the device step is the PLACEHOLDER that writes each stack's configuration by hand (packages: ${#debs[@]})"
 
 # --- one boot
 
@@ -178,9 +179,11 @@ CONF
   local t0=$SECONDS
   qemu-system-x86_64 "${accel[@]}" -machine q35 -m 1024 -smp 1 -display none -no-reboot \
     -nic none -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
-    -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 net.ifnames=0" \
-    -drive "file=$work/$stack.qcow2,if=virtio,format=qcow2" \
-    -drive "file=$control,if=virtio,format=raw,serial=zezi-control" \
+    -append "root=LABEL=zezi-root rw console=ttyS0 quiet loglevel=3 net.ifnames=0" \
+    -drive "file=$work/$stack.qcow2,if=none,id=root,format=qcow2" \
+    -device virtio-blk-pci,drive=root,addr=0x5 \
+    -drive "file=$control,if=none,id=control,format=raw" \
+    -device virtio-blk-pci,drive=control,serial=zezi-control,addr=0x6 \
     -device qemu-xhci,id=xhci \
     -drive "if=none,id=usb1,format=raw,file=${drive_file[$3]}" \
     -device usb-storage,bus=xhci.0,drive=usb1,id=stick1,removable=on \
@@ -220,7 +223,7 @@ CONF
   done < <(tr -d '\r' <"$console" | sed -n 's/^.*ZEZI-VM //p')
   if ! grep -q 'ZEZI-VM end' "$console"; then
     echo "vm-device: $stack, boot $name: the story did not end; the console's last lines:"
-    tail -n 30 "$console" | sed 's/^/    /'
+    tail -n 30 "$console" "$work/qemu.err" | sed 's/^/    /'
     failed=$((failed + 1))
   fi
 }

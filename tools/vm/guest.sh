@@ -152,8 +152,7 @@ placeholder_apply() { # drive uuid
 }
 
 wait_drive() { # uuid
-  local i
-  for i in $(seq 1 120); do
+  for _ in $(seq 1 120); do
     [ -e "/dev/disk/by-uuid/$1" ] && return 0
     sleep 0.5
   done
@@ -172,6 +171,10 @@ say "boot $BOOT stack $STACK mode $MODE"
 start_access_point "$NET_A_HEX" "$NET_A_PASS" || exit 1
 
 if [ "$BOOT" = first ]; then
+  if [ "$MODE" = installed ]; then
+    if dpkg -i "$here"/*.deb >/run/zezi-vm/dpkg.log 2>&1; then got=installed; else got="not installed"; fi
+    expect "the packages" installed "$got"
+  fi
   systemctl enable --now "$(stack_service)" >/dev/null 2>&1
   expect "first drive" applied "$(device_step first "$UUID_FIRST")"
   if at=$(wait_joined 90); then

@@ -39,6 +39,9 @@ chroot "$root" systemctl disable NetworkManager.service wpa_supplicant.service i
 chroot "$root" systemctl mask hostapd.service >/dev/null 2>&1 || true
 chroot "$root" systemctl enable zezi-vm-test.service >/dev/null
 chroot "$root" passwd -d root >/dev/null
+# The initramfs made during the bootstrap lacks the root's file system driver.
+chroot "$root" update-initramfs -u -k all >"$work/initramfs.log" 2>&1 ||
+  { tail -n 20 "$work/initramfs.log" >&2; echo "vm image: update-initramfs failed" >&2; exit 1; }
 
 kernel=$(find "$root/boot" -maxdepth 1 -name 'vmlinuz-*' | sort | tail -n 1)
 initrd=$(find "$root/boot" -maxdepth 1 -name 'initrd.img-*' | sort | tail -n 1)
