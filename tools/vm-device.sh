@@ -81,7 +81,7 @@ trap cleanup EXIT
 probe_kvm() {
   [ -w /dev/kvm ] || return 1
   # No root file system: the kernel panics and, with panic=-1 and -no-reboot, QEMU ends.
-  bash -c 'exec "$@"' probe timeout 60 qemu-system-x86_64 -accel kvm -cpu host -m 256 -display none -no-reboot -nic none \
+  bash -c '"$@"; exit $?' probe timeout 60 qemu-system-x86_64 -accel kvm -cpu host -m 256 -display none -no-reboot -nic none \
     -kernel "$image/vmlinuz" -append "console=ttyS0 panic=-1" -serial "file:$work/probe.log" \
     >"$work/probe.err" 2>&1 && grep -q 'Kernel panic' "$work/probe.log"
 }
@@ -199,7 +199,7 @@ CONF
       break
     fi
     # Hand the guest the drives it asks for, one at a time.
-    mapfile -t plugs < <(tr -d '\r' <"$console" | sed -n 's/^ZEZI-VM plug //p')
+    mapfile -t plugs < <(tr -d '\r' <"$console" | sed -n 's/^.*ZEZI-VM plug //p')
     while [ "$handled" -lt "${#plugs[@]}" ]; do
       drive=${plugs[$handled]}
       handled=$((handled + 1))
@@ -218,7 +218,7 @@ CONF
     case "$line" in
       "ok "*) passed=$((passed + 1)); echo "  $line" ;;
       "FAIL "*) failed=$((failed + 1)); echo "  $line" ;;
-      "time "* | "boot "*) echo "  $line" ;;
+      "time "* | "boot "* | "diag "*) echo "  $line" ;;
     esac
   done < <(tr -d '\r' <"$console" | sed -n 's/^.*ZEZI-VM //p')
   if ! grep -q 'ZEZI-VM end' "$console"; then

@@ -69,7 +69,7 @@ stack_connected() {
   case "$STACK" in
     networkmanager) nmcli -g GENERAL.STATE device show "$sta" 2>/dev/null | grep -q '^100' ;;
     wpa-supplicant) wpa_cli -p /run/wpa_supplicant -i "$sta" status 2>/dev/null | grep -q '^wpa_state=COMPLETED' ;;
-    iwd) iwctl station "$sta" show 2>/dev/null | grep -Eq 'State +connected' ;;
+    iwd) iw dev "$sta" link 2>/dev/null | grep -q '^Connected to' ;;
   esac
 }
 
@@ -88,7 +88,20 @@ wait_joined() { # seconds; prints the uptime at which the device was joined
     fi
     sleep 0.5
   done
+  diagnose >&2
   return 1
+}
+
+# What the host shows when a join did not happen.
+diagnose() {
+  {
+    iw dev
+    iw dev "$(station_if)" link
+    hostapd_cli -p /run/hostapd -i "$(ap_if)" all_sta
+    tail -n 5 /run/zezi-vm/hostapd.log
+    ls -l /var/lib/iwd /etc/NetworkManager/system-connections /etc/wpa_supplicant
+    journalctl -b --no-pager -n 25 -u "$(stack_service)"
+  } 2>&1 | sed 's/^/ZEZI-VM diag /'
 }
 
 # What the stack was told, by meaning: iwd rewrites its files after joining, so the digest is
