@@ -3,15 +3,31 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "api/c_guard.h"
 #include "api/version.h"
 #include "base/failure.h"
+#include "crypto/p256_keys.h"
 #include "crypto/types.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
+#include "opener/open_signed_envelope.h"
+#include "opener/signature_failure.h"
+
+// What the C interface's handles hold.
+struct zezi_vidad_opener {
+  std::unique_ptr<zezi::FleetOpener> opener;
+  zezi::Bytes fleetPoint;  // the scalar's public point, 65 octets, to check the trust list's
+};
+
+struct zezi_vidad_trust_list {
+  zezi::TrustList list;
+};
 
 namespace zezi {
 namespace {
@@ -20,6 +36,10 @@ static_assert(ZEZI_VIDAD_SCALAR_SIZE == kScalarSize);
 static_assert(ZEZI_VIDAD_PUBLIC_KEY_SIZE == kRawPublicKeySize);
 static_assert(ZEZI_VIDAD_SSID_MAX_SIZE == kMaxSsidSize);
 static_assert(ZEZI_VIDAD_PSK_LENGTH == kPskHexLength);
+static_assert(ZEZI_VIDAD_MAX_TRUSTED_SIGNERS == kMaxTrustedSigners);
+static_assert(ZEZI_VIDAD_DIGEST_SIZE == kDigestSize);
+static_assert(ZEZI_VIDAD_REPLAY_RECORD_SIZE == kReplayRecordSize);
+static_assert(ZEZI_VIDAD_REPLAY_RECORD_V1_SIZE == kReplayRecordV1Size);
 
 // Each status's text.
 constexpr auto kStatusTexts = failureTable<zezi_vidad_status, const char*>(
@@ -43,8 +63,14 @@ constexpr auto kStatusTexts = failureTable<zezi_vidad_status, const char*>(
         {ZEZI_VIDAD_E_DOES_NOT_OPEN, "envelope does not open with this key"},
         {ZEZI_VIDAD_E_PAYLOAD,
          "payload is not one network of a 1 to 32 octet ssid and a 64 hex character psk"},
+        {ZEZI_VIDAD_E_TRUST_LIST,
+         "trust list is not 1 to 4 distinct P-256 signer keys and a P-256 fleet key apart from "
+         "them"},
+        // The same text as openSignedEnvelope's.
+        {ZEZI_VIDAD_E_FLEET_KEY_MISMATCH,
+         "fleet private key does not belong to the trust list's fleet key"},
     },
-    ZEZI_VIDAD_E_PAYLOAD);
+    ZEZI_VIDAD_E_FLEET_KEY_MISMATCH);
 static_assert(kStatusTexts.inOrder() && kStatusTexts.oneRowEach());
 constexpr const char* kUnknownStatusText = "unknown status code";
 
@@ -73,6 +99,176 @@ zezi_vidad_status statusOf(OpenFailure failure) {
   return kStatusOfFailure(failure, ZEZI_VIDAD_E_INTERNAL);
 }
 
+// The status of each signature check a caller can meet (kNoOutput is the library's own
+// misuse: the C interface always gives both outputs). Their texts are the checks' own.
+constexpr auto kStatusOfSignatureFailure = failureTable<SignatureFailure, zezi_vidad_status>(
+    {
+        {SignatureFailure::kStateUnreadable, ZEZI_VIDAD_E_REPLAY_STATE},
+        {SignatureFailure::kTrustListDiffers, ZEZI_VIDAD_E_TRUST_LIST_DIFFERS},
+        {SignatureFailure::kSignatureMissing, ZEZI_VIDAD_E_SIGNATURE_MISSING},
+        {SignatureFailure::kTooLarge, ZEZI_VIDAD_E_SIGNATURE_FILE_TOO_LARGE},
+        {SignatureFailure::kNotJson, ZEZI_VIDAD_E_SIGNATURE_FILE_NOT_JSON},
+        {SignatureFailure::kNotObject, ZEZI_VIDAD_E_SIGNATURE_FILE_NOT_OBJECT},
+        {SignatureFailure::kUnknownMember, ZEZI_VIDAD_E_SIGNATURE_FILE_UNKNOWN_MEMBER},
+        {SignatureFailure::kFormatMissing, ZEZI_VIDAD_E_SIGNATURE_FILE_FORMAT_MISSING},
+        {SignatureFailure::kStatementMissing, ZEZI_VIDAD_E_SIGNATURE_FILE_STATEMENT_MISSING},
+        {SignatureFailure::kSignatureMemberMissing, ZEZI_VIDAD_E_SIGNATURE_FILE_SIGNATURE_MISSING},
+        {SignatureFailure::kFormatRepeated, ZEZI_VIDAD_E_SIGNATURE_FILE_FORMAT_REPEATED},
+        {SignatureFailure::kStatementRepeated, ZEZI_VIDAD_E_SIGNATURE_FILE_STATEMENT_REPEATED},
+        {SignatureFailure::kSignatureRepeated, ZEZI_VIDAD_E_SIGNATURE_FILE_SIGNATURE_REPEATED},
+        {SignatureFailure::kFormatNotString, ZEZI_VIDAD_E_SIGNATURE_FILE_FORMAT_NOT_STRING},
+        {SignatureFailure::kStatementNotString, ZEZI_VIDAD_E_SIGNATURE_FILE_STATEMENT_NOT_STRING},
+        {SignatureFailure::kSignatureNotString, ZEZI_VIDAD_E_SIGNATURE_FILE_SIGNATURE_NOT_STRING},
+        {SignatureFailure::kWrongFormat, ZEZI_VIDAD_E_SIGNATURE_FILE_FORMAT},
+        {SignatureFailure::kStatementNotBase64, ZEZI_VIDAD_E_SIGNATURE_FILE_STATEMENT_NOT_BASE64},
+        {SignatureFailure::kSignatureNotBase64, ZEZI_VIDAD_E_SIGNATURE_FILE_SIGNATURE_NOT_BASE64},
+        {SignatureFailure::kBadStatementSize, ZEZI_VIDAD_E_STATEMENT_SIZE},
+        {SignatureFailure::kBadSignatureSize, ZEZI_VIDAD_E_SIGNATURE_SIZE},
+        {SignatureFailure::kUnknownSigner, ZEZI_VIDAD_E_UNKNOWN_SIGNER},
+        {SignatureFailure::kSupersededSigner, ZEZI_VIDAD_E_SUPERSEDED_SIGNER},
+        {SignatureFailure::kNotCanonical, ZEZI_VIDAD_E_SIGNATURE_NOT_CANONICAL},
+        {SignatureFailure::kCannotCheck, ZEZI_VIDAD_E_SIGNATURE_UNCHECKED},
+        {SignatureFailure::kDoesNotVerify, ZEZI_VIDAD_E_SIGNATURE_DOES_NOT_VERIFY},
+        {SignatureFailure::kOtherFleet, ZEZI_VIDAD_E_OTHER_FLEET},
+        {SignatureFailure::kOtherEnvelope, ZEZI_VIDAD_E_OTHER_ENVELOPE},
+        {SignatureFailure::kMalformedStatement, ZEZI_VIDAD_E_STATEMENT_MALFORMED},
+        {SignatureFailure::kExpired, ZEZI_VIDAD_E_SIGNATURE_EXPIRED},
+        {SignatureFailure::kNotYetValid, ZEZI_VIDAD_E_SIGNATURE_NOT_YET_VALID},
+        {SignatureFailure::kSerialOlder, ZEZI_VIDAD_E_SERIAL_OLDER},
+        {SignatureFailure::kSerialReused, ZEZI_VIDAD_E_SERIAL_REUSED},
+    },
+    kLastSignatureFailure);
+static_assert(kStatusOfSignatureFailure.inOrder() && kStatusOfSignatureFailure.oneRowEach());
+// The statuses follow the checks one for one and in their order, right after the other
+// statuses: a row that names another check's status does not compile.
+static_assert(kStatusOfSignatureFailure.rows.front().value == kStatusTexts.last + 1);
+static_assert(kStatusOfSignatureFailure.rows.back().value == ZEZI_VIDAD_STATUS_LAST);
+constexpr bool statusesFollowChecks() {
+  const auto& rows = kStatusOfSignatureFailure.rows;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (static_cast<std::size_t>(rows[i].value) != ZEZI_VIDAD_E_REPLAY_STATE + i) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(statusesFollowChecks());
+
+zezi_vidad_status statusOf(SignatureFailure failure) {
+  return kStatusOfSignatureFailure(failure, ZEZI_VIDAD_E_INTERNAL);
+}
+
+// The text of a signature check's status, from ZEZI_VIDAD_E_REPLAY_STATE to the last: the
+// check's own message, a string literal.
+const char* signatureStatusText(int status) {
+  const auto& row = kStatusOfSignatureFailure.rows.at(
+      static_cast<std::size_t>(status - ZEZI_VIDAD_E_REPLAY_STATE));
+  return signatureFailureText(row.first).data();
+}
+
+ReplayState stateOf(const zezi_vidad_replay_state& fields) {
+  ReplayState state;
+  state.trustListVersion = fields.trust_list_version;
+  std::copy_n(fields.trust_list_digest, kDigestSize, state.trustListDigest.begin());
+  std::copy_n(fields.key_id, kDigestSize, state.keyId.begin());
+  state.highestSerial = fields.highest_serial;
+  std::copy_n(fields.accepted_envelope_sha256, kDigestSize, state.acceptedEnvelopeSha256.begin());
+  state.timeFloor = fields.time_floor;
+  if (fields.legacy != 0) {
+    state.legacyKeyIndex = fields.legacy_key_index;
+  }
+  return state;
+}
+
+zezi_vidad_replay_state fieldsOf(const ReplayState& state) {
+  zezi_vidad_replay_state fields{};
+  fields.trust_list_version = state.trustListVersion;
+  std::copy(state.trustListDigest.begin(), state.trustListDigest.end(), fields.trust_list_digest);
+  std::copy(state.keyId.begin(), state.keyId.end(), fields.key_id);
+  fields.highest_serial = state.highestSerial;
+  std::copy(state.acceptedEnvelopeSha256.begin(), state.acceptedEnvelopeSha256.end(),
+            fields.accepted_envelope_sha256);
+  fields.time_floor = state.timeFloor;
+  fields.legacy = state.legacyKeyIndex ? 1 : 0;
+  fields.legacy_key_index = state.legacyKeyIndex.value_or(0);
+  return fields;
+}
+
+// openSignedEnvelope's steps in its order, with the opener's key: the signature checks,
+// the fleet key against the trust list's, then the envelope's own checks.
+zezi_vidad_status openSigned(const SignatureInput& input, const TrustList& trustList,
+                             const zezi_vidad_opener& opener, Network* networkOut,
+                             VerifiedSignature* verifiedOut, ReplayState* stateOut) {
+  if (const SignatureFailure failure = verifySignatureFor(input, trustList, verifiedOut, stateOut);
+      failure != SignatureFailure::kNone) {
+    return statusOf(failure);
+  }
+  if (opener.fleetPoint != rawToPoint(trustList.fleetKey())) {
+    return ZEZI_VIDAD_E_FLEET_KEY_MISMATCH;
+  }
+  if (const OpenFailure failure = openEnvelopeFor(input.envelope, *opener.opener, networkOut);
+      failure != OpenFailure::kNone) {
+    return statusOf(failure);
+  }
+  return ZEZI_VIDAD_OK;
+}
+
+// The checks' input from the C call's.
+SignatureInput signatureInput(std::string_view envelope, const char* signature,
+                              size_t signatureLength, zezi_vidad_signature_policy policy,
+                              const uint64_t* now, const ReplayState* state) {
+  SignatureInput input;
+  input.envelope = envelope;
+  if (signature != nullptr) {
+    input.signatureFile = std::string_view(signature, signatureLength);
+  }
+  input.state = state;
+  input.policy = policy == ZEZI_VIDAD_SIGNATURE_TRANSITION ? SignaturePolicy::kTransition
+                                                           : SignaturePolicy::kRequired;
+  if (now != nullptr) {
+    input.now = *now;
+  }
+  return input;
+}
+
+// The record for the caller to store after an accepted envelope, or none (empty): only a
+// signed envelope moves the state on, and the one accepted last, read again, leaves the
+// record as it is stored. False when OpenSSL fails.
+[[nodiscard]] bool recordToStore(const VerifiedSignature& verified, const ReplayState& next,
+                                 const Bytes& stored, Bytes* recordOut) {
+  if (!verified.isSigned) {
+    recordOut->clear();
+    return true;
+  }
+  Bytes record = encodeReplayState(next);
+  if (record.size() != kReplayRecordSize) {
+    return false;
+  }
+  if (record == stored) {
+    record.clear();
+  }
+  *recordOut = std::move(record);
+  return true;
+}
+
+// Whether an opened network's SSID fits the caller's buffer; when not, the length needed
+// is the one output written.
+zezi_vidad_status networkFits(const Network& network, size_t ssidCapacity, size_t* ssidLengthOut) {
+  if (network.ssid.size() > ssidCapacity) {
+    *ssidLengthOut = network.ssid.size();
+    return ZEZI_VIDAD_E_BUFFER_TOO_SMALL;
+  }
+  return ZEZI_VIDAD_OK;
+}
+
+// Copies an opened network into the caller's buffers, as zezi_vidad_open does.
+void writeNetwork(const Network& network, uint8_t* ssidOut, size_t* ssidLengthOut, char* pskOut) {
+  // Octets, not text: no terminator is written.
+  std::copy(network.ssid.begin(), network.ssid.end(), ssidOut);
+  *ssidLengthOut = network.ssid.size();
+  std::memcpy(pskOut, network.psk.c_str(), network.psk.size() + 1);
+}
+
 }  // namespace
 }  // namespace zezi
 
@@ -84,8 +280,11 @@ const char* zezi_vidad_version(void) {
 }
 
 const char* zezi_vidad_strerror(int status) {
-  if (status < 0 || status > static_cast<int>(zezi::kStatusTexts.last)) {
+  if (status < 0 || status > ZEZI_VIDAD_STATUS_LAST) {
     return zezi::kUnknownStatusText;
+  }
+  if (status > static_cast<int>(zezi::kStatusTexts.last)) {
+    return zezi::signatureStatusText(status);
   }
   return zezi::kStatusTexts(static_cast<zezi_vidad_status>(status), zezi::kUnknownStatusText);
 }
@@ -109,14 +308,153 @@ zezi_vidad_status zezi_vidad_open(const char* envelope, size_t envelope_length,
     if (failure != zezi::OpenFailure::kNone) {
       return zezi::statusOf(failure);
     }
-    if (network.ssid.size() > ssid_capacity) {
-      *ssid_length_out = network.ssid.size();
+    if (const zezi_vidad_status fits = zezi::networkFits(network, ssid_capacity, ssid_length_out);
+        fits != ZEZI_VIDAD_OK) {
+      return fits;
+    }
+    zezi::writeNetwork(network, ssid_out, ssid_length_out, psk_out);
+    return ZEZI_VIDAD_OK;
+  });
+}
+
+zezi_vidad_status zezi_vidad_opener_new(const uint8_t fleet_scalar[ZEZI_VIDAD_SCALAR_SIZE],
+                                        zezi_vidad_opener** opener_out) {
+  return zezi::guarded([&] {
+    if (fleet_scalar == nullptr || opener_out == nullptr) {
+      return ZEZI_VIDAD_E_ARGUMENT;
+    }
+    const zezi::Bytes scalar = zezi::octets(fleet_scalar, zezi::kScalarSize);
+    if (!zezi::isUsableScalar(scalar)) {
+      return ZEZI_VIDAD_E_PRIVATE_KEY;
+    }
+    auto made = std::make_unique<zezi_vidad_opener>();
+    made->opener = zezi::FleetOpener::create(scalar);
+    made->fleetPoint = zezi::derivePublicPoint(scalar);
+    if (!made->opener || made->fleetPoint.empty()) {
+      return ZEZI_VIDAD_E_INTERNAL;
+    }
+    *opener_out = made.release();
+    return ZEZI_VIDAD_OK;
+  });
+}
+
+void zezi_vidad_opener_free(zezi_vidad_opener* opener) {
+  delete opener;  // NOLINT(cppcoreguidelines-owning-memory): the C caller's handle
+}
+
+zezi_vidad_status zezi_vidad_trust_list_new(
+    const uint8_t* signer_keys, size_t signer_count,
+    const uint8_t fleet_public_key[ZEZI_VIDAD_PUBLIC_KEY_SIZE], uint64_t version,
+    uint64_t serial_floor, uint64_t time_floor, zezi_vidad_trust_list** trust_list_out) {
+  return zezi::guarded([&] {
+    if ((signer_keys == nullptr && signer_count > 0) || fleet_public_key == nullptr ||
+        trust_list_out == nullptr) {
+      return ZEZI_VIDAD_E_ARGUMENT;
+    }
+    // More keys than a list holds are refused before they are read.
+    if (signer_count == 0 || signer_count > zezi::kMaxTrustedSigners) {
+      return ZEZI_VIDAD_E_TRUST_LIST;
+    }
+    zezi::TrustSettings settings;
+    for (size_t i = 0; i < signer_count; ++i) {
+      settings.signerKeys.push_back(
+          zezi::octets(signer_keys + i * zezi::kRawPublicKeySize, zezi::kRawPublicKeySize));
+    }
+    settings.fleetKey = zezi::octets(fleet_public_key, zezi::kRawPublicKeySize);
+    settings.version = version;
+    settings.serialFloor = serial_floor;
+    settings.timeFloor = time_floor;
+    auto made = std::make_unique<zezi_vidad_trust_list>();
+    if (!zezi::loadTrustList(settings, &made->list, nullptr)) {
+      return ZEZI_VIDAD_E_TRUST_LIST;
+    }
+    *trust_list_out = made.release();
+    return ZEZI_VIDAD_OK;
+  });
+}
+
+void zezi_vidad_trust_list_free(zezi_vidad_trust_list* trust_list) {
+  delete trust_list;  // NOLINT(cppcoreguidelines-owning-memory): the C caller's handle
+}
+
+zezi_vidad_status zezi_vidad_open_signed(
+    const zezi_vidad_opener* opener, const zezi_vidad_trust_list* trust_list, const char* envelope,
+    size_t envelope_length, const char* signature, size_t signature_length,
+    zezi_vidad_signature_policy policy, const uint64_t* now, const uint8_t* record,
+    size_t record_length, uint8_t record_out[ZEZI_VIDAD_REPLAY_RECORD_SIZE],
+    size_t* record_length_out, uint8_t* ssid_out, size_t ssid_capacity, size_t* ssid_length_out,
+    char* psk_out, size_t psk_capacity) {
+  return zezi::guarded([&] {
+    if (opener == nullptr || trust_list == nullptr ||
+        (envelope == nullptr && envelope_length > 0) || (record == nullptr && record_length > 0) ||
+        record_out == nullptr || record_length_out == nullptr || ssid_out == nullptr ||
+        ssid_length_out == nullptr || psk_out == nullptr ||
+        (policy != ZEZI_VIDAD_SIGNATURE_REQUIRED && policy != ZEZI_VIDAD_SIGNATURE_TRANSITION)) {
+      return ZEZI_VIDAD_E_ARGUMENT;
+    }
+    if (psk_capacity < ZEZI_VIDAD_PSK_BUFFER_SIZE) {
       return ZEZI_VIDAD_E_BUFFER_TOO_SMALL;
     }
-    // Octets, not text: no terminator is written.
-    std::copy(network.ssid.begin(), network.ssid.end(), ssid_out);
-    *ssid_length_out = network.ssid.size();
-    std::memcpy(psk_out, network.psk.c_str(), network.psk.size() + 1);
+    const zezi::TrustList& trustList = trust_list->list;
+    // As the tool's store reads it: no record is a fresh device, and one that does not
+    // decode is an unreadable state, which the checks refuse.
+    const zezi::Bytes stored = zezi::octets(record, record_length);
+    zezi::ReplayState state = zezi::freshReplayState(trustList);
+    const bool readable = stored.empty() || zezi::decodeReplayState(stored, &state);
+    const zezi::SignatureInput input =
+        zezi::signatureInput(std::string_view(envelope, envelope_length), signature,
+                             signature_length, policy, now, readable ? &state : nullptr);
+    zezi::Network network;
+    zezi::VerifiedSignature verified;
+    zezi::ReplayState next;
+    if (const zezi_vidad_status status =
+            zezi::openSigned(input, trustList, *opener, &network, &verified, &next);
+        status != ZEZI_VIDAD_OK) {
+      return status;
+    }
+    if (const zezi_vidad_status fits = zezi::networkFits(network, ssid_capacity, ssid_length_out);
+        fits != ZEZI_VIDAD_OK) {
+      return fits;
+    }
+    zezi::Bytes nextRecord;
+    if (!zezi::recordToStore(verified, next, stored, &nextRecord)) {
+      return ZEZI_VIDAD_E_INTERNAL;
+    }
+    std::copy(nextRecord.begin(), nextRecord.end(), record_out);
+    *record_length_out = nextRecord.size();
+    zezi::writeNetwork(network, ssid_out, ssid_length_out, psk_out);
+    return ZEZI_VIDAD_OK;
+  });
+}
+
+zezi_vidad_status zezi_vidad_replay_record_decode(const uint8_t* record, size_t record_length,
+                                                  zezi_vidad_replay_state* state_out) {
+  return zezi::guarded([&] {
+    if ((record == nullptr && record_length > 0) || state_out == nullptr) {
+      return ZEZI_VIDAD_E_ARGUMENT;
+    }
+    zezi::ReplayState state;
+    if (!zezi::decodeReplayState(zezi::octets(record, record_length), &state)) {
+      return ZEZI_VIDAD_E_REPLAY_STATE;
+    }
+    *state_out = zezi::fieldsOf(state);
+    return ZEZI_VIDAD_OK;
+  });
+}
+
+zezi_vidad_status zezi_vidad_replay_record_encode(const zezi_vidad_replay_state* state,
+                                                  uint8_t record_out[ZEZI_VIDAD_REPLAY_RECORD_SIZE],
+                                                  size_t* record_length_out) {
+  return zezi::guarded([&] {
+    if (state == nullptr || record_out == nullptr || record_length_out == nullptr) {
+      return ZEZI_VIDAD_E_ARGUMENT;
+    }
+    const zezi::Bytes record = zezi::encodeReplayState(zezi::stateOf(*state));
+    if (record.empty()) {
+      return ZEZI_VIDAD_E_INTERNAL;
+    }
+    std::copy(record.begin(), record.end(), record_out);
+    *record_length_out = record.size();
     return ZEZI_VIDAD_OK;
   });
 }

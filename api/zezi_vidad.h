@@ -10,8 +10,9 @@
 // own copies.
 //
 // The device library (libzezi_vidad_device: ZeziVidad::device in CMake, zezi-vidad-device
-// in pkg-config) has zezi_vidad_version, zezi_vidad_strerror and zezi_vidad_open only; the
-// key pair and sealing calls are in the full library (zezi_vidad) alone.
+// in pkg-config) has zezi_vidad_version, zezi_vidad_strerror, zezi_vidad_open and the signed
+// opening (the opener, the trust list, zezi_vidad_open_signed and the replay record) only;
+// the key pair and sealing calls are in the full library (zezi_vidad) alone.
 #pragma once
 
 #include <stddef.h>
@@ -35,6 +36,14 @@ extern "C" {
 #define ZEZI_VIDAD_PSK_BUFFER_SIZE (ZEZI_VIDAD_PSK_LENGTH + 1)
 // Enough for the envelope, with its terminating NUL, of any SSID of up to 32 octets.
 #define ZEZI_VIDAD_ENVELOPE_BUFFER_SIZE 1024
+// A trust list holds 1 to this many signer keys.
+#define ZEZI_VIDAD_MAX_TRUSTED_SIGNERS 4
+// A SHA-256 digest: a key id, a trust list's digest, an envelope's hash.
+#define ZEZI_VIDAD_DIGEST_SIZE 32
+// The replay record a device stores between signed envelopes: version 2 is what the library
+// writes; a version-1 record, written before the record named its key by id, is still read.
+#define ZEZI_VIDAD_REPLAY_RECORD_SIZE 160
+#define ZEZI_VIDAD_REPLAY_RECORD_V1_SIZE 96
 
 #if defined(__GNUC__) || defined(__clang__)
 #define ZEZI_VIDAD_MUST_USE __attribute__((warn_unused_result))
@@ -71,8 +80,53 @@ typedef enum zezi_vidad_status {
   ZEZI_VIDAD_E_ENVELOPE_ENCODING = 12,
   ZEZI_VIDAD_E_ENVELOPE_VALUE = 13,
   ZEZI_VIDAD_E_DOES_NOT_OPEN = 14,
-  ZEZI_VIDAD_E_PAYLOAD = 15
+  ZEZI_VIDAD_E_PAYLOAD = 15,
+  // The trust list's settings are not 1 to 4 distinct P-256 signer keys and a P-256 fleet
+  // key that is none of them.
+  ZEZI_VIDAD_E_TRUST_LIST = 16,
+  // The opener's fleet scalar is not the private key of the trust list's fleet key.
+  ZEZI_VIDAD_E_FLEET_KEY_MISMATCH = 17,
+  // The signature checks of a signed envelope, one status per check in the order they run
+  // (docs/format.md section 9), each with the message the C++ openSignedEnvelope writes.
+  // The replay record does not decode, or names a key the trust list does not hold.
+  ZEZI_VIDAD_E_REPLAY_STATE = 18,
+  ZEZI_VIDAD_E_TRUST_LIST_DIFFERS = 19,
+  ZEZI_VIDAD_E_SIGNATURE_MISSING = 20,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_TOO_LARGE = 21,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_NOT_JSON = 22,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_NOT_OBJECT = 23,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_UNKNOWN_MEMBER = 24,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_FORMAT_MISSING = 25,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_STATEMENT_MISSING = 26,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_SIGNATURE_MISSING = 27,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_FORMAT_REPEATED = 28,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_STATEMENT_REPEATED = 29,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_SIGNATURE_REPEATED = 30,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_FORMAT_NOT_STRING = 31,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_STATEMENT_NOT_STRING = 32,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_SIGNATURE_NOT_STRING = 33,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_FORMAT = 34,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_STATEMENT_NOT_BASE64 = 35,
+  ZEZI_VIDAD_E_SIGNATURE_FILE_SIGNATURE_NOT_BASE64 = 36,
+  ZEZI_VIDAD_E_STATEMENT_SIZE = 37,
+  ZEZI_VIDAD_E_SIGNATURE_SIZE = 38,
+  ZEZI_VIDAD_E_UNKNOWN_SIGNER = 39,
+  ZEZI_VIDAD_E_SUPERSEDED_SIGNER = 40,
+  ZEZI_VIDAD_E_SIGNATURE_NOT_CANONICAL = 41,
+  // The cryptographic library failed while checking the signature.
+  ZEZI_VIDAD_E_SIGNATURE_UNCHECKED = 42,
+  ZEZI_VIDAD_E_SIGNATURE_DOES_NOT_VERIFY = 43,
+  ZEZI_VIDAD_E_OTHER_FLEET = 44,
+  ZEZI_VIDAD_E_OTHER_ENVELOPE = 45,
+  ZEZI_VIDAD_E_STATEMENT_MALFORMED = 46,
+  ZEZI_VIDAD_E_SIGNATURE_EXPIRED = 47,
+  ZEZI_VIDAD_E_SIGNATURE_NOT_YET_VALID = 48,
+  ZEZI_VIDAD_E_SERIAL_OLDER = 49,
+  ZEZI_VIDAD_E_SERIAL_REUSED = 50
 } zezi_vidad_status;
+
+// The last status there is; zezi_vidad_strerror gives any larger code the unknown text.
+#define ZEZI_VIDAD_STATUS_LAST ZEZI_VIDAD_E_SERIAL_REUSED
 
 // The library's version, "MAJOR.MINOR.PATCH", which may differ from the header's
 // ZEZI_VIDAD_VERSION_STRING when a shared library was replaced. Static storage.
@@ -111,6 +165,99 @@ ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status
 zezi_vidad_open(const char* envelope, size_t envelope_length,
                 const uint8_t fleet_scalar[ZEZI_VIDAD_SCALAR_SIZE], uint8_t* ssid_out,
                 size_t ssid_capacity, size_t* ssid_length_out, char* psk_out, size_t psk_capacity);
+
+// ---- Signed envelopes: what `zezi-vidad apply` does on a device, short of writing files.
+
+// The fleet's private scalar, checked and loaded once for any number of openings. Never
+// changed after zezi_vidad_opener_new, so one opener may be used by many threads at once.
+typedef struct zezi_vidad_opener zezi_vidad_opener;
+
+// The signer keys a device accepts, from its firmware, loaded once. Never changed after
+// zezi_vidad_trust_list_new; calls that use one list from several threads at once should
+// hold a lock of their own.
+typedef struct zezi_vidad_trust_list zezi_vidad_trust_list;
+
+typedef enum zezi_vidad_signature_policy {
+  // An envelope without a signature file is refused.
+  ZEZI_VIDAD_SIGNATURE_REQUIRED = 0,
+  // ... accepted until a signed envelope has been accepted; no state is kept for it.
+  ZEZI_VIDAD_SIGNATURE_TRANSITION = 1
+} zezi_vidad_signature_policy;
+
+// The fields of a replay record. Integers are host order; digests are SHA-256 values.
+typedef struct zezi_vidad_replay_state {
+  uint64_t trust_list_version;                               // the trust list it was written under
+  uint8_t trust_list_digest[ZEZI_VIDAD_DIGEST_SIZE];         // and that list's digest
+  uint8_t key_id[ZEZI_VIDAD_DIGEST_SIZE];                    // the highest accepted signer key
+  uint64_t highest_serial;                                   // of that key
+  uint8_t accepted_envelope_sha256[ZEZI_VIDAD_DIGEST_SIZE];  // zeros until one is accepted
+  uint64_t time_floor;  // of that key: its last accepted issued_at, or later
+  // Nonzero only for a version-1 record, which names its key by `legacy_key_index` in the
+  // trust list and holds no key id or digest (those two are zeros).
+  int legacy;
+  uint16_t legacy_key_index;
+} zezi_vidad_replay_state;
+
+// An opener for the fleet's private scalar, which the library copies and wipes when the
+// opener is freed: ZEZI_VIDAD_E_PRIVATE_KEY unless it is in [1, n - 1]. Free it with
+// zezi_vidad_opener_free.
+ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_opener_new(
+    const uint8_t fleet_scalar[ZEZI_VIDAD_SCALAR_SIZE], zezi_vidad_opener** opener_out);
+
+// Frees an opener; NULL is allowed.
+ZEZI_VIDAD_EXPORT void zezi_vidad_opener_free(zezi_vidad_opener* opener);
+
+// A trust list: `signer_count` raw public keys of ZEZI_VIDAD_PUBLIC_KEY_SIZE octets each,
+// one after the other in `signer_keys`, index 0 the current signer and the others its
+// successors; the fleet's raw public key; the list's version (a higher one starts the replay
+// state afresh); the serial floor (serials of signer 0 up to it count as used) and the time
+// floor (Unix seconds: nothing expiring by then passes). ZEZI_VIDAD_E_TRUST_LIST for 0 or
+// more than ZEZI_VIDAD_MAX_TRUSTED_SIGNERS keys, a key that is not a point of P-256, a key
+// given twice or a signer key equal to the fleet key. Free it with zezi_vidad_trust_list_free.
+ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_trust_list_new(
+    const uint8_t* signer_keys, size_t signer_count,
+    const uint8_t fleet_public_key[ZEZI_VIDAD_PUBLIC_KEY_SIZE], uint64_t version,
+    uint64_t serial_floor, uint64_t time_floor, zezi_vidad_trust_list** trust_list_out);
+
+// Frees a trust list; NULL is allowed.
+ZEZI_VIDAD_EXPORT void zezi_vidad_trust_list_free(zezi_vidad_trust_list* trust_list);
+
+// Opens a signed envelope as a device does: checks the signature file against the trust
+// list and the stored replay record, then opens the envelope with the opener, whose key
+// must be the trust list's fleet key.
+//
+// `envelope` and `signature` are the exact octets of the envelope file and of the `.sig`
+// file beside it; a NULL `signature` means there is no signature file, which `policy`
+// decides about. `now` points to a trusted current time in Unix seconds, or is NULL when
+// the device has no trusted clock. `record` is the stored replay record (either version);
+// a `record_length` of 0 means none is stored yet (a fresh device), and a record that does
+// not decode gives ZEZI_VIDAD_E_REPLAY_STATE.
+//
+// On ZEZI_VIDAD_OK writes the SSID and PSK as zezi_vidad_open does, and the record to store:
+// `*record_length_out` is ZEZI_VIDAD_REPLAY_RECORD_SIZE when `record_out` holds a new
+// record, which the caller must store (durably) before using the network, or 0 when the
+// stored record stays as it is (the envelope accepted last, read again, or an unsigned
+// envelope the transition policy let in). On any other status nothing is written; the
+// buffer statuses are those of zezi_vidad_open.
+ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_open_signed(
+    const zezi_vidad_opener* opener, const zezi_vidad_trust_list* trust_list, const char* envelope,
+    size_t envelope_length, const char* signature, size_t signature_length,
+    zezi_vidad_signature_policy policy, const uint64_t* now, const uint8_t* record,
+    size_t record_length, uint8_t record_out[ZEZI_VIDAD_REPLAY_RECORD_SIZE],
+    size_t* record_length_out, uint8_t* ssid_out, size_t ssid_capacity, size_t* ssid_length_out,
+    char* psk_out, size_t psk_capacity);
+
+// The fields of a stored record of either version: ZEZI_VIDAD_E_REPLAY_STATE for any other
+// length, magic, record version or checksum.
+ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_replay_record_decode(
+    const uint8_t* record, size_t record_length, zezi_vidad_replay_state* state_out);
+
+// The record of `state`: version 2 (ZEZI_VIDAD_REPLAY_RECORD_SIZE octets), or version 1
+// (ZEZI_VIDAD_REPLAY_RECORD_V1_SIZE) again for a legacy state; its length goes to
+// `*record_length_out`.
+ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_replay_record_encode(
+    const zezi_vidad_replay_state* state, uint8_t record_out[ZEZI_VIDAD_REPLAY_RECORD_SIZE],
+    size_t* record_length_out);
 
 #ifdef __cplusplus
 }

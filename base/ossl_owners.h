@@ -8,9 +8,12 @@
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/ec.h>
+#include <openssl/encoder.h>
 #include <openssl/evp.h>
 #include <openssl/kdf.h>
 #include <openssl/param_build.h>
+#include <openssl/provider.h>
+#include <openssl/store.h>
 
 namespace zezi {
 
@@ -39,6 +42,12 @@ ZEZI_OSSL_DELETER(BIO, BIO_free_all);
 ZEZI_OSSL_DELETER(ECDSA_SIG, ECDSA_SIG_free);
 ZEZI_OSSL_DELETER(EVP_MD_CTX, EVP_MD_CTX_free);
 ZEZI_OSSL_DELETER(BN_CTX, BN_CTX_free);
+ZEZI_OSSL_DELETER(OSSL_LIB_CTX, OSSL_LIB_CTX_free);
+// A provider loaded into a library context of our own is unloaded before that context goes.
+ZEZI_OSSL_DELETER(OSSL_PROVIDER, OSSL_PROVIDER_unload);
+ZEZI_OSSL_DELETER(OSSL_STORE_CTX, OSSL_STORE_close);
+ZEZI_OSSL_DELETER(OSSL_STORE_INFO, OSSL_STORE_INFO_free);
+ZEZI_OSSL_DELETER(OSSL_ENCODER_CTX, OSSL_ENCODER_CTX_free);
 
 #undef ZEZI_OSSL_DELETER
 
@@ -59,5 +68,10 @@ using BioPtr = OsslPtr<BIO>;
 using EcdsaSignaturePtr = OsslPtr<ECDSA_SIG>;
 using DigestCtxPtr = OsslPtr<EVP_MD_CTX>;
 using BnCtxPtr = OsslPtr<BN_CTX>;
+using LibCtxPtr = OsslPtr<OSSL_LIB_CTX>;
+using ProviderPtr = OsslPtr<OSSL_PROVIDER>;
+using StoreCtxPtr = OsslPtr<OSSL_STORE_CTX>;
+using StoreInfoPtr = OsslPtr<OSSL_STORE_INFO>;
+using EncoderCtxPtr = OsslPtr<OSSL_ENCODER_CTX>;
 
 }  // namespace zezi

@@ -4,6 +4,7 @@
 // these at start-up so that nothing it handles lingers in freed memory.
 #pragma once
 
+#include <malloc.h>
 #include <openssl/crypto.h>
 
 #include <algorithm>
@@ -25,20 +26,13 @@ inline void systemRelease(void* block) {
   std::free(block);
 }
 
+// The layer's blocks are the allocator's own, with no header of ours: a module that hands
+// memory from OPENSSL_malloc to free(), or from malloc to OPENSSL_free (the tpm2 provider
+// does both), releases it correctly. The size to wipe is what malloc reserved.
 namespace wiping {
 
-// Each block is preceded by its size; the header keeps the block maximally aligned.
-inline constexpr std::size_t kHeaderSize = alignof(std::max_align_t);
-static_assert(kHeaderSize >= sizeof(std::size_t));
-
-inline unsigned char* headerOf(void* block) {
-  return static_cast<unsigned char*>(block) - kHeaderSize;
-}
-
 inline std::size_t sizeOf(void* block) {
-  std::size_t size = 0;
-  std::memcpy(&size, headerOf(block), sizeof size);
-  return size;
+  return malloc_usable_size(block);
 }
 
 }  // namespace wiping
@@ -46,15 +40,7 @@ inline std::size_t sizeOf(void* block) {
 // The layer's three functions, with OpenSSL's signatures, over `allocate` and `release`.
 template <RawAllocate allocate, RawRelease release>
 void* wipingMalloc(std::size_t size, const char* /*file*/, int /*line*/) {
-  if (size > SIZE_MAX - wiping::kHeaderSize) {
-    return nullptr;
-  }
-  auto* base = static_cast<unsigned char*>(allocate(wiping::kHeaderSize + size));
-  if (base == nullptr) {
-    return nullptr;
-  }
-  std::memcpy(base, &size, sizeof size);
-  return base + wiping::kHeaderSize;
+  return allocate(size);
 }
 
 template <RawAllocate allocate, RawRelease release>
@@ -63,7 +49,7 @@ void wipingFree(void* block, const char* /*file*/, int /*line*/) {
     return;
   }
   OPENSSL_cleanse(block, wiping::sizeOf(block));
-  release(wiping::headerOf(block));
+  release(block);
 }
 
 // Always moves the block, so that the old copy is wiped rather than left behind by an

@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <cstdlib>
 #include <string_view>
 
 #include "base/failure.h"
 #include "cli/secret_input.h"
+#include "crypto/key_reference.h"
+#include "crypto/signature.h"
 #include "encoding/hex.h"
+#include "opener/fleet_opener.h"
+#include "opener/open_failure.h"
 #include "sealer/key_files.h"
 
 namespace zezi {
@@ -114,15 +119,10 @@ bool holdsPublicKey(std::string_view text) {
          (line.size() == kRawKeyHexLength && isAllHex(line));
 }
 
-}  // namespace
-
-bool loadPrivateScalar(const std::string& path, Bytes* scalar, std::string* error) {
-  SecretText pem;
+// The scalar of a private key file's text, or why it is none.
+bool scalarOfKeyText(const SecretText& pem, const std::string& shown, Bytes* scalar,
+                     std::string* error) {
   std::string why;
-  const std::string shown = shownName(path, "--private");
-  if (!readKeyFile(path, shown, &pem, error)) {
-    return false;
-  }
   if (blank(pem)) {
     return failWith(error, shown + " is empty: give the private key file that keygen wrote");
   }
@@ -132,6 +132,156 @@ bool loadPrivateScalar(const std::string& path, Bytes* scalar, std::string* erro
                                "keygen wrote with --private)");
   }
   return privateScalarFromPem(pem, scalar, &why) || failWith(error, shown + ": " + why);
+}
+
+// The TSS libraries under the tpm2 provider write their own warnings to standard error;
+// quiet unless the operator asked for them, so that a failure is our one line.
+void quietKeyStack() {
+  setenv("TSS2_LOG", "all+none", /*overwrite=*/0);
+}
+
+bool providerNameCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_' || c == '.';
+}
+
+// A provider's failure as one line: what was given, then why.
+bool referenceFailure(std::string_view shown, KeyReferenceFailure failure, std::string* error) {
+  return failWith(error, std::string(shown) + ": " + std::string(keyReferenceFailureText(failure)));
+}
+
+// The reference for a handle or a wrapped key's text.
+bool loadReference(std::string_view handleOrPem, std::string_view shown, PrivateKey* key,
+                   std::string* error) {
+  std::string provider;
+  if (!keyProvider(&provider, error)) {
+    return false;
+  }
+  quietKeyStack();
+  KeyReferenceFailure failure = KeyReferenceFailure::kNone;
+  std::shared_ptr<const KeyReference> reference =
+      isKeyHandle(handleOrPem) ? KeyReference::loadHandle(handleOrPem, provider, &failure)
+                               : KeyReference::loadWrapped(handleOrPem, provider, &failure);
+  if (!reference) {
+    return referenceFailure(shown, failure, error);
+  }
+  key->scalar.clear();
+  key->reference = std::move(reference);
+  return true;
+}
+
+}  // namespace
+
+Bytes PrivateKey::rawPublicKey() const {
+  return reference ? reference->rawPublicKey() : publicKeyOfScalar(scalar);
+}
+
+bool keyProvider(std::string* name, std::string* error) {
+  const char* value = std::getenv(kKeyProviderVariable);
+  const std::string_view chosen = value != nullptr ? value : kDefaultKeyProvider;
+  if (chosen.empty() || !std::all_of(chosen.begin(), chosen.end(), providerNameCharacter)) {
+    return failWith(error, std::string(kKeyProviderVariable) +
+                               " must name an OpenSSL provider: letters, digits, - _ and .");
+  }
+  *name = chosen;
+  return true;
+}
+
+bool loadPrivateKey(const std::string& text, std::string_view option, PrivateKey* key,
+                    std::string* error) {
+  if (text.starts_with(kKeyHandlePrefix)) {
+    if (!isKeyHandle(text)) {
+      return failWith(error, std::string(option) +
+                                 ": a handle is written handle:0x and up to eight hex digits");
+    }
+    return loadReference(text, option, key, error);
+  }
+  const std::string shown = shownName(text, option);
+  SecretText pem;
+  if (!readKeyFile(text, shown, &pem, error)) {
+    return false;
+  }
+  if (isWrappedKey(pem)) {
+    return loadReference(pem, shown, key, error);
+  }
+  PrivateKey plain;
+  if (!scalarOfKeyText(pem, shown, &plain.scalar, error)) {
+    return false;
+  }
+  *key = std::move(plain);
+  return true;
+}
+
+bool generateHeldKey(PrivateKey* key, std::string* error) {
+  std::string provider;
+  if (!keyProvider(&provider, error)) {
+    return false;
+  }
+  quietKeyStack();
+  KeyReferenceFailure failure = KeyReferenceFailure::kNone;
+  std::shared_ptr<const KeyReference> reference = KeyReference::generate(provider, &failure);
+  if (!reference) {
+    return failWith(
+        error, "cannot make the key in the TPM: " + std::string(keyReferenceFailureText(failure)));
+  }
+  key->scalar.clear();
+  key->reference = std::move(reference);
+  return true;
+}
+
+std::unique_ptr<Signer> signerOf(const PrivateKey& key, std::string* error) {
+  std::unique_ptr<Signer> signer =
+      key.reference ? Signer::fromReference(key.reference) : Signer::create(key.scalar);
+  if (!signer) {
+    static_cast<void>(failWith(error, "signer private key is not a valid P-256 scalar"));
+  }
+  return signer;
+}
+
+namespace {
+
+// A key agreement that failed with a held key was refused by the TPM: said so.
+bool explainedOpenFailure(const PrivateKey& key, std::string* error) {
+  if (key.reference && error != nullptr &&
+      *error == openFailureText(OpenFailure::kKeyAgreementFailed)) {
+    *error =
+        "the TPM refused the key agreement: the fleet key must be imported for decryption "
+        "(docs/tpm.md)";
+  }
+  return false;
+}
+
+}  // namespace
+
+bool openEnvelopeWith(const PrivateKey& key, std::string_view envelope, Network* network,
+                      std::string* error) {
+  if (!key.reference) {
+    return openEnvelope(envelope, key.scalar, network, error);
+  }
+  const std::unique_ptr<FleetOpener> opener = FleetOpenerSteps::fromReference(key.reference);
+  if (!opener) {
+    return failWith(error, openFailureText(OpenFailure::kBadFleetScalar));
+  }
+  return openEnvelope(envelope, *opener, network, error) || explainedOpenFailure(key, error);
+}
+
+bool openSignedEnvelopeWith(const PrivateKey& key, const SignatureInput& input,
+                            const TrustList& trustList, Network* network,
+                            VerifiedSignature* verified, ReplayState* state, std::string* error) {
+  if (!key.reference) {
+    return openSignedEnvelope(input, trustList, key.scalar, network, verified, state, error);
+  }
+  const std::unique_ptr<FleetOpener> opener = FleetOpenerSteps::fromReference(key.reference);
+  if (!opener) {
+    return failWith(error, openFailureText(OpenFailure::kBadFleetScalar));
+  }
+  return openSignedEnvelope(input, trustList, *opener, network, verified, state, error) ||
+         explainedOpenFailure(key, error);
+}
+
+bool loadPrivateScalar(const std::string& path, Bytes* scalar, std::string* error) {
+  SecretText pem;
+  const std::string shown = shownName(path, "--private");
+  return readKeyFile(path, shown, &pem, error) && scalarOfKeyText(pem, shown, scalar, error);
 }
 
 bool loadPublicKeyText(const std::string& text, std::string_view what, std::string_view option,

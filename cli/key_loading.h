@@ -1,12 +1,57 @@
-// The keys as the tool's commands take it: from PEM files or as raw hex.
+// The keys as the tool's commands take them: from PEM files or as raw hex, and private
+// keys that a TPM holds, by their wrapped key file or their persistent handle.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "crypto/types.h"
+#include "opener/open_envelope.h"
+#include "opener/open_signed_envelope.h"
 
 namespace zezi {
+
+class KeyReference;
+class Signer;
+
+// The environment variable naming the OpenSSL provider that holds keys; tpm2 without it.
+inline constexpr const char* kKeyProviderVariable = "ZEZI_VIDAD_KEY_PROVIDER";
+
+// A private key as --private, --key and --sign-key give it: its scalar in memory (a PEM
+// file), or a key a provider holds, loaded once.
+struct PrivateKey {
+  Bytes scalar;                                   // empty when `reference` is set
+  std::shared_ptr<const KeyReference> reference;  // a TPM-wrapped key file or a handle
+
+  [[nodiscard]] Bytes rawPublicKey() const;
+};
+
+// The provider that holds keys: $ZEZI_VIDAD_KEY_PROVIDER when set, else tpm2. False with a
+// usage message when the variable holds something that cannot be a provider's name.
+[[nodiscard]] bool keyProvider(std::string* name, std::string* error);
+
+// `text` as a private key option takes it: "handle:0x..." (a persistent handle), or a file
+// holding a PEM private key or a TPM-wrapped key ("TSS2 PRIVATE KEY"). `option` names it in
+// messages. A key the provider cannot load is a failure, never replaced by another.
+[[nodiscard]] bool loadPrivateKey(const std::string& text, std::string_view option, PrivateKey* key,
+                                  std::string* error);
+
+// A new P-256 key made inside the provider's TPM, for keygen --tpm.
+[[nodiscard]] bool generateHeldKey(PrivateKey* key, std::string* error);
+
+// The signer of `key`; null (with a message) when it cannot sign.
+[[nodiscard]] std::unique_ptr<Signer> signerOf(const PrivateKey& key, std::string* error);
+
+// openEnvelope with `key` in whichever form it came; a TPM's refusal is said as such.
+[[nodiscard]] bool openEnvelopeWith(const PrivateKey& key, std::string_view envelope,
+                                    Network* network, std::string* error);
+
+// openSignedEnvelope with `key` in whichever form it came; a TPM's refusal is said as such.
+[[nodiscard]] bool openSignedEnvelopeWith(const PrivateKey& key, const SignatureInput& input,
+                                          const TrustList& trustList, Network* network,
+                                          VerifiedSignature* verified, ReplayState* state,
+                                          std::string* error);
 
 // The 32-octet scalar of the PEM private key in the file at `path`.
 [[nodiscard]] bool loadPrivateScalar(const std::string& path, Bytes* scalar, std::string* error);

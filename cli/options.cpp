@@ -18,11 +18,11 @@ namespace zezi {
 namespace {
 
 // The commands in the order of the tool's help; adding one is adding a line here.
-constexpr std::array<const CommandEntry*, 7> kCommandTable{
-    &kKeygenCommand, &kPubkeyCommand, &kSealCommand,    &kOpenCommand,
-    &kSignCommand,   &kVerifyCommand, &kSelftestCommand};
-constexpr std::array<std::string_view, 5> kFlags{"--force", "--show-psk", "--now", "--resume",
-                                                 "--list"};
+constexpr std::array<const CommandEntry*, 8> kCommandTable{
+    &kKeygenCommand, &kPubkeyCommand, &kSealCommand,     &kOpenCommand,
+    &kSignCommand,   &kVerifyCommand, &kSelftestCommand, &kApplyCommand};
+constexpr std::array<std::string_view, 7> kFlags{"--force", "--show-psk", "--now",    "--resume",
+                                                 "--list",  "--reload",   "--dry-run"};
 // Shorter values are no secret and too common to look for in a message.
 constexpr std::size_t kShortestHiddenValue = 3;
 
@@ -109,7 +109,7 @@ const CLI::Option* repeatedOption(const CLI::App& app) {
 std::string usageMessage(const CLI::ParseError& e, const CLI::App& app, int argc,
                          const char* const* argv) {
   if (app.get_subcommands().empty() && dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
-    return "expected a command: keygen, pubkey, seal, sign, verify, open or selftest";
+    return "expected a command: keygen, pubkey, seal, sign, verify, open, selftest or apply";
   }
   if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
     std::string options;

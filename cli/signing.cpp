@@ -13,11 +13,16 @@
 #include "cli/serial_counter.h"
 #include "cli/time_text.h"
 #include "cli/trust_list_file.h"
+#include "crypto/signature.h"
 #include "encoding/hex.h"
 #include "sealer/key_files.h"
+#include "sealer/signing_key.h"
 
 namespace zezi {
 namespace {
+
+// makeSignatureFile's message when no signature came out of the signer.
+constexpr std::string_view kSigningFailed = "signing failed";
 
 // Read whole so that the verifier, not the reader, judges a file over 1 KiB.
 constexpr std::size_t kMaxSignatureFileRead = std::size_t{64} * 1024;
@@ -109,16 +114,24 @@ bool takeTerms(const SigningPlan& plan, SignatureTerms* terms, std::string* erro
   return true;
 }
 
-bool signAndCheck(const Bytes& signerScalar, const Bytes& fleetKey, std::string_view envelope,
+bool signAndCheck(const PrivateKey& signerKey, const Bytes& fleetKey, std::string_view envelope,
                   const SignatureTerms& terms, std::string* fileOut, VerifiedSignature* verifiedOut,
                   std::string* error) {
   std::string file;
-  if (!makeSignatureFile(signerScalar, fleetKey, envelope, terms, &file, error)) {
+  const std::unique_ptr<Signer> signer = signerOf(signerKey, error);
+  if (!signer) {
+    return false;
+  }
+  if (!makeSignatureFile(*signer, fleetKey, envelope, terms, &file, error)) {
+    // A held key that makes no signature was refused by the TPM.
+    if (signerKey.reference && error != nullptr && *error == kSigningFailed) {
+      *error = "the TPM refused to sign: the signer key must be made for signing (docs/tpm.md)";
+    }
     return false;
   }
   // A device that trusts this signer alone and has accepted nothing yet.
   TrustSettings settings;
-  settings.signerKeys = {publicKeyOfScalar(signerScalar)};
+  settings.signerKeys = {signer->rawPublicKey()};
   settings.fleetKey = fleetKey;
   TrustList trustList;
   std::string why;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/key_loading.h"
 #include "cli/serial_counter.h"
 #include "crypto/types.h"
 #include "opener/trust_list.h"
@@ -59,9 +60,9 @@ struct SigningPlan {
 // Takes the serial (advancing the counter file) and makes the terms from this moment.
 [[nodiscard]] bool takeTerms(const SigningPlan& plan, SignatureTerms* terms, std::string* error);
 
-// Makes the signature file for `envelope` and checks it as a device would before it is
-// handed out.
-[[nodiscard]] bool signAndCheck(const Bytes& signerScalar, const Bytes& fleetKey,
+// Makes the signature file for `envelope` with the signer's key, in memory or held in a
+// TPM, and checks it as a device would before it is handed out.
+[[nodiscard]] bool signAndCheck(const PrivateKey& signerKey, const Bytes& fleetKey,
                                 std::string_view envelope, const SignatureTerms& terms,
                                 std::string* fileOut, VerifiedSignature* verifiedOut,
                                 std::string* error);

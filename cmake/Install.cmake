@@ -2,32 +2,40 @@
 # include/zezi_vidad/, the programs, a CMake package (find_package(ZeziVidad) ->
 # ZeziVidad::zezi_vidad, and ZeziVidad::device for the device library alone) and a
 # pkg-config file for each library (zezi-vidad, zezi-vidad-device).
+#
+# Every rule names its component, which the Debian packages (debian/) are made of: `tool`
+# (the programs, the man page and the device's system files), `runtime` (the shared
+# libraries) and `development` (headers, CMake package, pkg-config files, static libraries
+# and the shared libraries' development links). The `install_components` test fails on a
+# rule that names none.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 foreach(staged IN LISTS ZEZI_VIDAD_STAGED_HEADERS)
   file(RELATIVE_PATH relative ${ZEZI_VIDAD_STAGED_INCLUDE_DIR} ${staged})
   get_filename_component(folder ${relative} DIRECTORY)
-  install(FILES ${staged} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${folder})
+  install(FILES ${staged} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${folder} COMPONENT development)
 endforeach()
 
 install(TARGETS zezi_vidad zezi_vidad_device EXPORT ZeziVidadTargets
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(TARGETS zezi-vidad-selftest RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+                NAMELINK_COMPONENT development)
+install(TARGETS zezi-vidad-selftest RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 if(TARGET zezi-vidad)
-  install(TARGETS zezi-vidad RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS zezi-vidad RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 endif()
 
 set(ZEZI_VIDAD_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZeziVidad)
-install(EXPORT ZeziVidadTargets NAMESPACE ZeziVidad:: DESTINATION ${ZEZI_VIDAD_CMAKE_DIR})
+install(EXPORT ZeziVidadTargets NAMESPACE ZeziVidad:: DESTINATION ${ZEZI_VIDAD_CMAKE_DIR}
+        COMPONENT development)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/ZeziVidadConfig.cmake.in
   ${PROJECT_BINARY_DIR}/ZeziVidadConfig.cmake INSTALL_DESTINATION ${ZEZI_VIDAD_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZeziVidadConfigVersion.cmake
   COMPATIBILITY SameMinorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/ZeziVidadConfig.cmake
               ${PROJECT_BINARY_DIR}/ZeziVidadConfigVersion.cmake
-        DESTINATION ${ZEZI_VIDAD_CMAKE_DIR})
+        DESTINATION ${ZEZI_VIDAD_CMAKE_DIR} COMPONENT development)
 
 # Relative to the .pc file, so the tree stays valid wherever it is installed.
 file(RELATIVE_PATH ZEZI_VIDAD_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
@@ -35,5 +43,6 @@ string(REGEX REPLACE "/$" "" ZEZI_VIDAD_PC_TO_PREFIX "${ZEZI_VIDAD_PC_TO_PREFIX}
 foreach(package IN ITEMS zezi-vidad zezi-vidad-device)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/${package}.pc.in ${PROJECT_BINARY_DIR}/${package}.pc
                  @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/${package}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  install(FILES ${PROJECT_BINARY_DIR}/${package}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+          COMPONENT development)
 endforeach()

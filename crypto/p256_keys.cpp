@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 namespace zezi {
 namespace {
@@ -45,9 +46,9 @@ ParamArrayPtr keyParams(const Bytes& point, const BIGNUM* privateValue) {
 }
 
 // Imports an EC key from parameters; `selection` is EVP_PKEY_KEYPAIR or EVP_PKEY_PUBLIC_KEY.
-PkeyPtr keyFromParams(OSSL_PARAM* params, int selection) {
-  const PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(/*libctx=*/nullptr, "EC",
-                                                      /*propquery=*/nullptr));
+PkeyPtr keyFromParams(OSSL_PARAM* params, int selection, OSSL_LIB_CTX* libctx = nullptr,
+                      const char* propquery = nullptr) {
+  const PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(libctx, "EC", propquery));
   if (!context || EVP_PKEY_fromdata_init(context.get()) <= 0) {
     return nullptr;
   }
@@ -114,6 +115,10 @@ PkeyPtr loadPrivateKey(const Bytes& scalar) {
 }
 
 PkeyPtr loadPublicKey(const Bytes& rawPublicKey) {
+  return loadPublicKey(rawPublicKey, /*libctx=*/nullptr, /*propquery=*/nullptr);
+}
+
+PkeyPtr loadPublicKey(const Bytes& rawPublicKey, OSSL_LIB_CTX* libctx, const char* propquery) {
   const Bytes point = rawToPoint(rawPublicKey);
   if (point.empty()) {
     return nullptr;
@@ -123,7 +128,7 @@ PkeyPtr loadPublicKey(const Bytes& rawPublicKey) {
   if (!params) {
     return nullptr;
   }
-  return keyFromParams(params.get(), EVP_PKEY_PUBLIC_KEY);
+  return keyFromParams(params.get(), EVP_PKEY_PUBLIC_KEY, libctx, propquery);
 }
 
 bool generateEphemeralKey(Bytes* scalarOut, Bytes* rawPublicKeyOut) {
@@ -184,6 +189,15 @@ Bytes encodedPublicKey(const EVP_PKEY* key) {
     return {};
   }
   return {encoded.begin() + 1, encoded.end()};
+}
+
+bool isP256Key(const EVP_PKEY* key) {
+  char curve[16] = {};
+  std::size_t size = 0;
+  return key != nullptr && EVP_PKEY_is_a(key, "EC") == 1 &&
+         EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, curve, sizeof curve,
+                                        &size) == 1 &&
+         std::string_view(curve, size) == kCurveName;
 }
 
 Bytes rawToPoint(const Bytes& rawPublicKey) {

@@ -23,6 +23,9 @@ inline constexpr std::array<std::uint8_t, kScalarSize> kP256Order = {
 
 // Public key for a 64-octet raw key; null for any other length or a point off the curve.
 [[nodiscard]] PkeyPtr loadPublicKey(const Bytes& rawPublicKey);
+// The same, made in `libctx` by a provider that `propquery` picks.
+[[nodiscard]] PkeyPtr loadPublicKey(const Bytes& rawPublicKey, OSSL_LIB_CTX* libctx,
+                                    const char* propquery);
 
 // Fresh key pair from OpenSSL's default generator. On success writes the 32-octet scalar
 // and the 64-octet raw public key and returns true; on failure touches neither output.
@@ -30,6 +33,9 @@ inline constexpr std::array<std::uint8_t, kScalarSize> kP256Order = {
 
 // The 64-octet raw public key of `key` (borrowed), or empty.
 [[nodiscard]] Bytes encodedPublicKey(const EVP_PKEY* key);
+
+// Whether `key` (borrowed) is a key of P-256, the one curve of envelopes and signatures.
+[[nodiscard]] bool isP256Key(const EVP_PKEY* key);
 
 // scalar * G as a 65-octet uncompressed point; empty unless isUsableScalar.
 [[nodiscard]] Bytes derivePublicPoint(const Bytes& scalar);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "base/ossl_owners.h"
+#include "crypto/key_reference.h"
 #include "crypto/p256_keys.h"
 
 namespace zezi {
@@ -78,17 +79,6 @@ Bytes derOf(const Bytes& signature) {
   return der;
 }
 
-// Whether `key` is a key of P-256, the one curve of signed envelopes.
-bool isP256Key(const EVP_PKEY* key) {
-  constexpr std::string_view kCurve = "prime256v1";
-  char curve[16] = {};
-  std::size_t size = 0;
-  return key != nullptr && EVP_PKEY_is_a(key, "EC") == 1 &&
-         EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, curve, sizeof curve,
-                                        &size) == 1 &&
-         std::string_view(curve, size) == kCurve;
-}
-
 // A context for `key`, set up by `init` (EVP_PKEY_sign_init or EVP_PKEY_verify_init) for
 // SHA-256 digests: the set-up that each call would otherwise repeat, done once.
 PkeyCtxPtr preparedContext(EVP_PKEY* key, int (*init)(EVP_PKEY_CTX*)) {
@@ -149,8 +139,10 @@ Bytes signMessage(const Bytes& signerScalar, std::span<const std::uint8_t> messa
   return signer ? signer->sign(message) : Bytes{};
 }
 
-Signer::Signer(PkeyCtxPtr prepared, Bytes rawPublicKey, std::unique_ptr<Verifier> verifier)
+Signer::Signer(PkeyCtxPtr prepared, std::shared_ptr<const KeyReference> reference,
+               Bytes rawPublicKey, std::unique_ptr<Verifier> verifier)
     : prepared_(std::move(prepared)),
+      reference_(std::move(reference)),
       rawPublicKey_(std::move(rawPublicKey)),
       verifier_(std::move(verifier)) {}
 
@@ -168,11 +160,29 @@ std::unique_ptr<Signer> Signer::fromKey(PkeyPtr key) {
   if (!prepared || publicKey.size() != kRawPublicKeySize || !ownVerifier) {
     return nullptr;
   }
-  return std::unique_ptr<Signer>(
-      new Signer(std::move(prepared), std::move(publicKey), std::move(ownVerifier)));
+  return std::unique_ptr<Signer>(new Signer(std::move(prepared), /*reference=*/nullptr,
+                                            std::move(publicKey), std::move(ownVerifier)));
+}
+
+std::unique_ptr<Signer> Signer::fromReference(std::shared_ptr<const KeyReference> reference) {
+  if (!reference) {
+    return nullptr;
+  }
+  // Checked with the public key in the default provider, apart from where it was made.
+  std::unique_ptr<Verifier> ownVerifier = Verifier::create(reference->rawPublicKey());
+  if (!ownVerifier) {
+    return nullptr;
+  }
+  Bytes publicKey = reference->rawPublicKey();
+  return std::unique_ptr<Signer>(new Signer(/*prepared=*/nullptr, std::move(reference),
+                                            std::move(publicKey), std::move(ownVerifier)));
 }
 
 Bytes Signer::sign(std::span<const std::uint8_t> message) const {
+  if (reference_) {
+    const Bytes der = reference_->signDer(message);
+    return der.size() > kMaxDerSignatureSize ? Bytes{} : rawLowS(der);
+  }
   Digest digest{};
   if (!sha256(message, &digest)) {
     return {};

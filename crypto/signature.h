@@ -14,6 +14,8 @@
 
 namespace zezi {
 
+class KeyReference;
+
 inline constexpr std::size_t kSignatureIntegerSize = 32;
 inline constexpr std::size_t kSignatureSize = 2 * kSignatureIntegerSize;
 
@@ -67,6 +69,10 @@ class Signer {
   [[nodiscard]] static std::unique_ptr<Signer> create(const Bytes& scalar);
   // The signer of a P-256 private key from anywhere; null for any other key.
   [[nodiscard]] static std::unique_ptr<Signer> fromKey(PkeyPtr key);
+  // The signer of a key a provider holds (crypto/key_reference.h): each signature is made
+  // there, through EVP_DigestSign, and brought to the low-s form here. Null when null.
+  [[nodiscard]] static std::unique_ptr<Signer> fromReference(
+      std::shared_ptr<const KeyReference> reference);
 
   // r || s of `message` (hashed with SHA-256 here), with s in the low half; empty when
   // OpenSSL fails.
@@ -78,9 +84,11 @@ class Signer {
   [[nodiscard]] const Verifier& verifier() const { return *verifier_; }
 
  private:
-  Signer(PkeyCtxPtr prepared, Bytes rawPublicKey, std::unique_ptr<Verifier> verifier);
+  Signer(PkeyCtxPtr prepared, std::shared_ptr<const KeyReference> reference, Bytes rawPublicKey,
+         std::unique_ptr<Verifier> verifier);
 
   PkeyCtxPtr prepared_;  // signing set up once for SHA-256, duplicated for each call
+  std::shared_ptr<const KeyReference> reference_;  // or the provider's key, when set
   Bytes rawPublicKey_;
   std::unique_ptr<Verifier> verifier_;
 };

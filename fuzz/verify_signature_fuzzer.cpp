@@ -10,59 +10,20 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "crypto/p256_keys.h"
 #include "encoding/hex.h"
 #include "fuzz_check.h"
 #include "opener/open_signed_envelope.h"
 #include "opener/signature_failure.h"
 #include "opener/verify_signature.h"
-#include "sealer/fixed_inputs.h"
 #include "sealer/signature_file.h"
-#include "selftest/known_answers.h"
+#include "signed_inputs.h"
 
 namespace {
 
-// Signer 0 signs; the seeds in fuzz/corpus/ are its files for the envelope below.
-constexpr std::array<std::string_view, 2> kSignerScalars = {
-    "bba93954db7d454e1c61496264a968118cd1abcec0176808ab24afd057ae654e",
-    "5d74d345726961678c7b885066809eda6da72d63726d46e453b5d4baffa3d9ed"};
-
-zezi::Bytes rawPublicOf(const zezi::Bytes& scalar) {
-  return zezi::encodedPublicKey(zezi::loadPrivateKey(scalar).get());
-}
-
-const zezi::Bytes& fleetKey() {
-  static const zezi::Bytes raw = rawPublicOf(zezi::hexDecode(zezi::kTestFleetScalarHex));
-  return raw;
-}
-
-const zezi::TrustList& trustList() {
-  static const zezi::TrustList list = [] {
-    zezi::TrustSettings settings;
-    for (const std::string_view scalar : kSignerScalars) {
-      settings.signerKeys.push_back(rawPublicOf(zezi::hexDecode(scalar)));
-    }
-    settings.fleetKey = fleetKey();
-    settings.version = 1;
-    zezi::TrustList loaded;
-    FUZZ_CHECK(zezi::loadTrustList(settings, &loaded, nullptr));
-    return loaded;
-  }();
-  return list;
-}
-
-// The self-test's envelope: its fixed inputs sealing "Tournament".
-const std::string& envelope() {
-  static const std::string text = [] {
-    std::string built;
-    FUZZ_CHECK(zezi::buildEnvelope("Tournament", zezi::kTestPsk, fleetKey(), &built, nullptr,
-                                   zezi::hexDecode(zezi::kTestSaltHex),
-                                   zezi::hexDecode(zezi::kTestNonceHex),
-                                   zezi::hexDecode(zezi::kTestEphemeralScalarHex)));
-    return built;
-  }();
-  return text;
-}
+using zezi::fuzz::envelope;
+using zezi::fuzz::fleetKey;
+using zezi::fuzz::kSignerScalars;
+using zezi::fuzz::trustList;
 
 zezi::ReplayState sentinelState() {
   zezi::ReplayState state;

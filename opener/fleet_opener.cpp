@@ -5,6 +5,8 @@
 #include "base/failure.h"
 #include "base/ossl_owners.h"
 #include "crypto/kdf.h"
+#include "crypto/key_reference.h"
+#include "crypto/p256_keys.h"
 #include "crypto/p256_points.h"
 #include "opener/open_failure.h"
 
@@ -14,6 +16,8 @@ struct FleetOpener::Key {
   const EC_GROUP* group = nullptr;  // the process's P-256 group
   BignumPtr scalar;                 // constant-time, cleared when the opener goes
   Bytes point;  // the fleet's 65-octet public point, as the key derivation takes it
+  // Set instead of `scalar` when a provider holds the key.
+  std::shared_ptr<const KeyReference> reference;
 };
 
 FleetOpener::FleetOpener(std::unique_ptr<const Key> key) : key_(std::move(key)) {}
@@ -37,6 +41,25 @@ std::unique_ptr<FleetOpener> FleetOpener::create(const Bytes& fleetScalar) {
   return std::unique_ptr<FleetOpener>(new FleetOpener(std::move(key)));
 }
 
+std::unique_ptr<FleetOpener> FleetOpenerSteps::fromReference(
+    std::shared_ptr<const KeyReference> reference) {
+  auto key = std::make_unique<FleetOpener::Key>();
+  key->group = p256Group();
+  if (key->group == nullptr || !reference) {
+    return nullptr;
+  }
+  key->point = rawToPoint(reference->rawPublicKey());
+  if (key->point.empty()) {
+    return nullptr;
+  }
+  key->reference = std::move(reference);
+  return std::unique_ptr<FleetOpener>(new FleetOpener(std::move(key)));
+}
+
+const Bytes& FleetOpenerSteps::fleetPoint(const FleetOpener& opener) {
+  return opener.key_->point;
+}
+
 FleetOpenerSteps::Agreement FleetOpenerSteps::agree(const FleetOpener& opener,
                                                     const Bytes& ephemeralPoint,
                                                     Bytes* sharedSecretOut) {
@@ -49,7 +72,10 @@ FleetOpenerSteps::Agreement FleetOpenerSteps::agree(const FleetOpener& opener,
   if (!point) {
     return Agreement::kNotACurvePoint;
   }
-  Bytes secret = sharedX(opener.key_->group, point.get(), opener.key_->scalar.get(), context.get());
+  const FleetOpener::Key& key = *opener.key_;
+  Bytes secret = key.reference
+                     ? key.reference->agree(Bytes(ephemeralPoint.begin() + 1, ephemeralPoint.end()))
+                     : sharedX(key.group, point.get(), key.scalar.get(), context.get());
   if (secret.empty()) {
     return Agreement::kFailed;
   }

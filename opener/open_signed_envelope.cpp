@@ -4,6 +4,7 @@
 
 #include "base/failure.h"
 #include "crypto/p256_keys.h"
+#include "opener/fleet_opener.h"
 #include "opener/open_failure.h"
 #include "opener/signature_failure.h"
 
@@ -21,12 +22,12 @@ constexpr auto kMessages = failureTable<Failure, std::string_view>(
     Failure::kFleetKeyMismatch);
 static_assert(kMessages.inOrder() && kMessages.oneRowEach());
 
-}  // namespace
-
-bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
-                        const Bytes& fleetScalar, Network* networkOut,
-                        VerifiedSignature* verifiedOut, ReplayState* stateOut,
-                        std::string* errorOut) {
+// The path both keys take: `fleetPoint` is the key's public point (empty for a scalar that
+// is no key, which is left to the opening's own message) and `open` opens the envelope.
+template <typename Open>
+bool openSignedWith(const SignatureInput& input, const TrustList& trustList,
+                    const Bytes& fleetPoint, const Open& open, Network* networkOut,
+                    VerifiedSignature* verifiedOut, ReplayState* stateOut, std::string* errorOut) {
   if (networkOut == nullptr) {
     return failWith(errorOut, kMessages(Failure::kNoOutput));
   }
@@ -35,13 +36,11 @@ bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
   if (!verifySignature(input, trustList, &verified, &next, errorOut)) {
     return false;
   }
-  // A scalar that is no key at all is left to openEnvelope's own message.
-  const Bytes fleetPoint = derivePublicPoint(fleetScalar);
   if (!fleetPoint.empty() && fleetPoint != rawToPoint(trustList.fleetKey())) {
     return failWith(errorOut, kMessages(Failure::kFleetKeyMismatch));
   }
   Network network;
-  if (!openEnvelope(input.envelope, fleetScalar, &network, errorOut)) {
+  if (!open(&network, errorOut)) {
     return false;
   }
   // Every output only now, and the optional ones only when asked for.
@@ -53,6 +52,30 @@ bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
   }
   *networkOut = std::move(network);
   return true;
+}
+
+}  // namespace
+
+bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
+                        const Bytes& fleetScalar, Network* networkOut,
+                        VerifiedSignature* verifiedOut, ReplayState* stateOut,
+                        std::string* errorOut) {
+  const auto open = [&](Network* network, std::string* error) {
+    return openEnvelope(input.envelope, fleetScalar, network, error);
+  };
+  return openSignedWith(input, trustList, derivePublicPoint(fleetScalar), open, networkOut,
+                        verifiedOut, stateOut, errorOut);
+}
+
+bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
+                        const FleetOpener& opener, Network* networkOut,
+                        VerifiedSignature* verifiedOut, ReplayState* stateOut,
+                        std::string* errorOut) {
+  const auto open = [&](Network* network, std::string* error) {
+    return openEnvelope(input.envelope, opener, network, error);
+  };
+  return openSignedWith(input, trustList, FleetOpenerSteps::fleetPoint(opener), open, networkOut,
+                        verifiedOut, stateOut, errorOut);
 }
 
 bool isOpenSignedEnvelopeText(std::string_view text) {

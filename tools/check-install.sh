@@ -6,11 +6,22 @@
 # library defines no sealing name, and for the shared libraries that the exported names are
 # exactly the public interface (the device's part of it for the device library).
 #
+# With --installed PREFIX it checks, as above, what is installed there already (the
+# Debian packages: tools/check-debs.sh), shared libraries and development files, and builds
+# nothing of its own.
+#
 # usage: tools/check-install.sh [BUILD_DIR]   (the static build; the shared one is made here)
+#        tools/check-install.sh --installed PREFIX
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The expected lists below are in the C locale's order, whatever the caller's is.
+export LC_ALL=C
 
 build=${1:-build}
+installed=
+if [ "$build" = --installed ]; then
+  installed=${2:?usage: tools/check-install.sh --installed PREFIX}
+fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -40,9 +51,16 @@ zezi::rawPublicKeyFromPem
 zezi::runSelfTest
 zezi_vidad_generate_key_pair
 zezi_vidad_open
+zezi_vidad_open_signed
+zezi_vidad_opener_free
+zezi_vidad_opener_new
 zezi_vidad_public_key
+zezi_vidad_replay_record_decode
+zezi_vidad_replay_record_encode
 zezi_vidad_seal
 zezi_vidad_strerror
+zezi_vidad_trust_list_free
+zezi_vidad_trust_list_new
 zezi_vidad_version"
 
 # The device library's exports: the opening side of the above, without a sealing name.
@@ -56,16 +74,34 @@ zezi::openEnvelope
 zezi::openEnvelope
 zezi::openSignedEnvelope
 zezi_vidad_open
+zezi_vidad_open_signed
+zezi_vidad_opener_free
+zezi_vidad_opener_new
+zezi_vidad_replay_record_decode
+zezi_vidad_replay_record_encode
 zezi_vidad_strerror
+zezi_vidad_trust_list_free
+zezi_vidad_trust_list_new
 zezi_vidad_version"
 
 # Names only the sealing side defines; none may be in the device library.
 sealing_names='buildEnvelope|FleetSealer|makeSignatureFile|generateKeyPair|publicKeyOfScalar|privateKeyPem|publicKeyPem|zezi_vidad_seal|zezi_vidad_generate_key_pair|zezi_vidad_public_key|runSelfTest'
 
+# The folder of the libraries under PREFIX: lib/ or a multiarch one below it.
+library_dir() {
+  local library
+  library=$(find "$1"/lib* -maxdepth 2 -name 'libzezi_vidad.*' \( -name '*.a' -o -name '*.so' \) \
+    -print -quit)
+  dirname "${library:-$1/lib/none}"
+}
+
 check_prefix() {
-  local flavour=$1 prefix=$2
-  echo "== $flavour: installed tree"
-  (cd "$prefix" && find . \( -type f -o -type l \) | sort)
+  local flavour=$1 prefix=$2 libdir
+  libdir=$(library_dir "$prefix")
+  if [ -z "$installed" ]; then
+    echo "== $flavour: installed tree"
+    (cd "$prefix" && find . \( -type f -o -type l \) | sort)
+  fi
 
   # At most 12 public headers (ARCHITECTURE.md).
   local headers
@@ -80,7 +116,7 @@ check_prefix() {
   cmake --build "$scratch/$flavour-cmake" -j2 >/dev/null
   "$scratch/$flavour-cmake/consumer"
   "$scratch/$flavour-cmake/c_consumer"
-  LD_LIBRARY_PATH=$prefix/lib "$scratch/$flavour-cmake/c_device_consumer"
+  LD_LIBRARY_PATH=$libdir "$scratch/$flavour-cmake/c_device_consumer"
   # The device program needs nothing from the full library.
   if ldd "$scratch/$flavour-cmake/c_device_consumer" | grep -q 'libzezi_vidad\.so'; then
     echo "the device program is linked against the full library"
@@ -90,7 +126,7 @@ check_prefix() {
   echo "== $flavour: consumers through pkg-config"
   local static=()
   [ "$flavour" = static ] && static=(--static)
-  export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+  export PKG_CONFIG_PATH=$libdir/pkgconfig
   # No standard of our own: the C++ one comes from the package, as a consumer gets it.
   # shellcheck disable=SC2046
   g++ $(pkg-config --variable=cxxflags zezi-vidad) tests/install/consumer.cpp \
@@ -98,17 +134,17 @@ check_prefix() {
   # shellcheck disable=SC2046
   cc -std=c11 -Wall -Wextra -Wpedantic -Werror tests/api/c_program.c \
     -o "$scratch/$flavour-pkg-c-consumer" $(pkg-config --cflags --libs "${static[@]}" zezi-vidad)
-  LD_LIBRARY_PATH=$prefix/lib "$scratch/$flavour-pkg-consumer"
+  LD_LIBRARY_PATH=$libdir "$scratch/$flavour-pkg-consumer"
   # shellcheck disable=SC2046
   cc -std=c11 -Wall -Wextra -Wpedantic -Werror -DZEZI_VIDAD_DEVICE_ONLY tests/api/c_program.c \
     -o "$scratch/$flavour-pkg-c-device-consumer" \
     $(pkg-config --cflags --libs "${static[@]}" zezi-vidad-device)
-  LD_LIBRARY_PATH=$prefix/lib "$scratch/$flavour-pkg-c-consumer"
-  LD_LIBRARY_PATH=$prefix/lib "$scratch/$flavour-pkg-c-device-consumer"
+  LD_LIBRARY_PATH=$libdir "$scratch/$flavour-pkg-c-consumer"
+  LD_LIBRARY_PATH=$libdir "$scratch/$flavour-pkg-c-device-consumer"
 
   echo "== $flavour: the device library defines no sealing name"
   local device
-  device=$(find "$prefix/lib" -maxdepth 1 -name 'libzezi_vidad_device.*' -type f | head -n 1)
+  device=$(find "$libdir" -maxdepth 1 -name 'libzezi_vidad_device.*' -type f -print -quit)
   local defined
   defined=$(nm -C --defined-only "$device" 2>/dev/null)
   if [ -z "$defined" ] || grep -E "$sealing_names" <<<"$defined"; then
@@ -118,8 +154,8 @@ check_prefix() {
   echo "none of: $sealing_names"
 
   echo "== $flavour: sizes (size, ls -l)"
-  for library in "$prefix"/lib/libzezi_vidad.a "$prefix"/lib/libzezi_vidad_device.a \
-    "$prefix"/lib/libzezi_vidad.so "$prefix"/lib/libzezi_vidad_device.so; do
+  for library in "$libdir"/libzezi_vidad.a "$libdir"/libzezi_vidad_device.a \
+    "$libdir"/libzezi_vidad.so "$libdir"/libzezi_vidad_device.so; do
     [ -e "$library" ] || continue
     library=$(readlink -f "$library")
     ls -l "$library"
@@ -130,20 +166,26 @@ check_prefix() {
   "$prefix/bin/zezi-vidad-selftest"
 }
 
-cmake --install "$build" --prefix "$scratch/static" >/dev/null
-check_prefix static "$scratch/static"
+if [ -n "$installed" ]; then
+  check_prefix shared "$installed"
+  shared_libdir=$(library_dir "$installed")
+else
+  cmake --install "$build" --prefix "$scratch/static" >/dev/null
+  check_prefix static "$scratch/static"
 
-# Optimised, so that warnings only -O2 finds fail here too.
-echo "== shared: building"
-shared_build=$scratch/shared-build
-cmake -S . -B "$shared_build" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DZEZI_VIDAD_BUILD_TESTS=OFF \
-  -DZEZI_VIDAD_BUILD_BENCHMARKS=OFF -DZEZI_VIDAD_WERROR=ON >/dev/null
-cmake --build "$shared_build" -j2 >/dev/null
-cmake --install "$shared_build" --prefix "$scratch/shared" >/dev/null
-check_prefix shared "$scratch/shared"
+  # Optimised, so that warnings only -O2 finds fail here too.
+  echo "== shared: building"
+  shared_build=$scratch/shared-build
+  cmake -S . -B "$shared_build" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
+    -DZEZI_VIDAD_BUILD_TESTS=OFF -DZEZI_VIDAD_BUILD_BENCHMARKS=OFF -DZEZI_VIDAD_WERROR=ON >/dev/null
+  cmake --build "$shared_build" -j2 >/dev/null
+  cmake --install "$shared_build" --prefix "$scratch/shared" >/dev/null
+  check_prefix shared "$scratch/shared"
+  shared_libdir=$scratch/shared/lib
+fi
 
 echo "== shared: exported names (nm -D --defined-only)"
-library=$(readlink -f "$scratch/shared/lib/libzezi_vidad.so")
+library=$(readlink -f "$shared_libdir/libzezi_vidad.so")
 echo "SONAME $(objdump -p "$library" | awk '$1 == "SONAME" {print $2}')"
 nm -D --defined-only "$library"
 exported=$(nm -D --defined-only "$library" | awk '$2 != "A" {print $3}' | sed 's/@.*//' |
@@ -164,7 +206,7 @@ fi
 echo "C++ names: $cxx_names (at most 20)"
 
 echo "== shared: the device library's exported names"
-device_library=$(readlink -f "$scratch/shared/lib/libzezi_vidad_device.so")
+device_library=$(readlink -f "$shared_libdir/libzezi_vidad_device.so")
 echo "SONAME $(objdump -p "$device_library" | awk '$1 == "SONAME" {print $2}')"
 exported=$(nm -D --defined-only "$device_library" | awk '$2 != "A" {print $3}' | sed 's/@.*//' |
   c++filt | sed 's/[[(].*//' | sort)

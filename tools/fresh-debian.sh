@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Runs the README's two set-up commands, exactly as written, as root in a bare Debian 12 tree
 # (debootstrap --variant=minbase), on a clean clone of the checkout with ../shared beside it.
+# Then, in the same tree, the Debian packages: built there with tools/build-debs.sh (or
+# copied in from ZEZI_VIDAD_DEBS), installed with apt, checked, removed and purged by
+# tools/check-debs.sh.
 # The bare tree is made once and kept in a cache folder outside the checkout; each run works on
 # a copy of it, so nothing installed by one run is seen by the next.
 #
 # usage: tools/fresh-debian.sh [CHECKOUT]
-# environment: ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad), ZEZI_VIDAD_MIRROR
+# environment: ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad), ZEZI_VIDAD_MIRROR,
+#              ZEZI_VIDAD_DEBS (a folder of packages tools/build-debs.sh made for this checkout)
 set -euo pipefail
 
 checkout=$(cd "${1:-$(dirname "$0")/..}" && pwd)
@@ -78,15 +82,30 @@ done
 mapfile -t commands < <(awk '/^```sh$/{block++; getline; print; if (block == 2) exit}' "$checkout/README.md")
 [ "${#commands[@]}" -eq 2 ] || { echo "README: expected two set-up commands" >&2; exit 1; }
 
-status=0
+# Runs a command as root in the tree, in the clone of the checkout.
+in_tree() {
+  chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    HOME=/root LANG=C.UTF-8 TERM=dumb /bin/bash -euo pipefail -c "cd /work/main && $1"
+}
+
 for i in 0 1; do
   echo "==== fresh Debian 12, README command $((i + 1)): ${commands[$i]}"
-  if ! chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    HOME=/root LANG=C.UTF-8 TERM=dumb /bin/bash -euo pipefail -c "cd /work/main && ${commands[$i]}"; then
+  if ! in_tree "${commands[$i]}"; then
     echo "fresh Debian check: README command $((i + 1)) FAILED" >&2
-    status=1
-    break
+    exit 1
   fi
 done
-[ "$status" -eq 0 ] && echo "fresh Debian check: both README commands pass on a bare Debian 12"
-exit "$status"
+echo "fresh Debian check: both README commands pass on a bare Debian 12"
+
+package_command="tools/build-debs.sh /work/debs && tools/check-debs.sh /work/debs"
+if [ -n "${ZEZI_VIDAD_DEBS:-}" ]; then
+  mkdir -p "$root/work/debs"
+  cp "$ZEZI_VIDAD_DEBS"/*.deb "$root/work/debs/"
+  package_command="tools/check-debs.sh /work/debs"
+fi
+echo "==== fresh Debian 12, the Debian packages: $package_command"
+if ! in_tree "$package_command"; then
+  echo "fresh Debian check: the Debian packages FAILED" >&2
+  exit 1
+fi
+echo "fresh Debian check: the packages install, work and purge cleanly on a bare Debian 12"

@@ -24,13 +24,15 @@ packages=(
   binutils
   # tools/fresh-debian.sh: a bare Debian 12 tree to run the README's commands in.
   debootstrap
+  # .ci/run: a compiler cache outside the checkout, so a fresh clone does not compile all anew.
+  ccache
   # The device's tests: each WiFi stack's own tools read what apply writes; systemd-analyze
   # checks the units.
   network-manager iwd systemd udev
   # Keys held in a TPM: a software TPM, OpenSSL's provider for it and the TPM tools.
   swtpm swtpm-tools tpm2-openssl tpm2-tools
-  # The Debian packages: built with dpkg's tools, checked by lintian.
-  dpkg-dev fakeroot lintian
+  # The Debian packages: built with dpkg's tools and debhelper, checked by lintian.
+  dpkg-dev fakeroot lintian debhelper
   # tools/vm-device.sh: a Debian 12 guest under QEMU (its disk made with mke2fs and qemu-img)
   # and the FAT drive it is handed, written with mtools.
   qemu-system-x86 qemu-utils e2fsprogs mtools

@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 sources=$(git ls-files '*.cpp' '*.h' '*.hpp' '*.c')
-library_sources=$(git ls-files 'encoding/*.cpp' 'crypto/*.cpp' 'sealer/*.cpp' 'opener/*.cpp' 'selftest/*.cpp' 'api/*.cpp' \
+library_sources=$(git ls-files 'encoding/*.cpp' 'crypto/*.cpp' 'sealer/*.cpp' 'opener/*.cpp' 'selftest/*.cpp' 'stacks/*.cpp' 'api/*.cpp' \
   'cli/*.cpp')
 
 echo "== clang-format"

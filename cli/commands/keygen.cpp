@@ -3,10 +3,13 @@
 #include <optional>
 #include <string>
 
+#include "base/failure.h"
 #include "cli/atomic_file.h"
 #include "cli/command.h"
 #include "cli/diagnostics.h"
 #include "cli/file_pair.h"
+#include "cli/key_loading.h"
+#include "crypto/key_reference.h"
 #include "encoding/hex.h"
 #include "sealer/key_files.h"
 
@@ -19,15 +22,20 @@ constexpr const char* kKeygenHelp =
     "raw public key (X || Y) as 128 hex characters. Existing files are kept unless --force is\n"
     "given; the two are replaced both or neither. A file system that cannot keep the private\n"
     "key to its owner (FAT) is refused for it. A signer key signs envelopes (see sign); keep\n"
-    "it offline, and never use the fleet key as a signer key.\n\n"
+    "it offline, and never use the fleet key as a signer key. With --tpm the signer key is\n"
+    "made inside the TPM that the key provider reaches (tpm2 unless ZEZI_VIDAD_KEY_PROVIDER\n"
+    "names another), and --private receives its wrapped form (TSS2 PRIVATE KEY, mode 0600),\n"
+    "which only that TPM can use; sign --key takes it (docs/tpm.md).\n\n"
     "Example:\n"
     "  zezi-vidad keygen --private fleet.key --public fleet.pub\n\n"
-    "  zezi-vidad keygen --private signer.key --public signer.pub\n";
+    "  zezi-vidad keygen --private signer.key --public signer.pub\n\n"
+    "  zezi-vidad keygen --tpm --private signer.tss --public signer.pub\n";
 
 struct KeygenOptions {
   std::string privatePath;
   std::string publicPath;
   bool force = false;
+  bool tpm = false;
 };
 
 class Keygen : public Command {
@@ -40,6 +48,8 @@ class Keygen : public Command {
     takes(command->add_option("--public", options_.publicPath, "public key file to create"), "FILE")
         ->required();
     once(command->add_flag("--force", options_.force, "replace existing files"));
+    once(command->add_flag("--tpm", options_.tpm,
+                           "make the key inside the TPM; --private gets its wrapped form"));
   }
 
   std::optional<std::string> complete() override {
@@ -59,11 +69,11 @@ class Keygen : public Command {
         !checkWritableTarget(options_.publicPath, options_.force, &error)) {
       return reportFailure(error);
     }
-    Bytes scalar;
     Bytes raw;
     SecretText privatePem;
-    if (!generateKeyPair(&scalar, &raw) || !privateKeyPem(scalar, &privatePem)) {
-      return reportFailure("cannot generate the key pair");
+    if (!(options_.tpm ? heldKeyPair(&raw, &privatePem, &error)
+                       : plainKeyPair(&raw, &privatePem, &error))) {
+      return reportFailure(error);
     }
     const std::string publicPem = publicKeyPem(raw);
     if (publicPem.empty()) {
@@ -77,6 +87,28 @@ class Keygen : public Command {
   }
 
  private:
+  // A key pair made here: the scalar's PKCS#8 PEM.
+  [[nodiscard]] static bool plainKeyPair(Bytes* raw, SecretText* privatePem, std::string* error) {
+    Bytes scalar;
+    return (generateKeyPair(&scalar, raw) && privateKeyPem(scalar, privatePem)) ||
+           failWith(error, "cannot generate the key pair");
+  }
+
+  // A key pair made in the TPM: the wrapped key's PEM.
+  [[nodiscard]] static bool heldKeyPair(Bytes* raw, SecretText* privatePem, std::string* error) {
+    PrivateKey key;
+    if (!generateHeldKey(&key, error)) {
+      return false;
+    }
+    if (!key.reference->wrappedPem(privatePem)) {
+      return failWith(error,
+                      "cannot make the key in the TPM: " +
+                          std::string(keyReferenceFailureText(KeyReferenceFailure::kRefused)));
+    }
+    *raw = key.rawPublicKey();
+    return true;
+  }
+
   KeygenOptions options_;
 };
 

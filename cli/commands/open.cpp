@@ -35,7 +35,9 @@ constexpr const char* kOpenHelp =
     "A symlink at --state is followed; a state with a second hard link is refused. --policy\n"
     "transition lets an envelope without a signature file in until a signed one has been\n"
     "accepted. --trust-list reads the device's trust list file instead of --trust: its\n"
-    "version, floors and signer keys as firmware holds them (docs/format.md 9.9).\n\n"
+    "version, floors and signer keys as firmware holds them (docs/format.md 9.9). The fleet\n"
+    "key may be held in a TPM: --private takes its wrapped key file (TSS2 PRIVATE KEY) or\n"
+    "its persistent handle, handle:0x81000001 (docs/tpm.md).\n\n"
     "Example:\n"
     "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json\n\n"
     "  zezi-vidad open --private fleet.key --envelope /media/usb/wifi.json --trust signer.pub \\\n"
@@ -61,12 +63,12 @@ std::string checkPolicy(const std::string& policy) {
 }
 
 // Opens as a device that checks signatures: verify, open, then save the replay state.
-bool openSigned(const OpenOptions& options, const Bytes& scalar, std::string_view envelope,
+bool openSigned(const OpenOptions& options, const PrivateKey& key, std::string_view envelope,
                 Network* network, std::string* error) {
   std::optional<std::string> signatureFile;
   TrustList trustList;
   if (!readSignatureFileOf(options.envelopePath, &signatureFile, error) ||
-      !loadDeviceTrust(options.trust, options.trustListPath, publicKeyOfScalar(scalar), &trustList,
+      !loadDeviceTrust(options.trust, options.trustListPath, key.rawPublicKey(), &trustList,
                        error)) {
     return false;
   }
@@ -89,7 +91,7 @@ bool openSigned(const OpenOptions& options, const Bytes& scalar, std::string_vie
   VerifiedSignature verified;
   ReplayState next;
   std::string why;
-  if (!openSignedEnvelope(input, trustList, scalar, network, &verified, &next, &why)) {
+  if (!openSignedEnvelopeWith(key, input, trustList, network, &verified, &next, &why)) {
     return failWith(error, "cannot open the envelope: " + why);
   }
   // Saved before the network is shown; an unsigned envelope leaves no state.
@@ -118,7 +120,9 @@ class Open : public Command {
  public:
   explicit Open(CLI::App* command) {
     command->footer(kOpenHelp);
-    takes(command->add_option("--private", options_.privatePath, "private key file"), "FILE")
+    takes(command->add_option("--private", options_.privatePath,
+                              "private key file, TPM-wrapped key file or handle:0x..."),
+          "KEY")
         ->required();
     takes(command->add_option("--envelope", options_.envelopePath, "envelope file or -"), "FILE")
         ->required();
@@ -138,19 +142,19 @@ class Open : public Command {
     if (const std::optional<std::string> mismatch = mismatchedOptions(options_)) {
       return reportFailure(*mismatch, kExitUsage);
     }
-    Bytes scalar;
+    PrivateKey key;
     SecretText envelope;
     Network network;
     std::string error;
-    if (!loadPrivateScalar(options_.privatePath, &scalar, &error) ||
+    if (!loadPrivateKey(options_.privatePath, "--private", &key, &error) ||
         !readInput(options_.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
       return reportFailure(error);
     }
     if (options_.checksSignature()) {
-      if (!openSigned(options_, scalar, envelope, &network, &error)) {
+      if (!openSigned(options_, key, envelope, &network, &error)) {
         return reportFailure(error);
       }
-    } else if (!openEnvelope(envelope, scalar, &network, &error)) {
+    } else if (!openEnvelopeWith(key, envelope, &network, &error)) {
       return reportFailure("cannot open the envelope: " + error);
     }
     return emit({}, networkLine(network), false);

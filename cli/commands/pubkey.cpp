@@ -13,7 +13,8 @@ namespace {
 
 constexpr const char* kPubkeyHelp =
     "Prints the raw public key (128 hex characters) and then its SubjectPublicKeyInfo PEM for\n"
-    "an unencrypted P-256 private key in PKCS#8 or SEC1 (EC PRIVATE KEY) PEM.\n\n"
+    "an unencrypted P-256 private key in PKCS#8 or SEC1 (EC PRIVATE KEY) PEM, or for a key held\n"
+    "in a TPM: its wrapped key file (TSS2 PRIVATE KEY) or its handle, handle:0x81000001.\n\n"
     "Example:\n"
     "  zezi-vidad pubkey --private fleet.key\n";
 
@@ -25,17 +26,19 @@ class Pubkey : public Command {
  public:
   explicit Pubkey(CLI::App* command) {
     command->footer(kPubkeyHelp);
-    takes(command->add_option("--private", options_.privatePath, "private key file"), "FILE")
+    takes(command->add_option("--private", options_.privatePath,
+                              "private key file, TPM-wrapped key file or handle:0x..."),
+          "KEY")
         ->required();
   }
 
   [[nodiscard]] int run() const override {
-    Bytes scalar;
+    PrivateKey key;
     std::string error;
-    if (!loadPrivateScalar(options_.privatePath, &scalar, &error)) {
+    if (!loadPrivateKey(options_.privatePath, "--private", &key, &error)) {
       return reportFailure(error);
     }
-    const Bytes raw = publicKeyOfScalar(scalar);
+    const Bytes raw = key.rawPublicKey();
     const std::string pem = publicKeyPem(raw);
     if (pem.empty()) {
       return reportFailure("cannot encode the public key");

@@ -76,7 +76,7 @@ class Seal : public Command {
   [[nodiscard]] bool planSealSigning(SigningPlan* plan, int* status) const;
   [[nodiscard]] std::optional<std::string> outputClash() const;
   [[nodiscard]] int sealOne() const;
-  [[nodiscard]] int writeSigned(const SigningPlan& plan, const Bytes& signerScalar,
+  [[nodiscard]] int writeSigned(const SigningPlan& plan, const PrivateKey& signerKey,
                                 const Bytes& fleetKey, const std::string& envelope) const;
 
   SealOptions options_;
@@ -110,8 +110,9 @@ Seal::Seal(CLI::App* command) {
   once(command->add_flag("--force", options_.force,
                          "replace existing envelope and signature files"));
   CLI::Option* signKey = takes(
-      command->add_option("--sign-key", options_.signKey, "signer's private key file: sign it too"),
-      "FILE");
+      command->add_option("--sign-key", options_.signKey,
+                          "signer's private key file, TPM-wrapped key file or handle: sign it too"),
+      "KEY");
   addSigningOptions(command, &options_.signing, " (with --sign-key)");
   batch_ = std::make_unique<BatchPart>(
       command, std::initializer_list<CLI::Option*>{ssidOption_, ssidHexOption_, psk, passphrase,
@@ -207,33 +208,33 @@ int Seal::sealOne() const {
     }
   }
   Bytes fleetKey;
-  Bytes signerScalar;
+  PrivateKey signerKey;
   SecretText psk;
   std::string envelope;
   if (!loadFleetKey(options_.fleetKey, &fleetKey, &error) ||
-      (signs && !loadPrivateScalar(options_.signKey, &signerScalar, &error))) {
+      (signs && !loadPrivateKey(options_.signKey, "--sign-key", &signerKey, &error))) {
     return reportFailure(error);
   }
-  if (signs && publicKeyOfScalar(signerScalar) == fleetKey) {
+  if (signs && signerKey.rawPublicKey() == fleetKey) {
     return reportFailure("signer key is the fleet key");
   }
   if (!obtainPsk(secret, options_.ssid, &psk, &error) ||
       !buildEnvelope(options_.ssid, psk, fleetKey, &envelope, &error)) {
     return reportFailure(error);
   }
-  return signs ? writeSigned(plan, signerScalar, fleetKey, envelope)
+  return signs ? writeSigned(plan, signerKey, fleetKey, envelope)
                : emit(options_.outputPath, envelope, options_.force);
 }
 
 // Signs the envelope and writes it with its signature file, both or neither.
-int Seal::writeSigned(const SigningPlan& plan, const Bytes& signerScalar, const Bytes& fleetKey,
+int Seal::writeSigned(const SigningPlan& plan, const PrivateKey& signerKey, const Bytes& fleetKey,
                       const std::string& envelope) const {
   SignatureTerms terms;
   std::string signatureFile;
   VerifiedSignature verified;
   std::string error;
   if (!takeTerms(plan, &terms, &error) ||
-      !signAndCheck(signerScalar, fleetKey, envelope, terms, &signatureFile, &verified, &error) ||
+      !signAndCheck(signerKey, fleetKey, envelope, terms, &signatureFile, &verified, &error) ||
       !writeFilePair({options_.outputPath, envelope, kPublicMode},
                      {signaturePathOf(options_.outputPath), signatureFile, kPublicMode},
                      options_.force, &error)) {

@@ -23,7 +23,9 @@ constexpr const char* kSignHelp =
     "creates it (and refuses one that exists) for the signer's first signature. Every serial\n"
     "must be higher than the one before. --valid-for is how long from now the signature\n"
     "holds: a whole number of s, m, h, d or w, at most 3650d. The signature is checked\n"
-    "before it is written. Prints what was signed as one line of JSON, times in RFC 3339.\n\n"
+    "before it is written. Prints what was signed as one line of JSON, times in RFC 3339.\n"
+    "--key may name a key held in a TPM: its wrapped key file (TSS2 PRIVATE KEY, as keygen\n"
+    "--tpm writes it) or its handle, handle:0x81000002; it signs there (docs/tpm.md).\n\n"
     "Example:\n"
     "  zezi-vidad sign --key signer.key --fleet-key fleet.pub --envelope /media/usb/wifi.json \\\n"
     "      --serial-file signer.serial --valid-for 30d\n";
@@ -40,7 +42,9 @@ class Sign : public Command {
  public:
   explicit Sign(CLI::App* command) {
     command->footer(kSignHelp);
-    takes(command->add_option("--key", options_.keyPath, "signer's private key file"), "FILE")
+    takes(command->add_option("--key", options_.keyPath,
+                              "signer's private key file, TPM-wrapped key file or handle:0x..."),
+          "KEY")
         ->required();
     addFleetKeyOption(command, &options_.fleetKey);
     takes(command->add_option("--envelope", options_.envelopePath, "envelope file"), "FILE")
@@ -64,23 +68,23 @@ class Sign : public Command {
         !checkSerialSource(plan, &error)) {
       return reportFailure(error);
     }
-    Bytes signerScalar;
+    PrivateKey signerKey;
     Bytes fleetKey;
     SecretText envelope;
-    if (!loadPrivateScalar(options_.keyPath, &signerScalar, &error) ||
+    if (!loadPrivateKey(options_.keyPath, "--key", &signerKey, &error) ||
         !loadFleetKey(options_.fleetKey, &fleetKey, &error) ||
         !readInput(options_.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
       return reportFailure(error);
     }
     // Refused before a serial is taken, like every other fault of the inputs.
-    if (publicKeyOfScalar(signerScalar) == fleetKey) {
+    if (signerKey.rawPublicKey() == fleetKey) {
       return reportFailure("signer key is the fleet key");
     }
     SignatureTerms terms;
     std::string file;
     VerifiedSignature verified;
     if (!takeTerms(plan, &terms, &error) ||
-        !signAndCheck(signerScalar, fleetKey, envelope, terms, &file, &verified, &error) ||
+        !signAndCheck(signerKey, fleetKey, envelope, terms, &file, &verified, &error) ||
         !writeFileAtomically(signaturePath, file, kPublicMode, options_.force, &error)) {
       return reportFailure(error);
     }

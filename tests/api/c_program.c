@@ -1,11 +1,14 @@
 // The C interface from a program written in C11, as device firmware would use it: built
 // in the suite against the staged public headers, and by tools/check-install.sh against an
 // installed tree. Prints one line per failed check and exits 1 if there was any. With
-// ZEZI_VIDAD_DEVICE_ONLY defined it makes only the device library's calls (open, strerror,
-// version), and links against that library alone.
+// ZEZI_VIDAD_DEVICE_ONLY defined it makes only the device library's calls (open, signed
+// opening, strerror, version), and links against that library alone. In the suite it also
+// runs the published signed sequences (tests/vectors/signed_envelopes.json, as C tables in
+// ZEZI_VIDAD_SIGNED_SEQUENCES) through zezi_vidad_open_signed.
 #include <openssl/crypto.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 // zezi_vidad.h alone: it names ZEZI_VIDAD_VERSION_STRING, so it brings version.h.
@@ -109,7 +112,7 @@ static void check_known_envelope(void) {
 static void check_version_and_texts(void) {
   CHECK(strcmp(zezi_vidad_version(), ZEZI_VIDAD_VERSION_STRING) == 0);
   // Every status has its own text; anything else has one shared text.
-  for (int status = ZEZI_VIDAD_OK; status <= ZEZI_VIDAD_E_PAYLOAD; ++status) {
+  for (int status = ZEZI_VIDAD_OK; status <= ZEZI_VIDAD_STATUS_LAST; ++status) {
     const char* text = zezi_vidad_strerror(status);
     CHECK(text != NULL && text[0] != '\0');
     CHECK(strcmp(text, zezi_vidad_strerror(-1)) != 0);
@@ -117,8 +120,335 @@ static void check_version_and_texts(void) {
       CHECK(strcmp(text, zezi_vidad_strerror(other)) != 0);
     }
   }
-  CHECK(strcmp(zezi_vidad_strerror(ZEZI_VIDAD_E_PAYLOAD + 1), zezi_vidad_strerror(-1)) == 0);
+  CHECK(strcmp(zezi_vidad_strerror(ZEZI_VIDAD_STATUS_LAST + 1), zezi_vidad_strerror(-1)) == 0);
+  // The numbers firmware may have stored stay as they were.
+  CHECK(ZEZI_VIDAD_E_PAYLOAD == 15 && ZEZI_VIDAD_E_TRUST_LIST == 16);
 }
+
+// ---- signed envelopes
+
+// Octets from hex text, in a buffer the caller frees; NULL for NULL.
+static uint8_t* hex_octets(const char* hex, size_t* length) {
+  if (hex == NULL) {
+    *length = 0;
+    return NULL;
+  }
+  *length = strlen(hex) / 2;
+  uint8_t* octets = malloc(*length + 1);  // + 1: never a zero-size allocation
+  if (octets == NULL) {
+    printf("out of memory\n");
+    exit(1);
+  }
+  for (size_t i = 0; i < *length; ++i) {
+    unsigned value = 0;
+    CHECK(sscanf(hex + 2 * i, "%2x", &value) == 1);
+    octets[i] = (uint8_t)value;
+  }
+  return octets;
+}
+
+static uint64_t big_endian(const uint8_t* octets) {
+  uint64_t value = 0;
+  for (int i = 0; i < 8; ++i) {
+    value = value << 8 | octets[i];
+  }
+  return value;
+}
+
+// The record's fields are where the record's layout puts them, and encode back to it; a
+// changed field gives another record with that field.
+static void check_record_fields(const uint8_t* record, size_t length) {
+  zezi_vidad_replay_state state;
+  CHECK_STATUS(zezi_vidad_replay_record_decode(record, length, &state), ZEZI_VIDAD_OK);
+  CHECK(state.legacy == (length == ZEZI_VIDAD_REPLAY_RECORD_V1_SIZE));
+  CHECK(state.trust_list_version == big_endian(record + 8));
+  CHECK(state.highest_serial == big_endian(record + 16) &&
+        state.time_floor == big_endian(record + 24));
+  CHECK(memcmp(state.accepted_envelope_sha256, record + 32, ZEZI_VIDAD_DIGEST_SIZE) == 0);
+  if (!state.legacy) {
+    CHECK(memcmp(state.key_id, record + 64, ZEZI_VIDAD_DIGEST_SIZE) == 0 &&
+          memcmp(state.trust_list_digest, record + 96, ZEZI_VIDAD_DIGEST_SIZE) == 0);
+  } else {
+    CHECK(state.legacy_key_index == (record[6] << 8 | record[7]));
+  }
+  uint8_t again[ZEZI_VIDAD_REPLAY_RECORD_SIZE];
+  size_t again_length = 0;
+  CHECK_STATUS(zezi_vidad_replay_record_encode(&state, again, &again_length), ZEZI_VIDAD_OK);
+  CHECK(again_length == length && memcmp(again, record, length) == 0);
+  ++state.highest_serial;
+  CHECK_STATUS(zezi_vidad_replay_record_encode(&state, again, &again_length), ZEZI_VIDAD_OK);
+  zezi_vidad_replay_state changed;
+  CHECK_STATUS(zezi_vidad_replay_record_decode(again, again_length, &changed), ZEZI_VIDAD_OK);
+  CHECK(changed.highest_serial == state.highest_serial && changed.time_floor == state.time_floor &&
+        memcmp(again, record, length) != 0);
+  // One octet changed anywhere fails the checksum; a cut record has no version.
+  again[length / 2] ^= 0x01;
+  CHECK_STATUS(zezi_vidad_replay_record_decode(again, again_length, &changed),
+               ZEZI_VIDAD_E_REPLAY_STATE);
+  CHECK_STATUS(zezi_vidad_replay_record_decode(record, length - 1, &changed),
+               ZEZI_VIDAD_E_REPLAY_STATE);
+  CHECK_STATUS(zezi_vidad_replay_record_decode(record, length, NULL), ZEZI_VIDAD_E_ARGUMENT);
+}
+
+// Makes and frees a trust list of version 1 with zero floors.
+static zezi_vidad_status trust_list_of(const uint8_t* keys, size_t count,
+                                       const uint8_t fleet_key[ZEZI_VIDAD_PUBLIC_KEY_SIZE]) {
+  zezi_vidad_trust_list* list = NULL;
+  const zezi_vidad_status status =
+      zezi_vidad_trust_list_new(keys, count, fleet_key, 1, 0, 0, &list);
+  CHECK((status == ZEZI_VIDAD_OK) == (list != NULL));
+  zezi_vidad_trust_list_free(list);
+  return status;
+}
+
+// What no trust list and no opener may hold, with two points of P-256 (the first fleet's and
+// signer's keys of the published sequences), and a stored record's fields.
+static void check_signed_basics(void) {
+  size_t length = 0;
+  uint8_t* keys = hex_octets(
+      "cab285f917b045f718117d474fe01996fb6fbbb8ba9290f0443353e9a3ccb7c9d6f63078dd35591d35a72911"
+      "f94234f9768710c2a30375407f0253f145c6b0b9e1367c067f2274c6f382bf09621a7696ca499ce1a5722ee8"
+      "129982aad1ac6938909407a0b20f2f4a8997e086e9e5f514d86389508145e3dc26e3881ae75b135d",
+      &length);
+  CHECK(length == 2 * ZEZI_VIDAD_PUBLIC_KEY_SIZE);
+  const uint8_t* fleet = keys;
+  const uint8_t* signer = keys + ZEZI_VIDAD_PUBLIC_KEY_SIZE;
+  uint8_t many[(ZEZI_VIDAD_MAX_TRUSTED_SIGNERS + 1) * ZEZI_VIDAD_PUBLIC_KEY_SIZE];
+  for (size_t i = 0; i <= ZEZI_VIDAD_MAX_TRUSTED_SIGNERS; ++i) {
+    memcpy(many + i * ZEZI_VIDAD_PUBLIC_KEY_SIZE, signer, ZEZI_VIDAD_PUBLIC_KEY_SIZE);
+  }
+  uint8_t off_curve[ZEZI_VIDAD_PUBLIC_KEY_SIZE];
+  memcpy(off_curve, signer, sizeof off_curve);
+  off_curve[ZEZI_VIDAD_PUBLIC_KEY_SIZE - 1] ^= 0x01;
+
+  CHECK_STATUS(trust_list_of(signer, 1, fleet), ZEZI_VIDAD_OK);
+  CHECK_STATUS(trust_list_of(signer, 0, fleet), ZEZI_VIDAD_E_TRUST_LIST);
+  CHECK_STATUS(trust_list_of(many, 2, fleet), ZEZI_VIDAD_E_TRUST_LIST);  // one key twice
+  CHECK_STATUS(trust_list_of(many, ZEZI_VIDAD_MAX_TRUSTED_SIGNERS + 1, fleet),
+               ZEZI_VIDAD_E_TRUST_LIST);
+  CHECK_STATUS(trust_list_of(fleet, 1, fleet), ZEZI_VIDAD_E_TRUST_LIST);
+  CHECK_STATUS(trust_list_of(off_curve, 1, fleet), ZEZI_VIDAD_E_TRUST_LIST);
+  CHECK_STATUS(trust_list_of(signer, 1, off_curve), ZEZI_VIDAD_E_TRUST_LIST);
+  CHECK_STATUS(trust_list_of(NULL, 1, fleet), ZEZI_VIDAD_E_ARGUMENT);
+  CHECK_STATUS(zezi_vidad_trust_list_new(signer, 1, fleet, 1, 0, 0, NULL), ZEZI_VIDAD_E_ARGUMENT);
+
+  zezi_vidad_opener* opener = NULL;
+  CHECK_STATUS(zezi_vidad_opener_new(group_order, &opener), ZEZI_VIDAD_E_PRIVATE_KEY);
+  CHECK_STATUS(zezi_vidad_opener_new(NULL, &opener), ZEZI_VIDAD_E_ARGUMENT);
+  CHECK(opener == NULL);
+  zezi_vidad_opener_free(NULL);
+  zezi_vidad_trust_list_free(NULL);
+  free(keys);
+
+  // A record a device stored after its first signed envelope (the published sequence
+  // "operator-flow").
+  uint8_t* record = hex_octets(
+      "5a5652530002000000000000000000010000000000000001000000006b48808014f385d0fc83abbee9206a"
+      "69c42cddb6ad6a3a5e7a528aabae194598bfe8291fa80f980b842c5ad807a6910ac884f65cb0439423d2c9"
+      "d7d541f2a1ea6cc14e8642254e024d91290e18bee7172c55eb762631e0bb8242a29d3d9042883f393e85ee"
+      "2ae4488ea16953b941d88040fd1044b4851e74adbbbcfef4c2e8258ef6eb58",
+      &length);
+  CHECK(length == ZEZI_VIDAD_REPLAY_RECORD_SIZE);
+  check_record_fields(record, length);
+  free(record);
+}
+
+#ifdef ZEZI_VIDAD_SIGNED_SEQUENCES
+struct signed_trust_list {
+  const char* name;
+  const char* signers_hex;  // raw keys one after the other
+  size_t signer_count;
+  const char* fleet_hex;
+  uint64_t version;
+  uint64_t serial_floor;
+  uint64_t time_floor;
+};
+
+// One step of a sequence, as tests/vectors/README.md describes it; texts in hex.
+struct signed_step {
+  const char* sequence;
+  int number;                     // from 0 in its sequence
+  const char* record_before_hex;  // on a sequence's first step: the record it starts from
+  const char* trust_list;
+  int transition;
+  int has_now;
+  uint64_t now;
+  const char* envelope_hex;
+  const char* signature_hex;  // NULL: no signature file
+  int accepted;
+  const char* ssid_hex;     // accepted
+  const char* psk;          // accepted
+  const char* message_hex;  // refused: what the C++ openSignedEnvelope says
+  const char* exception;    // refused by the envelope's own checks: the step that refused it
+  const char* record_after_hex;
+  int has_state;  // whether that record decodes
+};
+
+// Long texts (a signature file over the size limit) in a table of tests only.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Woverlength-strings"
+#include ZEZI_VIDAD_SIGNED_SEQUENCES
+#pragma GCC diagnostic pop
+
+// The envelope's opening steps, by the name the published sequences give them.
+static const struct {
+  const char* exception;
+  zezi_vidad_status status;
+} opening_steps[] = {
+    {"EnvelopeSyntaxError", ZEZI_VIDAD_E_ENVELOPE_SYNTAX},
+    {"EnvelopeMemberError", ZEZI_VIDAD_E_ENVELOPE_MEMBER},
+    {"UnsupportedFormatError", ZEZI_VIDAD_E_ENVELOPE_FORMAT},
+    {"EnvelopeEncodingError", ZEZI_VIDAD_E_ENVELOPE_ENCODING},
+    {"EnvelopeValueError", ZEZI_VIDAD_E_ENVELOPE_VALUE},
+    {"FleetKeyError", ZEZI_VIDAD_E_PRIVATE_KEY},
+    {"AuthenticationError", ZEZI_VIDAD_E_DOES_NOT_OPEN},
+    {"PayloadError", ZEZI_VIDAD_E_PAYLOAD},
+};
+
+static zezi_vidad_trust_list* trust_list_named(const char* name) {
+  for (size_t i = 0; i < sizeof signed_trust_lists / sizeof signed_trust_lists[0]; ++i) {
+    const struct signed_trust_list* entry = &signed_trust_lists[i];
+    if (strcmp(entry->name, name) != 0) {
+      continue;
+    }
+    size_t keys_length = 0;
+    size_t fleet_length = 0;
+    uint8_t* keys = hex_octets(entry->signers_hex, &keys_length);
+    uint8_t* fleet = hex_octets(entry->fleet_hex, &fleet_length);
+    zezi_vidad_trust_list* list = NULL;
+    CHECK_STATUS(zezi_vidad_trust_list_new(keys, entry->signer_count, fleet, entry->version,
+                                           entry->serial_floor, entry->time_floor, &list),
+                 ZEZI_VIDAD_OK);
+    free(keys);
+    free(fleet);
+    return list;
+  }
+  printf("no trust list named %s\n", name);
+  ++failures;
+  return NULL;
+}
+
+struct signed_outputs {
+  uint8_t record[ZEZI_VIDAD_REPLAY_RECORD_SIZE];
+  size_t record_length;
+  struct opened network;
+};
+
+// One step on the stored record, with every output filled first.
+static zezi_vidad_status open_step(const zezi_vidad_opener* opener,
+                                   const zezi_vidad_trust_list* list,
+                                   const struct signed_step* step, const uint8_t* record,
+                                   size_t record_length, struct signed_outputs* out) {
+  size_t envelope_length = 0;
+  size_t signature_length = 0;
+  char* envelope = (char*)hex_octets(step->envelope_hex, &envelope_length);
+  char* signature = (char*)hex_octets(step->signature_hex, &signature_length);
+  memset(out, 0x5a, sizeof *out);
+  const zezi_vidad_status status = zezi_vidad_open_signed(
+      opener, list, envelope, envelope_length, signature, signature_length,
+      step->transition ? ZEZI_VIDAD_SIGNATURE_TRANSITION : ZEZI_VIDAD_SIGNATURE_REQUIRED,
+      step->has_now ? &step->now : NULL, record, record_length, out->record, &out->record_length,
+      out->network.ssid, sizeof out->network.ssid, &out->network.ssid_length, out->network.psk,
+      sizeof out->network.psk);
+  free(envelope);
+  free(signature);
+  return status;
+}
+
+static zezi_vidad_status refusal_of(const struct signed_step* step) {
+  for (size_t i = 0; step->exception != NULL && i < sizeof opening_steps / sizeof opening_steps[0];
+       ++i) {
+    if (strcmp(step->exception, opening_steps[i].exception) == 0) {
+      return opening_steps[i].status;
+    }
+  }
+  return ZEZI_VIDAD_OK;
+}
+
+// Every step of every published sequence, each on the record the one before left: the
+// outcome, the text and the record are the C++ library's.
+static void check_signed_sequences(void) {
+  size_t scalar_length = 0;
+  uint8_t* scalar = hex_octets(signed_fleet_scalar_hex, &scalar_length);
+  zezi_vidad_opener* opener = NULL;
+  CHECK_STATUS(zezi_vidad_opener_new(scalar, &opener), ZEZI_VIDAD_OK);
+  zezi_vidad_opener* other_opener = NULL;
+  CHECK_STATUS(zezi_vidad_opener_new(vector_scalar, &other_opener), ZEZI_VIDAD_OK);
+  uint8_t record[ZEZI_VIDAD_REPLAY_RECORD_SIZE];
+  size_t record_length = 0;
+  size_t accepted = 0;
+  int mismatch_checked = 0;
+  const size_t step_count = sizeof signed_steps / sizeof signed_steps[0];
+  for (size_t i = 0; i < step_count; ++i) {
+    const struct signed_step* step = &signed_steps[i];
+    const int failures_before = failures;
+    if (step->record_before_hex != NULL) {
+      uint8_t* initial = hex_octets(step->record_before_hex, &record_length);
+      CHECK(record_length <= sizeof record);
+      memcpy(record, initial, record_length);
+      free(initial);
+    }
+    zezi_vidad_trust_list* list = trust_list_named(step->trust_list);
+    struct signed_outputs out;
+    // Another fleet's key, where the signature checks pass: refused after them.
+    if (step->accepted && step->signature_hex != NULL && !mismatch_checked) {
+      CHECK_STATUS(open_step(other_opener, list, step, record, record_length, &out),
+                   ZEZI_VIDAD_E_FLEET_KEY_MISMATCH);
+      mismatch_checked = 1;
+    }
+    const zezi_vidad_status status = open_step(opener, list, step, record, record_length, &out);
+    if (step->accepted) {
+      CHECK_STATUS(status, ZEZI_VIDAD_OK);
+      size_t ssid_length = 0;
+      uint8_t* ssid = hex_octets(step->ssid_hex, &ssid_length);
+      CHECK(out.network.ssid_length == ssid_length &&
+            memcmp(out.network.ssid, ssid, ssid_length) == 0);
+      CHECK(strcmp(out.network.psk, step->psk) == 0);
+      free(ssid);
+      CHECK(out.record_length == 0 || out.record_length == ZEZI_VIDAD_REPLAY_RECORD_SIZE);
+      if (out.record_length > 0) {
+        CHECK(record_length != out.record_length || memcmp(record, out.record, record_length) != 0);
+        memcpy(record, out.record, out.record_length);
+        record_length = out.record_length;
+      }
+      ++accepted;
+    } else if (step->exception != NULL) {
+      CHECK_STATUS(status, refusal_of(step));
+    } else {
+      size_t message_length = 0;
+      char* message = (char*)hex_octets(step->message_hex, &message_length);
+      message[message_length] = '\0';
+      CHECK(status >= ZEZI_VIDAD_E_REPLAY_STATE && status <= ZEZI_VIDAD_STATUS_LAST);
+      if (strcmp(zezi_vidad_strerror(status), message) != 0) {
+        printf("refused with \"%s\", expected \"%s\"\n", zezi_vidad_strerror(status), message);
+        ++failures;
+      }
+      free(message);
+    }
+    if (!step->accepted) {
+      struct signed_outputs untouched_outputs;
+      memset(&untouched_outputs, 0x5a, sizeof untouched_outputs);
+      CHECK(memcmp(&out, &untouched_outputs, sizeof out) == 0);
+    }
+    size_t after_length = 0;
+    uint8_t* after = hex_octets(step->record_after_hex, &after_length);
+    CHECK(after_length == record_length && memcmp(after, record, record_length) == 0);
+    if (step->has_state) {
+      check_record_fields(after, after_length);
+    }
+    free(after);
+    zezi_vidad_trust_list_free(list);
+    if (failures != failures_before) {
+      printf("  in sequence %s, step %d\n", step->sequence, step->number + 1);
+    }
+  }
+  CHECK(step_count > 0 && accepted > 0 && accepted < step_count && mismatch_checked);
+  zezi_vidad_opener_free(opener);
+  zezi_vidad_opener_free(other_opener);
+  OPENSSL_cleanse(scalar, scalar_length);
+  free(scalar);
+}
+#endif  // ZEZI_VIDAD_SIGNED_SEQUENCES
 
 #ifndef ZEZI_VIDAD_DEVICE_ONLY
 static const char psk[] = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
@@ -260,6 +590,10 @@ static void check_refused_inputs(const uint8_t scalar[ZEZI_VIDAD_SCALAR_SIZE],
 int main(void) {
   check_version_and_texts();
   check_known_envelope();
+  check_signed_basics();
+#ifdef ZEZI_VIDAD_SIGNED_SEQUENCES
+  check_signed_sequences();
+#endif
 #ifndef ZEZI_VIDAD_DEVICE_ONLY
   uint8_t scalar[ZEZI_VIDAD_SCALAR_SIZE];
   uint8_t public_key[ZEZI_VIDAD_PUBLIC_KEY_SIZE];

@@ -1,6 +1,7 @@
 #include "base/wiping_memory.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,8 +10,7 @@
 namespace zezi {
 namespace {
 
-// Raw memory that records, at each release, whether the block it gets back is all zeros
-// past the size header.
+// Raw memory that records, at each release, whether the block it gets back is all zeros.
 struct Releases {
   std::vector<bool> wiped;
 };
@@ -21,9 +21,8 @@ void* recordingAllocate(std::size_t size) {
 }
 
 void recordingRelease(void* base) {
-  const auto* block = static_cast<const unsigned char*>(base) + wiping::kHeaderSize;
-  std::size_t size = 0;
-  std::memcpy(&size, base, sizeof size);
+  const auto* block = static_cast<const unsigned char*>(base);
+  const std::size_t size = malloc_usable_size(base);
   releases.wiped.push_back(
       std::all_of(block, block + size, [](unsigned char c) { return c == 0; }));
   std::free(base);
@@ -80,7 +79,20 @@ TEST(WipingMemory, ReallocOfNothingAllocatesAndToZeroFrees) {
 
 TEST(WipingMemory, ImpossibleSizesFailWithoutAllocating) {
   EXPECT_EQ(testMalloc(SIZE_MAX, __FILE__, __LINE__), nullptr);
-  EXPECT_EQ(testMalloc(SIZE_MAX - wiping::kHeaderSize + 1, __FILE__, __LINE__), nullptr);
+}
+
+// Modules loaded into the tool (the tpm2 provider) free OpenSSL's blocks with free() and
+// hand malloc's blocks to OpenSSL to free: both must release the block whole.
+TEST(WipingMemory, BlocksPassBetweenTheLayerAndMalloc) {
+  void* ours = wipingMalloc<systemAllocate, systemRelease>(24, __FILE__, __LINE__);
+  ASSERT_NE(ours, nullptr);
+  std::free(ours);
+  void* theirs = std::malloc(24);
+  ASSERT_NE(theirs, nullptr);
+  std::memset(theirs, 0x5a, 24);
+  releases = {};
+  testFree(theirs, __FILE__, __LINE__);
+  EXPECT_EQ(releases.wiped, std::vector<bool>{true});
 }
 
 TEST(WipingMemory, BlocksAreMaximallyAligned) {

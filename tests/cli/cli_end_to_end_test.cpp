@@ -612,8 +612,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "--ssid goes after the command name, as in zezi-vidad seal --ssid", kPsk},
         RefusedCase{"VersionAfterTheCommand", "seal --version", 2,
                     "--version belongs to the tool, not to seal: zezi-vidad --version"},
-        RefusedCase{"NoCommand", "", 2,
-                    "expected a command: keygen, pubkey, seal, sign, verify, open or selftest"}),
+        RefusedCase{
+            "NoCommand", "", 2,
+            "expected a command: keygen, pubkey, seal, sign, verify, open, selftest or apply"}),
     testing::caseName);
 
 TEST_F(Cli, OpenRefusesTamperedEnvelopeAndWrongKey) {
@@ -1349,6 +1350,208 @@ INSTANTIATE_TEST_SUITE_P(
                     kOpenTrusting + "--state device.state --envelope wifi.json --policy sometimes",
                     2, "--policy must be required or transition"}),
     testing::caseName);
+
+// apply, the device's command: the drive holds wifi.json, signed with serial 2.
+class CliApplyBase : public CliSigned {
+ protected:
+  void SetUp() override {
+    CliSigned::SetUp();
+    write({{"drive/", ""}, {"conf/", ""}, {"conf/unrelated", "kept\n"}});
+    putOnDrive("wifi.json");
+  }
+  // The envelope `name` and its signature file, on the drive as wifi.json alone.
+  void putOnDrive(const std::string& name) const {
+    fs::remove_all(path("drive"));
+    write({{"drive/", ""},
+           {"drive/wifi.json", read(name)},
+           {"drive/wifi.json.sig", read(name + ".sig")}});
+  }
+  // Seals and signs the next serial of wifi.json with `psk`.
+  void sealNext(const std::string& psk) const {
+    write({{"psk", psk}});
+    ASSERT_EQ(tool(kSealSigned + "-o wifi.json --force --sign-key signer.key --serial-file "
+                                 "signer.serial")
+                  .exitStatus,
+              0);
+  }
+  // The files in the folder `name`.
+  [[nodiscard]] Files folder(const std::string& name) const {
+    Files files;
+    for (const auto& [file, text] : snapshot()) {
+      if (file.starts_with(name + "/") && file != name + "/") {
+        files[file] = text;
+      }
+    }
+    return files;
+  }
+
+  static inline const std::string kApply =
+      "apply --private fleet.key --trust signer.pub --trust next.pub --state apply.state ";
+  static inline const std::string kOtherPsk =
+      "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+};
+
+struct ApplyStack {
+  const char* name;
+  std::string options;         // --stack and where it is written
+  std::string config;          // the file the network goes in
+  std::string before;          // its lines before the first run, kept
+  std::string rewritten = {};  // what the stack may rewrite the file to, with the same meaning
+};
+
+class CliApply : public CliApplyBase, public ::testing::WithParamInterface<ApplyStack> {};
+
+TEST_P(CliApply, AppliesOnceReplacesWithNewerAndRefusesOlder) {
+  const ApplyStack& c = GetParam();
+  const std::string run = kApply + "--source drive " + c.options;
+  if (!c.before.empty()) {
+    write({{c.config, c.before}});
+  }
+  const Files untouched = folder("conf");
+  const CommandResult dry = tool(run + " --dry-run");
+  EXPECT_EQ(dry.err, "zezi-vidad: wifi.json: would apply: SSID \"Office\" in " + c.config + "\n");
+  EXPECT_EQ(folder("conf"), untouched);
+  EXPECT_FALSE(fs::exists(path("apply.state")));
+
+  const std::string done = ": SSID \"Office\" in " + c.config + "\n";
+  const CommandResult applied = tool(run);
+  EXPECT_EQ(applied.exitStatus, 0);
+  EXPECT_EQ(applied.err, "zezi-vidad: wifi.json: applied" + done);
+  EXPECT_EQ(modeOf(c.config), 0600U);
+  EXPECT_TRUE(read(c.config).starts_with(c.before));
+  EXPECT_NE(read(c.config).find(kPsk), std::string::npos);
+  EXPECT_EQ(read("conf/unrelated"), "kept\n");
+  const std::string state = read("apply.state");
+  ASSERT_EQ(state.size(), kReplayRecordSize);
+
+  // Again, and after the stack rewrote the file its own way: the state refuses the serial,
+  // but the envelope is the one it accepted.
+  for (const std::string& rewrite : {std::string(), c.rewritten}) {
+    if (!rewrite.empty()) {
+      write({{c.config, rewrite}});
+    }
+    const Files now = folder("conf");
+    const CommandResult again = tool(run);
+    EXPECT_EQ(again.exitStatus, 0);
+    EXPECT_EQ(again.err, "zezi-vidad: wifi.json: unchanged" + done);
+    EXPECT_EQ(folder("conf"), now);
+    EXPECT_EQ(read("apply.state"), state);
+  }
+
+  sealNext(kOtherPsk);
+  putOnDrive("wifi.json");
+  const CommandResult newer = tool(run);
+  EXPECT_EQ(newer.err, "zezi-vidad: wifi.json: applied" + done);
+  const std::string replaced = read(c.config);
+  EXPECT_EQ(replaced.find(kPsk), std::string::npos);
+  EXPECT_EQ(replaced.find(kOtherPsk), replaced.rfind(kOtherPsk)) << replaced;
+  EXPECT_EQ(folder("conf").size(), untouched.size() + (c.before.empty() ? 1 : 0));
+  EXPECT_NE(read("apply.state"), state);
+
+  // The accepted envelope writes its network again where it has gone; an older one is refused.
+  fs::remove(path(c.config));
+  write({{c.config, c.before}});
+  EXPECT_EQ(tool(run).err, "zezi-vidad: wifi.json: applied" + done);
+  EXPECT_EQ(read(c.config).find(c.before), 0U);
+  putOnDrive("old.json");
+  const Files latest = snapshot();
+  const CommandResult older = tool(run);
+  EXPECT_EQ(older.exitStatus, 1);
+  EXPECT_EQ(older.err,
+            "zezi-vidad: wifi.json: refused: cannot open the envelope: signature serial is older "
+            "than the last accepted\n");
+  EXPECT_EQ(snapshot(), latest);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stacks, CliApply,
+    ::testing::Values(ApplyStack{"NetworkManager", "--stack networkmanager --config-dir conf",
+                                 "conf/zezi-Office.nmconnection", ""},
+                      ApplyStack{
+                          "WpaSupplicant", "--stack wpa-supplicant --config-file conf/wpa.conf",
+                          "conf/wpa.conf",
+                          "ctrl_interface=/run/wpa_supplicant\n# mine\nnetwork={\n\tssid=\"home\"\n"
+                          "\tpsk=\"12345678\"\n}\n"},
+                      ApplyStack{"Iwd", "--stack iwd --config-dir conf", "conf/Office.psk", "",
+                                 "[Security]\nPreSharedKey=" + kPsk +
+                                     "\nSAE-PT-Group19=00\n\n[Settings]\n"
+                                     "AutoConnect=true\n"}),
+    testing::caseName);
+
+TEST_F(CliApplyBase, UntrustedSourceAndTargetFolderAreNeverFollowed) {
+  write({{"victim", "x\n"},
+         {"drive/fifo.json|", ""},
+         {"drive/a.json.sig|", ""},
+         {"drive/a.json", "{}"}});
+  fs::create_symlink("../victim", path("drive/link.JSON"));
+  fs::create_symlink("../victim", path("conf/zezi-Office.nmconnection"));
+  const CommandResult refused =
+      tool(kApply + "--source drive --stack networkmanager --config-dir conf");
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_EQ(refused.err,
+            "zezi-vidad: wifi.json: refused: conf/zezi-Office.nmconnection is a symlink, which "
+            "is never followed\n"
+            "zezi-vidad: a.json: refused: its signature file is not a regular file\n"
+            "zezi-vidad: fifo.json: refused: not a regular file\n"
+            "zezi-vidad: link.JSON: refused: a symlink, which is never followed\n");
+  EXPECT_EQ(read("victim"), "x\n");
+  EXPECT_TRUE(fs::is_symlink(path("conf/zezi-Office.nmconnection")));
+  EXPECT_FALSE(fs::exists(path("apply.state")));
+}
+
+TEST_F(CliApplyBase, SettingsFileGivesWhatTheCommandLineDoesNot) {
+  write({{"conf2/", ""},
+         {"device.conf",
+          "private = \"fleet.key\"\ntrust-list = \"device.trust\"\nstate = "
+          "\"apply.state\"\nstack = \"networkmanager\"\nconfig-dir = \"conf\"\n"}});
+  const CommandResult applied =
+      tool("apply --config device.conf --source drive --config-dir conf2");
+  EXPECT_EQ(applied.exitStatus, 0) << applied.err;
+  EXPECT_TRUE(fs::exists(path("conf2/zezi-Office.nmconnection")));
+  EXPECT_FALSE(fs::exists(path("conf/zezi-Office.nmconnection")));
+}
+
+// Killed at each rename, removal and flush in turn: the keyfile is whole or missing, the
+// state is never ahead of it, and the next run finishes the work and removes what a killed
+// run left (one such file is there from the start, so that there is a removal to kill at).
+TEST_F(CliApplyBase, KilledRunsNeverLeaveTheStateAheadOfTheConfiguration) {
+  if (testing::runCommand("strace -o /dev/null true").exitStatus != 0) {
+    GTEST_SKIP() << "strace is not installed or cannot trace here";
+  }
+  const std::string run = kApply + "--source drive --stack networkmanager --config-dir conf";
+  const std::string calls = "rename,renameat,renameat2,unlinkat,fsync";
+  const Files leftover{{"conf/.zezi-vidad-000000000000.tmp", "half"}};
+  write(leftover);
+  const CommandResult traced = testing::runCommand(
+      "cd " + shellQuote(dir_.string()) + " && strace -f -o /dev/fd/3 -e trace=" + calls + " " +
+      shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + run + " 3>&1 >/dev/null 2>&1");
+  const std::string keyfile = read("conf/zezi-Office.nmconnection");
+  const std::string state = read("apply.state");
+  ASSERT_FALSE(keyfile.empty());
+  for (const std::string call : {"renameat", "unlinkat", "fsync"}) {
+    const std::regex made("\\b" + call + "2?\\(");
+    const auto count = std::distance(
+        std::sregex_iterator(traced.out.begin(), traced.out.end(), made), std::sregex_iterator());
+    EXPECT_GE(count, 1) << call << "\n" << traced.out;
+    for (int when = 1; when <= count; ++when) {
+      fs::remove(path("conf/zezi-Office.nmconnection"));
+      fs::remove(path("apply.state"));
+      write(leftover);
+      static_cast<void>(testing::runCommand(
+          "cd " + shellQuote(dir_.string()) + " && { strace -f -o /dev/null -e trace=" + calls +
+          " -e inject=" + call + ":signal=SIGKILL:when=" + std::to_string(when) + " " +
+          shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + run + " >/dev/null 2>&1; } 2>/dev/null"));
+      const std::string moment = call + " " + std::to_string(when);
+      const bool written = fs::exists(path("conf/zezi-Office.nmconnection"));
+      EXPECT_TRUE(!written || read("conf/zezi-Office.nmconnection") == keyfile) << moment;
+      EXPECT_TRUE(written || !fs::exists(path("apply.state"))) << moment;
+      EXPECT_EQ(tool(run).exitStatus, 0) << moment;
+      EXPECT_EQ(read("conf/zezi-Office.nmconnection"), keyfile) << moment;
+      EXPECT_EQ(read("apply.state"), state) << moment;
+      EXPECT_EQ(folder("conf").size(), 2U) << moment;
+    }
+  }
+}
 
 }  // namespace
 }  // namespace zezi

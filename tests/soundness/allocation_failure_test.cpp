@@ -77,6 +77,12 @@ struct Fixture : testing::KnownValues {
   TrustList trustList;
   std::string signatureFile;
   ReplayState acceptedState;  // after signatureFile is accepted on a fresh device
+  // The same key and trust list through the C interface.
+  Bytes signerRawPublicKey;
+  std::unique_ptr<zezi_vidad_opener, void (*)(zezi_vidad_opener*)> cOpener{nullptr,
+                                                                           zezi_vidad_opener_free};
+  std::unique_ptr<zezi_vidad_trust_list, void (*)(zezi_vidad_trust_list*)> cTrustList{
+      nullptr, zezi_vidad_trust_list_free};
 
   Fixture() {
     offCurveRawPublicKey = fleetRawPublicKey;
@@ -84,9 +90,19 @@ struct Fixture : testing::KnownValues {
     tamperedSealed = sealed;
     tamperedSealed.back() ^= 0x80;
     TrustSettings settings;
-    settings.signerKeys = {encodedPublicKey(loadPrivateKey(signerScalar).get())};
+    signerRawPublicKey = encodedPublicKey(loadPrivateKey(signerScalar).get());
+    settings.signerKeys = {signerRawPublicKey};
     settings.fleetKey = fleetRawPublicKey;
     settings.version = 1;
+    zezi_vidad_opener* opened = nullptr;
+    zezi_vidad_trust_list* listed = nullptr;
+    if (zezi_vidad_opener_new(fleetScalar.data(), &opened) != ZEZI_VIDAD_OK ||
+        zezi_vidad_trust_list_new(signerRawPublicKey.data(), 1, fleetRawPublicKey.data(), 1, 0, 0,
+                                  &listed) != ZEZI_VIDAD_OK) {
+      return;
+    }
+    cOpener.reset(opened);
+    cTrustList.reset(listed);
     if (!loadTrustList(settings, &trustList, nullptr) ||
         !makeSignatureFile(signerScalar, fleetRawPublicKey, envelope, terms, &signatureFile,
                            nullptr)) {
@@ -106,7 +122,7 @@ struct Fixture : testing::KnownValues {
   [[nodiscard]] bool valid() const {
     return fleetRawPublicKey.size() == kRawPublicKeySize && ephemeralPoint.size() == kPointSize &&
            !loadPublicKey(offCurveRawPublicKey) && sealed.size() == payload.size() + kTagSize &&
-           !envelope.empty() && !signatureFile.empty() && sealer && opener;
+           !envelope.empty() && !signatureFile.empty() && sealer && opener && cOpener && cTrustList;
   }
 };
 
@@ -564,6 +580,150 @@ Outcome attemptCSeal(Injection injection) {
   return Outcome::kSucceeded;
 }
 
+// The fixture's signed envelope opened through the C interface on a fresh device; the
+// outputs to `*out` when it is not null.
+struct SignedOutputs {
+  std::array<std::uint8_t, ZEZI_VIDAD_REPLAY_RECORD_SIZE> record{};
+  std::size_t recordLength = 0;
+  std::array<std::uint8_t, ZEZI_VIDAD_SSID_MAX_SIZE> ssid{};
+  std::size_t ssidLength = 0;
+  std::array<char, ZEZI_VIDAD_PSK_BUFFER_SIZE> psk{};
+};
+
+zezi_vidad_status openSignedWith(const zezi_vidad_opener* opener,
+                                 const zezi_vidad_trust_list* trustList, SignedOutputs* out) {
+  const Fixture& f = fixture();
+  return zezi_vidad_open_signed(
+      opener, trustList, f.envelope.data(), f.envelope.size(), f.signatureFile.data(),
+      f.signatureFile.size(), ZEZI_VIDAD_SIGNATURE_REQUIRED, nullptr, nullptr, 0,
+      out->record.data(), &out->recordLength, out->ssid.data(), out->ssid.size(), &out->ssidLength,
+      out->psk.data(), out->psk.size());
+}
+
+Outcome attemptCOpenSigned(Injection injection) {
+  const Fixture& f = fixture();
+  SignedOutputs out;
+  zezi_vidad_status status = ZEZI_VIDAD_OK;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    status = openSignedWith(f.cOpener.get(), f.cTrustList.get(), &out);
+  } catch (...) {
+    ADD_FAILURE() << "an exception crossed the C interface";
+    return Outcome::kBadAlloc;
+  }
+  if (status != ZEZI_VIDAD_OK) {
+    // The opener's point decoding cannot tell a failed allocation from a point off the
+    // curve, as with the C++ FleetOpener.
+    EXPECT_TRUE(status == ZEZI_VIDAD_E_NO_MEMORY || status == ZEZI_VIDAD_E_INTERNAL ||
+                status == ZEZI_VIDAD_E_SIGNATURE_UNCHECKED || status == ZEZI_VIDAD_E_ENVELOPE_VALUE)
+        << zezi_vidad_strerror(status);
+    EXPECT_EQ(out.recordLength, 0U) << "a failed open wrote the record";
+    EXPECT_EQ(out.ssidLength, 0U) << "a failed open wrote the SSID length";
+    EXPECT_EQ(out.psk[0], '\0') << "a failed open wrote the PSK";
+    return Outcome::kFailed;
+  }
+  EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(out.ssid.data()), out.ssidLength),
+            kSsid);
+  EXPECT_EQ(std::string_view(out.psk.data()), kTestPsk);
+  EXPECT_EQ(hexEncode(Bytes(out.record.begin(), out.record.begin() + out.recordLength)),
+            hexEncode(encodeReplayState(f.acceptedState)))
+      << "a wrong record reported as success";
+  return Outcome::kSucceeded;
+}
+
+// An opener made under an armed failure is either none or one that opens rightly.
+Outcome attemptCOpenerNew(Injection injection) {
+  const Fixture& f = fixture();
+  zezi_vidad_opener* made = nullptr;
+  zezi_vidad_status status = ZEZI_VIDAD_OK;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    status = zezi_vidad_opener_new(f.fleetScalar.data(), &made);
+  } catch (...) {
+    ADD_FAILURE() << "an exception crossed the C interface";
+    return Outcome::kBadAlloc;
+  }
+  const std::unique_ptr<zezi_vidad_opener, void (*)(zezi_vidad_opener*)> opener(
+      made, zezi_vidad_opener_free);
+  if (status != ZEZI_VIDAD_OK) {
+    EXPECT_TRUE(status == ZEZI_VIDAD_E_NO_MEMORY || status == ZEZI_VIDAD_E_INTERNAL)
+        << zezi_vidad_strerror(status);
+    EXPECT_EQ(made, nullptr) << "a failed call wrote the opener";
+    return Outcome::kFailed;
+  }
+  SignedOutputs out;
+  EXPECT_EQ(openSignedWith(opener.get(), f.cTrustList.get(), &out), ZEZI_VIDAD_OK)
+      << "an opener made under a failure opens wrongly";
+  return Outcome::kSucceeded;
+}
+
+// A trust list made under an armed failure is either none or one that takes the fixture's
+// signature.
+Outcome attemptCTrustListNew(Injection injection) {
+  const Fixture& f = fixture();
+  zezi_vidad_trust_list* made = nullptr;
+  zezi_vidad_status status = ZEZI_VIDAD_OK;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    status = zezi_vidad_trust_list_new(f.signerRawPublicKey.data(), 1, f.fleetRawPublicKey.data(),
+                                       1, 0, 0, &made);
+  } catch (...) {
+    ADD_FAILURE() << "an exception crossed the C interface";
+    return Outcome::kBadAlloc;
+  }
+  const std::unique_ptr<zezi_vidad_trust_list, void (*)(zezi_vidad_trust_list*)> list(
+      made, zezi_vidad_trust_list_free);
+  if (status != ZEZI_VIDAD_OK) {
+    // A key OpenSSL could not load is refused as the list's.
+    EXPECT_TRUE(status == ZEZI_VIDAD_E_NO_MEMORY || status == ZEZI_VIDAD_E_TRUST_LIST)
+        << zezi_vidad_strerror(status);
+    EXPECT_EQ(made, nullptr) << "a failed call wrote the trust list";
+    return Outcome::kFailed;
+  }
+  SignedOutputs out;
+  EXPECT_EQ(openSignedWith(f.cOpener.get(), list.get(), &out), ZEZI_VIDAD_OK)
+      << "a trust list made under a failure refuses the fixture's signature";
+  EXPECT_EQ(hexEncode(Bytes(out.record.begin(), out.record.begin() + out.recordLength)),
+            hexEncode(encodeReplayState(f.acceptedState)))
+      << "a trust list made under a failure has another digest";
+  return Outcome::kSucceeded;
+}
+
+// The accepted state's record decoded into its fields and encoded back.
+Outcome attemptCReplayRecord(Injection injection) {
+  const Fixture& f = fixture();
+  const Bytes record = encodeReplayState(f.acceptedState);
+  zezi_vidad_replay_state fields{};
+  std::array<std::uint8_t, ZEZI_VIDAD_REPLAY_RECORD_SIZE> again{};
+  std::size_t length = 0;
+  zezi_vidad_status decoded = ZEZI_VIDAD_OK;
+  zezi_vidad_status encoded = ZEZI_VIDAD_OK;
+  try {
+    const ArmedAllocationFailure armed(injection.failAt, injection.mode);
+    decoded = zezi_vidad_replay_record_decode(record.data(), record.size(), &fields);
+    if (decoded == ZEZI_VIDAD_OK) {
+      encoded = zezi_vidad_replay_record_encode(&fields, again.data(), &length);
+    }
+  } catch (...) {
+    ADD_FAILURE() << "an exception crossed the C interface";
+    return Outcome::kBadAlloc;
+  }
+  if (decoded != ZEZI_VIDAD_OK || encoded != ZEZI_VIDAD_OK) {
+    // A checksum that could not be computed does not hold.
+    EXPECT_TRUE(decoded == ZEZI_VIDAD_OK || decoded == ZEZI_VIDAD_E_NO_MEMORY ||
+                decoded == ZEZI_VIDAD_E_REPLAY_STATE)
+        << zezi_vidad_strerror(decoded);
+    EXPECT_TRUE(encoded == ZEZI_VIDAD_OK || encoded == ZEZI_VIDAD_E_NO_MEMORY ||
+                encoded == ZEZI_VIDAD_E_INTERNAL)
+        << zezi_vidad_strerror(encoded);
+    EXPECT_EQ(length, 0U) << "a failed encoding wrote the length";
+    return Outcome::kFailed;
+  }
+  EXPECT_EQ(hexEncode(Bytes(again.begin(), again.begin() + length)), hexEncode(record))
+      << "a record that does not encode back to itself";
+  return Outcome::kSucceeded;
+}
+
 // ---- runSelfTest ----
 
 Outcome attemptSelfTest(Injection injection) {
@@ -616,6 +776,10 @@ const InjectedOperation kOperations[] = {
     {"RunSelfTest", attemptSelfTest, true},
     {"CInterfaceOpen", attemptCOpen, true},
     {"CInterfaceSeal", attemptCSeal, true},
+    {"CInterfaceOpenSigned", attemptCOpenSigned, true},
+    {"CInterfaceOpenerNew", attemptCOpenerNew, true},
+    {"CInterfaceTrustListNew", attemptCTrustListNew, true},
+    {"CInterfaceReplayRecord", attemptCReplayRecord, true},
     {"FleetSealerCreate", [](Injection k) { return attemptCreateSealer(k, /*offCurve=*/false); },
      true},
     {"FleetSealerCreateOffCurveRefused",

@@ -1,0 +1,239 @@
+#include "stacks/config_writer.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <openssl/rand.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "base/failure.h"
+#include "base/file_descriptor.h"
+#include "encoding/hex.h"
+
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
+
+namespace zezi {
+namespace {
+
+constexpr mode_t kConfigMode = 0600;
+// Far above any configuration the tool writes to; a larger file is refused, not cut.
+constexpr std::size_t kMaxConfigSize = std::size_t{1024} * 1024;
+constexpr std::size_t kTemporarySuffixSize = 6;
+constexpr std::string_view kTemporaryPrefix = ".zezi-vidad-";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+std::string systemText(std::string_view what) {
+  std::string reason = std::strerror(errno);
+  if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z') {
+    reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+  }
+  return std::string(what) + ": " + reason;
+}
+
+// Hidden and ending in .tmp, so that no stack reads it as a network.
+std::string temporaryName() {
+  Bytes suffix(kTemporarySuffixSize);
+  if (RAND_bytes(suffix.data(), static_cast<int>(suffix.size())) != 1) {
+    return {};
+  }
+  return std::string(kTemporaryPrefix) + hexEncode(suffix) + std::string(kTemporarySuffix);
+}
+
+// Removes the temporary files a killed run left in the folder.
+void removeLeftovers(int folder) {
+  const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* entries = listed < 0 ? nullptr : ::fdopendir(listed);
+  if (entries == nullptr) {
+    if (listed >= 0) {
+      ::close(listed);
+    }
+    return;
+  }
+  while (const dirent* entry = ::readdir(entries)) {
+    const std::string_view name = entry->d_name;
+    if (name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix)) {
+      ::unlinkat(folder, entry->d_name, 0);
+    }
+  }
+  ::closedir(entries);
+}
+
+// Reads `name` in `folder` without following a symlink or waiting on a FIFO. True with
+// `*exists` false when there is no such file.
+bool readExisting(int folder, const std::string& name, const std::string& shownAs,
+                  SecretText* content, bool* exists, std::string* error) {
+  UniqueFd file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) {
+    if (errno == ENOENT) {
+      *exists = false;
+      return true;
+    }
+    return failWith(error, errno == ELOOP ? shownAs + " is a symlink, which is never followed"
+                                          : systemText("cannot read " + shownAs));
+  }
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) {
+    return failWith(error, systemText("cannot read " + shownAs));
+  }
+  if (!S_ISREG(info.st_mode)) {
+    return failWith(error, shownAs + " is not a regular file");
+  }
+  switch (readAll(file.get(), kMaxConfigSize, content)) {
+    case WholeRead::kRead:
+      *exists = true;
+      return true;
+    case WholeRead::kTooLarge:
+      return failWith(error, shownAs + " is too large");
+    case WholeRead::kFailed:
+      break;
+  }
+  return failWith(error, systemText("cannot read " + shownAs));
+}
+
+// Writes `content` to a new file in `folder`, flushes it, renames it over `name` and flushes
+// the folder.
+bool replaceAt(int folder, const std::string& name, const SecretText& content,
+               const std::string& shownAs, std::string* error) {
+  const std::string temporary = temporaryName();
+  if (temporary.empty()) {
+    return failWith(error, "cannot write " + shownAs + ": no random name");
+  }
+  UniqueFd file(::openat(folder, temporary.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kConfigMode));
+  if (file.get() < 0) {
+    return failWith(error, systemText("cannot write " + shownAs));
+  }
+  bool written = ::fchmod(file.get(), kConfigMode) == 0 &&
+                 writeAll(file.get(), content.data(), content.size()) && ::fsync(file.get()) == 0 &&
+                 file.close();
+  if (written) {
+    const StopSignalsHeld held;
+    written = ::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
+  }
+  if (!written) {
+    const int why = errno;
+    file.reset();
+    ::unlinkat(folder, temporary.c_str(), 0);
+    errno = why;
+    return failWith(error, systemText("cannot write " + shownAs));
+  }
+  return ::fsync(folder) == 0 ||
+         failWith(error, systemText("cannot flush the folder of " + shownAs));
+}
+
+}  // namespace
+
+std::string defaultLocation(Stack stack) {
+  switch (stack) {
+    case Stack::kNetworkManager:
+      return "/etc/NetworkManager/system-connections";
+    case Stack::kWpaSupplicant:
+      return "/etc/wpa_supplicant/wpa_supplicant.conf";
+    case Stack::kIwd:
+      return "/var/lib/iwd";
+  }
+  return {};
+}
+
+std::string configPathOf(const StackTarget& target, const Network& network) {
+  switch (target.stack) {
+    case Stack::kNetworkManager:
+      return (std::filesystem::path(target.location) / keyfileName(network.ssid)).string();
+    case Stack::kIwd:
+      return (std::filesystem::path(target.location) / iwdFileName(network.ssid)).string();
+    case Stack::kWpaSupplicant:
+      break;
+  }
+  return target.location;
+}
+
+bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun,
+                  ConfigChange* change, std::string* error) {
+  const std::string path = configPathOf(target, network);
+  const std::string name = std::filesystem::path(path).filename().string();
+  UniqueFd folder;
+  if (name.empty() || !openFolder(folderOf(path), &folder)) {
+    return failWith(error, systemText("cannot open the folder of " + path));
+  }
+  SecretText existing;
+  bool exists = false;
+  if (!readExisting(folder.get(), name, path, &existing, &exists, error)) {
+    return false;
+  }
+  SecretText wanted;
+  bool same = false;
+  switch (target.stack) {
+    case Stack::kNetworkManager:
+      wanted = renderKeyfile(network);
+      same = exists && existing == wanted;
+      break;
+    case Stack::kIwd:
+      wanted = renderIwdFile(network);
+      same = exists && iwdPreSharedKey(existing) == std::optional<SecretText>(network.psk);
+      break;
+    case Stack::kWpaSupplicant: {
+      std::string why;
+      if (!mergeWpaConfig(exists ? std::string_view(existing) : kWpaConfigHeader, network, &wanted,
+                          &why)) {
+        return failWith(error, "cannot use " + path + ": " + why);
+      }
+      same = exists && existing == wanted;
+      break;
+    }
+  }
+  if (wanted.empty()) {
+    return failWith(error, "cannot make the configuration for " + path);
+  }
+  *change = same ? ConfigChange::kUnchanged : ConfigChange::kWritten;
+  if (dryRun) {
+    return true;
+  }
+  removeLeftovers(folder.get());
+  return same || replaceAt(folder.get(), name, wanted, path, error);
+}
+
+bool reloadStack(Stack stack, std::string* error) {
+  std::vector<std::string> words;
+  switch (stack) {
+    case Stack::kNetworkManager:
+      words = {"nmcli", "connection", "reload"};
+      break;
+    case Stack::kWpaSupplicant:
+      words = {"wpa_cli", "reconfigure"};
+      break;
+    case Stack::kIwd:
+      return true;
+  }
+  std::vector<char*> argv(words.size() + 1, nullptr);
+  std::transform(words.begin(), words.end(), argv.begin(),
+                 [](std::string& word) { return word.data(); });
+  const std::string command = words[0] + " " + words[1];
+  pid_t child = 0;
+  const int spawned = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ);
+  if (spawned != 0) {
+    errno = spawned;
+    return failWith(error, systemText("cannot run " + command));
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) {
+      return failWith(error, systemText("cannot wait for " + command));
+    }
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return failWith(error, command + " failed");
+  }
+  return true;
+}
+
+}  // namespace zezi

@@ -1,0 +1,46 @@
+// Writing a network into a WiFi stack's configuration, and asking the stack to read it
+// again. Files are written whole (0600, owned by the running user) under a temporary name
+// in their folder, flushed, renamed over the target and the folder flushed, so that a crash
+// leaves the old file or the new one. A symlink at the target's name is refused, never
+// followed; nothing but the target the network names is touched.
+#pragma once
+
+#include <string>
+
+#include "opener/open_envelope.h"
+#include "stacks/stack_config.h"
+
+namespace zezi {
+
+// Where a stack's configuration lives: the folder of NetworkManager's keyfiles or iwd's
+// network files, or wpa_supplicant's configuration file.
+struct StackTarget {
+  Stack stack = Stack::kNetworkManager;
+  std::string location;
+};
+
+// The stack's usual place: /etc/NetworkManager/system-connections,
+// /etc/wpa_supplicant/wpa_supplicant.conf or /var/lib/iwd.
+[[nodiscard]] std::string defaultLocation(Stack stack);
+
+// The file the network goes in: a keyfile or an iwd file in the folder, or the wpa file.
+[[nodiscard]] std::string configPathOf(const StackTarget& target, const Network& network);
+
+enum class ConfigChange : std::uint8_t {
+  kUnchanged,  // the stack holds this network already: same octets (iwd: same PreSharedKey)
+  kWritten,    // written, or with `dryRun` would be
+};
+
+// Puts the network in the stack's configuration, replacing what the tool wrote before for
+// the same SSID, and says whether anything changed. With `dryRun` nothing is written. The
+// file is on the disk, its folder flushed, when this returns true. False with a message
+// naming the file (never a secret) when it cannot be read or written.
+[[nodiscard]] bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun,
+                                ConfigChange* change, std::string* error);
+
+// Asks the stack to read its configuration again: nmcli connection reload, wpa_cli
+// reconfigure; nothing for iwd, which watches its folder. Spawned without a shell; false
+// with a message when the program cannot run or fails.
+[[nodiscard]] bool reloadStack(Stack stack, std::string* error);
+
+}  // namespace zezi

@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# Checks the device's system files as configured in the build tree, one part per run:
+#   units UNIT_DIR INSTALLED_TOOL BUILT_TOOL: systemd-analyze verifies each unit without a
+#     word and rates its exposure at most 2.0 (in a copy naming the built tool, which exists)
+#   rule RULES_FILE UNIT_DIR: the udev rule holds its matches and starts an existing unit;
+#     udevadm reads it without complaint (as root, in a mount namespace of its own)
+#   settings DEVICE_CONF UNIT_DIR: every setting is an option of apply, with a known value
+# Each part also plants faults in a copy and expects the check to refuse every one.
+# Exit 77 (skipped) when systemd-analyze is missing.
+set -euo pipefail
+part=${1:?usage: device_files_test.sh units|rule|settings ...}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# Plants each fault of the table on stdin ("what|sed script") in a copy of $1 at $2 and
+# expects `$3 $2...` (a check function) to refuse it.
+expect_refused() {
+  local original=$1 copy=$2 check=$3 what script
+  shift 3
+  while IFS='|' read -r what script; do
+    sed "$script" "$original" >"$copy"
+    if cmp -s "$original" "$copy"; then
+      fail "the fault '$what' was not planted"
+    elif "$check" "$copy" "$@" >/dev/null 2>&1; then
+      fail "the check let '$what' through"
+    fi
+  done
+  cp "$original" "$copy"
+}
+
+# Unit file $1, checked as unit $2 (an instance for a template): silent verify, exposure.
+check_unit() {
+  local folder output
+  folder=$(dirname "$1")
+  output=$(cd "$folder" && systemd-analyze verify --man=no "./$2" 2>&1) || return 1
+  [ -z "$output" ] || { echo "$output"; return 1; }
+  (cd "$folder" && systemd-analyze security --offline=true --threshold=20 "./$2" >/dev/null)
+}
+
+case $part in
+units)
+  unit_dir=$2 installed_tool=$3 built_tool=$4
+  command -v systemd-analyze >/dev/null || { echo "systemd-analyze not found: skipped"; exit 77; }
+  # unit file | unit checked
+  for row in zezi-vidad-boot.service:zezi-vidad-boot.service \
+             zezi-vidad-drive@.service:zezi-vidad-drive@sdb1.service; do
+    file=${row%%:*} unit=${row#*:}
+    sed "s|$installed_tool |$built_tool |g" "$unit_dir/$file" >"$scratch/$file.good"
+    cp "$scratch/$file.good" "$scratch/$file"
+    check_unit "$scratch/$file" "$unit" || fail "$unit: refused (above)"
+    expect_refused "$scratch/$file.good" "$scratch/$file" check_unit "$unit" <<'EOF'
+a misspelt key|s/^ProtectHome=yes/ProtectHomes=yes/
+a value systemd does not know|s/^Type=oneshot/Type=oneshoot/
+a missing program|s|^ExecStart=[^ ]*|ExecStart=/nonexistent/zezi-vidad|
+no sandbox|/^# The sandbox/,/^DevicePolicy=/d
+EOF
+  done
+  ;;
+rule)
+  rule=$2 unit_dir=$3
+  check_rule() {
+    local fragment wanted
+    # What the rule must say: only drives labelled ZEZI-WIFI with FAT or exFAT, never on
+    # removal, handed to systemd, kept from desktop automounting.
+    for fragment in 'ACTION=="remove", GOTO="zezi_vidad_end"' \
+                    'SUBSYSTEM!="block", GOTO="zezi_vidad_end"' \
+                    'ENV{ID_FS_LABEL}!="ZEZI-WIFI", GOTO="zezi_vidad_end"' \
+                    'ENV{ID_FS_TYPE}!="vfat|exfat", GOTO="zezi_vidad_end"' \
+                    'ENV{UDISKS_IGNORE}="1"' 'TAG+="systemd"' \
+                    'ENV{SYSTEMD_WANTS}+="zezi-vidad-drive@%k.service"' \
+                    'LABEL="zezi_vidad_end"'; do
+      grep -qF -- "$fragment" "$1" || { echo "missing: $fragment"; return 1; }
+    done
+    wanted=$(sed -n 's/.*SYSTEMD_WANTS}+="\([^"]*\)@%k\.service".*/\1@.service/p' "$1")
+    [ -f "$unit_dir/$wanted" ] || { echo "starts $wanted, which is not built"; return 1; }
+    # udevadm reads the rule among the machine's own, on a block device that is there.
+    if [ "$(id -u)" = 0 ] && command -v udevadm >/dev/null && command -v unshare >/dev/null; then
+      local device='' entry output
+      for entry in /sys/class/block/*; do
+        [ -e "$entry" ] && device=${entry##*/} && break
+      done
+      [ -n "$device" ] || return 0
+      # shellcheck disable=SC2016 # expanded by the inner shell
+      output=$(unshare --mount sh -c 'mkdir -p /run/udev/rules.d &&
+        mount -t tmpfs tmpfs /run/udev/rules.d && cp "$1" /run/udev/rules.d/60-zezi-vidad.rules &&
+        udevadm test --action=add "/sys/class/block/$2"' sh "$1" "$device" 2>&1) || true
+      # What udevadm says of the file itself, not of a device: a line it refused.
+      if grep -q '^/run/udev/rules.d/60-zezi-vidad.rules:[0-9]' <<<"$output"; then
+        grep '^/run/udev/rules.d/60-zezi-vidad.rules:[0-9]' <<<"$output"
+        return 1
+      fi
+      grep -q 'Reading rules file: /run/udev/rules.d/60-zezi-vidad.rules' <<<"$output" ||
+        { echo "udevadm did not read the rule"; return 1; }
+    else
+      echo "not root or udevadm missing: the rule's syntax is not checked by udevadm"
+    fi
+  }
+  cp "$rule" "$scratch/rule.good"
+  check_rule "$scratch/rule.good" || fail "the rule: refused (above)"
+  faults='another label|s/ZEZI-WIFI/ZEZI-WLAN/
+any file system|s/ENV{ID_FS_TYPE}!="vfat|exfat", GOTO="zezi_vidad_end"//
+a unit that does not exist|s/zezi-vidad-drive@/zezi-vidad-usb@/'
+  if [ "$(id -u)" = 0 ] && command -v udevadm >/dev/null; then
+    faults+=$'\na word that is no key|s/\\.service"$/.service" BROKEN/'
+  fi
+  expect_refused "$scratch/rule.good" "$scratch/60-zezi-vidad.rules" check_rule <<<"$faults"
+  ;;
+settings)
+  conf=$2 unit_dir=$3
+  # apply's options (the device command's contract) that a settings file may hold; the
+  # units give --source themselves, and --config names this file.
+  keys=" private trust trust-list state policy now stack config-dir config-file reload dry-run "
+  check_settings() {
+    local line key value
+    while IFS= read -r line; do
+      case $line in '' | '#' | '# '*) continue ;; esac
+      # A setting, or one commented out for the operator to turn on.
+      [[ $line =~ ^#?([a-z-]+)\ =\ (.+)$ ]] || { echo "not a setting: $line"; return 1; }
+      key=${BASH_REMATCH[1]} value=${BASH_REMATCH[2]}
+      [[ $keys == *" $key "* ]] || { echo "not an option of apply: $key"; return 1; }
+      case $key:$value in
+        stack:\"networkmanager\" | stack:\"wpa-supplicant\" | stack:\"iwd\") ;;
+        policy:\"required\" | policy:\"transition\") ;;
+        stack:* | policy:*) echo "$key cannot be $value"; return 1 ;;
+        now:true | reload:true | dry-run:true | *:\"/*\" | trust:\[*\]) ;;
+        *) echo "$key: not a path, true or a list: $value"; return 1 ;;
+      esac
+    done <"$1"
+    grep -qx 'state = "/var/lib/zezi-vidad/replay.state"' "$1" ||
+      { echo "the state is not in the units' state folder"; return 1; }
+  }
+  cp "$conf" "$scratch/device.conf.good"
+  check_settings "$scratch/device.conf.good" || fail "device.conf: refused (above)"
+  expect_refused "$scratch/device.conf.good" "$scratch/device.conf" check_settings <<'EOF'
+a key that is no option|s/^trust-list =/trust_list =/
+a stack apply does not know|s/^stack = .*/stack = "nm"/
+a relative path|s|^private = "/|private = "|
+the state elsewhere|s|/var/lib/zezi-vidad/replay.state|/tmp/replay.state|
+EOF
+  # The units' own options to apply are the contract's too.
+  for unit in "$unit_dir"/*.service; do
+    while read -r option; do
+      [[ " config source reload " == *" ${option#--} "* ]] || fail "$unit passes $option"
+    done < <(grep -h '^ExecStart=.* apply ' "$unit" | grep -o -- ' --[a-z-]*')
+  done
+  ;;
+*)
+  echo "unknown part: $part"
+  exit 2
+  ;;
+esac
+
+[ "$failures" -eq 0 ] || exit 1
+echo "PASS: $part"

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Installs the Debian packages of DEBS_DIR with apt, checks what they installed (the
+# self-test, the C and C++ consumers built against the development package through CMake
+# and pkg-config, no unit enabled, the state folder root's alone), removes them (the state
+# and the settings stay), purges them, and checks that nothing of them is left. Changes the
+# system it runs on: meant for a disposable tree (tools/fresh-debian.sh runs it in one).
+#
+# usage: tools/check-debs.sh DEBS_DIR   (as root)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+debs=$(cd "$1" && pwd)
+packages=(zezi-vidad libzezi-vidad0.1 libzezi-vidad-device0.1 libzezi-vidad-dev)
+export DEBIAN_FRONTEND=noninteractive
+
+fail() {
+  echo "check-debs.sh: $*" >&2
+  exit 1
+}
+
+# Every path of the system but the checkout, scratch folders and what dpkg and apt keep
+# about their own work.
+snapshot() {
+  find / -xdev \( -path /work -o -path /tmp -o -path /root -o -path /proc -o -path /var/log \
+    -o -path /var/cache -o -path /var/lib/dpkg -o -path /var/lib/apt \) -prune -o -print | sort
+}
+# Lines of "dpkg-query -W" for the packages above that dpkg knows in any state.
+known_packages() {
+  dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${packages[@]}" 2>/dev/null |
+    grep -v '^un' || true
+}
+
+[ -z "$(known_packages)" ] || fail "the packages are installed already"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+snapshot >"$scratch/before"
+
+echo "== apt install"
+apt-get install -y -q --no-install-recommends "$debs"/*.deb >"$scratch/apt.log" 2>&1 ||
+  { cat "$scratch/apt.log"; fail "apt could not install the packages"; }
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Package} ${Version} ${Status}\n' "$package"
+done
+
+echo "== installed tool"
+zezi-vidad selftest
+man -w zezi-vidad
+[ "$(stat -c %a /var/lib/zezi-vidad)" = 700 ] || fail "/var/lib/zezi-vidad is not mode 0700"
+enabled=$(find /etc/systemd /etc/udev -name '*zezi*' 2>/dev/null || true)
+[ -z "$enabled" ] || fail "units enabled on installation: $enabled"
+
+echo "== installed libraries and development files"
+tools/check-install.sh --installed /usr
+
+echo "== apt remove: the settings and the replay state stay"
+echo kept >/var/lib/zezi-vidad/device.state
+apt-get remove -y -q "${packages[@]}" >"$scratch/apt.log" 2>&1 ||
+  { cat "$scratch/apt.log"; fail "apt could not remove the packages"; }
+[ -f /var/lib/zezi-vidad/device.state ] || fail "the replay state went with a removal"
+conffiles=$(dpkg-query -W -f='${Conffiles}\n' zezi-vidad | awk 'NF {print $1}')
+for conffile in $conffiles; do
+  [ -f "$conffile" ] || fail "$conffile went with a removal"
+done
+
+echo "== apt purge: nothing of the packages is left"
+# What a removal leaves: the packages with configuration files or a postrm to run.
+mapfile -t removed < <(known_packages | awk '{print $2}')
+[ "${#removed[@]}" -gt 0 ] || fail "nothing is left to purge after the removal"
+apt-get purge -y -q "${removed[@]}" >"$scratch/apt.log" 2>&1 ||
+  { cat "$scratch/apt.log"; fail "apt could not purge the packages"; }
+left=$(known_packages)
+[ -z "$left" ] || fail "dpkg still knows: $left"
+snapshot >"$scratch/after"
+left=$(comm -13 "$scratch/before" "$scratch/after")
+[ -z "$left" ] || fail "left after the purge: $left"
+echo "the packages install, work, remove and purge cleanly"
