@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # The device in a virtual machine: a Debian 12 guest under QEMU, with two simulated radios
 # (mac80211_hwsim), an access point (hostapd) and a DHCP server (dnsmasq) on one of them, and
-# the device's WiFi stack on the other. Each stack lives through the story in
-# tools/vm/guest.sh: a USB drive labelled ZEZI-WIFI joins it to a network, a reboot with the
-# same drive changes nothing, a drive with another network replaces the first. The guest
-# prints "step: expected, got ..." rows on its serial console; this script hands it the
-# drives it asks for through the QEMU monitor and counts the rows.
+# the device's WiFi stack on the other. The device installs the tool's Debian package and
+# each stack lives through the story in tools/vm/guest.sh, in one boot: USB drives labelled
+# ZEZI-WIFI, with envelopes sealed and signed here by the tool, are applied by the installed
+# drive unit: a signed envelope joins a network, the same drive again changes nothing, an older
+# serial and a forged signature are refused, a newer envelope for another network takes over.
+# The guest prints "step: expected, got ..." rows on its serial console; this script hands it
+# the drives it asks for through the QEMU monitor and counts the rows.
 #
 # usage: tools/vm-device.sh [--stack networkmanager|wpa-supplicant|iwd]... PACKAGES_DIR
-#   PACKAGES_DIR holds the Debian packages to install on the device; while it holds none the
-#   device step is the placeholder in guest.sh, and every row says so.
-# environment: ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad; the image is kept in its vm/
-#   folder and made again only when tools/vm/ changes), ZEZI_VIDAD_VM_ACCEL (auto, kvm or tcg),
-#   ZEZI_VIDAD_MIRROR (for debootstrap)
+#   PACKAGES_DIR holds the Debian packages (tools/build-debs.sh); the device installs
+#   zezi-vidad_*.deb.
+# environment: ZEZI_VIDAD_TOOL (the host's tool that makes the keys and envelopes, default
+#   build/cli/zezi-vidad), ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad; the image is kept
+#   in its vm/ folder and made again only when tools/vm/ changes), ZEZI_VIDAD_VM_ACCEL (auto,
+#   kvm or tcg), ZEZI_VIDAD_MIRROR (for debootstrap)
 # exit: 0 every row as expected (or QEMU cannot run here: skipped, said loudly), 1 a row not
 #   as expected or a boot that did not finish, 2 usage error
 set -euo pipefail
@@ -39,6 +42,12 @@ done
 if [ -z "$packages_dir" ] || [ ! -d "$packages_dir" ]; then usage; fi
 [ "${#stacks[@]}" -gt 0 ] || stacks=(networkmanager wpa-supplicant iwd)
 packages_dir=$(cd "$packages_dir" && pwd)
+shopt -s nullglob
+debs=("$packages_dir"/zezi-vidad_*.deb)
+shopt -u nullglob
+[ "${#debs[@]}" -eq 1 ] || { echo "vm-device: $packages_dir holds no single zezi-vidad_*.deb" >&2; exit 2; }
+zv=${ZEZI_VIDAD_TOOL:-$here/../build/cli/zezi-vidad}
+[ -x "$zv" ] || { echo "vm-device: the tool is not built (build/cli/zezi-vidad)" >&2; exit 2; }
 
 skip() {
   echo "vm-device: SKIPPED, the virtual device did not run: $*"
@@ -114,7 +123,21 @@ make_fat() { # image label volume-id size-KiB file...
   mkfs.vfat -C -n "$label" -i "$id" "$out" "$size" >/dev/null
   [ $# -eq 0 ] || mcopy -i "$out" "$@" ::/
 }
-uuid_of() { echo "${1:0:4}-${1:4:4}"; }
+
+# --- keys, trust list and envelopes, made with the host's tool as an operator does
+
+keys="$work/keys"
+mkdir -p "$keys"
+for key in fleet signer forger; do
+  "$zv" keygen --private "$keys/$key.key" --public "$keys/$key.pub" >/dev/null
+done
+{
+  echo tolvane-wifi-drive-trust/v1
+  echo version 1
+  echo serial-floor 0
+  echo "time-floor $(($(date +%s) - 3600))"
+  echo "signer 04$("$zv" pubkey --private "$keys/signer.key" | head -n 1)"
+} >"$keys/device.trust"
 
 # The networks: the first names its SSID with spaces, quotes and octets that are not UTF-8.
 net_a_hex=$(printf 'Zezi "Home" net \xe9\xff' | od -An -tx1 | tr -d ' \n')
@@ -122,26 +145,23 @@ net_a_pass='correct horse battery'
 net_b_hex=$(printf 'zezi-office' | od -An -tx1 | tr -d ' \n')
 net_b_pass='second-network-passphrase'
 
-declare -A drive_file=() drive_id=()
-make_drive() { # name volume-id ssid-hex passphrase
+declare -A drive_file=()
+make_drive() { # name volume-id ssid-hex passphrase signer-key serial
   local dir="$work/drive-$1"
   mkdir -p "$dir"
-  printf 'ssid_hex=%s\npassphrase=%s\n' "$3" "$4" >"$dir/placeholder-network"
+  printf '%s' "$4" >"$keys/passphrase"
+  "$zv" seal --fleet-key "$keys/fleet.pub" --ssid-hex "$3" --passphrase-file "$keys/passphrase" \
+    -o "$dir/wifi.json" --sign-key "$keys/$5.key" --serial "$6" --valid-for 30d >/dev/null
+  rm -f "$keys/passphrase"
   make_fat "$work/drive-$1.img" ZEZI-WIFI "$2" 2048 "$dir"/*
   drive_file[$1]="$work/drive-$1.img"
-  drive_id[$1]=$2
 }
-make_drive first 5A1D0001 "$net_a_hex" "$net_a_pass"
-make_drive replace 5A1D0004 "$net_b_hex" "$net_b_pass"
-
-mode=placeholder
-shopt -s nullglob
-debs=("$packages_dir"/*.deb)
-shopt -u nullglob
-if [ "${#debs[@]}" -gt 0 ]; then mode=installed; fi
-# The packages are installed on the first boot, but until the story drives `zezi-vidad apply`
-# through the installed units, the device step is the placeholder.
-echo "vm-device: NOTE the device step is the PLACEHOLDER that writes each stack's configuration by hand (packages: ${#debs[@]})"
+# Network B with serial 1 is older than network A's 2; the forged one is signed by a key the
+# trust list does not hold; network B with serial 4 is the newer one that takes over.
+make_drive first 5A1D0001 "$net_a_hex" "$net_a_pass" signer 2
+make_drive older 5A1D0002 "$net_b_hex" "$net_b_pass" signer 1
+make_drive forged 5A1D0003 "$net_b_hex" "$net_b_pass" forger 3
+make_drive replace 5A1D0004 "$net_b_hex" "$net_b_pass" signer 4
 
 # --- one boot
 
@@ -164,16 +184,12 @@ boot() { # stack boot-name first-drive
   cat >"$work/story.conf" <<CONF
 STACK=$stack
 BOOT=$name
-MODE=$mode
 NET_A_HEX=$net_a_hex
 NET_A_PASS='$net_a_pass'
 NET_B_HEX=$net_b_hex
 NET_B_PASS='$net_b_pass'
-UUID_FIRST=$(uuid_of "${drive_id[first]}")
-UUID_REPLACE=$(uuid_of "${drive_id[replace]}")
 CONF
-  local files=("$here/vm/guest.sh" "$work/story.conf")
-  [ "$mode" = placeholder ] || files+=("${debs[@]}")
+  local files=("$here/vm/guest.sh" "$work/story.conf" "${debs[@]}" "$keys/fleet.key" "$keys/device.trust")
   make_fat "$control" ZEZI-CTL 5A1DC071 65536 "${files[@]}"
   : >"$console"
   local t0=$SECONDS
@@ -185,14 +201,14 @@ CONF
     -drive "file=$control,if=none,id=control,format=raw" \
     -device virtio-blk-pci,drive=control,serial=zezi-control,addr=0x6 \
     -device qemu-xhci,id=xhci \
-    -drive "if=none,id=usb1,format=raw,file=${drive_file[$3]}" \
+    -drive "if=none,id=usb1,format=raw,readonly=on,file.locking=off,file=${drive_file[$3]}" \
     -device usb-storage,bus=xhci.0,drive=usb1,id=stick1,removable=on \
     -serial "file:$console" -monitor "unix:$work/monitor.sock,server=on,wait=off" \
     </dev/null >"$work/qemu.err" 2>&1 &
   qemu_pid=$!
   while kill -0 "$qemu_pid" 2>/dev/null; do
-    if [ $((SECONDS - t0)) -gt 420 ]; then
-      echo "vm-device: $stack, boot $name: no end after 420 s; the console's last lines:"
+    if [ $((SECONDS - t0)) -gt 600 ]; then
+      echo "vm-device: $stack, boot $name: no end after 600 s; the console's last lines:"
       tail -n 20 "$console" | sed 's/^/    /'
       kill "$qemu_pid"
       failed=$((failed + 1))
@@ -206,7 +222,7 @@ CONF
       monitor "device_del stick$plugged"
       sleep 1
       plugged=$((plugged + 1))
-      monitor "drive_add 0 if=none,id=usb$plugged,format=raw,file=${drive_file[$drive]}"
+      monitor "drive_add 0 if=none,id=usb$plugged,format=raw,readonly=on,file.locking=off,file=${drive_file[$drive]}"
       monitor "device_add usb-storage,bus=xhci.0,drive=usb$plugged,id=stick$plugged,removable=on"
     done
     sleep 1
@@ -230,10 +246,9 @@ CONF
 
 for stack in "${stacks[@]}"; do
   qemu-img create -q -f qcow2 -b "$image/disk.qcow2" -F qcow2 "$work/$stack.qcow2"
-  boot "$stack" first first
-  boot "$stack" again first
+  boot "$stack" story first
   rm -f "$work/$stack.qcow2"
 done
 
-echo "vm-device: $passed rows as expected, $failed not, mode $mode, $((SECONDS - started)) s in all"
+echo "vm-device: $passed rows as expected, $failed not, $((SECONDS - started)) s in all"
 [ "$failed" -eq 0 ]

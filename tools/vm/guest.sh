@@ -1,14 +1,16 @@
 #!/bin/bash
-# The story inside the virtual device, one boot at a time. tools/vm-device.sh writes
-# story.conf beside this file on the control disk and reads the rows this prints on the serial
-# console: "ZEZI-VM ok|FAIL <step>: <expected>, got <what happened>", "ZEZI-VM plug <drive>"
-# when it wants the host to hand it another USB drive, and "ZEZI-VM time <step>: <seconds>".
+# The story inside the virtual device, one boot per stack. tools/vm-device.sh writes
+# story.conf, the tool's package, the fleet key and the trust list beside this file on the
+# control disk and reads the rows this prints on the serial console: "ZEZI-VM ok|FAIL <step>:
+# <expected>, got <what happened>", "ZEZI-VM plug <drive>" when it wants the host to hand it
+# another USB drive, and "ZEZI-VM time <step>: <seconds>". Rows go to standard error, so that
+# they reach the console from functions whose output is captured.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=/dev/null
 . "$here/story.conf"
 
-say() { echo "ZEZI-VM $*"; }
+say() { echo "ZEZI-VM $*" >&2; }
 expect() { # step expected got
   if [ "$2" = "$3" ]; then say "ok $1: $2, got $3"; else say "FAIL $1: $2, got $3"; fi
 }
@@ -123,99 +125,101 @@ config_digest() {
   esac | sha256sum | cut -c1-16
 }
 
-# --- the device step
+# --- the device: the packages as a device gets them, its settings and keys
 
-# PLACEHOLDER until `zezi-vidad apply` is in the packages handed in: it writes the stack's
-# configuration by hand from the drive's plain placeholder-network file, so that the image,
-# the radios, the access point and each stack's join are proven on their own. It judges no
-# envelope and no signature.
-placeholder_apply() { # drive uuid
-  local drive=/run/zezi-vm/drive ssid_hex passphrase sta
-  mkdir -p "$drive"
-  mount -o ro "/dev/disk/by-uuid/$1" "$drive" || return 1
-  ssid_hex=$(sed -n 's/^ssid_hex=//p' "$drive/placeholder-network")
-  passphrase=$(sed -n 's/^passphrase=//p' "$drive/placeholder-network")
-  umount "$drive"
+# The installed tool, its units and udev rule, set up as docs/device.md says: the fleet key
+# and the trust list made on the host, the stack under test, the state in /var/lib/zezi-vidad.
+install_device() {
+  local sta
   sta=$(station_if)
-  case "$STACK" in
-    networkmanager)
-      rm -f /etc/NetworkManager/system-connections/zezi-vidad*.nmconnection
-      {
-        printf '[connection]\nid=zezi-vidad\ntype=wifi\nautoconnect=true\n\n[wifi]\nmode=infrastructure\nssid='
-        echo "$ssid_hex" | sed 's/../&\n/g' | while read -r byte; do [ -n "$byte" ] && printf '%d;' "0x$byte"; done
-        printf '\n\n[wifi-security]\nkey-mgmt=wpa-psk\npsk=%s\n\n[ipv4]\nmethod=auto\n\n[ipv6]\nmethod=ignore\n' "$passphrase"
-      } >/etc/NetworkManager/system-connections/zezi-vidad.nmconnection
-      chmod 600 /etc/NetworkManager/system-connections/zezi-vidad.nmconnection
-      nmcli connection reload ;;
-    wpa-supplicant)
-      printf 'ctrl_interface=DIR=/run/wpa_supplicant\nupdate_config=0\n\nnetwork={\n\tssid=%s\n\tpsk="%s"\n\tkey_mgmt=WPA-PSK\n}\n' \
-        "$ssid_hex" "$passphrase" >"/etc/wpa_supplicant/wpa_supplicant-$sta.conf"
-      chmod 600 "/etc/wpa_supplicant/wpa_supplicant-$sta.conf"
-      systemctl restart "wpa_supplicant@$sta.service" ;;
-    iwd)
-      local name ssid
-      ssid=$(printf '%b' "$(echo "$ssid_hex" | sed 's/../\\x&/g')")
-      if [[ "$ssid" =~ ^[A-Za-z0-9_-]+$ ]]; then name=$ssid; else name="=$ssid_hex"; fi
-      rm -f /var/lib/iwd/*.psk
-      mkdir -p /var/lib/iwd
-      printf '[Security]\nPassphrase=%s\n' "$passphrase" >"/var/lib/iwd/$name.psk"
-      chmod 600 "/var/lib/iwd/$name.psk" ;;
-  esac
-  echo applied
+  dpkg -i "$here"/zezi-vidad_*.deb >/run/zezi-vm/dpkg.log 2>&1 || { tail -n 3 /run/zezi-vm/dpkg.log; return 1; }
+  install -m 0600 "$here/fleet.key" /etc/zezi-vidad/fleet.key
+  install -m 0644 "$here/device.trust" /etc/zezi-vidad/device.trust
+  {
+    echo 'private = "/etc/zezi-vidad/fleet.key"'
+    echo 'trust-list = "/etc/zezi-vidad/device.trust"'
+    echo 'state = "/var/lib/zezi-vidad/replay.state"'
+    echo "stack = \"$STACK\""
+    [ "$STACK" != wpa-supplicant ] || echo "config-file = \"/etc/wpa_supplicant/wpa_supplicant-$sta.conf\""
+  } >/etc/zezi-vidad/device.conf
+  # wpa_supplicant@ starts only with its file: the operator's lines, which apply keeps.
+  if [ "$STACK" = wpa-supplicant ]; then
+    printf 'ctrl_interface=DIR=/run/wpa_supplicant\nupdate_config=0\n' >"/etc/wpa_supplicant/wpa_supplicant-$sta.conf"
+    chmod 600 "/etc/wpa_supplicant/wpa_supplicant-$sta.conf"
+  fi
+  systemctl daemon-reload
+  udevadm control --reload-rules
+  echo installed
 }
 
-wait_drive() { # uuid
-  for _ in $(seq 1 120); do
-    [ -e "/dev/disk/by-uuid/$1" ] && return 0
-    sleep 0.5
+cursor() { journalctl -q -n 0 --show-cursor | sed -n 's/^-- cursor: //p'; }
+
+# What the drive's unit said of the envelope since the cursor: applied, unchanged or refused,
+# once systemd says the unit has ended (so that its reload is done too).
+drive_verdict() { # cursor
+  local end=$((SECONDS + 120)) log=
+  while [ "$SECONDS" -lt "$end" ]; do
+    log=$(journalctl -q -o cat --after-cursor="$1" -u 'zezi-vidad-drive@*')
+    if grep -qE '^(Finished|Failed to start) zezi-vidad-drive@' <<<"$log"; then
+      sed -n 's/^zezi-vidad: [^:]*: \(applied\|unchanged\|refused\):.*$/\1/p' <<<"$log" | grep -m 1 . && return
+      break
+    fi
+    sleep 1
   done
-  return 1
+  printf '%s\n' "$log" | sed 's/^/ZEZI-VM diag /' >&2
+  echo "no verdict from the drive unit"
 }
 
-device_step() { # drive-name uuid: prints what the device did
-  wait_drive "$2" || { echo "no drive"; return; }
-  placeholder_apply "$2"
+# The host hands in the drive; the udev rule starts the drive's unit.
+plug() { # drive-name: prints the unit's verdict
+  local c
+  c=$(cursor)
+  say "plug $1"
+  drive_verdict "$c"
 }
 
-# --- the boots
+joined_at=
+joined_row() { # step; sets joined_at to the uptime at which it was joined
+  joined_at=
+  if joined_at=$(wait_joined 90); then
+    expect "$1" joined joined
+  else
+    expect "$1" joined "not joined"
+  fi
+}
+
+same() { [ "$(config_digest)" = "$1" ] && echo unchanged || echo changed; }
+
+# --- the story, in one boot: the first drive is in at power-on
 
 mkdir -p /run/zezi-vm
-say "boot $BOOT stack $STACK mode $MODE"
+say "boot stack $STACK"
 start_access_point "$NET_A_HEX" "$NET_A_PASS" || exit 1
+expect "the packages" installed "$(install_device)"
+systemctl enable --now "$(stack_service)" >/dev/null 2>&1
 
-if [ "$BOOT" = first ]; then
-  if [ "$MODE" = installed ]; then
-    if dpkg -i "$here"/*.deb >/run/zezi-vm/dpkg.log 2>&1; then got=installed; else got="not installed"; fi
-    expect "the packages" installed "$got"
-  fi
-  systemctl enable --now "$(stack_service)" >/dev/null 2>&1
-  expect "first drive" applied "$(device_step first "$UUID_FIRST")"
-  if at=$(wait_joined 90); then
-    expect "first drive joins network A" joined joined
-    say "time joined after power-on: ${at}s"
-  else
-    expect "first drive joins network A" joined "not joined"
-  fi
-  exit 0
-fi
+# The drive was in before the rule was: udev goes over it again, as at a boot.
+c=$(cursor)
+udevadm trigger --action=add --subsystem-match=block --property-match=ID_FS_LABEL=ZEZI-WIFI
+expect "signed envelope for network A" applied "$(drive_verdict "$c")"
+joined_row "network A joined"
+[ -z "$joined_at" ] || say "time joined after power-on: ${joined_at}s"
+a=$(config_digest)
 
-# BOOT=again: the same drive is still in; the stack starts from what the last boot left.
-before=$(config_digest)
-if at=$(wait_joined 90); then
-  expect "reboot: still joined network A" joined joined
-  say "time joined after power-on: ${at}s"
-else
-  expect "reboot: still joined network A" joined "not joined"
-fi
-expect "reboot: configuration" unchanged "$([ "$(config_digest)" = "$before" ] && echo unchanged || echo changed)"
+expect "the same drive again" unchanged "$(plug first)"
+joined_row "still joined network A"
+expect "the same drive: configuration" unchanged "$(same "$a")"
 
-# A different network replaces the first: the access point moves to network B first.
+expect "an older serial" refused "$(plug older)"
+expect "an older serial: configuration" unchanged "$(same "$a")"
+joined_row "an older serial: still joined network A"
+
+expect "a forged signature" refused "$(plug forged)"
+expect "a forged signature: configuration" unchanged "$(same "$a")"
+joined_row "a forged signature: still joined network A"
+
+# A different network, with a newer serial: the access point moves to network B first.
 start_access_point "$NET_B_HEX" "$NET_B_PASS" || exit 1
-say "plug replace"
-expect "drive with network B" applied "$(device_step replace "$UUID_REPLACE")"
-if at=$(wait_joined 90); then
-  expect "network B replaces network A" joined joined
-else
-  expect "network B replaces network A" joined "not joined"
-fi
-expect "network A's configuration" gone "$([ "$(config_digest)" = "$before" ] && echo kept || echo gone)"
+expect "network B, a newer serial" applied "$(plug replace)"
+expect "network B: configuration" changed "$(same "$a")"
+joined_row "network B joined"
