@@ -33,6 +33,9 @@ packages=(
   swtpm swtpm-tools tpm2-openssl tpm2-tools
   # The Debian packages: built with dpkg's tools and debhelper, checked by lintian.
   dpkg-dev fakeroot lintian debhelper
+  # tools/vm-device.sh: a Debian 12 guest under QEMU (its disk made with mke2fs and qemu-img)
+  # and the FAT drive it is handed, written with mtools.
+  qemu-system-x86 qemu-utils e2fsprogs mtools
 )
 
 missing=()
