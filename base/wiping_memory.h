@@ -40,6 +40,11 @@ inline std::size_t sizeOf(void* block) {
 // The layer's three functions, with OpenSSL's signatures, over `allocate` and `release`.
 template <RawAllocate allocate, RawRelease release>
 void* wipingMalloc(std::size_t size, const char* /*file*/, int /*line*/) {
+  // No object is larger than PTRDIFF_MAX: such a request fails here, before any allocator
+  // (a sanitizer's aborts on it).
+  if (size > static_cast<std::size_t>(PTRDIFF_MAX)) {
+    return nullptr;
+  }
   return allocate(size);
 }
 

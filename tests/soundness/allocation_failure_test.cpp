@@ -661,7 +661,7 @@ Outcome attemptCOpenerNew(Injection injection) {
 
 // An opener from a key reference whose provider is not installed: refused, never made,
 // whichever allocation fails. Needs no TPM.
-Outcome attemptCOpenerFromReference(Injection injection) {
+[[maybe_unused]] Outcome attemptCOpenerFromReference(Injection injection) {
   constexpr const char* kNoSuchProvider = "zezi-no-such-provider";
   zezi_vidad_opener* made = nullptr;
   zezi_vidad_status status = ZEZI_VIDAD_OK;
@@ -805,7 +805,11 @@ const InjectedOperation kOperations[] = {
     {"CInterfaceSeal", attemptCSeal, true},
     {"CInterfaceOpenSigned", attemptCOpenSigned, true},
     {"CInterfaceOpenerNew", attemptCOpenerNew, true},
+#ifndef __SANITIZE_ADDRESS__
+    // OpenSSL keeps what it had made of a provider when an allocation fails while starting
+    // it, which LeakSanitizer would count as ours; the plain build runs this row.
     {"CInterfaceOpenerFromReferenceRefused", attemptCOpenerFromReference, false},
+#endif
     {"CInterfaceTrustListNew", attemptCTrustListNew, true},
     {"CInterfaceReplayRecord", attemptCReplayRecord, true},
     {"FleetSealerCreate", [](Injection k) { return attemptCreateSealer(k, /*offCurve=*/false); },
