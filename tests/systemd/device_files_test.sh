@@ -102,18 +102,25 @@ rule)
         grep '^/run/udev/rules.d/60-zezi-vidad.rules:[0-9]' <<<"$output"
         return 1
       fi
+      # udevadm that read no rules at all could not run here (a bare chroot): nothing learnt.
+      if ! grep -q 'Reading rules file:' <<<"$output"; then
+        echo "udevadm test cannot run here: the rule's syntax is not checked by udevadm"
+        return 0
+      fi
+      udevadm_read_rules=yes
       grep -q 'Reading rules file: /run/udev/rules.d/60-zezi-vidad.rules' <<<"$output" ||
         { echo "udevadm did not read the rule"; return 1; }
     else
       echo "not root or udevadm missing: the rule's syntax is not checked by udevadm"
     fi
   }
+  udevadm_read_rules=no
   cp "$rule" "$scratch/rule.good"
   check_rule "$scratch/rule.good" || fail "the rule: refused (above)"
   faults='another label|s/ZEZI-WIFI/ZEZI-WLAN/
 any file system|s/ENV{ID_FS_TYPE}!="vfat|exfat", GOTO="zezi_vidad_end"//
 a unit that does not exist|s/zezi-vidad-drive@/zezi-vidad-usb@/'
-  if [ "$(id -u)" = 0 ] && command -v udevadm >/dev/null; then
+  if [ "$udevadm_read_rules" = yes ]; then
     faults+=$'\na word that is no key|s/\\.service"$/.service" BROKEN/'
   fi
   expect_refused "$scratch/rule.good" "$scratch/60-zezi-vidad.rules" check_rule <<<"$faults"
