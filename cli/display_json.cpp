@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "encoding/hex.h"
+#include "encoding/utf8.h"
 
 namespace zezi {
 namespace {
@@ -32,60 +33,12 @@ constexpr char32_t kDelete = 0x7F;
 constexpr char32_t kLastC1 = 0x9F;
 constexpr char32_t kFirstSurrogate = 0xD800;
 constexpr char32_t kFirstLowSurrogate = 0xDC00;
-constexpr char32_t kLastSurrogate = 0xDFFF;
-constexpr char32_t kLastCodePoint = 0x10FFFF;
 constexpr char32_t kFirstSupplementary = 0x10000;
 constexpr char32_t kLowSurrogateBits = 0x3FF;
 constexpr int kLowSurrogateShift = 10;
-constexpr unsigned kContinuationMask = 0xC0;
-constexpr unsigned kContinuationTag = 0x80;
-constexpr unsigned kContinuationBits = 0x3F;
-constexpr int kBitsPerContinuation = 6;
 constexpr std::size_t kFourDigits = 4;
 constexpr unsigned kNibbleBits = 4;
 constexpr unsigned kNibbleMask = 0xF;
-
-// Length and leading bits of a UTF-8 sequence by its first octet, and the smallest code
-// point that sequence may carry (anything less is an overlong form).
-struct Lead {
-  unsigned tagMask;
-  unsigned tag;
-  // cppcheck-suppress unusedStructMember ; read through the iterator find_if returns
-  std::size_t length;
-  // cppcheck-suppress unusedStructMember
-  char32_t smallest;
-};
-constexpr std::array<Lead, 4> kLeads{{
-    {0x80, 0x00, 1, 0x0},
-    {0xE0, 0xC0, 2, 0x80},
-    {0xF0, 0xE0, 3, 0x800},
-    {0xF8, 0xF0, 4, 0x10000},
-}};
-
-// Decodes one code point at the front of `text`, consuming it; nothing when the octets
-// there are not a shortest-form UTF-8 scalar value.
-std::optional<char32_t> nextCodePoint(std::string_view* text) {
-  const auto first = static_cast<unsigned char>(text->front());
-  const auto* lead = std::find_if(kLeads.begin(), kLeads.end(),
-                                  [first](const Lead& l) { return (first & l.tagMask) == l.tag; });
-  if (lead == kLeads.end() || text->size() < lead->length) {
-    return std::nullopt;
-  }
-  char32_t point = first & ~lead->tagMask & 0xFFU;
-  for (std::size_t i = 1; i < lead->length; ++i) {
-    const auto next = static_cast<unsigned char>((*text)[i]);
-    if ((next & kContinuationMask) != kContinuationTag) {
-      return std::nullopt;
-    }
-    point = (point << kBitsPerContinuation) | (next & kContinuationBits);
-  }
-  if (point < lead->smallest || point > kLastCodePoint ||
-      (point >= kFirstSurrogate && point <= kLastSurrogate)) {
-    return std::nullopt;
-  }
-  text->remove_prefix(lead->length);
-  return point;
-}
 
 bool mustEscape(char32_t point) {
   if (point < kFirstPrintable || (point >= kDelete && point <= kLastC1)) {

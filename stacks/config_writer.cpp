@@ -19,6 +19,7 @@
 #include "base/failure.h"
 #include "base/file_descriptor.h"
 #include "encoding/hex.h"
+#include "encoding/utf8.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 
@@ -160,6 +161,11 @@ std::string configPathOf(const StackTarget& target, const Network& network) {
 bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun,
                   ConfigChange* change, std::string* error) {
   const std::string path = configPathOf(target, network);
+  // iwd drops every network whose SSID is not UTF-8 from its scans: the file would be
+  // written and never used.
+  if (target.stack == Stack::kIwd && !isUtf8(network.ssid)) {
+    return failWith(error, "iwd cannot join this network: its SSID is not UTF-8");
+  }
   const std::string name = std::filesystem::path(path).filename().string();
   UniqueFd folder;
   if (name.empty() || !openFolder(folderOf(path), &folder)) {

@@ -34,7 +34,8 @@ enum class ConfigChange : std::uint8_t {
 // Puts the network in the stack's configuration, replacing what the tool wrote before for
 // the same SSID, and says whether anything changed. With `dryRun` nothing is written. The
 // file is on the disk, its folder flushed, when this returns true. False with a message
-// naming the file (never a secret) when it cannot be read or written.
+// naming the file (never a secret) when it cannot be read or written, or when the stack
+// cannot join the network at all (iwd and an SSID that is not UTF-8).
 [[nodiscard]] bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun,
                                 ConfigChange* change, std::string* error);
 

@@ -1499,6 +1499,29 @@ TEST_F(CliApplyBase, UntrustedSourceAndTargetFolderAreNeverFollowed) {
   EXPECT_FALSE(fs::exists(path("apply.state")));
 }
 
+// iwd drops networks whose SSID is not UTF-8 from its scans: the envelope is refused for
+// it, nothing written and its serial not spent, and another stack still takes it.
+TEST_F(CliApplyBase, IwdRefusesAnSsidThatIsNotUtf8AndSpendsNothing) {
+  ASSERT_EQ(tool("seal --fleet-key fleet.pub --ssid-hex 5a657a6920e9ff --psk-file psk "
+                 "--valid-for 30d -o wifi.json --force --sign-key signer.key --serial-file "
+                 "signer.serial")
+                .exitStatus,
+            0);
+  putOnDrive("wifi.json");
+  const Files before = folder("conf");
+  const CommandResult refused = tool(kApply + "--source drive --stack iwd --config-dir conf");
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_EQ(refused.err,
+            "zezi-vidad: wifi.json: refused: iwd cannot join this network: its SSID is not "
+            "UTF-8\n");
+  EXPECT_EQ(folder("conf"), before);
+  EXPECT_FALSE(fs::exists(path("apply.state")));
+  const CommandResult elsewhere =
+      tool(kApply + "--source drive --stack networkmanager --config-dir conf");
+  EXPECT_EQ(elsewhere.exitStatus, 0) << elsewhere.err;
+  EXPECT_TRUE(fs::exists(path("conf/zezi-=5a657a6920e9ff.nmconnection")));
+}
+
 TEST_F(CliApplyBase, SettingsFileGivesWhatTheCommandLineDoesNot) {
   write({{"conf2/", ""},
          {"device.conf",
