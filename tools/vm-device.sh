@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # The device in a virtual machine: a Debian 12 guest under QEMU, with two simulated radios
 # (mac80211_hwsim), an access point (hostapd) and a DHCP server (dnsmasq) on one of them, and
-# the device's WiFi stack on the other. The device installs the tool's Debian package and
-# each stack lives through the story in tools/vm/guest.sh, in one boot: USB drives labelled
-# ZEZI-WIFI, with envelopes sealed and signed here by the tool, are applied by the installed
-# drive unit: a signed envelope joins a network, the same drive again changes nothing, an older
-# serial and a forged signature are refused, a newer envelope for another network takes over.
-# The guest prints "step: expected, got ..." rows on its serial console; this script hands it
-# the drives it asks for through the QEMU monitor and counts the rows.
+# the device's WiFi stack on the other. Each stack lives through the story in
+# tools/vm/guest.sh, in two boots of its own disk: in the first the device installs the
+# tool's Debian package and the drive in it since power-on (USB, labelled ZEZI-WIFI, an
+# envelope sealed and signed here by the tool) joins a network; the second boots with the same
+# drive, which the installed rule and unit find unchanged, then drives with an older serial, a
+# forged signature and no signature are refused, and a newer envelope for another network
+# takes over. The guest prints "step: expected, got ..." rows on its serial console; this
+# script hands it the drives it asks for through the QEMU monitor, counts the rows and gives
+# each stack's time from power-on to joined.
 #
 # usage: tools/vm-device.sh [--stack networkmanager|wpa-supplicant|iwd]... PACKAGES_DIR
 #   PACKAGES_DIR holds the Debian packages (tools/build-debs.sh); the device installs
@@ -15,7 +17,8 @@
 # environment: ZEZI_VIDAD_TOOL (the host's tool that makes the keys and envelopes, default
 #   build/cli/zezi-vidad), ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad; the image is kept
 #   in its vm/ folder and made again only when tools/vm/ changes), ZEZI_VIDAD_VM_ACCEL (auto,
-#   kvm or tcg), ZEZI_VIDAD_MIRROR (for debootstrap)
+#   kvm or tcg), ZEZI_VIDAD_VM_JOBS (machines at once, default 2), ZEZI_VIDAD_MIRROR (for
+#   debootstrap)
 # exit: 0 every row as expected (or QEMU cannot run here: skipped, said loudly), 1 a row not
 #   as expected or a boot that did not finish, 2 usage error
 set -euo pipefail
@@ -77,10 +80,12 @@ if [ ! -f "$image/.complete" ]; then
 fi
 
 work=$(mktemp -d /tmp/zezi-vm.XXXXXX)
-qemu_pid=
 # shellcheck disable=SC2317 # called by the trap
 cleanup() {
-  [ -z "$qemu_pid" ] || kill "$qemu_pid" 2>/dev/null || true
+  local running
+  mapfile -t running < <(jobs -p)
+  [ "${#running[@]}" -eq 0 ] || kill "${running[@]}" 2>/dev/null || true
+  pkill -f -- "-serial file:$work/" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -139,34 +144,42 @@ done
   echo "signer 04$("$zv" pubkey --private "$keys/signer.key" | head -n 1)"
 } >"$keys/device.trust"
 
-# The networks: the first names its SSID with spaces, quotes and octets that are not UTF-8.
+# The networks: the first names its SSID with spaces, quotes and octets that are not UTF-8
+# (iwd's with spaces, quotes and a letter outside ASCII in UTF-8).
 net_a_hex=$(printf 'Zezi "Home" net \xe9\xff' | od -An -tx1 | tr -d ' \n')
+net_a_utf8_hex=$(printf 'Zezi "Home" net \xc3\xa9' | od -An -tx1 | tr -d ' \n')
 net_a_pass='correct horse battery'
 net_b_hex=$(printf 'zezi-office' | od -An -tx1 | tr -d ' \n')
 net_b_pass='second-network-passphrase'
 
 declare -A drive_file=()
-make_drive() { # name volume-id ssid-hex passphrase signer-key serial
-  local dir="$work/drive-$1"
+make_drive() { # name volume-id ssid-hex passphrase signer-key|unsigned serial
+  local dir="$work/drive-$1" signing=()
   mkdir -p "$dir"
+  [ "$5" = unsigned ] || signing=(--sign-key "$keys/$5.key" --serial "$6" --valid-for 30d)
   printf '%s' "$4" >"$keys/passphrase"
   "$zv" seal --fleet-key "$keys/fleet.pub" --ssid-hex "$3" --passphrase-file "$keys/passphrase" \
-    -o "$dir/wifi.json" --sign-key "$keys/$5.key" --serial "$6" --valid-for 30d >/dev/null
+    -o "$dir/wifi.json" "${signing[@]}" >/dev/null
   rm -f "$keys/passphrase"
   make_fat "$work/drive-$1.img" ZEZI-WIFI "$2" 2048 "$dir"/*
   drive_file[$1]="$work/drive-$1.img"
 }
-# Network B with serial 1 is older than network A's 2; the forged one is signed by a key the
-# trust list does not hold; network B with serial 4 is the newer one that takes over.
+# Network A, serial 2, is the first; iwd's is UTF-8, since iwd never joins another SSID (and
+# "not-utf8", a newer envelope for the other form, must be refused for it). Network B with
+# serial 1 is older than A's; the forged one is signed by a key the trust list does not hold;
+# the unsigned one has no signature; B with serial 4 is the newer one that takes over.
 make_drive first 5A1D0001 "$net_a_hex" "$net_a_pass" signer 2
+make_drive first-utf8 5A1D0011 "$net_a_utf8_hex" "$net_a_pass" signer 2
 make_drive older 5A1D0002 "$net_b_hex" "$net_b_pass" signer 1
 make_drive forged 5A1D0003 "$net_b_hex" "$net_b_pass" forger 3
+make_drive unsigned 5A1D0005 "$net_b_hex" "$net_b_pass" unsigned 0
+make_drive not-utf8 5A1D0006 "$net_a_hex" "$net_a_pass" signer 3
 make_drive replace 5A1D0004 "$net_b_hex" "$net_b_pass" signer 4
 
-# --- one boot
+# --- the machines
 
-monitor() { # command: sent to the QEMU monitor of the running machine
-  python3 - "$work/monitor.sock" "$1" <<'PY'
+monitor() { # socket command: sent to the QEMU monitor of a running machine
+  python3 - "$1" "$2" <<'PY'
 import socket, sys, time
 s = socket.socket(socket.AF_UNIX)
 s.connect(sys.argv[1])
@@ -176,42 +189,40 @@ s.close()
 PY
 }
 
-passed=0
-failed=0
-boot() { # stack boot-name first-drive
-  local stack=$1 name=$2 console="$work/$1-$2.log" plugged=1 handled=0 line drive
-  local control="$work/control-$1-$2.img"
-  cat >"$work/story.conf" <<CONF
+# One boot of a stack's disk with `first-drive` in at power-on and the access point serving
+# the given network; the console's rows go to standard output.
+boot() { # stack boot first-drive ssid-hex passphrase (of the access point)
+  local stack=$1 name=$2 dir="$work/$1" plugged=1 handled=0 line drive
+  local console="$dir/$name.log" control="$dir/control-$name.img" socket="$dir/monitor.sock"
+  cat >"$dir/story.conf" <<CONF
 STACK=$stack
 BOOT=$name
-NET_A_HEX=$net_a_hex
-NET_A_PASS='$net_a_pass'
-NET_B_HEX=$net_b_hex
-NET_B_PASS='$net_b_pass'
+FIRST_DRIVE=$3
+AP_SSID_HEX=$4
+AP_PASS='$5'
 CONF
-  local files=("$here/vm/guest.sh" "$work/story.conf" "${debs[@]}" "$keys/fleet.key" "$keys/device.trust")
+  local files=("$here/vm/guest.sh" "$dir/story.conf" "${debs[@]}" "$keys/fleet.key" "$keys/device.trust")
   make_fat "$control" ZEZI-CTL 5A1DC071 65536 "${files[@]}"
   : >"$console"
-  local t0=$SECONDS
+  local t0=$SECONDS qemu_pid
   qemu-system-x86_64 "${accel[@]}" -machine q35 -m 1024 -smp 1 -display none -no-reboot \
     -nic none -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
     -append "root=LABEL=zezi-root rw console=ttyS0 quiet loglevel=3 net.ifnames=0" \
-    -drive "file=$work/$stack.qcow2,if=none,id=root,format=qcow2" \
+    -drive "file=$dir/disk.qcow2,if=none,id=root,format=qcow2" \
     -device virtio-blk-pci,drive=root,addr=0x5 \
     -drive "file=$control,if=none,id=control,format=raw" \
     -device virtio-blk-pci,drive=control,serial=zezi-control,addr=0x6 \
     -device qemu-xhci,id=xhci \
     -drive "if=none,id=usb1,format=raw,readonly=on,file.locking=off,file=${drive_file[$3]}" \
     -device usb-storage,bus=xhci.0,drive=usb1,id=stick1,removable=on \
-    -serial "file:$console" -monitor "unix:$work/monitor.sock,server=on,wait=off" \
-    </dev/null >"$work/qemu.err" 2>&1 &
+    -serial "file:$console" -monitor "unix:$socket,server=on,wait=off" \
+    </dev/null >"$dir/qemu.err" 2>&1 &
   qemu_pid=$!
   while kill -0 "$qemu_pid" 2>/dev/null; do
     if [ $((SECONDS - t0)) -gt 600 ]; then
-      echo "vm-device: $stack, boot $name: no end after 600 s; the console's last lines:"
+      echo "  FAIL boot $name: ended within 600 s, got no end; the console's last lines:"
       tail -n 20 "$console" | sed 's/^/    /'
       kill "$qemu_pid"
-      failed=$((failed + 1))
       break
     fi
     # Hand the guest the drives it asks for, one at a time.
@@ -219,36 +230,62 @@ CONF
     while [ "$handled" -lt "${#plugs[@]}" ]; do
       drive=${plugs[$handled]}
       handled=$((handled + 1))
-      monitor "device_del stick$plugged"
+      monitor "$socket" "device_del stick$plugged"
       sleep 1
       plugged=$((plugged + 1))
-      monitor "drive_add 0 if=none,id=usb$plugged,format=raw,readonly=on,file.locking=off,file=${drive_file[$drive]}"
-      monitor "device_add usb-storage,bus=xhci.0,drive=usb$plugged,id=stick$plugged,removable=on"
+      monitor "$socket" "drive_add 0 if=none,id=usb$plugged,format=raw,readonly=on,file.locking=off,file=${drive_file[$drive]}"
+      monitor "$socket" "device_add usb-storage,bus=xhci.0,drive=usb$plugged,id=stick$plugged,removable=on"
     done
     sleep 1
   done
   wait "$qemu_pid" || true
-  qemu_pid=
-  echo "vm-device: $stack, boot $name: $((SECONDS - t0)) s"
+  echo "  boot $name: $((SECONDS - t0)) s"
   while IFS= read -r line; do
     case "$line" in
-      "ok "*) passed=$((passed + 1)); echo "  $line" ;;
-      "FAIL "*) failed=$((failed + 1)); echo "  $line" ;;
-      "time "* | "boot "* | "diag "*) echo "  $line" ;;
+      "ok "* | "FAIL "* | "time "* | "boot "* | "diag "*) echo "  $line" ;;
     esac
   done < <(tr -d '\r' <"$console" | sed -n 's/^.*ZEZI-VM //p')
   if ! grep -q 'ZEZI-VM end' "$console"; then
-    echo "vm-device: $stack, boot $name: the story did not end; the console's last lines:"
-    tail -n 30 "$console" "$work/qemu.err" | sed 's/^/    /'
-    failed=$((failed + 1))
+    echo "  FAIL boot $name: the story ended, got no end; the console's last lines:"
+    tail -n 30 "$console" "$dir/qemu.err" | sed 's/^/    /'
   fi
 }
 
-for stack in "${stacks[@]}"; do
-  qemu-img create -q -f qcow2 -b "$image/disk.qcow2" -F qcow2 "$work/$stack.qcow2"
-  boot "$stack" story first
-  rm -f "$work/$stack.qcow2"
-done
+# Both boots of a stack, on a disk of its own kept between them: network A's drive in the
+# first, network B's drive and access point in the second. The report goes to a file.
+run_stack() { # stack
+  local stack=$1 first=first net_a=$net_a_hex
+  [ "$stack" != iwd ] || { first="first-utf8"; net_a=$net_a_utf8_hex; }
+  mkdir -p "$work/$stack"
+  qemu-img create -q -f qcow2 -b "$image/disk.qcow2" -F qcow2 "$work/$stack/disk.qcow2"
+  {
+    boot "$stack" first "$first" "$net_a" "$net_a_pass"
+    boot "$stack" again replace "$net_b_hex" "$net_b_pass"
+  } >"$work/$stack/report" 2>&1
+  rm -f "$work/$stack/disk.qcow2"
+}
 
+jobs_at_once=${ZEZI_VIDAD_VM_JOBS:-3}
+for stack in "${stacks[@]}"; do
+  while [ "$(jobs -pr | wc -l)" -ge "$jobs_at_once" ]; do wait -n || true; done
+  run_stack "$stack" &
+done
+wait
+
+passed=0
+failed=0
+summary=()
+for stack in "${stacks[@]}"; do
+  report="$work/$stack/report"
+  echo "vm-device: $stack"
+  cat "$report"
+  passed=$((passed + $(grep -c '^  ok ' "$report" || true)))
+  failed=$((failed + $(grep -c '^  FAIL ' "$report" || true)))
+  installed=$(sed -n 's/^  time joined after power-on, the package installed in this boot: \(.*\)s$/\1/p' "$report")
+  rebooted=$(sed -n 's/^  time joined after power-on, after a reboot: \(.*\)s$/\1/p' "$report")
+  summary+=("$stack ${rebooted:-none} s after a reboot, ${installed:-none} s while installing")
+done
+joined=$(printf '%s; ' "${summary[@]}")
+echo "vm-device: power-on to joined: ${joined%; }"
 echo "vm-device: $passed rows as expected, $failed not, $((SECONDS - started)) s in all"
-[ "$failed" -eq 0 ]
+[ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]

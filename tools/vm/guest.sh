@@ -1,10 +1,14 @@
 #!/bin/bash
-# The story inside the virtual device, one boot per stack. tools/vm-device.sh writes
+# The story inside the virtual device, in two boots per stack. tools/vm-device.sh writes
 # story.conf, the tool's package, the fleet key and the trust list beside this file on the
-# control disk and reads the rows this prints on the serial console: "ZEZI-VM ok|FAIL <step>:
+# control disk, and reads what this prints on the serial console: "ZEZI-VM ok|FAIL <step>:
 # <expected>, got <what happened>", "ZEZI-VM plug <drive>" when it wants the host to hand it
-# another USB drive, and "ZEZI-VM time <step>: <seconds>". Rows go to standard error, so that
+# another USB drive, and "ZEZI-VM time <what>: <seconds>". Rows go to standard error, so that
 # they reach the console from functions whose output is captured.
+#
+# usage: guest.sh network   the access point and its DHCP server, early in every boot, and a
+#                           watcher that notes the uptime at which the device first joined
+#        guest.sh story     the boot's rows (BOOT in story.conf: first or again)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=/dev/null
@@ -23,13 +27,13 @@ station_if() { # the interface on phy1, whatever the stack named it
 }
 
 start_access_point() { # ssid_hex passphrase
-  local ap
-  ap=$(ap_if)
+  local ap _
+  for _ in $(seq 1 50); do
+    ap=$(ap_if)
+    [ -z "$ap" ] || break
+    sleep 0.2
+  done
   [ -n "$ap" ] || { say "FAIL access point: radio, got none"; return 1; }
-  if [ -f /run/zezi-vm/hostapd.pid ]; then
-    kill "$(cat /run/zezi-vm/hostapd.pid)" 2>/dev/null
-    sleep 1
-  fi
   cat >/run/zezi-vm/hostapd.conf <<CONF
 interface=$ap
 driver=nl80211
@@ -47,11 +51,9 @@ CONF
   hostapd -B -P /run/zezi-vm/hostapd.pid /run/zezi-vm/hostapd.conf >/run/zezi-vm/hostapd.log 2>&1 ||
     { say "FAIL access point: started, got $(tail -n 1 /run/zezi-vm/hostapd.log)"; return 1; }
   # NetworkManager calls a link connected only once it has an address.
-  if [ ! -f /run/zezi-vm/dnsmasq.pid ]; then
-    dnsmasq --interface="$ap" --bind-interfaces --port=0 --no-resolv \
-      --dhcp-range=192.0.2.10,192.0.2.50,255.255.255.0,1h --dhcp-leasefile=/run/zezi-vm/leases \
-      --pid-file=/run/zezi-vm/dnsmasq.pid
-  fi
+  dnsmasq --interface="$ap" --bind-interfaces --port=0 --no-resolv \
+    --dhcp-range=192.0.2.10,192.0.2.50,255.255.255.0,1h --dhcp-leasefile=/run/zezi-vm/leases \
+    --pid-file=/run/zezi-vm/dnsmasq.pid
 }
 
 # --- the chosen stack
@@ -81,11 +83,10 @@ joined() {
   hostapd_cli -p /run/hostapd -i "$(ap_if)" all_sta 2>/dev/null | grep -q 'AUTHORIZED' && stack_connected
 }
 
-wait_joined() { # seconds; prints the uptime at which the device was joined
+wait_joined() { # seconds
   local end=$((SECONDS + $1))
   while [ "$SECONDS" -lt "$end" ]; do
     if joined; then
-      cut -d' ' -f1 /proc/uptime
       return 0
     fi
     sleep 0.5
@@ -132,7 +133,9 @@ config_digest() {
 install_device() {
   local sta
   sta=$(station_if)
-  dpkg -i "$here"/zezi-vidad_*.deb >/run/zezi-vm/dpkg.log 2>&1 || { tail -n 3 /run/zezi-vm/dpkg.log; return 1; }
+  # The machine has no network: apt takes the package's dependencies from what is installed.
+  apt-get install -y -q "$here"/zezi-vidad_*.deb >/run/zezi-vm/apt.log 2>&1 ||
+    { tail -n 3 /run/zezi-vm/apt.log; return 1; }
   install -m 0600 "$here/fleet.key" /etc/zezi-vidad/fleet.key
   install -m 0644 "$here/device.trust" /etc/zezi-vidad/device.trust
   {
@@ -154,14 +157,20 @@ install_device() {
 
 cursor() { journalctl -q -n 0 --show-cursor | sed -n 's/^-- cursor: //p'; }
 
-# What the drive's unit said of the envelope since the cursor: applied, unchanged or refused,
-# once systemd says the unit has ended (so that its reload is done too).
-drive_verdict() { # cursor
+# What the drive's unit said of the envelope since the cursor (or in this boot, without
+# one): applied, unchanged or "refused: why", once systemd says the unit has ended (so that
+# its reload is done too).
+drive_verdict() { # [cursor]
   local end=$((SECONDS + 120)) log=
   while [ "$SECONDS" -lt "$end" ]; do
-    log=$(journalctl -q -o cat --after-cursor="$1" -u 'zezi-vidad-drive@*')
+    if [ -n "${1:-}" ]; then
+      log=$(journalctl -q -o cat --after-cursor="$1" -u 'zezi-vidad-drive@*')
+    else
+      log=$(journalctl -q -o cat -b -u 'zezi-vidad-drive@*')
+    fi
     if grep -qE '^(Finished|Failed to start) zezi-vidad-drive@' <<<"$log"; then
-      sed -n 's/^zezi-vidad: [^:]*: \(applied\|unchanged\|refused\):.*$/\1/p' <<<"$log" | grep -m 1 . && return
+      sed -n -e 's/^zezi-vidad: [^:]*: \(applied\|unchanged\):.*$/\1/p' \
+        -e 's/^zezi-vidad: [^:]*: \(refused: .*\)$/\1/p' <<<"$log" | grep -m 1 . && return
       break
     fi
     sleep 1
@@ -178,10 +187,8 @@ plug() { # drive-name: prints the unit's verdict
   drive_verdict "$c"
 }
 
-joined_at=
-joined_row() { # step; sets joined_at to the uptime at which it was joined
-  joined_at=
-  if joined_at=$(wait_joined 90); then
+joined_row() { # step [seconds to wait]
+  if wait_joined "${2:-90}"; then
     expect "$1" joined joined
   else
     expect "$1" joined "not joined"
@@ -190,36 +197,97 @@ joined_row() { # step; sets joined_at to the uptime at which it was joined
 
 same() { [ "$(config_digest)" = "$1" ] && echo unchanged || echo changed; }
 
-# --- the story, in one boot: the first drive is in at power-on
+
+# Notes the uptime at which the device first joined, polling from early in the boot.
+watch_join() {
+  local end=$((SECONDS + 900))
+  while [ "$SECONDS" -lt "$end" ]; do
+    if joined; then
+      cut -d' ' -f1 /proc/uptime >/run/zezi-vm/joined-at
+      return
+    fi
+    sleep 0.5
+  done
+}
+
+# The uptime at which the watcher saw the device join (waiting for it a little).
+joined_after_power_on() {
+  local _
+  for _ in $(seq 1 20); do
+    [ -s /run/zezi-vm/joined-at ] && { cat /run/zezi-vm/joined-at; return; }
+    sleep 0.5
+  done
+  echo unknown
+}
+
+# What the boots share lives on the device's disk.
+kept=/var/lib/zezi-vm
+
+first_boot() {
+  # The drive was in before the package and its rule were: udev goes over it again, as at
+  # the next boot.
+  expect "the package, installed with apt" installed "$(install_device)"
+  systemctl enable --now "$(stack_service)" >/dev/null 2>&1
+  local c a
+  c=$(cursor)
+  udevadm trigger --action=add --subsystem-match=block --property-match=ID_FS_LABEL=ZEZI-WIFI
+  expect "signed envelope for network A" applied "$(drive_verdict "$c")"
+  joined_row "network A joined"
+  say "time joined after power-on, the package installed in this boot: $(joined_after_power_on)s"
+  a=$(config_digest)
+
+  expect "the same drive again" unchanged "$(plug "$FIRST_DRIVE")"
+  joined_row "the same drive: still joined network A"
+  expect "the same drive: configuration" unchanged "$(same "$a")"
+
+  local drive step why
+  for drive in older forged unsigned; do
+    case "$drive" in
+      older) step="an older serial" why="signature serial is older than the last accepted" ;;
+      forged) step="a forged signature" why="signature is by an unknown signer" ;;
+      unsigned) step="an unsigned envelope" why="signature file is missing" ;;
+    esac
+    expect "$step" "refused: cannot open the envelope: $why" "$(plug "$drive")"
+    expect "$step: configuration" unchanged "$(same "$a")"
+    joined_row "$step: still joined network A"
+  done
+  # iwd never joins an SSID that is not UTF-8: apply refuses it rather than write a file
+  # iwd would ignore.
+  if [ "$STACK" = iwd ]; then
+    expect "an SSID that is not UTF-8" "refused: iwd cannot join this network: its SSID is not UTF-8" \
+      "$(plug not-utf8)"
+    expect "an SSID that is not UTF-8: configuration" unchanged "$(same "$a")"
+  fi
+
+  # A different network with a newer serial; the device meets it at its next boot.
+  expect "network B, a newer serial" applied "$(plug replace)"
+  expect "network B: configuration" changed "$(same "$a")"
+  mkdir -p "$kept"
+  config_digest >"$kept/digest-b"
+  sync
+}
+
+# The access point now serves network B and the drive of network B is in at power-on: the
+# installed rule and unit find it applied already, and the device joins B.
+second_boot() {
+  expect "after a reboot, the same drive" unchanged "$(drive_verdict)"
+  joined_row "after a reboot: joined network B" 150
+  say "time joined after power-on, after a reboot: $(joined_after_power_on)s"
+  expect "after a reboot: configuration" unchanged "$(same "$(cat "$kept/digest-b" 2>/dev/null)")"
+}
 
 mkdir -p /run/zezi-vm
-say "boot stack $STACK"
-start_access_point "$NET_A_HEX" "$NET_A_PASS" || exit 1
-expect "the packages" installed "$(install_device)"
-systemctl enable --now "$(stack_service)" >/dev/null 2>&1
-
-# The drive was in before the rule was: udev goes over it again, as at a boot.
-c=$(cursor)
-udevadm trigger --action=add --subsystem-match=block --property-match=ID_FS_LABEL=ZEZI-WIFI
-expect "signed envelope for network A" applied "$(drive_verdict "$c")"
-joined_row "network A joined"
-[ -z "$joined_at" ] || say "time joined after power-on: ${joined_at}s"
-a=$(config_digest)
-
-expect "the same drive again" unchanged "$(plug first)"
-joined_row "still joined network A"
-expect "the same drive: configuration" unchanged "$(same "$a")"
-
-expect "an older serial" refused "$(plug older)"
-expect "an older serial: configuration" unchanged "$(same "$a")"
-joined_row "an older serial: still joined network A"
-
-expect "a forged signature" refused "$(plug forged)"
-expect "a forged signature: configuration" unchanged "$(same "$a")"
-joined_row "a forged signature: still joined network A"
-
-# A different network, with a newer serial: the access point moves to network B first.
-start_access_point "$NET_B_HEX" "$NET_B_PASS" || exit 1
-expect "network B, a newer serial" applied "$(plug replace)"
-expect "network B: configuration" changed "$(same "$a")"
-joined_row "network B joined"
+case "${1:-}" in
+  network)
+    start_access_point "$AP_SSID_HEX" "$AP_PASS" || exit 1
+    watch_join </dev/null >/dev/null 2>&1 &
+    ;;
+  story)
+    say "boot $BOOT, stack $STACK"
+    case "$BOOT" in
+      first) first_boot ;;
+      again) second_boot ;;
+    esac
+    ;;
+  *) echo "usage: guest.sh network|story" >&2; exit 2 ;;
+esac

@@ -33,11 +33,11 @@ fi
 cp -a "$here/image/." "$root/"
 echo zezi-device >"$root/etc/hostname"
 printf '/dev/vda / ext4 rw,errors=remount-ro 0 1\n' >"$root/etc/fstab"
-# No stack runs until the story enables it; the access point is started by the story.
+# No stack runs until the story enables it; zezi-vm-network.service starts the access point.
 chroot "$root" systemctl disable NetworkManager.service wpa_supplicant.service iwd.service \
   hostapd.service >/dev/null 2>&1 || true
 chroot "$root" systemctl mask hostapd.service >/dev/null 2>&1 || true
-chroot "$root" systemctl enable zezi-vm-test.service >/dev/null
+chroot "$root" systemctl enable zezi-vm-network.service zezi-vm-test.service >/dev/null
 chroot "$root" passwd -d root >/dev/null
 # The initramfs made during the bootstrap lacks the root's file system driver.
 chroot "$root" update-initramfs -u -k all >"$work/initramfs.log" 2>&1 ||
