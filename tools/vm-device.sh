@@ -207,7 +207,7 @@ CONF
   local t0=$SECONDS qemu_pid
   qemu-system-x86_64 "${accel[@]}" -machine q35 -m 1024 -smp 1 -display none -no-reboot \
     -nic none -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
-    -append "root=LABEL=zezi-root rw console=ttyS0 quiet loglevel=3 net.ifnames=0" \
+    -append "root=LABEL=zezi-root rw console=ttyS0 quiet loglevel=3 net.ifnames=0 mitigations=off" \
     -drive "file=$dir/disk.qcow2,if=none,id=root,format=qcow2" \
     -device virtio-blk-pci,drive=root,addr=0x5 \
     -drive "file=$control,if=none,id=control,format=raw" \

@@ -206,7 +206,7 @@ watch_join() {
       cut -d' ' -f1 /proc/uptime >/run/zezi-vm/joined-at
       return
     fi
-    sleep 0.5
+    sleep 1
   done
 }
 
