@@ -17,7 +17,7 @@
 # environment: ZEZI_VIDAD_TOOL (the host's tool that makes the keys and envelopes, default
 #   build/cli/zezi-vidad), ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad; the image is kept
 #   in its vm/ folder and made again only when tools/vm/ changes), ZEZI_VIDAD_VM_ACCEL (auto,
-#   kvm or tcg), ZEZI_VIDAD_VM_JOBS (machines at once, default 2), ZEZI_VIDAD_MIRROR (for
+#   kvm or tcg), ZEZI_VIDAD_VM_JOBS (machines at once, default 2: one a core), ZEZI_VIDAD_MIRROR (for
 #   debootstrap)
 # exit: 0 every row as expected (or QEMU cannot run here: skipped, said loudly), 1 a row not
 #   as expected or a boot that did not finish, 2 usage error
@@ -265,7 +265,7 @@ run_stack() { # stack
   rm -f "$work/$stack/disk.qcow2"
 }
 
-jobs_at_once=${ZEZI_VIDAD_VM_JOBS:-3}
+jobs_at_once=${ZEZI_VIDAD_VM_JOBS:-2}
 for stack in "${stacks[@]}"; do
   while [ "$(jobs -pr | wc -l)" -ge "$jobs_at_once" ]; do wait -n || true; done
   run_stack "$stack" &

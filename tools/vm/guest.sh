@@ -45,6 +45,9 @@ wpa=2
 wpa_key_mgmt=WPA-PSK
 rsn_pairwise=CCMP
 wpa_passphrase=$2
+# An emulated machine under load answers the handshake late: more retries before giving up.
+wpa_pairwise_update_count=20
+wpa_group_update_count=20
 CONF
   ip link set "$ap" up
   ip addr replace 192.0.2.1/24 dev "$ap"
