@@ -2,14 +2,15 @@
 # The device in a virtual machine: a Debian 12 guest under QEMU, with two simulated radios
 # (mac80211_hwsim), an access point (hostapd) and a DHCP server (dnsmasq) on one of them, and
 # the device's WiFi stack on the other. Each stack lives through the story in
-# tools/vm/guest.sh, in two boots of its own disk: in the first the device installs the
-# tool's Debian package and the drive in it since power-on (USB, labelled ZEZI-WIFI, an
-# envelope sealed and signed here by the tool) joins a network; the second boots with the same
-# drive, which the installed rule and unit find unchanged, then drives with an older serial, a
-# forged signature and no signature are refused, and a newer envelope for another network
-# takes over. The guest prints "step: expected, got ..." rows on its serial console; this
-# script hands it the drives it asks for through the QEMU monitor, counts the rows and gives
-# each stack's time from power-on to joined.
+# tools/vm/guest.sh, in two boots of its own disk. In the first the device installs the
+# tool's Debian package and applies the drive in it since power-on (USB, labelled ZEZI-WIFI,
+# an envelope sealed and signed here by the tool) and joins network A; the same drive again
+# changes nothing; drives with an older serial, a forged signature and no signature are
+# refused; a newer envelope for network B is applied. The second boots where the access
+# point serves B, with B's drive in: the installed rule and unit find it unchanged and the
+# device joins B. The guest prints "step: expected, got ..." rows on its serial console;
+# this script hands it the drives it asks for through the QEMU monitor, counts the rows and
+# gives each stack's time from power-on to joined.
 #
 # usage: tools/vm-device.sh [--stack networkmanager|wpa-supplicant|iwd]... PACKAGES_DIR
 #   PACKAGES_DIR holds the Debian packages (tools/build-debs.sh); the device installs
@@ -17,8 +18,8 @@
 # environment: ZEZI_VIDAD_TOOL (the host's tool that makes the keys and envelopes, default
 #   build/cli/zezi-vidad), ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad; the image is kept
 #   in its vm/ folder and made again only when tools/vm/ changes), ZEZI_VIDAD_VM_ACCEL (auto,
-#   kvm or tcg), ZEZI_VIDAD_VM_JOBS (machines at once, default 2: one a core), ZEZI_VIDAD_MIRROR (for
-#   debootstrap)
+#   kvm or tcg), ZEZI_VIDAD_VM_JOBS (machines at once, default 2: one a core),
+#   ZEZI_VIDAD_MIRROR (for debootstrap)
 # exit: 0 every row as expected (or QEMU cannot run here: skipped, said loudly), 1 a row not
 #   as expected or a boot that did not finish, 2 usage error
 set -euo pipefail
