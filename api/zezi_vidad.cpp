@@ -43,7 +43,9 @@ static_assert(ZEZI_VIDAD_PSK_LENGTH == kPskHexLength);
 static_assert(ZEZI_VIDAD_MAX_TRUSTED_SIGNERS == kMaxTrustedSigners);
 static_assert(ZEZI_VIDAD_DIGEST_SIZE == kDigestSize);
 static_assert(ZEZI_VIDAD_REPLAY_RECORD_SIZE == kReplayRecordSize);
+static_assert(ZEZI_VIDAD_REPLAY_RECORD_V2_SIZE == kReplayRecordV2Size);
 static_assert(ZEZI_VIDAD_REPLAY_RECORD_V1_SIZE == kReplayRecordV1Size);
+static_assert(ZEZI_VIDAD_MAX_SET_SIZE == kMaxSetSize);
 
 // Each status's text.
 constexpr auto kStatusTexts = failureTable<zezi_vidad_status, const char*>(
@@ -140,17 +142,25 @@ constexpr auto kStatusOfSignatureFailure = failureTable<SignatureFailure, zezi_v
         {SignatureFailure::kNotYetValid, ZEZI_VIDAD_E_SIGNATURE_NOT_YET_VALID},
         {SignatureFailure::kSerialOlder, ZEZI_VIDAD_E_SERIAL_OLDER},
         {SignatureFailure::kSerialReused, ZEZI_VIDAD_E_SERIAL_REUSED},
+        {SignatureFailure::kSetFull, ZEZI_VIDAD_E_SET_FULL},
+        {SignatureFailure::kSetSsidTaken, ZEZI_VIDAD_E_SET_SSID_TAKEN},
     },
     kLastSignatureFailure);
 static_assert(kStatusOfSignatureFailure.inOrder() && kStatusOfSignatureFailure.oneRowEach());
-// The statuses follow the checks one for one and in their order, right after the other
-// statuses: a row that names another check's status does not compile.
+// The statuses follow the checks one for one and in their order: those up to
+// ZEZI_VIDAD_E_SERIAL_REUSED right after the other statuses, the checks of sets after the
+// key references'. A row that names another check's status does not compile.
+constexpr std::size_t kFirstSetCheckRow =
+    static_cast<std::size_t>(ZEZI_VIDAD_E_SERIAL_REUSED - ZEZI_VIDAD_E_REPLAY_STATE + 1);
 static_assert(kStatusOfSignatureFailure.rows.front().value == kStatusTexts.last + 1);
-static_assert(kStatusOfSignatureFailure.rows.back().value == ZEZI_VIDAD_E_SERIAL_REUSED);
+static_assert(kStatusOfSignatureFailure.rows.back().value == ZEZI_VIDAD_STATUS_LAST);
 constexpr bool statusesFollowChecks() {
   const auto& rows = kStatusOfSignatureFailure.rows;
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    if (static_cast<std::size_t>(rows[i].value) != ZEZI_VIDAD_E_REPLAY_STATE + i) {
+    const std::size_t expected = i < kFirstSetCheckRow
+                                     ? ZEZI_VIDAD_E_REPLAY_STATE + i
+                                     : ZEZI_VIDAD_E_SET_FULL + (i - kFirstSetCheckRow);
+    if (static_cast<std::size_t>(rows[i].value) != expected) {
       return false;
     }
   }
@@ -177,6 +187,7 @@ constexpr auto kStatusOfKeyReferenceFailure = failureTable<KeyReferenceFailure, 
 static_assert(kStatusOfKeyReferenceFailure.inOrder() && kStatusOfKeyReferenceFailure.oneRowEach());
 static_assert(kStatusOfKeyReferenceFailure.rows.front().value == ZEZI_VIDAD_E_SERIAL_REUSED + 1);
 static_assert(kStatusOfKeyReferenceFailure.rows.back().value + 1 == ZEZI_VIDAD_E_NOT_KEY_REFERENCE);
+static_assert(ZEZI_VIDAD_E_NOT_KEY_REFERENCE + 1 == ZEZI_VIDAD_E_SET_FULL);
 constexpr bool statusesFollowKeyReferenceFailures() {
   const auto& rows = kStatusOfKeyReferenceFailure.rows;
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -255,26 +266,47 @@ zezi_vidad_status openWith(std::string_view envelope, const zezi_vidad_opener& o
   return statusOf(failure);
 }
 
-// The text of a signature check's status, from ZEZI_VIDAD_E_REPLAY_STATE to
-// ZEZI_VIDAD_E_SERIAL_REUSED: the check's own message, a string literal.
+// The text of a signature check's status (ZEZI_VIDAD_E_REPLAY_STATE to
+// ZEZI_VIDAD_E_SERIAL_REUSED, ZEZI_VIDAD_E_SET_FULL and after): the check's own message, a
+// string literal.
 const char* signatureStatusText(int status) {
-  const auto& row = kStatusOfSignatureFailure.rows.at(
-      static_cast<std::size_t>(status - ZEZI_VIDAD_E_REPLAY_STATE));
-  return signatureFailureText(row.first).data();
+  const std::size_t row = status >= ZEZI_VIDAD_E_SET_FULL
+                              ? kFirstSetCheckRow + (status - ZEZI_VIDAD_E_SET_FULL)
+                              : static_cast<std::size_t>(status - ZEZI_VIDAD_E_REPLAY_STATE);
+  return signatureFailureText(kStatusOfSignatureFailure.rows.at(row).first).data();
 }
 
-ReplayState stateOf(const zezi_vidad_replay_state& fields) {
+// The state of the caller's fields; false for a set or an SSID larger than a record holds.
+bool stateOf(const zezi_vidad_replay_state& fields, ReplayState* stateOut) {
+  if (fields.set_size > kMaxSetSize) {
+    return false;
+  }
   ReplayState state;
   state.trustListVersion = fields.trust_list_version;
   std::copy_n(fields.trust_list_digest, kDigestSize, state.trustListDigest.begin());
   std::copy_n(fields.key_id, kDigestSize, state.keyId.begin());
   state.highestSerial = fields.highest_serial;
-  std::copy_n(fields.accepted_envelope_sha256, kDigestSize, state.acceptedEnvelopeSha256.begin());
   state.timeFloor = fields.time_floor;
+  std::copy_n(fields.set_key_id, kDigestSize, state.setKeyId.begin());
+  state.setSerial = fields.set_serial;
+  state.setCarried = fields.set_carried != 0;
+  for (std::size_t i = 0; i < fields.set_size; ++i) {
+    const zezi_vidad_set_member& given = fields.set[i];
+    if (given.ssid_length > kMaxSsidSize) {
+      return false;
+    }
+    SetMember member{{}, given.issued_at, given.expires_at, {}};
+    std::copy_n(given.envelope_sha256, kDigestSize, member.envelopeSha256.begin());
+    if (given.ssid_length > 0) {
+      member.ssid = std::string(given.ssid, given.ssid + given.ssid_length);
+    }
+    state.set.push_back(std::move(member));
+  }
   if (fields.legacy != 0) {
     state.legacyKeyIndex = fields.legacy_key_index;
   }
-  return state;
+  *stateOut = std::move(state);
+  return true;
 }
 
 zezi_vidad_replay_state fieldsOf(const ReplayState& state) {
@@ -283,9 +315,21 @@ zezi_vidad_replay_state fieldsOf(const ReplayState& state) {
   std::copy(state.trustListDigest.begin(), state.trustListDigest.end(), fields.trust_list_digest);
   std::copy(state.keyId.begin(), state.keyId.end(), fields.key_id);
   fields.highest_serial = state.highestSerial;
-  std::copy(state.acceptedEnvelopeSha256.begin(), state.acceptedEnvelopeSha256.end(),
-            fields.accepted_envelope_sha256);
   fields.time_floor = state.timeFloor;
+  std::copy(state.setKeyId.begin(), state.setKeyId.end(), fields.set_key_id);
+  fields.set_serial = state.setSerial;
+  fields.set_carried = state.setCarried ? 1 : 0;
+  fields.set_size = state.set.size();
+  for (std::size_t i = 0; i < state.set.size(); ++i) {
+    const SetMember& member = state.set[i];
+    zezi_vidad_set_member& out = fields.set[i];
+    std::copy(member.envelopeSha256.begin(), member.envelopeSha256.end(), out.envelope_sha256);
+    out.issued_at = member.issuedAt;
+    out.expires_at = member.expiresAt;
+    const std::string ssid = member.ssid.value_or(std::string());
+    std::copy(ssid.begin(), ssid.end(), out.ssid);
+    out.ssid_length = ssid.size();
+  }
   fields.legacy = state.legacyKeyIndex ? 1 : 0;
   fields.legacy_key_index = state.legacyKeyIndex.value_or(0);
   return fields;
@@ -303,7 +347,12 @@ zezi_vidad_status openSigned(const SignatureInput& input, const TrustList& trust
   if (opener.fleetPoint != rawToPoint(trustList.fleetKey())) {
     return ZEZI_VIDAD_E_FLEET_KEY_MISMATCH;
   }
-  return openWith(input.envelope, opener, networkOut);
+  if (const zezi_vidad_status status = openWith(input.envelope, opener, networkOut);
+      status != ZEZI_VIDAD_OK) {
+    return status;
+  }
+  const SignatureFailure failure = recordOpenedNetwork(*verifiedOut, networkOut->ssid, stateOut);
+  return failure == SignatureFailure::kNone ? ZEZI_VIDAD_OK : statusOf(failure);
 }
 
 // The checks' input from the C call's.
@@ -376,7 +425,7 @@ const char* zezi_vidad_strerror(int status) {
   if (status < 0 || status > ZEZI_VIDAD_STATUS_LAST) {
     return zezi::kUnknownStatusText;
   }
-  if (status >= ZEZI_VIDAD_E_KEY_PROVIDER) {
+  if (status >= ZEZI_VIDAD_E_KEY_PROVIDER && status < ZEZI_VIDAD_E_SET_FULL) {
     return zezi::keyReferenceStatusText(status);
   }
   if (status > static_cast<int>(zezi::kStatusTexts.last)) {
@@ -595,7 +644,11 @@ zezi_vidad_status zezi_vidad_replay_record_encode(const zezi_vidad_replay_state*
     if (state == nullptr || record_out == nullptr || record_length_out == nullptr) {
       return ZEZI_VIDAD_E_ARGUMENT;
     }
-    const zezi::Bytes record = zezi::encodeReplayState(zezi::stateOf(*state));
+    zezi::ReplayState fields;
+    if (!zezi::stateOf(*state, &fields) || !zezi::isRecordable(fields)) {
+      return ZEZI_VIDAD_E_REPLAY_STATE;
+    }
+    const zezi::Bytes record = zezi::encodeReplayState(fields);
     if (record.empty()) {
       return ZEZI_VIDAD_E_INTERNAL;
     }

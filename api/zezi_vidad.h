@@ -41,9 +41,11 @@ extern "C" {
 #define ZEZI_VIDAD_MAX_TRUSTED_SIGNERS 4
 // A SHA-256 digest: a key id, a trust list's digest, an envelope's hash.
 #define ZEZI_VIDAD_DIGEST_SIZE 32
-// The replay record a device stores between signed envelopes: version 2 is what the library
-// writes; a version-1 record, written before the record named its key by id, is still read.
-#define ZEZI_VIDAD_REPLAY_RECORD_SIZE 160
+// The replay record a device stores between signed envelopes: version 3 is what the library
+// writes; records of version 2 (before sets) and 1 (before the record named its key by id)
+// are still read.
+#define ZEZI_VIDAD_REPLAY_RECORD_SIZE 1584
+#define ZEZI_VIDAD_REPLAY_RECORD_V2_SIZE 160
 #define ZEZI_VIDAD_REPLAY_RECORD_V1_SIZE 96
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -138,11 +140,16 @@ typedef enum zezi_vidad_status {
   ZEZI_VIDAD_E_TPM_REFUSED = 56,
   // The key reference is neither "handle:0x" and 1 to 8 hex digits nor the path of a
   // readable TPM-wrapped key file ("TSS2 PRIVATE KEY" PEM, at most 64 KiB).
-  ZEZI_VIDAD_E_NOT_KEY_REFERENCE = 57
+  ZEZI_VIDAD_E_NOT_KEY_REFERENCE = 57,
+  // Two more signature checks, after ZEZI_VIDAD_E_SERIAL_REUSED in their order: another
+  // envelope of the current set when it holds ZEZI_VIDAD_MAX_SET_SIZE networks; and, once
+  // the envelope has opened, another envelope of the set holds its SSID.
+  ZEZI_VIDAD_E_SET_FULL = 58,
+  ZEZI_VIDAD_E_SET_SSID_TAKEN = 59
 } zezi_vidad_status;
 
 // The last status there is; zezi_vidad_strerror gives any larger code the unknown text.
-#define ZEZI_VIDAD_STATUS_LAST ZEZI_VIDAD_E_NOT_KEY_REFERENCE
+#define ZEZI_VIDAD_STATUS_LAST ZEZI_VIDAD_E_SET_SSID_TAKEN
 
 // The library's version, "MAJOR.MINOR.PATCH", which may differ from the header's
 // ZEZI_VIDAD_VERSION_STRING when a shared library was replaced. Static storage.
@@ -200,14 +207,32 @@ typedef enum zezi_vidad_signature_policy {
   ZEZI_VIDAD_SIGNATURE_TRANSITION = 1
 } zezi_vidad_signature_policy;
 
+// The most networks one set holds: the envelopes signed with one serial.
+#define ZEZI_VIDAD_MAX_SET_SIZE 16
+
+// A network of the set a device holds (docs/format.md 9.5).
+typedef struct zezi_vidad_set_member {
+  uint8_t envelope_sha256[ZEZI_VIDAD_DIGEST_SIZE];  // the envelope it came from
+  uint64_t issued_at;                               // 0 while unknown (from an older record)
+  uint64_t expires_at;                              // likewise
+  uint8_t ssid[ZEZI_VIDAD_SSID_MAX_SIZE];           // octets, not text
+  size_t ssid_length;  // 0 while unknown: learnt when its envelope is opened again
+} zezi_vidad_set_member;
+
 // The fields of a replay record. Integers are host order; digests are SHA-256 values.
 typedef struct zezi_vidad_replay_state {
-  uint64_t trust_list_version;                               // the trust list it was written under
-  uint8_t trust_list_digest[ZEZI_VIDAD_DIGEST_SIZE];         // and that list's digest
-  uint8_t key_id[ZEZI_VIDAD_DIGEST_SIZE];                    // the highest accepted signer key
-  uint64_t highest_serial;                                   // of that key
-  uint8_t accepted_envelope_sha256[ZEZI_VIDAD_DIGEST_SIZE];  // zeros until one is accepted
+  uint64_t trust_list_version;                        // the trust list it was written under
+  uint8_t trust_list_digest[ZEZI_VIDAD_DIGEST_SIZE];  // and that list's digest
+  uint8_t key_id[ZEZI_VIDAD_DIGEST_SIZE];             // the highest accepted signer key
+  uint64_t highest_serial;                            // of that key
   uint64_t time_floor;  // of that key: its last accepted issued_at, or later
+  // The set: the networks of the newest accepted serial, the key that signed them (zeros
+  // until a signed envelope is accepted), and whether it was accepted under an older list.
+  uint8_t set_key_id[ZEZI_VIDAD_DIGEST_SIZE];
+  uint64_t set_serial;
+  int set_carried;
+  size_t set_size;
+  zezi_vidad_set_member set[ZEZI_VIDAD_MAX_SET_SIZE];
   // Nonzero only for a version-1 record, which names its key by `legacy_key_index` in the
   // trust list and holds no key id or digest (those two are zeros).
   int legacy;
@@ -270,10 +295,17 @@ ZEZI_VIDAD_EXPORT void zezi_vidad_trust_list_free(zezi_vidad_trust_list* trust_l
 //
 // On ZEZI_VIDAD_OK writes the SSID and PSK as zezi_vidad_open does, and the record to store:
 // `*record_length_out` is ZEZI_VIDAD_REPLAY_RECORD_SIZE when `record_out` holds a new
-// record, which the caller must store (durably) before using the network, or 0 when the
-// stored record stays as it is (the envelope accepted last, read again, or an unsigned
-// envelope the transition policy let in). On any other status nothing is written; the
-// buffer statuses are those of zezi_vidad_open.
+// record, or 0 when the stored record stays as it is (an envelope of the set, read again,
+// or an unsigned envelope the transition policy let in). On any other status nothing is
+// written; the buffer statuses are those of zezi_vidad_open.
+//
+// Every envelope passes every check each time, those of the set the device holds
+// included. The envelopes signed with one serial are one set, and the device holds the
+// networks of the newest set alone. So read a drive as a whole: call this for each of its
+// envelopes in turn, passing the record the call before gave (or the stored one), and
+// write each network; then remove the networks that the stored record's set holds and the
+// last record's set does not (compare the SSIDs zezi_vidad_replay_record_decode gives);
+// then store the last record durably, and only then use the networks.
 ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_open_signed(
     const zezi_vidad_opener* opener, const zezi_vidad_trust_list* trust_list, const char* envelope,
     size_t envelope_length, const char* signature, size_t signature_length,
@@ -287,9 +319,11 @@ ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_open_signed(
 ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_replay_record_decode(
     const uint8_t* record, size_t record_length, zezi_vidad_replay_state* state_out);
 
-// The record of `state`: version 2 (ZEZI_VIDAD_REPLAY_RECORD_SIZE octets), or version 1
+// The record of `state`: version 3 (ZEZI_VIDAD_REPLAY_RECORD_SIZE octets), or version 1
 // (ZEZI_VIDAD_REPLAY_RECORD_V1_SIZE) again for a legacy state; its length goes to
-// `*record_length_out`.
+// `*record_length_out`. ZEZI_VIDAD_E_REPLAY_STATE for a state no record can hold: more than
+// ZEZI_VIDAD_MAX_SET_SIZE networks, an SSID over 32 octets, two networks with the same
+// envelope or SSID, networks without a set key, or a legacy state of more than one.
 ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_replay_record_encode(
     const zezi_vidad_replay_state* state, uint8_t record_out[ZEZI_VIDAD_REPLAY_RECORD_SIZE],
     size_t* record_length_out);

@@ -52,6 +52,7 @@ extern const CommandEntry kSignCommand;
 extern const CommandEntry kVerifyCommand;
 extern const CommandEntry kSelftestCommand;
 extern const CommandEntry kApplyCommand;
+extern const CommandEntry kStatusCommand;
 
 // Names what an option takes in the help, in place of CLI11's type names.
 inline CLI::Option* takes(CLI::Option* option, const char* what) {

@@ -18,11 +18,11 @@ namespace zezi {
 namespace {
 
 // The commands in the order of the tool's help; adding one is adding a line here.
-constexpr std::array<const CommandEntry*, 8> kCommandTable{
-    &kKeygenCommand, &kPubkeyCommand, &kSealCommand,     &kOpenCommand,
-    &kSignCommand,   &kVerifyCommand, &kSelftestCommand, &kApplyCommand};
-constexpr std::array<std::string_view, 7> kFlags{"--force", "--show-psk", "--now",    "--resume",
-                                                 "--list",  "--reload",   "--dry-run"};
+constexpr std::array<const CommandEntry*, 9> kCommandTable{
+    &kKeygenCommand, &kPubkeyCommand,   &kSealCommand,  &kOpenCommand,  &kSignCommand,
+    &kVerifyCommand, &kSelftestCommand, &kApplyCommand, &kStatusCommand};
+constexpr std::array<std::string_view, 8> kFlags{"--force", "--show-psk", "--now",     "--resume",
+                                                 "--list",  "--reload",   "--dry-run", "--json"};
 // Shorter values are no secret and too common to look for in a message.
 constexpr std::size_t kShortestHiddenValue = 3;
 

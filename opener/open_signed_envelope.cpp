@@ -43,6 +43,10 @@ bool openSignedWith(const SignatureInput& input, const TrustList& trustList,
   if (!open(&network, errorOut)) {
     return false;
   }
+  if (const SignatureFailure failure = recordOpenedNetwork(verified, network.ssid, &next);
+      failure != SignatureFailure::kNone) {
+    return failWith(errorOut, signatureFailureText(failure));
+  }
   // Every output only now, and the optional ones only when asked for.
   if (verifiedOut != nullptr) {
     *verifiedOut = verified;

@@ -48,8 +48,10 @@ enum class SignatureFailure : std::uint8_t {
   kNotYetValid,
   kSerialOlder,
   kSerialReused,
+  kSetFull,
+  kSetSsidTaken,  // found once the envelope has opened
 };
-inline constexpr SignatureFailure kLastSignatureFailure = SignatureFailure::kSerialReused;
+inline constexpr SignatureFailure kLastSignatureFailure = SignatureFailure::kSetSsidTaken;
 
 // The fixed message of a failure, as verifySignature writes it; empty for kNone.
 [[nodiscard]] std::string_view signatureFailureText(SignatureFailure failure);
@@ -63,6 +65,17 @@ inline constexpr SignatureFailure kLastSignatureFailure = SignatureFailure::kSer
                                                   const TrustList& trustList,
                                                   VerifiedSignature* verifiedOut,
                                                   ReplayState* stateOut);
+
+// Records the SSID of the envelope `verified` names in its member of the set in `*state`,
+// once the envelope has opened: kSetSsidTaken, leaving `*state` untouched, when another
+// member holds that SSID. An unsigned envelope has no member and changes nothing.
+[[nodiscard]] SignatureFailure recordOpenedNetwork(const VerifiedSignature& verified,
+                                                   const std::string& ssid, ReplayState* state);
+
+// Whether a record can hold `state`: at most 16 networks, no envelope or known SSID twice,
+// SSIDs of 1 to 32 octets, networks only under a set key (or a version-1 state of at most
+// one). encodeReplayState fails for any other state, or when OpenSSL fails.
+[[nodiscard]] bool isRecordable(const ReplayState& state);
 
 // Whether `text` is a message openSignedEnvelope can write: verifySignature's, its own two,
 // or openEnvelope's.

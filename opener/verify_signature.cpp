@@ -52,6 +52,8 @@ constexpr auto kFailureTexts = failureTable<SignatureFailure, std::string_view>(
         {kNotYetValid, "signature is not yet valid"},
         {kSerialOlder, "signature serial is older than the last accepted"},
         {kSerialReused, "signature serial was already used for another envelope"},
+        {kSetFull, "signature serial's set already holds 16 networks"},
+        {kSetSsidTaken, "the set already holds this SSID from another envelope"},
     },
     kLastSignatureFailure);
 
@@ -68,14 +70,22 @@ constexpr std::array<MemberFailures<SignatureFailure>, 3> kMembers = {{
 }};
 
 // The state the checks compare against and the index of the key it names. A state of an
-// older trust-list version gives way to a fresh one; any other list than the one the state
-// was written under fails closed. A version-1 record named its key by index and had no
-// digest: the index is mapped to the key of the list, whose floors hold.
+// older trust-list version gives way to a fresh one, which carries the set it held so that
+// the device still knows what it wrote and under which signer; any other list than the
+// one the state was written under fails closed. A version-1 record named its key by index
+// and had no digest: the index is mapped to the key of the list, whose floors hold.
 [[nodiscard]] SignatureFailure usableState(const ReplayState& stored, const TrustList& trustList,
                                            ReplayState* stateOut, std::size_t* indexOut) {
   ReplayState state = stored;
   if (stored.trustListVersion < trustList.version()) {
     state = freshReplayState(trustList);
+    // A version-1 record's signer was a position in a list that is gone.
+    if (stored.hasAcceptedSignature() && !stored.legacyKeyIndex) {
+      state.setKeyId = stored.setKeyId;
+      state.setSerial = stored.setSerial;
+      state.setCarried = true;
+      state.set = stored.set;
+    }
   } else if (stored.legacyKeyIndex) {
     if (stored.trustListVersion > trustList.version()) {
       return kTrustListDiffers;
@@ -85,6 +95,9 @@ constexpr std::array<MemberFailures<SignatureFailure>, 3> kMembers = {{
     }
     state.legacyKeyIndex.reset();
     state.keyId = trustList.signerId(*stored.legacyKeyIndex);
+    if (!state.set.empty()) {
+      state.setKeyId = state.keyId;
+    }
     state.trustListDigest = trustList.digest();
     state.timeFloor = std::max(state.timeFloor, trustList.timeFloor());
     if (*stored.legacyKeyIndex == 0) {
@@ -99,6 +112,35 @@ constexpr std::array<MemberFailures<SignatureFailure>, 3> kMembers = {{
   }
   *stateOut = state;
   *indexOut = *index;
+  return kNone;
+}
+
+// The state once an envelope of the current key and serial is accepted: a member read
+// again changes nothing (but learns its times when they were unknown); another one joins
+// the set while it has room.
+[[nodiscard]] SignatureFailure joinCurrentSet(const ReplayState& current,
+                                              const Statement& statement, ReplayState* nextOut) {
+  if (!current.setIsCurrent()) {
+    return kSerialReused;
+  }
+  ReplayState next = current;
+  const auto member =
+      std::find_if(next.set.begin(), next.set.end(), [&](const SetMember& candidate) {
+        return candidate.envelopeSha256 == statement.envelopeSha256;
+      });
+  if (member != next.set.end()) {
+    if (member->expiresAt == 0) {  // carried over from an older record
+      member->issuedAt = statement.issuedAt;
+      member->expiresAt = statement.expiresAt;
+    }
+  } else if (next.set.size() >= kMaxSetSize) {
+    return kSetFull;
+  } else {
+    next.set.push_back(
+        SetMember{statement.envelopeSha256, statement.issuedAt, statement.expiresAt, {}});
+    next.timeFloor = std::max(next.timeFloor, statement.issuedAt);
+  }
+  *nextOut = std::move(next);
   return kNone;
 }
 
@@ -239,30 +281,51 @@ SignatureFailure verifySignatureFor(const SignatureInput& input, const TrustList
       failure != kNone) {
     return failure;
   }
-  // A newer signer key starts its own sequence of serials.
-  if (index == currentIndex) {
+  // A newer signer key starts its own sequence of serials, and with it a new set.
+  if (index == currentIndex && statement.serial <= current.highestSerial) {
     if (statement.serial < current.highestSerial) {
       return kSerialOlder;
     }
-    if (statement.serial == current.highestSerial) {
-      if (statement.envelopeSha256 != current.acceptedEnvelopeSha256) {
-        return kSerialReused;
-      }
-      // The envelope accepted last, read again (at every start): nothing changes.
-      *verifiedOut = VerifiedSignature{true, index, statement};
-      *stateOut = current;
-      return kNone;
+    ReplayState next;
+    if (const SignatureFailure failure = joinCurrentSet(current, statement, &next);
+        failure != kNone) {
+      return failure;
     }
+    *verifiedOut = VerifiedSignature{true, index, statement};
+    *stateOut = std::move(next);
+    return kNone;
   }
   ReplayState next;
   next.trustListVersion = trustList.version();
   next.trustListDigest = trustList.digest();
   next.keyId = trustList.signerId(index);
   next.highestSerial = statement.serial;
-  next.acceptedEnvelopeSha256 = statement.envelopeSha256;
   next.timeFloor = std::max(timeFloor, statement.issuedAt);
+  next.setKeyId = next.keyId;
+  next.setSerial = statement.serial;
+  next.set.push_back(
+      SetMember{statement.envelopeSha256, statement.issuedAt, statement.expiresAt, {}});
   *verifiedOut = VerifiedSignature{true, index, statement};
-  *stateOut = next;
+  *stateOut = std::move(next);
+  return kNone;
+}
+
+SignatureFailure recordOpenedNetwork(const VerifiedSignature& verified, const std::string& ssid,
+                                     ReplayState* state) {
+  if (!verified.isSigned) {
+    return kNone;
+  }
+  SetMember* own = nullptr;
+  for (SetMember& member : state->set) {
+    if (member.envelopeSha256 == verified.statement.envelopeSha256) {
+      own = &member;
+    } else if (member.ssid == ssid) {
+      return kSetSsidTaken;
+    }
+  }
+  if (own != nullptr) {
+    own->ssid = ssid;
+  }
   return kNone;
 }
 

@@ -208,6 +208,41 @@ bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun
   return same || replaceAt(folder.get(), name, wanted, path, error);
 }
 
+bool removeNetwork(const StackTarget& target, std::string_view ssid, bool dryRun,
+                   ConfigChange* change, std::string* error) {
+  const std::string path = configPathOf(target, Network{std::string(ssid), {}});
+  const std::string name = std::filesystem::path(path).filename().string();
+  UniqueFd folder;
+  if (name.empty() || !openFolder(folderOf(path), &folder)) {
+    return failWith(error, systemText("cannot open the folder of " + path));
+  }
+  SecretText existing;
+  bool exists = false;
+  if (!readExisting(folder.get(), name, path, &existing, &exists, error)) {
+    return false;
+  }
+  SecretText wanted;
+  if (exists && target.stack == Stack::kWpaSupplicant) {
+    std::string why;
+    if (!removeWpaBlock(existing, ssid, &wanted, &why)) {
+      return failWith(error, "cannot use " + path + ": " + why);
+    }
+    exists = wanted != existing;
+  }
+  *change = exists ? ConfigChange::kWritten : ConfigChange::kUnchanged;
+  if (!exists || dryRun) {
+    return true;
+  }
+  if (target.stack == Stack::kWpaSupplicant) {
+    return replaceAt(folder.get(), name, wanted, path, error);
+  }
+  if (::unlinkat(folder.get(), name.c_str(), 0) != 0) {
+    return failWith(error, systemText("cannot remove " + path));
+  }
+  return ::fsync(folder.get()) == 0 ||
+         failWith(error, systemText("cannot flush the folder of " + path));
+}
+
 bool reloadStack(Stack stack, std::string* error) {
   std::vector<std::string> words;
   switch (stack) {

@@ -28,7 +28,7 @@ struct StackTarget {
 
 enum class ConfigChange : std::uint8_t {
   kUnchanged,  // the stack holds this network already: same octets (iwd: same PreSharedKey)
-  kWritten,    // written, or with `dryRun` would be
+  kWritten,    // written (or removed), or with `dryRun` would be
 };
 
 // Puts the network in the stack's configuration, replacing what the tool wrote before for
@@ -38,6 +38,14 @@ enum class ConfigChange : std::uint8_t {
 // cannot join the network at all (iwd and an SSID that is not UTF-8).
 [[nodiscard]] bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun,
                                 ConfigChange* change, std::string* error);
+
+// Takes the network of `ssid` that the tool wrote out of the stack's configuration: its
+// keyfile or iwd file is removed, its wpa_supplicant block cut out of the file, and the
+// folder flushed. kUnchanged when there is none. With `dryRun` nothing is removed. False
+// with a message naming the file when it cannot be read or changed, or is not a regular
+// file.
+[[nodiscard]] bool removeNetwork(const StackTarget& target, std::string_view ssid, bool dryRun,
+                                 ConfigChange* change, std::string* error);
 
 // Asks the stack to read its configuration again: nmcli connection reload, wpa_cli
 // reconfigure; nothing for iwd, which watches its folder. Spawned without a shell; false

@@ -163,12 +163,16 @@ SecretText renderWpaBlock(const Network& network) {
   return block;
 }
 
-bool mergeWpaConfig(std::string_view existing, const Network& network, SecretText* out,
-                    std::string* error) {
-  const std::string begin = markerLine("begin", network.ssid);
-  const std::string end = markerLine("end", network.ssid);
+namespace {
+
+// `existing` with the SSID's block replaced by `block` (or dropped when it is null), every
+// other line kept; a block that was not there is added at the end.
+bool replaceWpaBlock(std::string_view existing, std::string_view ssid, const SecretText* block,
+                     SecretText* out, std::string* error) {
+  const std::string begin = markerLine("begin", ssid);
+  const std::string end = markerLine("end", ssid);
   SecretText merged;
-  bool placed = false;
+  bool placed = block == nullptr;
   bool inBlock = false;
   forEachLine(existing, [&](std::string_view line) {
     const std::string_view content = withoutLineEnd(line);
@@ -179,7 +183,7 @@ bool mergeWpaConfig(std::string_view existing, const Network& network, SecretTex
     if (content == begin) {
       inBlock = true;
       if (!placed) {
-        merged += renderWpaBlock(network);
+        merged += *block;
         placed = true;
       }
       return;
@@ -193,10 +197,23 @@ bool mergeWpaConfig(std::string_view existing, const Network& network, SecretTex
     if (!merged.empty() && merged.back() != '\n') {
       merged += '\n';
     }
-    merged += renderWpaBlock(network);
+    merged += *block;
   }
   *out = std::move(merged);
   return true;
+}
+
+}  // namespace
+
+bool mergeWpaConfig(std::string_view existing, const Network& network, SecretText* out,
+                    std::string* error) {
+  const SecretText block = renderWpaBlock(network);
+  return replaceWpaBlock(existing, network.ssid, &block, out, error);
+}
+
+bool removeWpaBlock(std::string_view existing, std::string_view ssid, SecretText* out,
+                    std::string* error) {
+  return replaceWpaBlock(existing, ssid, nullptr, out, error);
 }
 
 std::string iwdFileName(std::string_view ssid) {

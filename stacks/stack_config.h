@@ -54,6 +54,11 @@ inline constexpr std::string_view kWpaConfigHeader = "ctrl_interface=/run/wpa_su
 [[nodiscard]] bool mergeWpaConfig(std::string_view existing, const Network& network,
                                   SecretText* out, std::string* error);
 
+// `existing` without the SSID's block; every other line is kept as it is. False, with a
+// message, when a block of the SSID has a begin line without its end line.
+[[nodiscard]] bool removeWpaBlock(std::string_view existing, std::string_view ssid, SecretText* out,
+                                  std::string* error);
+
 // iwd.
 
 // The file iwd reads for a PSK network: the SSID when it holds only ASCII letters, digits,

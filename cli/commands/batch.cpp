@@ -35,7 +35,8 @@ const char* const kBatchHelp =
     "envelope (its form and its ephemeral point are checked; the batch file must be the same)\n"
     "and seals the rest. --list prints \"FILE:LINE<tab>envelope file\" for each row as its\n"
     "envelope is written or kept. --jobs sets the number of threads, 1 to 256 (default: one\n"
-    "per core). A batch is not signed: sign its envelopes with sign afterwards.\n\n";
+    "per core). A batch is not signed: sign its envelopes afterwards as one set, up to 16 in\n"
+    "one run: sign --envelope FILE --envelope FILE ...\n\n";
 
 BatchPart::BatchPart(CLI::App* seal, std::initializer_list<CLI::Option*> oneNetwork) {
   batchOption_ = takes(

@@ -1,6 +1,12 @@
-// sign: the signature file of an envelope, made with a signer key.
-#include <memory>
+// sign: the signature files of envelopes, made with a signer key; envelopes signed together
+// share one serial and form one set.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/atomic_file.h"
 #include "cli/command.h"
@@ -9,34 +15,68 @@
 #include "cli/secret_input.h"
 #include "cli/signing.h"
 #include "opener/open_envelope.h"
+#include "opener/open_signed_envelope.h"
 #include "sealer/key_files.h"
 
 namespace zezi {
 namespace {
 
 constexpr const char* kSignHelp =
-    "Signs an envelope for the fleet, writing its signature file beside it (wifi.json.sig,\n"
-    "mode 0644; replaced only with --force). The serial comes from --serial-file, the signer's\n"
-    "counter, which is advanced and flushed to the disk before the signature is written and\n"
-    "is locked meanwhile, so no serial is ever used twice; or from --serial for operators who\n"
-    "keep their own counter. The counter must exist, except with --init-serial, which\n"
-    "creates it (and refuses one that exists) for the signer's first signature. Every serial\n"
-    "must be higher than the one before. --valid-for is how long from now the signature\n"
-    "holds: a whole number of s, m, h, d or w, at most 3650d. The signature is checked\n"
-    "before it is written. Prints what was signed as one line of JSON, times in RFC 3339.\n"
+    "Signs envelopes for the fleet, writing each one's signature file beside it\n"
+    "(wifi.json.sig, mode 0644; replaced only with --force). Envelopes signed together\n"
+    "(--envelope given up to 16 times) share one serial and one validity and form one set: a\n"
+    "device holds exactly the networks of the newest set, replacing those it held from older\n"
+    "serials, so sign all of a drive's envelopes in one run. Every envelope and signature file\n"
+    "is checked before the serial is taken, and every signature before any is written. The\n"
+    "serial comes from --serial-file, the signer's counter, which is advanced by one and\n"
+    "flushed to the disk before the signatures are written and is locked meanwhile, so no two\n"
+    "runs ever share a serial; or from --serial for operators who keep their own counter. The\n"
+    "counter must exist, except with --init-serial, which creates it (and refuses one that\n"
+    "exists) for the signer's first signature. Every serial must be higher than the one\n"
+    "before. --valid-for is how long from now the signatures hold: a whole number of s, m, h,\n"
+    "d or w, at most 3650d. Prints what was signed as one line of JSON per envelope, in the\n"
+    "order given, times in RFC 3339.\n"
     "--key may name a key held in a TPM: its wrapped key file (TSS2 PRIVATE KEY, as keygen\n"
     "--tpm writes it) or its handle, handle:0x81000002; it signs there (docs/tpm.md).\n\n"
     "Example:\n"
     "  zezi-vidad sign --key signer.key --fleet-key fleet.pub --envelope /media/usb/wifi.json \\\n"
-    "      --serial-file signer.serial --valid-for 30d\n";
+    "      --serial-file signer.serial --valid-for 30d\n\n"
+    "  zezi-vidad sign --key signer.key --fleet-key fleet.pub --envelope /media/usb/lab.json \\\n"
+    "      --envelope /media/usb/office.json --serial-file signer.serial --valid-for 30d\n";
 
 struct SignOptions {
   std::string keyPath;
   std::string fleetKey;
-  std::string envelopePath;
+  std::vector<std::string> envelopePaths;
   SigningOptions signing;
   bool force = false;
 };
+
+// One envelope of the set, from its reading to its signature.
+struct SetEnvelope {
+  std::string path;
+  std::string signaturePath;
+  SecretText envelope;
+  std::string signatureFile;
+  VerifiedSignature verified;
+};
+
+// The first envelope named twice, or named as another's signature file, as a usage message.
+std::optional<std::string> clashOf(const std::vector<std::string>& paths) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    for (std::size_t j = 0; j < paths.size(); ++j) {
+      if (j > i && sameFile(paths[i], paths[j])) {
+        return paths[i] == paths[j]
+                   ? "--envelope names " + paths[i] + " twice"
+                   : "--envelope names one file twice: " + paths[i] + " and " + paths[j];
+      }
+      if (j != i && sameFile(signaturePathOf(paths[i]), paths[j])) {
+        return "--envelope names " + paths[j] + ", the signature file of " + paths[i];
+      }
+    }
+  }
+  return std::nullopt;
+}
 
 class Sign : public Command {
  public:
@@ -47,33 +87,41 @@ class Sign : public Command {
           "KEY")
         ->required();
     addFleetKeyOption(command, &options_.fleetKey);
-    takes(command->add_option("--envelope", options_.envelopePath, "envelope file"), "FILE")
+    takes(command->add_option("--envelope", options_.envelopePaths,
+                              "envelope file (repeatable, up to 16: signed as one set)"),
+          "FILE")
         ->required();
     addSigningOptions(command, &options_.signing, "");
-    once(command->add_flag("--force", options_.force, "replace an existing signature file"));
+    once(command->add_flag("--force", options_.force, "replace existing signature files"));
+  }
+
+  std::optional<std::string> complete() override {
+    const std::vector<std::string>& paths = options_.envelopePaths;
+    if (paths.size() > kMaxSetSize) {
+      return "--envelope is given " + std::to_string(paths.size()) +
+             " times: a set holds at most " + std::to_string(kMaxSetSize) +
+             " envelopes, and a device refuses the rest";
+    }
+    if (std::find(paths.begin(), paths.end(), "-") != paths.end()) {
+      return "--envelope must name a file: the signature file goes beside it";
+    }
+    return clashOf(paths);
   }
 
   [[nodiscard]] int run() const override {
     SigningPlan plan;
     std::string error;
-    if (options_.envelopePath == "-") {
-      return reportFailure("--envelope must name a file: the signature file goes beside it",
-                           kExitUsage);
-    }
     if (!planSigning(options_.signing, &plan, &error)) {
       return reportFailure(error, kExitUsage);
     }
-    const std::string signaturePath = signaturePathOf(options_.envelopePath);
-    if (!checkWritableTarget(signaturePath, options_.force, &error) ||
-        !checkSerialSource(plan, &error)) {
+    std::vector<SetEnvelope> set;
+    if (!checkTargets(&set, &error) || !checkSerialSource(plan, &error)) {
       return reportFailure(error);
     }
     PrivateKey signerKey;
     Bytes fleetKey;
-    SecretText envelope;
     if (!loadPrivateKey(options_.keyPath, "--key", &signerKey, &error) ||
-        !loadFleetKey(options_.fleetKey, &fleetKey, &error) ||
-        !readInput(options_.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
+        !loadFleetKey(options_.fleetKey, &fleetKey, &error) || !readEnvelopes(&set, &error)) {
       return reportFailure(error);
     }
     // Refused before a serial is taken, like every other fault of the inputs.
@@ -81,22 +129,80 @@ class Sign : public Command {
       return reportFailure("signer key is the fleet key");
     }
     SignatureTerms terms;
-    std::string file;
-    VerifiedSignature verified;
-    if (!takeTerms(plan, &terms, &error) ||
-        !signAndCheck(signerKey, fleetKey, envelope, terms, &file, &verified, &error) ||
-        !writeFileAtomically(signaturePath, file, kPublicMode, options_.force, &error)) {
+    if (!takeTerms(plan, &terms, &error)) {
       return reportFailure(error);
     }
-    return emit({}, statementLine(verified), false);
+    for (SetEnvelope& member : set) {
+      if (!signAndCheck(signerKey, fleetKey, member.envelope, terms, &member.signatureFile,
+                        &member.verified, &error)) {
+        return reportFailure(error);
+      }
+    }
+    if (!writeSignatures(set, terms.serial, &error)) {
+      return reportFailure(error);
+    }
+    std::string lines;
+    for (const SetEnvelope& member : set) {
+      lines += statementLine(member.verified);
+    }
+    return emit({}, lines, false);
   }
 
  private:
+  // Makes the set, one member for each envelope, and checks that every signature file can
+  // be written.
+  [[nodiscard]] bool checkTargets(std::vector<SetEnvelope>* set, std::string* error) const {
+    for (const std::string& path : options_.envelopePaths) {
+      SetEnvelope member;
+      member.path = path;
+      member.signaturePath = signaturePathOf(path);
+      if (!checkWritableTarget(member.signaturePath, options_.force, error)) {
+        return false;
+      }
+      set->push_back(std::move(member));
+    }
+    return true;
+  }
+
+  [[nodiscard]] static bool readEnvelopes(std::vector<SetEnvelope>* set, std::string* error) {
+    for (SetEnvelope& member : *set) {
+      if (!readInput(member.path, kMaxEnvelopeSize, &member.envelope, error)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Stages every signature file before placing any, so that a full disk leaves none
+  // written; one refused while placing leaves those placed before it, which are named.
+  [[nodiscard]] bool writeSignatures(const std::vector<SetEnvelope>& set, std::uint64_t serial,
+                                     std::string* error) const {
+    std::vector<StagedFile> staged(set.size());
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      if (!staged[i].stage(set[i].signaturePath, set[i].signatureFile, kPublicMode, error)) {
+        return false;
+      }
+    }
+    std::string written;
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      if (!staged[i].commit(options_.force, error)) {
+        if (!written.empty()) {
+          *error += "; written already with serial " + std::to_string(serial) + ": " + written +
+                    " (sign the whole set again, with --force)";
+        }
+        return false;
+      }
+      written += (written.empty() ? "" : ", ") + set[i].signaturePath;
+    }
+    return true;
+  }
+
   SignOptions options_;
 };
 
 }  // namespace
 
-const CommandEntry kSignCommand{"sign", "sign an envelope with a signer key", addCommand<Sign>};
+const CommandEntry kSignCommand{"sign", "sign envelopes, as one set, with a signer key",
+                                addCommand<Sign>};
 
 }  // namespace zezi

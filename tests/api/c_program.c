@@ -212,29 +212,75 @@ static uint64_t big_endian(const uint8_t* octets) {
 static void check_record_fields(const uint8_t* record, size_t length) {
   zezi_vidad_replay_state state;
   CHECK_STATUS(zezi_vidad_replay_record_decode(record, length, &state), ZEZI_VIDAD_OK);
+  const int current = length == ZEZI_VIDAD_REPLAY_RECORD_SIZE;
   CHECK(state.legacy == (length == ZEZI_VIDAD_REPLAY_RECORD_V1_SIZE));
   CHECK(state.trust_list_version == big_endian(record + 8));
   CHECK(state.highest_serial == big_endian(record + 16) &&
         state.time_floor == big_endian(record + 24));
-  CHECK(memcmp(state.accepted_envelope_sha256, record + 32, ZEZI_VIDAD_DIGEST_SIZE) == 0);
-  if (!state.legacy) {
+  if (current) {
+    CHECK(memcmp(state.key_id, record + 32, ZEZI_VIDAD_DIGEST_SIZE) == 0 &&
+          memcmp(state.trust_list_digest, record + 64, ZEZI_VIDAD_DIGEST_SIZE) == 0 &&
+          memcmp(state.set_key_id, record + 96, ZEZI_VIDAD_DIGEST_SIZE) == 0);
+    CHECK(state.set_serial == big_endian(record + 128) && state.set_size == record[136] &&
+          state.set_carried == record[137]);
+    for (size_t i = 0; i < state.set_size; ++i) {
+      const uint8_t* member = record + 144 + 88 * i;
+      CHECK(memcmp(state.set[i].envelope_sha256, member, ZEZI_VIDAD_DIGEST_SIZE) == 0 &&
+            state.set[i].issued_at == big_endian(member + 32) &&
+            state.set[i].expires_at == big_endian(member + 40) &&
+            state.set[i].ssid_length == member[48] &&
+            memcmp(state.set[i].ssid, member + 49, member[48]) == 0);
+    }
+  } else {
+    // The envelope accepted last becomes a set of one, its SSID not yet known.
+    static const uint8_t none[ZEZI_VIDAD_DIGEST_SIZE];
+    const int accepted = memcmp(record + 32, none, ZEZI_VIDAD_DIGEST_SIZE) != 0;
+    CHECK(state.set_size == (size_t)accepted &&
+          state.set_serial == (accepted ? state.highest_serial : 0));
+    CHECK(!accepted ||
+          (memcmp(state.set[0].envelope_sha256, record + 32, ZEZI_VIDAD_DIGEST_SIZE) == 0 &&
+           state.set[0].ssid_length == 0));
+  }
+  if (length == ZEZI_VIDAD_REPLAY_RECORD_V2_SIZE) {
     CHECK(memcmp(state.key_id, record + 64, ZEZI_VIDAD_DIGEST_SIZE) == 0 &&
           memcmp(state.trust_list_digest, record + 96, ZEZI_VIDAD_DIGEST_SIZE) == 0);
-  } else {
+  }
+  if (state.legacy) {
     CHECK(state.legacy_key_index == (record[6] << 8 | record[7]));
   }
   uint8_t again[ZEZI_VIDAD_REPLAY_RECORD_SIZE];
   size_t again_length = 0;
   CHECK_STATUS(zezi_vidad_replay_record_encode(&state, again, &again_length), ZEZI_VIDAD_OK);
-  CHECK(again_length == length && memcmp(again, record, length) == 0);
+  // A version-2 record is written again as version 3.
+  CHECK(length == ZEZI_VIDAD_REPLAY_RECORD_V2_SIZE
+            ? again_length == ZEZI_VIDAD_REPLAY_RECORD_SIZE
+            : again_length == length && memcmp(again, record, length) == 0);
   ++state.highest_serial;
   CHECK_STATUS(zezi_vidad_replay_record_encode(&state, again, &again_length), ZEZI_VIDAD_OK);
   zezi_vidad_replay_state changed;
   CHECK_STATUS(zezi_vidad_replay_record_decode(again, again_length, &changed), ZEZI_VIDAD_OK);
   CHECK(changed.highest_serial == state.highest_serial && changed.time_floor == state.time_floor &&
         memcmp(again, record, length) != 0);
+  // A state no record can hold is refused, never cut: too many networks, and for a set of
+  // networks, an SSID over 32 octets or the same envelope twice.
+  zezi_vidad_replay_state unrecordable = state;
+  unrecordable.set_size = ZEZI_VIDAD_MAX_SET_SIZE + 1;
+  CHECK_STATUS(zezi_vidad_replay_record_encode(&unrecordable, again, &again_length),
+               ZEZI_VIDAD_E_REPLAY_STATE);
+  if (state.set_size > 0 && !state.legacy) {
+    unrecordable = state;
+    unrecordable.set[0].ssid_length = ZEZI_VIDAD_SSID_MAX_SIZE + 1;
+    CHECK_STATUS(zezi_vidad_replay_record_encode(&unrecordable, again, &again_length),
+                 ZEZI_VIDAD_E_REPLAY_STATE);
+    unrecordable = state;
+    unrecordable.set[1] = unrecordable.set[0];
+    unrecordable.set_size = 2;
+    CHECK_STATUS(zezi_vidad_replay_record_encode(&unrecordable, again, &again_length),
+                 ZEZI_VIDAD_E_REPLAY_STATE);
+  }
+  CHECK_STATUS(zezi_vidad_replay_record_encode(&state, again, &again_length), ZEZI_VIDAD_OK);
   // One octet changed anywhere fails the checksum; a cut record has no version.
-  again[length / 2] ^= 0x01;
+  again[again_length / 2] ^= 0x01;
   CHECK_STATUS(zezi_vidad_replay_record_decode(again, again_length, &changed),
                ZEZI_VIDAD_E_REPLAY_STATE);
   CHECK_STATUS(zezi_vidad_replay_record_decode(record, length - 1, &changed),
@@ -292,15 +338,15 @@ static void check_signed_basics(void) {
   zezi_vidad_trust_list_free(NULL);
   free(keys);
 
-  // A record a device stored after its first signed envelope (the published sequence
-  // "operator-flow").
+  // A record an earlier release stored after its first signed envelope (the published
+  // sequence "operator-flow" as it was then), still read.
   uint8_t* record = hex_octets(
       "5a5652530002000000000000000000010000000000000001000000006b48808014f385d0fc83abbee9206a"
       "69c42cddb6ad6a3a5e7a528aabae194598bfe8291fa80f980b842c5ad807a6910ac884f65cb0439423d2c9"
       "d7d541f2a1ea6cc14e8642254e024d91290e18bee7172c55eb762631e0bb8242a29d3d9042883f393e85ee"
       "2ae4488ea16953b941d88040fd1044b4851e74adbbbcfef4c2e8258ef6eb58",
       &length);
-  CHECK(length == ZEZI_VIDAD_REPLAY_RECORD_SIZE);
+  CHECK(length == ZEZI_VIDAD_REPLAY_RECORD_V2_SIZE);
   check_record_fields(record, length);
   free(record);
 }

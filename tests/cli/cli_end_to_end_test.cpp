@@ -10,6 +10,7 @@
 #include <ostream>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 
@@ -1158,8 +1159,9 @@ TEST_F(CliSigned, ConcurrentOpensAcceptOneEnvelopeOfASerial) {
       continue;
     }
     EXPECT_EQ(read("status" + n), "1\n");
+    // The same serial makes them one set, which holds one network of each SSID.
     EXPECT_EQ(read("err" + n),
-              "zezi-vidad: cannot open the envelope: signature serial was already used for "
+              "zezi-vidad: cannot open the envelope: the set already holds this SSID from "
               "another envelope\n");
   }
   EXPECT_EQ(accepted, 1);
@@ -1227,6 +1229,48 @@ TEST_F(CliSigned, StoppedOpensLeaveNoTemporaryState) {
   }
 }
 
+// " --envelope eN.json" for N from 1 to `count`.
+std::string envelopeArgs(int count) {
+  std::string args;
+  for (int i = 1; i <= count; ++i) {
+    args += " --envelope e" + std::to_string(i) + ".json";
+  }
+  return args;
+}
+
+// Envelopes signed together: one serial and one set of times, the counter moved by one, and
+// each signature file the one of its own envelope.
+class CliSignedSet : public CliSigned, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CliSignedSet, SharesOneSerialAndEachSignatureFitsItsEnvelope) {
+  for (int i = 1; i <= GetParam(); ++i) {
+    const std::string n = std::to_string(i);
+    ASSERT_EQ(
+        tool("seal --fleet-key fleet.pub --ssid Net" + n + " --psk-file psk -o e" + n + ".json")
+            .exitStatus,
+        0);
+  }
+  const CommandResult signedSet =
+      tool("sign --key signer.key --fleet-key fleet.pub" + envelopeArgs(GetParam()) +
+           " --serial-file signer.serial --valid-for 1d");
+  ASSERT_EQ(signedSet.exitStatus, 0) << signedSet.err;
+  EXPECT_EQ(read("signer.serial"), "3\n");
+  const std::string first = signedSet.out.substr(0, signedSet.out.find('\n') + 1);
+  EXPECT_NE(first.find("\"serial\": 3,"), std::string::npos) << first;
+  std::string verified;
+  std::string repeated;
+  for (int i = 1; i <= GetParam(); ++i) {
+    const CommandResult one = tool(kVerify + "--envelope e" + std::to_string(i) + ".json");
+    EXPECT_EQ(one.exitStatus, 0) << one.err;
+    verified += one.out;
+    repeated += first;
+  }
+  EXPECT_EQ(signedSet.out, verified);
+  EXPECT_EQ(signedSet.out, repeated);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, CliSignedSet, ::testing::Values(2, 16));
+
 class CliSignedRefuses : public CliSigned, public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(CliSignedRefuses, WithOneLineAndNoFileChanged) {
@@ -1281,6 +1325,30 @@ INSTANTIATE_TEST_SUITE_P(
                     "--init-serial goes with --serial-file"},
         RefusedCase{"SerialFileIsAFifo", kSign + "--serial-file pipe.serial --valid-for 1d --force",
                     1, "the serial file pipe.serial is not a regular file", "", "pipe.serial|"},
+        RefusedCase{
+            "SignTheSameEnvelopeTwice",
+            kSign + "--envelope wifi.json --serial-file signer.serial --valid-for 1d --force", 2,
+            "--envelope names wifi.json twice"},
+        RefusedCase{"SignOneEnvelopeUnderTwoNames",
+                    kSign + "--envelope ./wifi.json --serial 9 --valid-for 1d --force", 2,
+                    "--envelope names one file twice: wifi.json and ./wifi.json"},
+        RefusedCase{"SignAnEnvelopeAndItsSignatureFile",
+                    kSign + "--envelope wifi.json.sig --serial 9 --valid-for 1d --force", 2,
+                    "--envelope names wifi.json.sig, the signature file of wifi.json"},
+        RefusedCase{"SignMoreThanASet",
+                    "sign --key signer.key --fleet-key fleet.pub" + envelopeArgs(17) +
+                        " --serial-file signer.serial --valid-for 1d",
+                    2,
+                    "--envelope is given 17 times: a set holds at most 16 envelopes, and a "
+                    "device refuses the rest"},
+        RefusedCase{"SignASetWhoseSecondSignatureFileExists",
+                    "sign --key signer.key --fleet-key fleet.pub --envelope new.json --envelope "
+                    "wifi.json --serial-file signer.serial --valid-for 1d",
+                    1, "wifi.json.sig exists (use --force to replace it)", "", "new.json", "{}"},
+        RefusedCase{
+            "SignASetWhoseSecondEnvelopeIsMissing",
+            kSign + "--envelope gone.json --serial-file signer.serial --valid-for 1d --force", 1,
+            "cannot read gone.json: no such file or directory"},
         RefusedCase{"SignEnvelopeIsAFifo",
                     "sign --key signer.key --fleet-key fleet.pub --envelope pipe.json --serial 9 "
                     "--valid-for 1d",
@@ -1385,6 +1453,54 @@ class CliApplyBase : public CliSigned {
     return files;
   }
 
+  // Seals a network for each SSID, each with a PSK of its own, signs them together with the
+  // next serial and puts them alone on the drive as <SSID>.json.
+  void putSetOnDrive(const std::vector<std::string>& ssids) const {
+    fs::remove_all(path("drive"));
+    write({{"drive/", ""}});
+    std::string envelopes;
+    for (const std::string& ssid : ssids) {
+      write({{"psk", pskOf(ssid)}});
+      ASSERT_EQ(tool("seal --fleet-key fleet.pub --ssid " + ssid + " --psk-file psk -o drive/" +
+                     ssid + ".json")
+                    .exitStatus,
+                0);
+      envelopes += " --envelope drive/" + ssid + ".json";
+    }
+    const CommandResult signedSet = tool("sign --key signer.key --fleet-key fleet.pub" + envelopes +
+                                         " --serial-file signer.serial --valid-for 1d");
+    ASSERT_EQ(signedSet.exitStatus, 0) << signedSet.err;
+  }
+  // A PSK that names its network, so that finding it finds the network.
+  static std::string pskOf(const std::string& ssid) {
+    std::string psk = hexEncode(textToBytes(ssid));
+    return psk + std::string(64 - psk.size(), 'f');
+  }
+  // Whether the stack's configuration holds the network of `ssid`.
+  [[nodiscard]] bool holds(const std::string& ssid) const {
+    const Files files = folder("conf");
+    return std::any_of(files.begin(), files.end(), [&](const auto& file) {
+      return file.second.find(pskOf(ssid)) != std::string::npos;
+    });
+  }
+  // Each line of `text` as JSON.
+  static std::vector<nlohmann::json> jsonLines(const std::string& text) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      lines.push_back(nlohmann::json::parse(line));
+    }
+    return lines;
+  }
+  // A trust list of a higher version that holds the successor alone.
+  void writeRevokingList() const {
+    const std::string list = read("device.trust");
+    write({{"revoked.trust",
+            "tolvane-wifi-drive-trust/v1\nversion 2\nserial-floor 0\n"
+            "time-floor 1700000000\n" +
+                list.substr(list.rfind("signer "))}});
+  }
+
   static inline const std::string kApply =
       "apply --private fleet.key --trust signer.pub --trust next.pub --state apply.state ";
   static inline const std::string kOtherPsk =
@@ -1400,6 +1516,13 @@ struct ApplyStack {
 };
 
 class CliApply : public CliApplyBase, public ::testing::WithParamInterface<ApplyStack> {};
+
+// The file the network of `ssid` goes in: one per SSID, or the one wpa_supplicant file.
+std::string stackFileOf(const ApplyStack& c, const std::string& ssid) {
+  std::string file = c.config;
+  const std::size_t at = file.find("Office");
+  return at == std::string::npos ? file : file.replace(at, 6, ssid);
+}
 
 TEST_P(CliApply, AppliesOnceReplacesWithNewerAndRefusesOlder) {
   const ApplyStack& c = GetParam();
@@ -1454,13 +1577,88 @@ TEST_P(CliApply, AppliesOnceReplacesWithNewerAndRefusesOlder) {
   EXPECT_EQ(tool(run).err, "zezi-vidad: wifi.json: applied" + done);
   EXPECT_EQ(read(c.config).find(c.before), 0U);
   putOnDrive("old.json");
-  const Files latest = snapshot();
+  Files latest = snapshot();
   const CommandResult older = tool(run);
   EXPECT_EQ(older.exitStatus, 1);
   EXPECT_EQ(older.err,
             "zezi-vidad: wifi.json: refused: cannot open the envelope: signature serial is older "
             "than the last accepted\n");
-  EXPECT_EQ(snapshot(), latest);
+  // Nothing changes but the record of the run, which status shows.
+  Files after = snapshot();
+  EXPECT_NE(after["apply.state.last-run"], latest["apply.state.last-run"]);
+  latest.erase("apply.state.last-run");
+  after.erase("apply.state.last-run");
+  EXPECT_EQ(after, latest);
+}
+
+// A drive holding a set, three networks signed with one serial, is read five times: applied
+// once, then unchanged, exit 0 each time. A newer set of two takes the third away, and a
+// trust list without their signer writes nothing again, keeping or withdrawing what it wrote.
+TEST_P(CliApply, HoldsExactlyTheNewestSetOfNetworks) {
+  const ApplyStack& c = GetParam();
+  const std::string run = kApply + "--source drive " + c.options;
+  if (!c.before.empty()) {
+    write({{c.config, c.before}});
+  }
+  putSetOnDrive({"Office", "Guest", "Lab"});
+  for (int pass = 0; pass < 5; ++pass) {
+    const CommandResult applied = tool(run + " --json");
+    EXPECT_EQ(applied.exitStatus, 0) << applied.err;
+    const std::vector<nlohmann::json> lines = jsonLines(applied.out);
+    ASSERT_EQ(lines.size(), 3U) << applied.out;
+    for (const nlohmann::json& line : lines) {
+      EXPECT_EQ(line["result"], pass == 0 ? "applied" : "unchanged") << line;
+      EXPECT_TRUE(line["reason"].is_null()) << line;
+      EXPECT_EQ(line["file"], line["ssid"].get<std::string>() + ".json");
+      EXPECT_TRUE(fs::exists(path(line["stack_file"].get<std::string>()))) << line;
+    }
+  }
+  EXPECT_TRUE(holds("Lab"));
+
+  putSetOnDrive({"Office", "Guest"});
+  const std::string labFile = stackFileOf(c, "Lab");
+  const CommandResult newer = tool(run);
+  EXPECT_EQ(newer.exitStatus, 0) << newer.err;
+  EXPECT_NE(newer.err.find("zezi-vidad: removed: SSID \"Lab\" from " + labFile +
+                           ": not in the newest set\n"),
+            std::string::npos)
+      << newer.err;
+  EXPECT_FALSE(holds("Lab"));
+  EXPECT_TRUE(holds("Office") && holds("Guest"));
+  EXPECT_TRUE(read(c.config).starts_with(c.before));
+  const nlohmann::json status = nlohmann::json::parse(
+      tool("status --private fleet.key --trust signer.pub --trust next.pub --state apply.state " +
+           c.options + " --json")
+          .out);
+  EXPECT_EQ(status["set"]["networks"].size(), 2U) << status;
+  EXPECT_EQ(status["set"]["key_index"], 0);
+  EXPECT_EQ(status["last_run"]["networks"][0]["result"], "removed");
+  EXPECT_EQ(status["last_run"]["networks"][0]["ssid"], "Lab");
+
+  // New firmware drops the signer: nothing is written again; kept with a warning, then
+  // withdrawn on request.
+  writeRevokingList();
+  const std::string revoked =
+      "apply --private fleet.key --trust-list revoked.trust --state "
+      "apply.state --source drive " +
+      c.options;
+  fs::remove(path(stackFileOf(c, "Guest")));
+  write({{c.config, c.before}});  // the stack's own lines only, for wpa_supplicant
+  putSetOnDrive({"Office", "Guest"});
+  const Files before = folder("conf");
+  const CommandResult kept = tool(revoked);
+  EXPECT_EQ(kept.exitStatus, 1);
+  EXPECT_NE(kept.err.find("Office.json: refused: cannot open the envelope: signature is by an "
+                          "unknown signer\n"),
+            std::string::npos)
+      << kept.err;
+  EXPECT_NE(kept.err.find("kept: SSID \"Office\" in " + stackFileOf(c, "Office") +
+                          ": its signer is no longer in the trust list\n"),
+            std::string::npos)
+      << kept.err;
+  EXPECT_EQ(folder("conf"), before);
+  EXPECT_EQ(tool(revoked + " --revoked withdraw").exitStatus, 1);
+  EXPECT_FALSE(holds("Office"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -1476,6 +1674,68 @@ INSTANTIATE_TEST_SUITE_P(
                                  "[Security]\nPreSharedKey=" + kPsk +
                                      "\nSAE-PT-Group19=00\n\n[Settings]\n"
                                      "AutoConnect=true\n"}),
+    testing::caseName);
+
+// An envelope the device accepted before passes every check again: once its signer is
+// revoked, its list reordered or, on a device with a clock, its signature expired, the
+// network the operator deleted stays deleted and the state stays as it was, by apply and
+// by open alike.
+struct Revisit {
+  const char* name;
+  std::string validFor;  // of the drive's signature
+  std::string before;    // the device's settings when it accepted the envelope
+  std::string after;     // and when the same drive comes back
+  std::string reason;
+  std::string warning = {};  // what apply says of the network it wrote before
+};
+
+class CliApplyRevisits : public CliApplyBase, public ::testing::WithParamInterface<Revisit> {};
+
+TEST_P(CliApplyRevisits, RefuseWhatNoLongerPassesAndWriteNothing) {
+  const Revisit& c = GetParam();
+  writeRevokingList();
+  ASSERT_EQ(tool("sign --key signer.key --fleet-key fleet.pub --envelope wifi.json --serial-file "
+                 "signer.serial --force --valid-for " +
+                 c.validFor)
+                .exitStatus,
+            0);
+  putOnDrive("wifi.json");
+  const std::string apply =
+      "apply --private fleet.key --state apply.state --source drive "
+      "--stack networkmanager --config-dir conf ";
+  const std::string open = "open --private fleet.key --state open.state --envelope wifi.json ";
+  ASSERT_EQ(tool(apply + c.before).exitStatus, 0);
+  ASSERT_EQ(tool(open + c.before).exitStatus, 0);
+  fs::remove(path("conf/zezi-Office.nmconnection"));  // the operator took the network away
+  const std::string applyState = read("apply.state");
+  const std::string openState = read("open.state");
+  if (c.validFor == "1s") {
+    static_cast<void>(testing::runCommand("sleep 2"));
+  }
+  const CommandResult applied = tool(apply + c.after);
+  EXPECT_EQ(applied.exitStatus, 1);
+  EXPECT_EQ(applied.err, "zezi-vidad: wifi.json: refused: cannot open the envelope: " + c.reason +
+                             "\n" + c.warning);
+  EXPECT_FALSE(fs::exists(path("conf/zezi-Office.nmconnection")));
+  EXPECT_EQ(read("apply.state"), applyState);
+  const CommandResult opened = tool(open + c.after);
+  EXPECT_EQ(opened.exitStatus, 1);
+  EXPECT_EQ(opened.err, "zezi-vidad: cannot open the envelope: " + c.reason + "\n");
+  EXPECT_EQ(read("open.state"), openState);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Each, CliApplyRevisits,
+    ::testing::Values(Revisit{"RevokedSigner", "1d", "--trust-list device.trust",
+                              "--trust-list revoked.trust", "signature is by an unknown signer",
+                              "zezi-vidad: kept: SSID \"Office\" in conf/zezi-Office.nmconnection: "
+                              "its signer is no longer in the trust list\n"},
+                      Revisit{"ReorderedList", "1d", "--trust-list device.trust",
+                              "--trust-list swapped.trust",
+                              "trust list differs from the one the replay state was written "
+                              "under"},
+                      Revisit{"ExpiredUnderTheClock", "1s", "--trust-list device.trust --now",
+                              "--trust-list device.trust --now", "signature has expired"}),
     testing::caseName);
 
 TEST_F(CliApplyBase, UntrustedSourceAndTargetFolderAreNeverFollowed) {

@@ -21,13 +21,19 @@ def fenced_blocks(language: str) -> list[str]:
 
 
 def example_values(first: str = "fleet_scalar") -> dict[str, str]:
-    """The `name: value` lines of the worked example's block that starts with `first`."""
+    """The `name: value` lines of the worked example's block that starts with `first`; a
+    long value may follow a bare `name:` on lines of its own, which are joined."""
     block = next(b for b in fenced_blocks("text") if b.startswith(first + ":"))
-    values = {}
+    values: dict[str, str] = {}
+    name = None
     for line in block.splitlines():
-        name, value = line.split(": ")
+        if ":" not in line:
+            assert name is not None and re.fullmatch(r"[0-9a-f]+", line), line
+            values[name] += line
+            continue
+        name, value = line.split(":")
         assert name not in values, f"{name} appears twice"
-        values[name] = value
+        values[name] = value.removeprefix(" ")
     return values
 
 
@@ -107,11 +113,11 @@ class InfoLayoutTable(unittest.TestCase):
 
 
 def table_rows(header: str) -> list[tuple[int, int]]:
-    """(offset, octets) of each row of the table under `header`."""
+    """(offset, octets) of each row of the table under `header`; `16 × 88` is 1408."""
     table = DOC[DOC.index(header):]
-    return [(int(offset), int(size))
-            for offset, size in re.findall(r"^\| (\d+) \| (\d+) \|", table.split("\n\n")[0],
-                                           flags=re.M)]
+    return [(int(offset), int(size) * int(times or 1))
+            for offset, size, times in re.findall(r"^\| (\d+) \| (\d+)(?: × (\d+))? \|",
+                                                  table.split("\n\n")[0], flags=re.M)]
 
 
 class SignedWorkedExample(unittest.TestCase):
@@ -130,8 +136,9 @@ class SignedWorkedExample(unittest.TestCase):
         octets = self.statement.encode()
         message = sig.signed_message(octets)
         signature = sig.sign_raw(self.signer, message)
-        _, state = sig.verify(self.envelope.encode(), sig.file_text(octets, signature).encode(),
-                              self.trust, sig.fresh_state(self.trust))
+        _, _, state = sig.open_signed_envelope(
+            self.envelope.encode(), sig.file_text(octets, signature).encode(), self.trust,
+            sig.fresh_state(self.trust), self.fleet_scalar)
         computed = {
             "signer_scalar": self.signer.hex(),
             "signer_point": z.point_of(z.private_key(self.signer)).hex(),
@@ -182,16 +189,26 @@ class SignedWorkedExample(unittest.TestCase):
         self.assertEqual(sum(n for _, n in rows), sig.STATEMENT_SIZE)
         record = bytes.fromhex(self.doc["state_record"])
         rows = table_rows("| Offset | Octets | Content |")
-        parts = [record[o:o + n] for o, n in rows]
-        self.assertEqual(parts[0], b"ZVRS")
-        self.assertEqual(parts[-1], hashlib.sha256(record[:-32]).digest())
+        self.assertEqual([o for o, _ in rows], [0] + [o + n for o, n in rows[:-1]],
+                         "rows follow one another")
         self.assertEqual(sum(n for _, n in rows), sig.RECORD_SIZE)
+        number = lambda name: int(self.doc[name]).to_bytes(8, "big")  # noqa: E731
+        signer_id = bytes.fromhex(self.doc["signer_key_id"])
+        ssid = b"Tournament"
+        member = (bytes.fromhex(self.doc["envelope_sha256"]) + number("issued_at")
+                  + number("expires_at") + bytes([len(ssid)]) + ssid.ljust(32, b"\0")
+                  + bytes(7))
+        self.assertEqual([record[o:o + n] for o, n in rows], [
+            b"ZVRS", b"\0\3", bytes(2), (1).to_bytes(8, "big"), number("serial"),
+            number("issued_at"), signer_id, self.trust.digest, signer_id, number("serial"),
+            b"\1", b"\0", bytes(6), member.ljust(16 * 88, b"\0"),
+            hashlib.sha256(record[:-32]).digest()])
 
 
 class SignatureChecksList(unittest.TestCase):
     def test_names_and_messages_are_the_implementations(self):
         section = DOC[DOC.index("### 9.7"):DOC.index("### 9.8")]
-        items = re.findall(r"^\d+\. (.*?)(?=^\d+\. |^Then )", section, flags=re.M | re.S)
+        items = re.findall(r"^\d+\. (.*?)(?=^\d+\. |^Then |\Z)", section, flags=re.M | re.S)
         names = [n for item in items for n in re.findall(r"^`([a-z-]+)`(?: and `([a-z-]+)`)?",
                                                           item)[0] if n]
         self.assertEqual(tuple(names), sig.CHECKS)

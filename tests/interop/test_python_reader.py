@@ -1,8 +1,10 @@
 """The Python implementation's own JSON reader and Base64 rule, on the cases where a
 general-purpose library would differ from the format: octet strings, escapes to UTF-8,
-repeated keys kept, and one accepted text per octet string; and its own deterministic
-ECDSA signing against RFC 6979's published P-256/SHA-256 answers."""
+repeated keys kept, and one accepted text per octet string; its own deterministic ECDSA
+signing against RFC 6979's published P-256/SHA-256 answers; and the replay record's rules,
+with the older records read under a newer trust list, which the vectors leave out."""
 
+import dataclasses
 import unittest
 
 import zezi_envelope as z
@@ -108,6 +110,118 @@ class DeterministicSigning(unittest.TestCase):
                 self.assertTrue(sig.verifies(bytes.fromhex(RFC6979_PUBLIC), message, raw))
                 self.assertFalse(sig.verifies(bytes.fromhex(RFC6979_PUBLIC), message + b".",
                                               raw))
+
+
+def rerecorded(record: bytes, at: int, octets: bytes) -> bytes:
+    """`record` with `octets` at `at` and a right checksum, so that only the rule can fail."""
+    body = record[:at] + octets + record[at + len(octets):-32]
+    return body + sig.sha256(body)
+
+
+SIGNER_IDS = [sig.sha256(bytes([n])) for n in range(3)]
+FULL = sig.ReplayState(
+    3, sig.sha256(b"list"), SIGNER_IDS[1], 9, 1000, SIGNER_IDS[1], 9, False,
+    tuple(sig.Member(sig.sha256(bytes([n])), 10 + n, 20 + n, bytes([0x41 + n]) * 32)
+          for n in range(sig.MAX_SET_SIZE)))
+TWO = dataclasses.replace(FULL, members=FULL.members[:1] + (
+    sig.Member(sig.sha256(b"unknown")),))  # the second one's SSID and times unknown
+SLOT = 144  # the first member slot; each is 88 octets
+
+
+class ReplayRecord(unittest.TestCase):
+    def test_states_a_record_holds(self):
+        for name, state in [
+            ("fresh", sig.ReplayState(1, bytes(32), SIGNER_IDS[0], 3, 7)),
+            ("sixteen members, SSIDs of 32 octets", FULL),
+            ("an unknown member", TWO),
+            ("two unknown members", dataclasses.replace(TWO, members=(
+                sig.Member(b"\1" * 32), sig.Member(b"\2" * 32)))),
+            ("carried", dataclasses.replace(TWO, set_carried=True, set_key_id=SIGNER_IDS[2])),
+        ]:
+            with self.subTest(name):
+                record = state.encode()
+                self.assertEqual((len(record), record[4:6]), (sig.RECORD_SIZE, b"\0\3"))
+                self.assertEqual(sig.decode_record(record), state)
+
+    def test_records_that_break_a_rule(self):
+        two = TWO.encode()
+        for name, record in [
+            ("count 17", rerecorded(two, 136, b"\x11")),
+            ("carried flag 2", rerecorded(two, 137, b"\2")),
+            ("octet 6", rerecorded(two, 6, b"\1")),
+            ("header padding", rerecorded(two, 138, b"\1")),
+            ("SSID length 33", rerecorded(two, SLOT + 48, b"\x21")),
+            ("octet after the SSID", rerecorded(two, SLOT + 88 + 48 + 1, b"\1")),
+            ("member padding", rerecorded(two, SLOT + 81, b"\1")),
+            ("unused slot", rerecorded(two, SLOT + 2 * 88 + 40, b"\1")),
+            ("duplicate hash", rerecorded(two, SLOT + 88, two[SLOT:SLOT + 32])),
+            ("duplicate known SSID", rerecorded(FULL.encode(), SLOT + 88 + 49, b"A" * 32)),
+            ("members without a set key", rerecorded(two, 96, bytes(32))),
+            ("version 2 at this length", rerecorded(two, 4, b"\0\2")),
+            ("checksum", two[:-1] + bytes([two[-1] ^ 1])),
+        ]:
+            with self.subTest(name):
+                self.assertIsNone(sig.decode_record(record))
+        for name, state in [
+            ("17 members", dataclasses.replace(FULL, members=FULL.members + (
+                sig.Member(b"\x99" * 32),))),
+            ("duplicate SSID", dataclasses.replace(TWO, members=FULL.members[:1] + (
+                dataclasses.replace(FULL.members[1], ssid=FULL.members[0].ssid),)))]:
+            with self.subTest(name), self.assertRaises(ValueError):
+                state.encode()
+
+
+class OlderRecords(unittest.TestCase):
+    """Records of versions 1 and 2 under lists of their own version and newer."""
+
+    def setUp(self):
+        scalars = [bytes([n + 1]) * 32 for n in range(3)]
+        self.signers = [z.public_raw(s) for s in scalars]
+        self.fleet = z.public_raw(b"\x09" * 32)
+        self.trust = sig.load_trust_list(self.signers, self.fleet, 4, 0, 500)
+        self.newer = sig.load_trust_list(self.signers[1:], self.fleet, 5, 2, 600)
+        self.accepted = sig.sha256(b"envelope")
+
+    def older(self, version: int, key_index: int = 0) -> bytes:
+        body = (b"ZVRS" + version.to_bytes(2, "big")
+                + (key_index if version == 1 else 0).to_bytes(2, "big")
+                + (4).to_bytes(8, "big") + (7).to_bytes(8, "big") + (900).to_bytes(8, "big")
+                + self.accepted)
+        if version == 2:
+            body += self.trust.signer_ids[key_index] + self.trust.digest
+        return body + sig.sha256(body)
+
+    def test_read_as_a_set_of_one(self):
+        for version, index in [(1, 2), (2, 1)]:
+            with self.subTest(version=version):
+                record = self.older(version, index)
+                state = sig.decode_record(record)
+                self.assertEqual(state.members, (sig.Member(self.accepted),))
+                self.assertEqual(state.set_serial, 7)
+                # Version 1 comes back as it was until used; version 2 becomes version 3.
+                again = state.encode()
+                self.assertEqual(again == record, version == 1)
+                self.assertEqual(len(again), len(record) if version == 1 else sig.RECORD_SIZE)
+                usable, key = sig.usable_state(state, self.trust)
+                key_id = self.trust.signer_ids[index]
+                self.assertEqual((key, usable.key_id, usable.set_key_id),
+                                 (index, key_id, key_id))
+                self.assertTrue(usable.set_is_current)
+
+    def test_under_a_newer_list(self):
+        # Version 2 named its key, so its set is carried; version 1 named a place in a list
+        # that is gone, so nothing is.
+        for version, carried in [
+                (1, ((), bytes(32), 0, False)),
+                (2, ((sig.Member(self.accepted),), self.trust.signer_ids[1], 7, True))]:
+            with self.subTest(version=version):
+                usable, key = sig.usable_state(sig.decode_record(self.older(version, 1)),
+                                               self.newer)
+                self.assertEqual((key, usable.key_id, usable.highest_serial,
+                                  usable.time_floor), (0, self.newer.signer_ids[0], 2, 600))
+                self.assertEqual((usable.members, usable.set_key_id, usable.set_serial,
+                                  usable.set_carried), carried)
+                self.assertFalse(usable.set_is_current)
 
 
 if __name__ == "__main__":

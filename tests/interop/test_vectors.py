@@ -60,6 +60,7 @@ class PublishedSignedSequences(unittest.TestCase):
             for name, entry in document["trust_lists"].items()}
         fleet = bytes.fromhex(document["fleet_private_hex"])
         counts = {"accepted": 0, "refused": 0}
+        checks = set()
         for case in document["sequences"]:
             record = bytes.fromhex(case["initial_state_record_hex"])
             for number, step in enumerate(case["steps"], 1):
@@ -87,6 +88,7 @@ class PublishedSignedSequences(unittest.TestCase):
                         with self.assertRaises(sig.SignatureError) as raised:
                             run()
                         self.assertEqual(raised.exception.check, step["error"]["check"])
+                        checks.add(raised.exception.check)
                     self.assertEqual(record.hex(), step["state_record_hex"])
                     decoded = sig.decode_record(record)
                     self.assertEqual(step["state"], decoded and decoded.as_json())
@@ -94,7 +96,7 @@ class PublishedSignedSequences(unittest.TestCase):
         print(f"  signed sequences through Python: {counts['accepted']} steps accepted, "
               f"{counts['refused']} refused", file=sys.stderr)
         self.assertGreater(counts["accepted"], 0)
-        self.assertGreater(counts["refused"], 0)
+        self.assertEqual(checks, set(sig.CHECKS), "every check refuses some step")
 
     def test_generator_reproduces_the_published_file(self):
         result = run_generator("make_signed_envelope_vectors.py", SIGNED_VECTORS)

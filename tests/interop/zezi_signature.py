@@ -29,21 +29,28 @@ MAX_FILE_SIZE = 1024
 MAX_SIGNERS = 4
 MAX_CLOCK_SKEW = 300
 HALF_ORDER = (z.P256_ORDER - 1) // 2
+MAX_SET_SIZE = 16
 RECORD_MAGIC = b"ZVRS"
-RECORD_VERSION = 2
-RECORD_SIZE = 160
-RECORD_V1_SIZE = 96  # the first version, still read
+RECORD_VERSION = 3
+RECORD_SIZE = 1584
+RECORD_V2_SIZE = 160  # the versions before sets, still read
+RECORD_V1_SIZE = 96
 TRUST_DOMAIN = b"tolvane-wifi-drive-trust/v1"
 STATEMENT_LAYOUT = struct.Struct(">32s32s32sQQQ")
-# Both versions, then the 32-octet checksum: magic, version, key index (version 1) or zero,
-# trust-list version, serial, time floor, envelope hash; version 2 adds key id and digest.
+# Each record ends in a 32-octet checksum. Versions 1 and 2: magic, version, key index
+# (version 1) or zero, trust-list version, serial, time floor, envelope hash; version 2 adds
+# key id and digest. Version 3: magic, version, zero, trust-list version, serial, time
+# floor, key id, digest, set key id, set serial, count, carried flag, padding; then 16
+# member slots.
 RECORD_V1_LAYOUT = struct.Struct(">4sHHQQQ32s")
-RECORD_LAYOUT = struct.Struct(">4sHHQQQ32s32s32s")
+RECORD_V2_LAYOUT = struct.Struct(">4sHHQQQ32s32s32s")
+RECORD_LAYOUT = struct.Struct(">4sHHQQQ32s32s32sQBB6s")
+MEMBER_LAYOUT = struct.Struct(">32sQQB32s7s")
 
 # The device's checks, in the order they run; a failure names the first that fails.
 CHECKS = ("state", "trust-list", "missing", "size", "json", "format", "encoding", "unknown-signer",
           "superseded", "canonical", "verify", "fleet", "envelope", "malformed", "expired",
-          "not-yet-valid", "serial-older", "serial-reused")
+          "not-yet-valid", "serial-older", "serial-reused", "set-full", "set-ssid")
 
 
 class SignatureError(Exception):
@@ -225,55 +232,143 @@ def load_trust_list(signers, fleet: bytes, version: int = 0, serial_floor: int =
 
 
 @dataclasses.dataclass(frozen=True)
+class Member:
+    """One network of the set: its envelope, and once that has opened here, its SSID."""
+    envelope_sha256: bytes
+    issued_at: int = 0         # 0 while unknown (carried over from a record of version 1 or 2)
+    expires_at: int = 0
+    ssid: bytes | None = None  # likewise unknown
+
+    def as_json(self) -> dict:
+        return {"envelope_sha256": self.envelope_sha256.hex(), "issued_at": self.issued_at,
+                "expires_at": self.expires_at,
+                "ssid_hex": None if self.ssid is None else self.ssid.hex()}
+
+
+@dataclasses.dataclass(frozen=True)
 class ReplayState:
     trust_list_version: int = 0
     trust_list_digest: bytes = bytes(32)
     key_id: bytes = bytes(32)  # the highest accepted key, signer 0 on a fresh device
     highest_serial: int = 0    # of that key
-    accepted_envelope_sha256: bytes = bytes(32)  # zeros until a signed envelope is accepted
     time_floor: int = 0        # of that key
+    set_key_id: bytes = bytes(32)  # zeros until a signed envelope is accepted
+    set_serial: int = 0
+    set_carried: bool = False  # accepted under an older trust list
+    members: tuple[Member, ...] = ()  # the set, in the order accepted
     legacy_key_index: int | None = None  # a version-1 record's key index, mapped on use
 
+    @property
+    def has_accepted(self) -> bool:
+        return self.set_key_id != bytes(32)
+
+    @property
+    def set_is_current(self) -> bool:
+        """Whether an envelope of key `key_id` and serial `highest_serial` joins the set."""
+        return (not self.set_carried and self.has_accepted and self.set_key_id == self.key_id
+                and self.set_serial == self.highest_serial)
+
+    def member(self, envelope_sha256: bytes) -> Member | None:
+        return next((m for m in self.members if m.envelope_sha256 == envelope_sha256), None)
+
     def encode(self) -> bytes:
+        """Version 3, or version 1 again for a state read from one and not mapped since."""
         if self.legacy_key_index is not None:
+            assert len(self.members) <= 1 and all(m.ssid is None for m in self.members)
+            accepted = self.members[0].envelope_sha256 if self.members else bytes(32)
             body = RECORD_V1_LAYOUT.pack(RECORD_MAGIC, 1, self.legacy_key_index,
                                          self.trust_list_version, self.highest_serial,
-                                         self.time_floor, self.accepted_envelope_sha256)
-        else:
-            body = RECORD_LAYOUT.pack(RECORD_MAGIC, RECORD_VERSION, 0, self.trust_list_version,
-                                      self.highest_serial, self.time_floor,
-                                      self.accepted_envelope_sha256, self.key_id,
-                                      self.trust_list_digest)
+                                         self.time_floor, accepted)
+            return body + sha256(body)
+        problem = set_problem(self)
+        if problem:
+            raise ValueError(f"no record holds this state: {problem}")
+        body = RECORD_LAYOUT.pack(RECORD_MAGIC, RECORD_VERSION, 0, self.trust_list_version,
+                                  self.highest_serial, self.time_floor, self.key_id,
+                                  self.trust_list_digest, self.set_key_id, self.set_serial,
+                                  len(self.members), int(self.set_carried), bytes(6))
+        for m in self.members:
+            ssid = m.ssid or b""
+            body += MEMBER_LAYOUT.pack(m.envelope_sha256, m.issued_at, m.expires_at, len(ssid),
+                                       ssid, bytes(7))
+        body += bytes(MEMBER_LAYOUT.size * (MAX_SET_SIZE - len(self.members)))
         return body + sha256(body)
 
     def as_json(self) -> dict:
         return {"trust_list_version": self.trust_list_version,
                 "trust_list_digest": self.trust_list_digest.hex(), "key_id": self.key_id.hex(),
-                "highest_serial": self.highest_serial,
-                "accepted_envelope_sha256": self.accepted_envelope_sha256.hex(),
-                "time_floor": self.time_floor}
+                "highest_serial": self.highest_serial, "time_floor": self.time_floor,
+                "set_key_id": self.set_key_id.hex(), "set_serial": self.set_serial,
+                "set_carried": self.set_carried, "set": [m.as_json() for m in self.members]}
+
+
+def set_problem(state: ReplayState) -> str:
+    """Why no version-3 record may hold this set, or "" when one may."""
+    if len(state.members) > MAX_SET_SIZE:
+        return f"{len(state.members)} networks"
+    if state.members and not state.has_accepted:
+        return "networks without a set key"
+    hashes = [m.envelope_sha256 for m in state.members]
+    ssids = [m.ssid for m in state.members if m.ssid is not None]
+    if any(not 1 <= len(ssid) <= z.MAX_SSID_SIZE for ssid in ssids):
+        return "an SSID of no length or over 32 octets"
+    if len(set(hashes)) != len(hashes) or len(set(ssids)) != len(ssids):
+        return "two networks with the same envelope or SSID"
+    return ""
 
 
 def fresh_state(trust: TrustList) -> ReplayState:
     return ReplayState(trust.version, trust.digest, trust.signer_ids[0], trust.serial_floor,
-                       bytes(32), trust.time_floor)
+                       trust.time_floor)
+
+
+def _decode_older(record: bytes) -> ReplayState | None:
+    """Versions 1 and 2: the envelope accepted last becomes a current set of one, its SSID
+    and times unknown until it is read again."""
+    layout = RECORD_V1_LAYOUT if len(record) == RECORD_V1_SIZE else RECORD_V2_LAYOUT
+    magic, version, index, trust_version, serial, floor, accepted, *ids = layout.unpack(
+        record[:-32])
+    if version != (1 if layout is RECORD_V1_LAYOUT else 2) or (ids and index != 0):
+        return None
+    key, digest = ids or (bytes(32), bytes(32))
+    state = ReplayState(trust_version, digest, key, serial, floor,
+                        legacy_key_index=None if ids else index)
+    if accepted == bytes(32):
+        return state
+    # A version-1 record's set key is its key's, once the index is mapped.
+    return dataclasses.replace(state, set_key_id=key, set_serial=serial,
+                               members=(Member(accepted),))
 
 
 def decode_record(record: bytes) -> ReplayState | None:
-    """The state in a record of either version, or None for any record the reference store
+    """The state in a record of any version, or None for any record the reference store
     would not write."""
-    layout = {RECORD_SIZE: RECORD_LAYOUT, RECORD_V1_SIZE: RECORD_V1_LAYOUT}.get(len(record))
-    if layout is None or sha256(record[:-32]) != record[-32:]:
+    record = bytes(record)
+    if (len(record) not in (RECORD_SIZE, RECORD_V2_SIZE, RECORD_V1_SIZE)
+            or record[:4] != RECORD_MAGIC or sha256(record[:-32]) != record[-32:]):
         return None
-    magic, version, index, trust_version, serial, floor, digest, *ids = layout.unpack(
-        record[:-32])
-    if magic != RECORD_MAGIC or version != (1 if ids == [] else RECORD_VERSION):
+    if len(record) != RECORD_SIZE:
+        return _decode_older(record)
+    (_, version, reserved, trust_version, serial, floor, key, digest, set_key, set_serial,
+     count, carried, padding) = RECORD_LAYOUT.unpack_from(record)
+    if version != RECORD_VERSION or reserved or count > MAX_SET_SIZE or carried > 1 or any(
+            padding):
         return None
-    if ids:
-        if index != 0:
+    members = []
+    for slot in range(MAX_SET_SIZE):
+        at = RECORD_LAYOUT.size + slot * MEMBER_LAYOUT.size
+        octets = record[at:at + MEMBER_LAYOUT.size]
+        if slot >= count:
+            if any(octets):
+                return None
+            continue
+        envelope_hash, issued, expires, length, ssid, tail = MEMBER_LAYOUT.unpack(octets)
+        if length > z.MAX_SSID_SIZE or any(ssid[length:]) or any(tail):
             return None
-        return ReplayState(trust_version, ids[1], ids[0], serial, digest, floor)
-    return ReplayState(trust_version, bytes(32), bytes(32), serial, digest, floor, index)
+        members.append(Member(envelope_hash, issued, expires, ssid[:length] or None))
+    state = ReplayState(trust_version, digest, key, serial, floor, set_key, set_serial,
+                        bool(carried), tuple(members))
+    return None if set_problem(state) else state
 
 
 def stored_state(record: bytes, trust: TrustList) -> ReplayState | None:
@@ -291,24 +386,32 @@ class Verified:
     statement: Statement | None = None
 
 
-def _usable(state: ReplayState | None, trust: TrustList) -> tuple[ReplayState, int]:
+def usable_state(state: ReplayState | None, trust: TrustList) -> tuple[ReplayState, int]:
     """The state to check against and its key's index, or SignatureError."""
     if state is None:
         raise SignatureError("state", "replay state unreadable")
     if state.trust_list_version < trust.version:
-        state = fresh_state(trust)
+        fresh = fresh_state(trust)
+        # The set stays known, carried; a version-1 record's key was a place in a list that
+        # is gone, so its set has no key to be carried under.
+        if state.has_accepted and state.legacy_key_index is None:
+            fresh = dataclasses.replace(fresh, set_key_id=state.set_key_id,
+                                        set_serial=state.set_serial, set_carried=True,
+                                        members=state.members)
+        state = fresh
     elif state.legacy_key_index is not None:
         index = state.legacy_key_index
         if state.trust_list_version > trust.version:
             raise SignatureError("trust-list", "a version-1 record of a newer list")
         if index >= len(trust.signers):
             raise SignatureError("state", f"key index {index} beyond the list")
+        key = trust.signer_ids[index]
         serial = max(state.highest_serial, trust.serial_floor) if index == 0 \
             else state.highest_serial
-        state = dataclasses.replace(state, legacy_key_index=None,
-                                    key_id=trust.signer_ids[index],
+        state = dataclasses.replace(state, legacy_key_index=None, key_id=key,
                                     trust_list_digest=trust.digest, highest_serial=serial,
-                                    time_floor=max(state.time_floor, trust.time_floor))
+                                    time_floor=max(state.time_floor, trust.time_floor),
+                                    set_key_id=key if state.members else bytes(32))
     elif state.trust_list_digest != trust.digest:
         raise SignatureError("trust-list", "written under another trust list")
     if state.key_id not in trust.signer_ids:
@@ -348,11 +451,11 @@ def verify(envelope: bytes, signature_file: bytes | None, trust: TrustList,
            state: ReplayState | None, policy: str = "required",
            now: int | None = None) -> tuple[Verified, ReplayState | None]:
     """(what was verified, the state to commit) or SignatureError. `state` None stands for
-    a store that could not read its record."""
-    current, current_index = _usable(state, trust)
+    a store that could not read its record. The envelope is not opened here, so a member
+    the state gains has no SSID yet: open_signed_envelope records it."""
+    current, current_index = usable_state(state, trust)
     if signature_file is None:
-        accepted = current.accepted_envelope_sha256 != bytes(32)
-        if policy != "transition" or accepted:
+        if policy != "transition" or current.has_accepted:
             raise SignatureError("missing", "no signature file")
         return Verified(False), current
     if len(signature_file) > MAX_FILE_SIZE:
@@ -382,20 +485,50 @@ def verify(envelope: bytes, signature_file: bytes | None, trust: TrustList,
     if now is not None and statement.issued_at - now > MAX_CLOCK_SKEW:
         raise SignatureError("not-yet-valid", f"issued at {statement.issued_at}")
     verified = Verified(True, index, statement)
-    if index == current_index:
+    joining = Member(statement.envelope_sha256, statement.issued_at, statement.expires_at)
+    if index == current_index and statement.serial <= current.highest_serial:
         if statement.serial < current.highest_serial:
             raise SignatureError("serial-older", f"{statement.serial} < {current.highest_serial}")
-        if statement.serial == current.highest_serial:
-            if statement.envelope_sha256 != current.accepted_envelope_sha256:
-                raise SignatureError("serial-reused", f"serial {statement.serial}")
-            return verified, current
+        if not current.set_is_current:
+            raise SignatureError("serial-reused", f"serial {statement.serial}, set not current")
+        member = current.member(statement.envelope_sha256)
+        if member is not None:
+            if member.ssid is not None:
+                return verified, current
+            # Carried from an older record: its times are learnt now, its SSID on opening.
+            return verified, _replace_member(current, joining)
+        if len(current.members) >= MAX_SET_SIZE:
+            raise SignatureError("set-full", f"serial {statement.serial}")
+        return verified, dataclasses.replace(
+            current, members=current.members + (joining,),
+            time_floor=max(current.time_floor, statement.issued_at))
+    # A newer serial, or a successor key: a new set of this envelope alone.
     return verified, ReplayState(trust.version, trust.digest, ids[index], statement.serial,
-                                 statement.envelope_sha256, max(floor, statement.issued_at))
+                                 max(floor, statement.issued_at), ids[index], statement.serial,
+                                 False, (joining,))
+
+
+def _replace_member(state: ReplayState, member: Member) -> ReplayState:
+    return dataclasses.replace(state, members=tuple(
+        member if m.envelope_sha256 == member.envelope_sha256 else m for m in state.members))
+
+
+def record_opened(verified: Verified, ssid: bytes, state: ReplayState) -> ReplayState:
+    """The state once the envelope has opened: its member learns the SSID, unless another
+    member holds that SSID (SignatureError "set-ssid")."""
+    if not verified.is_signed:
+        return state
+    own = state.member(verified.statement.envelope_sha256)
+    if any(m is not own and m.ssid == ssid for m in state.members):
+        raise SignatureError("set-ssid", f"another envelope of the set holds {ssid!r}")
+    assert own is not None and own.ssid in (None, ssid)
+    return _replace_member(state, dataclasses.replace(own, ssid=ssid))
 
 
 def open_signed_envelope(envelope: bytes, signature_file: bytes | None, trust: TrustList,
                          state: ReplayState | None, fleet_scalar: bytes,
                          policy: str = "required", now: int | None = None):
-    """((ssid, psk), Verified, new state): verify, then open the envelope."""
+    """((ssid, psk), Verified, new state): verify, open the envelope, record its SSID."""
     verified, new_state = verify(envelope, signature_file, trust, state, policy, now)
-    return z.open_envelope(envelope, fleet_scalar), verified, new_state
+    network = z.open_envelope(envelope, fleet_scalar)
+    return network, verified, record_opened(verified, network[0], new_state)

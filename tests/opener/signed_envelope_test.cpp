@@ -314,8 +314,39 @@ const Pitfall kPitfalls[] = {
     {"SerialRollback",
      [] { return messageOf(Check(sign(envelopeB(), 0, terms(4)), envelopeB(), &afterSerial5())); },
      "signature serial is older than the last accepted"},
-    {"SameSerialAnotherEnvelope",
-     [] { return messageOf(Check(sign(envelopeB(), 0, terms(5)), envelopeB(), &afterSerial5())); },
+    {"SameSerialAnotherEnvelopeJoinsTheSet",
+     [] {
+       const Verdict joined =
+           verify(Check(sign(envelopeB(), 0, terms(5)), envelopeB(), &afterSerial5()));
+       EXPECT_EQ(joined.state.set.size(), 2U);
+       EXPECT_EQ(joined.state.highestSerial, 5U);
+       return joined.error;
+     },
+     ""},
+    {"SerialOfNoSetIsUsed",
+     [] {
+       ReplayState floor = freshReplayState(trust());
+       floor.highestSerial = 5;
+       return messageOf(Check(sign(envelopeB(), 0, terms(5)), envelopeB(), &floor));
+     },
+     "signature serial was already used for another envelope"},
+    {"FullSetTakesNoMore",
+     [] {
+       ReplayState full = afterSerial5();
+       while (full.set.size() < kMaxSetSize) {
+         full.set.push_back(
+             SetMember{Digest{static_cast<std::uint8_t>(full.set.size())}, 1, 2, {}});
+       }
+       EXPECT_EQ(messageOf(Check(sign(envelopeA(), 0, terms(5)), envelopeA(), &full)), "");
+       return messageOf(Check(sign(envelopeB(), 0, terms(5)), envelopeB(), &full));
+     },
+     "signature serial's set already holds 16 networks"},
+    {"CarriedSetIsNotJoined",
+     [] {
+       ReplayState carried = afterSerial5();
+       carried.setCarried = true;
+       return messageOf(Check(sign(envelopeA(), 0, terms(5)), envelopeA(), &carried));
+     },
      "signature serial was already used for another envelope"},
     {"SameEnvelopeReadAgain",
      [] {
@@ -431,7 +462,7 @@ const Pitfall kPitfalls[] = {
        EXPECT_EQ(first.state.highestSerial, kMax);
        EXPECT_EQ(messageOf(Check(sign(envelopeB(), 0, terms(kMax, kMax - 1, kMax)), envelopeB(),
                                  &first.state)),
-                 "signature serial was already used for another envelope");
+                 "");
        EXPECT_EQ(messageOf(at(c, kMax)), "signature has expired");
        return first.error;
      },
@@ -527,9 +558,11 @@ const Pitfall kPitfalls[] = {
        EXPECT_EQ(legacy.legacyKeyIndex, std::optional<std::uint16_t>(1));
        EXPECT_EQ(messageOf(Check(sign(envelopeB(), 0, terms(9)), envelopeB(), &legacy)),
                  "signer key is superseded");
-       EXPECT_EQ(messageOf(Check(sign(envelopeB(), 1, terms(5)), envelopeB(), &legacy)),
-                 "signature serial was already used for another envelope");
-       // Read again, the state comes back in the second version's form, to be committed.
+       // Its envelope is a set of one, which another envelope of the serial joins.
+       EXPECT_EQ(
+           verify(Check(sign(envelopeB(), 1, terms(5)), envelopeB(), &legacy)).state.set.size(),
+           2U);
+       // Read again, the state comes back in the current version's form, to be committed.
        const Verdict again = verify(Check(sign(envelopeA(), 1, terms(5)), envelopeA(), &legacy));
        EXPECT_EQ(encodeReplayState(again.state).size(), kReplayRecordSize);
        EXPECT_EQ(again.state.keyId, trust().signerId(1));
@@ -695,11 +728,15 @@ TEST(ReplayRecord, RoundTripsAndRefusesEveryOtherRecord) {
   const Bytes record = encodeReplayState(state);
   ASSERT_EQ(record.size(), kReplayRecordSize);
   EXPECT_EQ(hexEncode(Bytes(record.begin(), record.begin() + 32)),
-            "5a5652530002000000000000000000010000000000000005ffffffffffffffff");
-  EXPECT_EQ(Bytes(record.begin() + 64, record.begin() + 96),
+            "5a5652530003000000000000000000010000000000000005ffffffffffffffff");
+  EXPECT_EQ(Bytes(record.begin() + 32, record.begin() + 64),
             Bytes(state.keyId.begin(), state.keyId.end()));
-  EXPECT_EQ(Bytes(record.begin() + 96, record.begin() + 128),
+  EXPECT_EQ(Bytes(record.begin() + 64, record.begin() + 96),
             Bytes(trust().digest().begin(), trust().digest().end()));
+  EXPECT_EQ(Bytes(record.begin() + 96, record.begin() + 128),
+            Bytes(state.setKeyId.begin(), state.setKeyId.end()));
+  EXPECT_EQ(hexEncode(Bytes(record.begin() + 128, record.begin() + 144)),
+            "00000000000000050100000000000000");
   ReplayState decoded;
   ASSERT_TRUE(decodeReplayState(record, &decoded));
   EXPECT_EQ(decoded, state);
@@ -712,9 +749,13 @@ TEST(ReplayRecord, RoundTripsAndRefusesEveryOtherRecord) {
   // checksum, or any damage is refused.
   Bytes flipped = record;
   flipped.back() ^= 0x80;
-  for (const Bytes& bad : {Bytes{}, Bytes(record.begin(), record.end() - 1), resealed(record, 5, 1),
-                           resealed(record, 5, 3), resealed(record, 7, 1), resealed(legacy, 5, 2),
-                           flipped, Bytes(kReplayRecordSize, 0xff)}) {
+  // A set beyond what a record holds: 17 networks, a flag that is not 0 or 1, padding, an
+  // SSID of 33 octets, an unused slot that is not zero.
+  for (const Bytes& bad :
+       {Bytes{}, Bytes(record.begin(), record.end() - 1), resealed(record, 5, 1),
+        resealed(record, 5, 2), resealed(record, 7, 1), resealed(legacy, 5, 2), flipped,
+        Bytes(kReplayRecordSize, 0xff), resealed(record, 136, 17), resealed(record, 137, 2),
+        resealed(record, 143, 1), resealed(record, 144 + 48, 33), resealed(record, 144 + 88, 1)}) {
     EXPECT_FALSE(decodeReplayState(bad, &decoded)) << hexEncode(bad);
   }
 }

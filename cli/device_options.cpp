@@ -1,0 +1,106 @@
+#include "cli/device_options.h"
+
+#include <algorithm>
+
+#include "cli/command.h"
+#include "cli/signing.h"
+#include "stacks/stack_config.h"
+
+namespace zezi {
+namespace {
+
+std::string checkStack(const std::string& stack) {
+  return stackNamed(stack) ? std::string()
+                           : std::string("must be networkmanager, wpa-supplicant or iwd");
+}
+
+// Gives each option not on the command line its value from the settings file, as CLI11
+// does for a tool's own config file (which it reads for the top command only).
+void readSettings(CLI::App* command, const std::string& path,
+                  const std::vector<std::string>& othersKeys) {
+  std::vector<CLI::ConfigItem> items;
+  try {
+    items = command->get_config_formatter()->from_file(path);
+  } catch (const CLI::FileError&) {
+    throw CLI::ValidationError("--config", "must name a settings file that can be read");
+  }
+  for (const CLI::ConfigItem& item : items) {
+    if (item.name == "++" || item.name == "--" ||
+        (item.parents.empty() &&
+         std::find(othersKeys.begin(), othersKeys.end(), item.name) != othersKeys.end())) {
+      continue;
+    }
+    CLI::Option* option = command->get_option_no_throw("--" + item.name);
+    if (option == nullptr || !item.parents.empty() || item.name == "config") {
+      throw CLI::ValidationError(
+          "--config", "must name only " + command->get_name() + "'s options, without sections");
+    }
+    if (option->count() > 0) {
+      continue;  // the command line wins
+    }
+    if (option->get_expected_min() == 0) {
+      option->add_result(
+          option->get_flag_value(item.name, command->get_config_formatter()->to_flag(item)));
+    } else {
+      option->add_result(item.inputs);
+    }
+  }
+}
+
+}  // namespace
+
+void addDeviceOptions(CLI::App* command, DeviceOptions* options,
+                      std::vector<std::string> othersKeys) {
+  takes(command->add_option_function<std::string>(
+            "--config",
+            [command, othersKeys = std::move(othersKeys)](const std::string& path) {
+              readSettings(command, path, othersKeys);
+            },
+            "settings file: key = \"value\" lines, named as the options"),
+        "FILE");
+  takes(command->add_option("--private", options->privatePath, "private key file"), "FILE")
+      ->required();
+  addTrustOptions(command, &options->trust, &options->trustListPath);
+  takes(command->add_option("--state", options->statePath, "the device's replay state file"),
+        "FILE")
+      ->required();
+  takes(command->add_option("--stack", options->stack, "networkmanager, wpa-supplicant or iwd"),
+        "STACK")
+      ->required()
+      ->check(CLI::Validator(checkStack, ""));
+  CLI::Option* dir = takes(command->add_option("--config-dir", options->configDir,
+                                               "the stack's folder (networkmanager, iwd)"),
+                           "DIR");
+  takes(command->add_option("--config-file", options->configFile,
+                            "the stack's file (wpa-supplicant)"),
+        "FILE")
+      ->excludes(dir);
+}
+
+std::optional<std::string> completeDeviceOptions(const DeviceOptions& options,
+                                                 StackTarget* targetOut) {
+  if (options.trust.empty() && options.trustListPath.empty()) {
+    return "give --trust or --trust-list";
+  }
+  const Stack stack = *stackNamed(options.stack);
+  if (stack == Stack::kWpaSupplicant && !options.configDir.empty()) {
+    return "--config-dir goes with networkmanager and iwd; wpa-supplicant takes --config-file";
+  }
+  if (stack != Stack::kWpaSupplicant && !options.configFile.empty()) {
+    return "--config-file goes with wpa-supplicant; networkmanager and iwd take --config-dir";
+  }
+  targetOut->stack = stack;
+  targetOut->location = !options.configDir.empty()    ? options.configDir
+                        : !options.configFile.empty() ? options.configFile
+                                                      : defaultLocation(stack);
+  return std::nullopt;
+}
+
+bool loadDevice(const DeviceOptions& options, PrivateKey* key, TrustList* trustList,
+                std::string* error) {
+  return loadPrivateKey(options.privatePath, "--private", key, error) &&
+         loadDeviceTrust(options.trust, options.trustListPath, key->rawPublicKey(), trustList,
+                         error);
+}
+
+}  // namespace zezi
