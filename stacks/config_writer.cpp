@@ -258,7 +258,10 @@ bool reloadStack(Stack stack, std::string* error) {
   std::vector<char*> argv(words.size() + 1, nullptr);
   std::transform(words.begin(), words.end(), argv.begin(),
                  [](std::string& word) { return word.data(); });
-  const std::string command = words[0] + " " + words[1];
+  std::string command = words[0];
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    command += " " + words[i];
+  }
   pid_t child = 0;
   const int spawned = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ);
   if (spawned != 0) {

@@ -1738,6 +1738,69 @@ INSTANTIATE_TEST_SUITE_P(
                               "--trust-list device.trust --now", "signature has expired"}),
     testing::caseName);
 
+// A reload that failed is asked for again at every run until it succeeds, whether or not
+// the run changed anything; status shows it pending meanwhile.
+TEST_F(CliApplyBase, FailedReloadIsRetriedUntilItSucceeds) {
+  const std::string run = "cd " + shellQuote(dir_.string()) +
+                          " && PATH=" + shellQuote(path("bin")) + ":$PATH " +
+                          shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + kApply +
+                          "--source drive --stack networkmanager --config-dir conf "
+                          "--reload";
+  const std::string status =
+      "status --private fleet.key --trust signer.pub --trust next.pub "
+      "--state apply.state --stack networkmanager --config-dir conf --json";
+  // nmcli answers as it does while NetworkManager is not yet running, then as it should.
+  const auto nmcli = [&](int exitStatus) {
+    write({{"bin/", ""},
+           {"bin/nmcli", "#!/bin/sh\necho \"$*\" >>" + shellQuote(path("reloads")) + "\nexit " +
+                             std::to_string(exitStatus) + "\n"}});
+    fs::permissions(path("bin/nmcli"), fs::perms::owner_all);
+  };
+  nmcli(1);
+  for (const char* outcome : {"applied", "unchanged"}) {
+    const CommandResult failed = testing::runCommand(run + " 2>&1");
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_EQ(failed.out, std::string("zezi-vidad: wifi.json: ") + outcome +
+                              ": SSID \"Office\" in conf/zezi-Office.nmconnection\n"
+                              "zezi-vidad: nmcli connection reload failed: the stack is asked "
+                              "again at the next run\n");
+    EXPECT_EQ(nlohmann::json::parse(tool(status).out)["reload_pending"], true);
+  }
+  nmcli(0);
+  EXPECT_EQ(testing::runCommand(run).exitStatus, 0);
+  EXPECT_EQ(nlohmann::json::parse(tool(status).out)["reload_pending"], false);
+  EXPECT_EQ(testing::runCommand(run).exitStatus, 0);  // nothing to do, nothing asked
+  EXPECT_EQ(read("reloads"), "connection reload\nconnection reload\nconnection reload\n");
+}
+
+// The network is written but the state cannot be saved: said as such, with its own exit
+// status, never as a refusal; the next run saves it.
+TEST_F(CliApplyBase, WrittenButUnsavedStateIsSaidAsSuch) {
+  if (testing::runCommand("strace -o /dev/null true").exitStatus != 0) {
+    GTEST_SKIP() << "strace is not installed or cannot trace here";
+  }
+  const std::string run = kApply + "--source drive --stack networkmanager --config-dir conf";
+  // The keyfile's rename goes through; the state's, the second, fails as on a full disk.
+  const CommandResult unsaved = testing::runCommand(
+      "cd " + shellQuote(dir_.string()) +
+      " && strace -f -o /dev/null -e trace=renameat,renameat2 -e inject=renameat,renameat2:"
+      "error=ENOSPC:when=2 " +
+      shellQuote(ZEZI_VIDAD_CLI_PATH) + " " + run + " 2>&1");
+  EXPECT_EQ(unsaved.exitStatus, 3);
+  EXPECT_EQ(unsaved.out,
+            "zezi-vidad: wifi.json: applied: SSID \"Office\" in conf/zezi-Office.nmconnection\n"
+            "zezi-vidad: the configuration is written but the replay state could not be saved "
+            "(cannot replace the replay state file): the next run applies the same envelopes "
+            "again\n");
+  EXPECT_TRUE(fs::exists(path("conf/zezi-Office.nmconnection")));
+  EXPECT_FALSE(fs::exists(path("apply.state")));
+  const CommandResult next = tool(run);
+  EXPECT_EQ(next.exitStatus, 0) << next.err;
+  EXPECT_EQ(next.err,
+            "zezi-vidad: wifi.json: unchanged: SSID \"Office\" in conf/zezi-Office.nmconnection\n");
+  EXPECT_TRUE(fs::exists(path("apply.state")));
+}
+
 TEST_F(CliApplyBase, UntrustedSourceAndTargetFolderAreNeverFollowed) {
   write({{"victim", "x\n"},
          {"drive/fifo.json|", ""},

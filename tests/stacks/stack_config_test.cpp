@@ -206,6 +206,7 @@ struct MergeCase {
   const char* name;
   std::string existing;
   std::string expected;  // "{block}" stands for the network's block; empty: refused
+  std::string removed;   // the file with the network taken out
 };
 
 const std::string kBegin = "# zezi-vidad begin 4f6666696365\n";
@@ -225,30 +226,37 @@ TEST_P(WpaMerge, ReplacesOnlyItsOwnBlockOnce) {
   if (row.expected.empty()) {
     EXPECT_FALSE(ok);
     EXPECT_EQ(error, "a network block of the tool has no end line");
+    EXPECT_FALSE(removeWpaBlock(row.existing, network.ssid, &merged, &error));
     return;
   }
   ASSERT_TRUE(ok) << error;
   std::string expected = row.expected;
   expected.replace(expected.find("{block}"), 7, std::string(renderWpaBlock(network)));
   EXPECT_EQ(std::string(merged), expected);
+  // Taking the network out again leaves every other line.
+  SecretText removed;
+  ASSERT_TRUE(removeWpaBlock(merged, network.ssid, &removed, &error)) << error;
+  EXPECT_EQ(std::string(removed), row.removed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, WpaMerge,
-    ::testing::Values(MergeCase{"Empty", "", "{block}"},
-                      MergeCase{"KeepsOtherLines", "ctrl_interface=x\n# note\n",
-                                "ctrl_interface=x\n# note\n{block}"},
-                      MergeCase{"NoLineEndAtTheEnd", "update_config=0", "update_config=0\n{block}"},
-                      MergeCase{"ReplacesItsBlockInPlace", "a\n" + kBegin + "old\n" + kEnd + "b\n",
-                                "a\n{block}b\n"},
-                      MergeCase{"DropsASecondBlock",
-                                kBegin + kEnd + "x\n" + kBegin + "old\n" + kEnd, "{block}x\n"},
-                      MergeCase{"LeavesOtherSsidsBlocks", kOther + "z\n", kOther + "z\n{block}"},
-                      MergeCase{"CarriageReturns",
-                                "a\r\n" + std::string("# zezi-vidad begin 4f6666696365\r\n") +
-                                    "old\r\n# zezi-vidad end 4f6666696365\r\n",
-                                "a\r\n{block}"},
-                      MergeCase{"UnfinishedBlock", "a\n" + kBegin + "old\n", ""}),
+    ::testing::Values(
+        MergeCase{"Empty", "", "{block}", ""},
+        MergeCase{"KeepsOtherLines", "ctrl_interface=x\n# note\n",
+                  "ctrl_interface=x\n# note\n{block}", "ctrl_interface=x\n# note\n"},
+        MergeCase{"NoLineEndAtTheEnd", "update_config=0", "update_config=0\n{block}",
+                  "update_config=0\n"},
+        MergeCase{"ReplacesItsBlockInPlace", "a\n" + kBegin + "old\n" + kEnd + "b\n",
+                  "a\n{block}b\n", "a\nb\n"},
+        MergeCase{"DropsASecondBlock", kBegin + kEnd + "x\n" + kBegin + "old\n" + kEnd,
+                  "{block}x\n", "x\n"},
+        MergeCase{"LeavesOtherSsidsBlocks", kOther + "z\n", kOther + "z\n{block}", kOther + "z\n"},
+        MergeCase{"CarriageReturns",
+                  "a\r\n" + std::string("# zezi-vidad begin 4f6666696365\r\n") +
+                      "old\r\n# zezi-vidad end 4f6666696365\r\n",
+                  "a\r\n{block}", "a\r\n"},
+        MergeCase{"UnfinishedBlock", "a\n" + kBegin + "old\n", "", ""}),
     testing::caseName);
 
 TEST(StackConfig, IwdKeyIsReadByMeaningAfterIwdRewritesTheFile) {
