@@ -129,7 +129,7 @@ settings)
   conf=$2 unit_dir=$3
   # apply's options (the device command's contract) that a settings file may hold; the
   # units give --source themselves, and --config names this file.
-  keys=" private trust trust-list state policy now stack config-dir config-file reload dry-run "
+  keys=" private trust trust-list state policy now stack config-dir config-file reload dry-run revoked "
   check_settings() {
     local line key value
     while IFS= read -r line; do
@@ -141,7 +141,8 @@ settings)
       case $key:$value in
         stack:\"networkmanager\" | stack:\"wpa-supplicant\" | stack:\"iwd\") ;;
         policy:\"required\" | policy:\"transition\") ;;
-        stack:* | policy:*) echo "$key cannot be $value"; return 1 ;;
+        revoked:\"keep\" | revoked:\"withdraw\") ;;
+        stack:* | policy:* | revoked:*) echo "$key cannot be $value"; return 1 ;;
         now:true | reload:true | dry-run:true | *:\"/*\" | trust:\[*\]) ;;
         *) echo "$key: not a path, true or a list: $value"; return 1 ;;
       esac
@@ -154,6 +155,7 @@ settings)
   expect_refused "$scratch/device.conf.good" "$scratch/device.conf" check_settings <<'EOF'
 a key that is no option|s/^trust-list =/trust_list =/
 a stack apply does not know|s/^stack = .*/stack = "nm"/
+a revocation apply does not know|s/^#revoked = .*/revoked = "forget"/
 a relative path|s|^private = "/|private = "|
 the state elsewhere|s|/var/lib/zezi-vidad/replay.state|/tmp/replay.state|
 EOF
