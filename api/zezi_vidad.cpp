@@ -150,8 +150,8 @@ static_assert(kStatusOfSignatureFailure.inOrder() && kStatusOfSignatureFailure.o
 // The statuses follow the checks one for one and in their order: those up to
 // ZEZI_VIDAD_E_SERIAL_REUSED right after the other statuses, the checks of sets after the
 // key references'. A row that names another check's status does not compile.
-constexpr std::size_t kFirstSetCheckRow =
-    static_cast<std::size_t>(ZEZI_VIDAD_E_SERIAL_REUSED - ZEZI_VIDAD_E_REPLAY_STATE + 1);
+constexpr std::size_t kFirstSetCheckRow = static_cast<std::size_t>(ZEZI_VIDAD_E_SERIAL_REUSED) -
+                                          static_cast<std::size_t>(ZEZI_VIDAD_E_REPLAY_STATE) + 1;
 static_assert(kStatusOfSignatureFailure.rows.front().value == kStatusTexts.last + 1);
 static_assert(kStatusOfSignatureFailure.rows.back().value == ZEZI_VIDAD_STATUS_LAST);
 constexpr bool statusesFollowChecks() {
@@ -270,9 +270,10 @@ zezi_vidad_status openWith(std::string_view envelope, const zezi_vidad_opener& o
 // ZEZI_VIDAD_E_SERIAL_REUSED, ZEZI_VIDAD_E_SET_FULL and after): the check's own message, a
 // string literal.
 const char* signatureStatusText(int status) {
-  const std::size_t row = status >= ZEZI_VIDAD_E_SET_FULL
-                              ? kFirstSetCheckRow + (status - ZEZI_VIDAD_E_SET_FULL)
-                              : static_cast<std::size_t>(status - ZEZI_VIDAD_E_REPLAY_STATE);
+  const std::size_t row =
+      status >= ZEZI_VIDAD_E_SET_FULL
+          ? kFirstSetCheckRow + static_cast<std::size_t>(status - ZEZI_VIDAD_E_SET_FULL)
+          : static_cast<std::size_t>(status - ZEZI_VIDAD_E_REPLAY_STATE);
   return signatureFailureText(kStatusOfSignatureFailure.rows.at(row).first).data();
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <utility>
 
@@ -148,13 +149,11 @@ std::string networkJson(const NetworkReport& report) {
 
 std::string runReportJson(const RunReport& report) {
   json envelopes = json::array();
-  for (const EnvelopeReport& envelope : report.envelopes) {
-    envelopes.push_back(envelopeObject(envelope));
-  }
+  std::transform(report.envelopes.begin(), report.envelopes.end(), std::back_inserter(envelopes),
+                 envelopeObject);
   json networks = json::array();
-  for (const NetworkReport& network : report.networks) {
-    networks.push_back(networkObject(network));
-  }
+  std::transform(report.networks.begin(), report.networks.end(), std::back_inserter(networks),
+                 networkObject);
   return dumped(json{{"time", report.time},
                      {"reload_pending", report.reloadPending},
                      {"problem", report.problem.empty() ? json(nullptr) : json(report.problem)},

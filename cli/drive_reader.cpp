@@ -95,12 +95,11 @@ Candidate readCandidate(int folder, const std::string& name) {
 
 }  // namespace
 
-bool readCandidates(const std::string& sourcePath, const std::string& envelopePath,
+bool readCandidates(const std::string& folderPath, const std::string& envelopePath,
                     std::vector<Candidate>* out, std::string* error) {
   const bool one = !envelopePath.empty();
-  const std::string folderPath = one ? folderOf(envelopePath) : sourcePath;
   UniqueFd folder;
-  if (!openFolder(folderPath, &folder)) {
+  if (!openFolder(one ? folderOf(envelopePath) : folderPath, &folder)) {
     return failWith(error, systemError(one ? "cannot read the envelope's folder"
                                            : "cannot read the source folder"));
   }

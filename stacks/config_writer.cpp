@@ -132,6 +132,24 @@ bool replaceAt(int folder, const std::string& name, const SecretText& content,
          failWith(error, systemText("cannot flush the folder of " + shownAs));
 }
 
+// A configuration file to replace or remove: its folder, its name there and what it holds.
+struct TargetFile {
+  UniqueFd folder;
+  std::string name;
+  std::string path;
+  SecretText existing;
+  bool exists = false;
+
+  [[nodiscard]] bool open(const std::string& filePath, std::string* error) {
+    path = filePath;
+    name = std::filesystem::path(path).filename().string();
+    if (name.empty() || !openFolder(folderOf(path), &folder)) {
+      return failWith(error, systemText("cannot open the folder of " + path));
+    }
+    return readExisting(folder.get(), name, path, &existing, &exists, error);
+  }
+};
+
 }  // namespace
 
 std::string defaultLocation(Stack stack) {
@@ -166,16 +184,12 @@ bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun
   if (target.stack == Stack::kIwd && !isUtf8(network.ssid)) {
     return failWith(error, "iwd cannot join this network: its SSID is not UTF-8");
   }
-  const std::string name = std::filesystem::path(path).filename().string();
-  UniqueFd folder;
-  if (name.empty() || !openFolder(folderOf(path), &folder)) {
-    return failWith(error, systemText("cannot open the folder of " + path));
-  }
-  SecretText existing;
-  bool exists = false;
-  if (!readExisting(folder.get(), name, path, &existing, &exists, error)) {
+  TargetFile file;
+  if (!file.open(path, error)) {
     return false;
   }
+  const SecretText& existing = file.existing;
+  bool exists = file.exists;
   SecretText wanted;
   bool same = false;
   switch (target.stack) {
@@ -204,23 +218,19 @@ bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun
   if (dryRun) {
     return true;
   }
-  removeLeftovers(folder.get());
-  return same || replaceAt(folder.get(), name, wanted, path, error);
+  removeLeftovers(file.folder.get());
+  return same || replaceAt(file.folder.get(), file.name, wanted, path, error);
 }
 
 bool removeNetwork(const StackTarget& target, std::string_view ssid, bool dryRun,
                    ConfigChange* change, std::string* error) {
   const std::string path = configPathOf(target, Network{std::string(ssid), {}});
-  const std::string name = std::filesystem::path(path).filename().string();
-  UniqueFd folder;
-  if (name.empty() || !openFolder(folderOf(path), &folder)) {
-    return failWith(error, systemText("cannot open the folder of " + path));
-  }
-  SecretText existing;
-  bool exists = false;
-  if (!readExisting(folder.get(), name, path, &existing, &exists, error)) {
+  TargetFile file;
+  if (!file.open(path, error)) {
     return false;
   }
+  const SecretText& existing = file.existing;
+  bool exists = file.exists;
   SecretText wanted;
   if (exists && target.stack == Stack::kWpaSupplicant) {
     std::string why;
@@ -234,12 +244,12 @@ bool removeNetwork(const StackTarget& target, std::string_view ssid, bool dryRun
     return true;
   }
   if (target.stack == Stack::kWpaSupplicant) {
-    return replaceAt(folder.get(), name, wanted, path, error);
+    return replaceAt(file.folder.get(), file.name, wanted, path, error);
   }
-  if (::unlinkat(folder.get(), name.c_str(), 0) != 0) {
+  if (::unlinkat(file.folder.get(), file.name.c_str(), 0) != 0) {
     return failWith(error, systemText("cannot remove " + path));
   }
-  return ::fsync(folder.get()) == 0 ||
+  return ::fsync(file.folder.get()) == 0 ||
          failWith(error, systemText("cannot flush the folder of " + path));
 }
 

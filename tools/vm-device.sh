@@ -3,14 +3,15 @@
 # (mac80211_hwsim), an access point (hostapd) and a DHCP server (dnsmasq) on one of them, and
 # the device's WiFi stack on the other. Each stack lives through the story in
 # tools/vm/guest.sh, in two boots of its own disk. In the first the device installs the
-# tool's Debian package and applies the drive in it since power-on (USB, labelled ZEZI-WIFI,
-# an envelope sealed and signed here by the tool) and joins network A; the same drive again
-# changes nothing; drives with an older serial, a forged signature and no signature are
-# refused; a newer envelope for network B is applied. The second boots where the access
-# point serves B, with B's drive in: the installed rule and unit find it unchanged and the
-# device joins B. The guest prints "step: expected, got ..." rows on its serial console;
-# this script hands it the drives it asks for through the QEMU monitor, counts the rows and
-# gives each stack's time from power-on to joined.
+# tool's Debian package and applies the drive in it since power-on (USB, labelled ZEZI-WIFI:
+# three networks sealed and signed here by the tool as one set) and joins network A; the
+# same drive again changes nothing; drives with an older serial, a forged signature and no
+# signature are refused. The second boots where the access point serves B, with the set's
+# drive in: the installed rule and unit find it unchanged and the device joins B; a newer
+# set without A removes A; a trust list without the set's signer, as new firmware brings,
+# has the drive refused and nothing rewritten. The guest prints "step: expected, got ..."
+# rows on its serial console; this script hands it the drives it asks for through the QEMU
+# monitor, counts the rows and gives each stack's time from power-on to joined.
 #
 # usage: tools/vm-device.sh [--stack networkmanager|wpa-supplicant|iwd]... PACKAGES_DIR
 #   PACKAGES_DIR holds the Debian packages (tools/build-debs.sh); the device installs
@@ -134,16 +135,19 @@ make_fat() { # image label volume-id size-KiB file...
 
 keys="$work/keys"
 mkdir -p "$keys"
-for key in fleet signer forger; do
+for key in fleet signer successor forger; do
   "$zv" keygen --private "$keys/$key.key" --public "$keys/$key.pub" >/dev/null
 done
-{
+trust_list() { # version signer-key
   echo tolvane-wifi-drive-trust/v1
-  echo version 1
+  echo "version $1"
   echo serial-floor 0
   echo "time-floor $(($(date +%s) - 3600))"
-  echo "signer 04$("$zv" pubkey --private "$keys/signer.key" | head -n 1)"
-} >"$keys/device.trust"
+  echo "signer 04$("$zv" pubkey --private "$keys/$2.key" | head -n 1)"
+}
+# The device's trust list, and the one newer firmware brings, which drops the signer.
+trust_list 1 signer >"$keys/device.trust"
+trust_list 2 successor >"$keys/device-v2.trust"
 
 # The networks: the first names its SSID with spaces, quotes and octets that are not UTF-8
 # (iwd's with spaces, quotes and a letter outside ASCII in UTF-8).
@@ -152,30 +156,44 @@ net_a_utf8_hex=$(printf 'Zezi "Home" net \xc3\xa9' | od -An -tx1 | tr -d ' \n')
 net_a_pass='correct horse battery'
 net_b_hex=$(printf 'zezi-office' | od -An -tx1 | tr -d ' \n')
 net_b_pass='second-network-passphrase'
+net_c_hex=$(printf 'zezi-lab' | od -An -tx1 | tr -d ' \n')
+net_c_pass='third-network-passphrase'
+net_c_new_pass='third-network-new-passphrase'
 
 declare -A drive_file=()
-make_drive() { # name volume-id ssid-hex passphrase signer-key|unsigned serial
-  local dir="$work/drive-$1" signing=()
+# Each envelope sealed alone, then all signed in one run: one serial, one set.
+make_drive() { # name volume-id signer-key|unsigned serial (file ssid-hex passphrase)...
+  local name=$1 id=$2 signer=$3 serial=$4 dir="$work/drive-$1" envelopes=()
+  shift 4
   mkdir -p "$dir"
-  [ "$5" = unsigned ] || signing=(--sign-key "$keys/$5.key" --serial "$6" --valid-for 30d)
-  printf '%s' "$4" >"$keys/passphrase"
-  "$zv" seal --fleet-key "$keys/fleet.pub" --ssid-hex "$3" --passphrase-file "$keys/passphrase" \
-    -o "$dir/wifi.json" "${signing[@]}" >/dev/null
-  rm -f "$keys/passphrase"
-  make_fat "$work/drive-$1.img" ZEZI-WIFI "$2" 2048 "$dir"/*
-  drive_file[$1]="$work/drive-$1.img"
+  while [ $# -gt 0 ]; do
+    printf '%s' "$3" >"$keys/passphrase"
+    "$zv" seal --fleet-key "$keys/fleet.pub" --ssid-hex "$2" --passphrase-file "$keys/passphrase" \
+      -o "$dir/$1" >/dev/null
+    rm -f "$keys/passphrase"
+    envelopes+=(--envelope "$dir/$1")
+    shift 3
+  done
+  [ "$signer" = unsigned ] || "$zv" sign --key "$keys/$signer.key" --fleet-key "$keys/fleet.pub" \
+    "${envelopes[@]}" --serial "$serial" --valid-for 30d >/dev/null
+  make_fat "$work/drive-$name.img" ZEZI-WIFI "$id" 2048 "$dir"/*
+  drive_file[$name]="$work/drive-$name.img"
 }
-# Network A, serial 2, is the first; iwd's is UTF-8, since iwd never joins another SSID (and
-# "not-utf8", a newer envelope for the other form, must be refused for it). Network B with
-# serial 1 is older than A's; the forged one is signed by a key the trust list does not hold;
-# the unsigned one has no signature; B with serial 4 is the newer one that takes over.
-make_drive first 5A1D0001 "$net_a_hex" "$net_a_pass" signer 2
-make_drive first-utf8 5A1D0011 "$net_a_utf8_hex" "$net_a_pass" signer 2
-make_drive older 5A1D0002 "$net_b_hex" "$net_b_pass" signer 1
-make_drive forged 5A1D0003 "$net_b_hex" "$net_b_pass" forger 3
-make_drive unsigned 5A1D0005 "$net_b_hex" "$net_b_pass" unsigned 0
-make_drive not-utf8 5A1D0006 "$net_a_hex" "$net_a_pass" signer 3
-make_drive replace 5A1D0004 "$net_b_hex" "$net_b_pass" signer 4
+# The first drive is a set of three networks (A, B, C) under serial 2; iwd's A is UTF-8,
+# since iwd never joins another SSID (and "not-utf8", a newer envelope for the other form,
+# must be refused for it). B with serial 1 is older than the set; the forged one is signed
+# by a key the trust list does not hold; the unsigned one has no signature; "newer" is a set
+# of two under serial 5, B as it was and C with a new passphrase, which drops A.
+make_drive first 5A1D0001 signer 2 home.json "$net_a_hex" "$net_a_pass" \
+  office.json "$net_b_hex" "$net_b_pass" lab.json "$net_c_hex" "$net_c_pass"
+make_drive first-utf8 5A1D0011 signer 2 home.json "$net_a_utf8_hex" "$net_a_pass" \
+  office.json "$net_b_hex" "$net_b_pass" lab.json "$net_c_hex" "$net_c_pass"
+make_drive older 5A1D0002 signer 1 wifi.json "$net_b_hex" "$net_b_pass"
+make_drive forged 5A1D0003 forger 3 wifi.json "$net_b_hex" "$net_b_pass"
+make_drive unsigned 5A1D0005 unsigned 0 wifi.json "$net_b_hex" "$net_b_pass"
+make_drive not-utf8 5A1D0006 signer 3 wifi.json "$net_a_hex" "$net_a_pass"
+make_drive newer 5A1D0004 signer 5 office.json "$net_b_hex" "$net_b_pass" \
+  lab.json "$net_c_hex" "$net_c_new_pass"
 
 # --- the machines
 
@@ -192,7 +210,7 @@ PY
 
 # One boot of a stack's disk with `first-drive` in at power-on and the access point serving
 # the given network; the console's rows go to standard output.
-boot() { # stack boot first-drive ssid-hex passphrase (of the access point)
+boot() { # stack boot first-drive ssid-hex passphrase (of the access point) network-A-hex
   local stack=$1 name=$2 dir="$work/$1" plugged=1 handled=0 line drive
   local console="$dir/$name.log" control="$dir/control-$name.img" socket="$dir/monitor.sock"
   cat >"$dir/story.conf" <<CONF
@@ -201,8 +219,12 @@ BOOT=$name
 FIRST_DRIVE=$3
 AP_SSID_HEX=$4
 AP_PASS='$5'
+NET_A_HEX=$6
+NET_B_HEX=$net_b_hex
+NET_C_HEX=$net_c_hex
 CONF
-  local files=("$here/vm/guest.sh" "$dir/story.conf" "${debs[@]}" "$keys/fleet.key" "$keys/device.trust")
+  local files=("$here/vm/guest.sh" "$dir/story.conf" "${debs[@]}" "$keys/fleet.key" "$keys/device.trust"
+    "$keys/device-v2.trust")
   make_fat "$control" ZEZI-CTL 5A1DC071 65536 "${files[@]}"
   : >"$console"
   local t0=$SECONDS qemu_pid
@@ -252,16 +274,17 @@ CONF
   fi
 }
 
-# Both boots of a stack, on a disk of its own kept between them: network A's drive in the
-# first, network B's drive and access point in the second. The report goes to a file.
+# Both boots of a stack, on a disk of its own kept between them, with the set's drive in at
+# power-on: the access point serves network A in the first, B in the second. The report
+# goes to a file.
 run_stack() { # stack
   local stack=$1 first=first net_a=$net_a_hex
   [ "$stack" != iwd ] || { first="first-utf8"; net_a=$net_a_utf8_hex; }
   mkdir -p "$work/$stack"
   qemu-img create -q -f qcow2 -b "$image/disk.qcow2" -F qcow2 "$work/$stack/disk.qcow2"
   {
-    boot "$stack" first "$first" "$net_a" "$net_a_pass"
-    boot "$stack" again replace "$net_b_hex" "$net_b_pass"
+    boot "$stack" first "$first" "$net_a" "$net_a_pass" "$net_a"
+    boot "$stack" again "$first" "$net_b_hex" "$net_b_pass" "$net_a"
   } >"$work/$stack/report" 2>&1
   rm -f "$work/$stack/disk.qcow2"
 }

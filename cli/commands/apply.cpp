@@ -156,7 +156,8 @@ class Apply : public Command {
       run.working = stored;
     }
     bool failed = false;
-    for (const Candidate& candidate : ordered(trustList, run.stored, std::move(candidates))) {
+    const std::vector<Candidate> queue = ordered(trustList, run.stored, std::move(candidates));
+    for (const Candidate& candidate : queue) {
       report.envelopes.push_back(applyOne(candidate, trustList, key, &run));
       failed = failed || report.envelopes.back().result == Outcome::kRefused;
       show(report.envelopes.back());
@@ -165,28 +166,13 @@ class Apply : public Command {
       settleNetworks(trustList, &run, &report);
     }
 
-    bool saved = true;
-    if (!options_.dryRun && run.stored != nullptr && run.working != stored) {
-      if (run.removalFailed) {
-        saved = failWith(&why, "a network could not be removed");
-      } else {
-        saved = commitReplayState(statePath, run.working, &why);
-      }
-      if (!saved) {
-        report.problem = "the configuration is written but the replay state could not be saved (" +
-                         why + "): the next run applies the same envelopes again";
-      }
-    }
+    const bool changedState = !options_.dryRun && run.stored != nullptr && run.working != stored;
+    const bool saved = !changedState || saveState(run, &report);
     // The stack is asked to use the networks only once the state is saved.
     report.reloadPending = pendingBefore;
-    const bool committed = saved && run.stored != nullptr && run.working != stored;
     if (options_.reload && !options_.dryRun && saved &&
-        (run.changed || committed || pendingBefore)) {
-      report.reloadPending = !reloadStack(target_.stack, &why);
-      if (report.reloadPending) {
-        failed = true;
-        report.problem = why + ": the stack is asked again at the next run";
-      }
+        (run.changed || changedState || pendingBefore)) {
+      failed = !reload(&report) || failed;
     }
     if (!report.problem.empty()) {
       reportFailure(report.problem);
@@ -195,7 +181,10 @@ class Apply : public Command {
       failed = failed || report.reloadPending;
       reportFailure("cannot keep the record of this run for status: " + why);
     }
-    return !saved ? kExitStateNotSaved : failed ? kExitFailure : kExitOk;
+    if (!saved) {
+      return kExitStateNotSaved;
+    }
+    return failed ? kExitFailure : kExitOk;
   }
 
  private:
@@ -241,10 +230,35 @@ class Apply : public Command {
     std::stable_sort(placed.begin(), placed.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<Candidate> result;
+    result.reserve(placed.size());
     for (auto& [place, candidate] : placed) {
       result.push_back(std::move(candidate));
     }
     return result;
+  }
+
+  // Commits the run's state, unless a network it should have removed is still there, so
+  // that the next run tries again; says what the next run does when it cannot.
+  [[nodiscard]] bool saveState(const RunState& run, RunReport* report) const {
+    std::string why;
+    const bool saved = run.removalFailed
+                           ? failWith(&why, "a network could not be removed")
+                           : commitReplayState(options_.device.statePath, run.working, &why);
+    if (!saved) {
+      report->problem = "the configuration is written but the replay state could not be saved (" +
+                        why + "): the next run applies the same envelopes again";
+    }
+    return saved;
+  }
+
+  // Asks the stack to read its configuration; a failure stays pending for the next run.
+  [[nodiscard]] bool reload(RunReport* report) const {
+    std::string why;
+    report->reloadPending = !reloadStack(target_.stack, &why);
+    if (report->reloadPending) {
+      report->problem = why + ": the stack is asked again at the next run";
+    }
+    return !report->reloadPending;
   }
 
   // Checks, opens and writes one envelope against the state of the run so far.
@@ -294,7 +308,7 @@ class Apply : public Command {
       }
     }
     for (const SetMember& member : run->stored->set) {
-      if (member.ssid && holding.count(*member.ssid) == 0) {
+      if (member.ssid && !holding.contains(*member.ssid)) {
         remove(*member.ssid, "not in the newest set", run, report);
       }
     }

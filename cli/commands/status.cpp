@@ -95,7 +95,7 @@ class Status : public Command {
     }
     const std::string text = options_.json ? asJson(trustList, state, ran ? &lastRun : nullptr)
                                            : asText(trustList, state, ran ? &lastRun : nullptr);
-    std::fputs(text.c_str(), stdout);
+    static_cast<void>(std::fputs(text.c_str(), stdout));
     return kExitOk;
   }
 

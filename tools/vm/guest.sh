@@ -1,10 +1,11 @@
 #!/bin/bash
 # The story inside the virtual device, in two boots per stack. tools/vm-device.sh writes
-# story.conf, the tool's package, the fleet key and the trust list beside this file on the
-# control disk, and reads what this prints on the serial console: "ZEZI-VM ok|FAIL <step>:
-# <expected>, got <what happened>", "ZEZI-VM plug <drive>" when it wants the host to hand it
-# another USB drive, and "ZEZI-VM time <what>: <seconds>". Rows go to standard error, so that
-# they reach the console from functions whose output is captured.
+# story.conf, the tool's package, the fleet key and the trust list (and the newer one that
+# drops the signer) beside this file on the control disk, and reads what this prints on the
+# serial console: "ZEZI-VM ok|FAIL <step>: <expected>, got <what happened>", "ZEZI-VM plug
+# <drive>" when it wants the host to hand it another USB drive, and "ZEZI-VM time <what>:
+# <seconds>". Rows go to standard error, so that they reach the console from functions whose
+# output is captured.
 #
 # usage: guest.sh network   the access point and its DHCP server, early in every boot, and a
 #                           watcher that notes the uptime at which the device first joined
@@ -160,10 +161,11 @@ install_device() {
 
 cursor() { journalctl -q -n 0 --show-cursor | sed -n 's/^-- cursor: //p'; }
 
-# What the drive's unit said of the envelope since the cursor (or in this boot, without
-# one): applied, unchanged or "refused: why", once systemd says the unit has ended (so that
-# its reload is done too).
-drive_verdict() { # [cursor]
+drive_log=/run/zezi-vm/drive.log
+
+# The drive's unit's journal since the cursor (or in this boot, without one), kept in
+# $drive_log once systemd says the unit has ended (so that its reload is done too).
+wait_drive() { # [cursor]
   local end=$((SECONDS + 120)) log=
   while [ "$SECONDS" -lt "$end" ]; do
     if [ -n "${1:-}" ]; then
@@ -172,22 +174,134 @@ drive_verdict() { # [cursor]
       log=$(journalctl -q -o cat -b -u 'zezi-vidad-drive@*')
     fi
     if grep -qE '^(Finished|Failed to start) zezi-vidad-drive@' <<<"$log"; then
-      sed -n -e 's/^zezi-vidad: [^:]*: \(applied\|unchanged\):.*$/\1/p' \
-        -e 's/^zezi-vidad: [^:]*: \(refused: .*\)$/\1/p' <<<"$log" | grep -m 1 . && return
-      break
+      printf '%s\n' "$log" >"$drive_log"
+      return 0
     fi
     sleep 1
   done
+  : >"$drive_log"
   printf '%s\n' "$log" | sed 's/^/ZEZI-VM diag /' >&2
-  echo "no verdict from the drive unit"
+  return 1
+}
+
+join_lines() { awk 'NR > 1 { printf "; " } { printf "%s", $0 } END { if (NR == 0) printf "none" }'; }
+
+# What the unit said of each envelope, by file: "home.json: applied; wifi.json: refused: why".
+verdicts() {
+  [ -s "$drive_log" ] || { echo "no end of the drive's unit"; return; }
+  sed -n -e 's/^zezi-vidad: \([^:]*\): \(applied\|unchanged\):.*$/\1: \2/p' \
+    -e 's/^zezi-vidad: \([^:]*\): \(refused: .*\)$/\1: \2/p' "$drive_log" | LC_ALL=C sort | join_lines
+}
+
+# What the unit said of networks an envelope did not name: "removed FILE: why", "kept FILE: why".
+dropped_or_kept() {
+  sed -n -e 's|^zezi-vidad: \(removed\): SSID .* from /[^:]*/\([^/:]*\): \(.*\)$|\1 \2: \3|p' \
+    -e 's|^zezi-vidad: \(kept\): SSID .* in /[^:]*/\([^/:]*\): \(.*\)$|\1 \2: \3|p' "$drive_log" |
+    LC_ALL=C sort | join_lines
+}
+
+# Whether systemd holds the drive's unit failed, and its exit status.
+unit_outcome() {
+  local unit failed="not failed"
+  unit=$(sed -n 's/^\(Finished\|Failed to start\) \(zezi-vidad-drive@[^ ]*\.service\).*$/\2/p' "$drive_log" | tail -n 1)
+  [ -n "$unit" ] || { echo "no unit"; return; }
+  systemctl is-failed --quiet "$unit" && failed=failed
+  echo "$failed, exit $(systemctl show -p ExecMainStatus --value "$unit")"
 }
 
 # The host hands in the drive; the udev rule starts the drive's unit.
-plug() { # drive-name: prints the unit's verdict
+plug() { # drive-name
   local c
   c=$(cursor)
   say "plug $1"
-  drive_verdict "$c"
+  wait_drive "$c"
+}
+
+# What the device says it holds, read from status --json: the trust list's version, the
+# set's serial and networks (SSIDs in hex, sorted), the last run's results per envelope and
+# per network, and whether a reload is pending.
+status_summary() {
+  zezi-vidad status --config /etc/zezi-vidad/device.conf --json 2>/dev/null | jq -r '
+    def list(f): [f] | sort | join(", ");
+    "trust list \(.trust_list.version), set serial \(.set.serial), "
+    + "\(.set.networks // [] | length) networks: \(list((.set.networks // [])[].ssid_hex)); "
+    + "last run: \(list((.last_run.envelopes // [])[] | "\(.file) \(.result)"))"
+    + ([(.last_run.networks // [])[] | "; \(.result) \(.ssid_hex)"] | sort | join(""))
+    + "; reload pending \(.reload_pending)"' 2>/dev/null || echo "no status"
+}
+# status_summary's part for what the device holds.
+holds() { # trust-list-version serial ssid-hex...
+  local version=$1 serial=$2
+  shift 2
+  echo "trust list $version, set serial $serial, $# networks: $(printf '%s\n' "$@" | LC_ALL=C sort |
+    paste -sd' ' | sed 's/ /, /g')"
+}
+# status_summary's part for the last run's networks: "; removed HEX; ..." in its order.
+network_results() { # result ssid-hex...
+  local result=$1 hex
+  shift
+  for hex in "$@"; do echo "; $result $hex"; done | LC_ALL=C sort | tr -d '\n'
+}
+
+# The networks as the stack itself sees them: NetworkManager's WiFi connections and iwd's
+# .psk files by file name, wpa_supplicant's networks by SSID in hex.
+stack_view() {
+  local sta id ssid
+  case "$STACK" in
+    networkmanager)
+      nmcli -g TYPE,FILENAME connection show 2>/dev/null |
+        sed -n 's|^802-11-wireless:.*/||p' ;;
+    wpa-supplicant)
+      sta=$(station_if)
+      for id in $(wpa_cli -p /run/wpa_supplicant -i "$sta" list_networks 2>/dev/null | awk '$1 ~ /^[0-9]+$/ {print $1}'); do
+        ssid=$(wpa_cli -p /run/wpa_supplicant -i "$sta" get_network "$id" ssid)
+        case "$ssid" in
+          \"*\") printf '%s' "${ssid:1:${#ssid}-2}" | od -An -tx1 | tr -d ' \n'; echo ;;
+          *) echo "$ssid" ;;
+        esac
+      done ;;
+    iwd)
+      for f in /var/lib/iwd/*.psk; do [ -f "$f" ] && basename "$f"; done ;;
+  esac | LC_ALL=C sort | paste -sd' ' | sed 's/ /, /g'
+}
+
+# A network's file name as status named it when the set came.
+file_of() { # ssid-hex
+  awk -v h="$1" '$1 == h { n = split($2, p, "/"); print p[n] }' "$kept/files"
+}
+
+# stack_view's answer for networks named by SSID in hex.
+expected_view() { # ssid-hex...
+  local hex
+  for hex in "$@"; do
+    case "$STACK" in
+      wpa-supplicant) echo "$hex" ;;
+      *) file_of "$hex" ;;
+    esac
+  done | LC_ALL=C sort | paste -sd' ' | sed 's/ /, /g'
+}
+
+# The stack takes a moment to read what --reload told it.
+view_row() { # step ssid-hex...
+  local step=$1 want got _
+  shift
+  want=$(expected_view "$@")
+  for _ in $(seq 1 15); do
+    got=$(stack_view)
+    [ "$got" != "$want" ] || break
+    sleep 1
+  done
+  expect "$step" "$want" "${got:-none}"
+}
+
+# The stack files and the replay state, octet for octet and inode for inode: a rewrite
+# of the same content is a rename over the old file, a new inode.
+files_snapshot() {
+  local f
+  for f in /etc/NetworkManager/system-connections/* /etc/wpa_supplicant/wpa_supplicant-*.conf \
+    /var/lib/iwd/*.psk /var/lib/zezi-vidad/replay.state; do
+    [ -f "$f" ] && echo "$f $(stat -c %i "$f") $(sha256sum <"$f" | cut -c1-64)"
+  done | sha256sum | cut -c1-16
 }
 
 joined_row() { # step [seconds to wait]
@@ -225,6 +339,7 @@ joined_after_power_on() {
 
 # What the boots share lives on the device's disk.
 kept=/var/lib/zezi-vm
+refused_unknown="refused: cannot open the envelope: signature is by an unknown signer"
 
 first_boot() {
   # The drive was in before the package and its rule were: udev goes over it again, as at
@@ -234,14 +349,28 @@ first_boot() {
   local c a
   c=$(cursor)
   udevadm trigger --action=add --subsystem-match=block --property-match=ID_FS_LABEL=ZEZI-WIFI
-  expect "signed envelope for network A" applied "$(drive_verdict "$c")"
-  joined_row "network A joined"
+  wait_drive "$c"
+  expect "a set of three networks, one serial" \
+    "home.json: applied; lab.json: applied; office.json: applied" "$(verdicts)"
+  expect "the set: the drive's unit" "not failed, exit 0" "$(unit_outcome)"
+  joined_row "the set: joined network A"
   say "time joined after power-on, the package installed in this boot: $(joined_after_power_on)s"
+  mkdir -p "$kept"
+  zezi-vidad status --config /etc/zezi-vidad/device.conf --json |
+    jq -r '.set.networks[] | "\(.ssid_hex) \(.stack_file)"' >"$kept/files"
+  expect "the set: status" "$(holds 1 2 "$NET_A_HEX" "$NET_B_HEX" "$NET_C_HEX"); last run: home.json applied, lab.json applied, office.json applied; reload pending false" \
+    "$(status_summary)"
+  view_row "the set: the stack's networks" "$NET_A_HEX" "$NET_B_HEX" "$NET_C_HEX"
   a=$(config_digest)
 
-  expect "the same drive again" unchanged "$(plug "$FIRST_DRIVE")"
+  plug "$FIRST_DRIVE"
+  expect "the same drive again" "home.json: unchanged; lab.json: unchanged; office.json: unchanged" \
+    "$(verdicts)"
+  expect "the same drive: the drive's unit" "not failed, exit 0" "$(unit_outcome)"
   joined_row "the same drive: still joined network A"
   expect "the same drive: configuration" unchanged "$(same "$a")"
+  expect "the same drive: status" "$(holds 1 2 "$NET_A_HEX" "$NET_B_HEX" "$NET_C_HEX"); last run: home.json unchanged, lab.json unchanged, office.json unchanged; reload pending false" \
+    "$(status_summary)"
 
   local drive step why
   for drive in older forged unsigned; do
@@ -250,33 +379,66 @@ first_boot() {
       forged) step="a forged signature" why="signature is by an unknown signer" ;;
       unsigned) step="an unsigned envelope" why="signature file is missing" ;;
     esac
-    expect "$step" "refused: cannot open the envelope: $why" "$(plug "$drive")"
+    plug "$drive"
+    expect "$step" "wifi.json: refused: cannot open the envelope: $why" "$(verdicts)"
+    expect "$step: the drive's unit" "failed, exit 1" "$(unit_outcome)"
     expect "$step: configuration" unchanged "$(same "$a")"
     joined_row "$step: still joined network A"
   done
   # iwd never joins an SSID that is not UTF-8: apply refuses it rather than write a file
   # iwd would ignore.
   if [ "$STACK" = iwd ]; then
-    expect "an SSID that is not UTF-8" "refused: iwd cannot join this network: its SSID is not UTF-8" \
-      "$(plug not-utf8)"
+    plug not-utf8
+    expect "an SSID that is not UTF-8" "wifi.json: refused: iwd cannot join this network: its SSID is not UTF-8" \
+      "$(verdicts)"
     expect "an SSID that is not UTF-8: configuration" unchanged "$(same "$a")"
   fi
-
-  # A different network with a newer serial; the device meets it at its next boot.
-  expect "network B, a newer serial" applied "$(plug replace)"
-  expect "network B: configuration" changed "$(same "$a")"
-  mkdir -p "$kept"
-  config_digest >"$kept/digest-b"
+  expect "the refused drives: status" "$(holds 1 2 "$NET_A_HEX" "$NET_B_HEX" "$NET_C_HEX"); last run: wifi.json refused; reload pending false" \
+    "$(status_summary)"
+  config_digest >"$kept/digest"
   sync
 }
 
-# The access point now serves network B and the drive of network B is in at power-on: the
-# installed rule and unit find it applied already, and the device joins B.
+# The access point now serves network B and the set's drive is in at power-on: the
+# installed rule and unit find it applied already, and the device joins B. Then a newer set
+# drops A, and a trust list without the set's signer has the drive refused.
 second_boot() {
-  expect "after a reboot, the same drive" unchanged "$(drive_verdict)"
+  wait_drive
+  expect "after a reboot, the same set" "home.json: unchanged; lab.json: unchanged; office.json: unchanged" \
+    "$(verdicts)"
+  expect "after a reboot: the drive's unit" "not failed, exit 0" "$(unit_outcome)"
   joined_row "after a reboot: joined network B" 150
   say "time joined after power-on, after a reboot: $(joined_after_power_on)s"
-  expect "after a reboot: configuration" unchanged "$(same "$(cat "$kept/digest-b" 2>/dev/null)")"
+  expect "after a reboot: configuration" unchanged "$(same "$(cat "$kept/digest" 2>/dev/null)")"
+  expect "after a reboot: status" "$(holds 1 2 "$NET_A_HEX" "$NET_B_HEX" "$NET_C_HEX"); last run: home.json unchanged, lab.json unchanged, office.json unchanged; reload pending false" \
+    "$(status_summary)"
+
+  # B as it was and C with a new passphrase, under a higher serial: A goes.
+  local b
+  plug newer
+  expect "a newer set of two" "lab.json: applied; office.json: unchanged" "$(verdicts)"
+  expect "a newer set: network A" "removed $(file_of "$NET_A_HEX"): not in the newest set" "$(dropped_or_kept)"
+  view_row "a newer set: the stack's networks" "$NET_B_HEX" "$NET_C_HEX"
+  joined_row "a newer set: still joined network B"
+  expect "a newer set: status" "$(holds 1 5 "$NET_B_HEX" "$NET_C_HEX"); last run: lab.json applied, office.json unchanged$(network_results removed "$NET_A_HEX"); reload pending false" \
+    "$(status_summary)"
+
+  # New firmware brings a trust list whose signer is not the set's.
+  b=$(files_snapshot)
+  install -m 0644 "$here/device-v2.trust" /etc/zezi-vidad/device.trust
+  plug newer
+  expect "a trust list without the signer" "lab.json: $refused_unknown; office.json: $refused_unknown" \
+    "$(verdicts)"
+  expect "a trust list without the signer: the networks" "$(for hex in "$NET_B_HEX" "$NET_C_HEX"; do
+    echo "kept $(file_of "$hex"): its signer is no longer in the trust list"; done | LC_ALL=C sort | join_lines)" \
+    "$(dropped_or_kept)"
+  expect "a trust list without the signer: the drive's unit" "failed, exit 1" "$(unit_outcome)"
+  expect "a trust list without the signer: the stack files and the state" "the same, octet for octet" \
+    "$([ "$(files_snapshot)" = "$b" ] && echo "the same, octet for octet" || echo rewritten)"
+  view_row "a trust list without the signer: the stack's networks" "$NET_B_HEX" "$NET_C_HEX"
+  joined_row "a trust list without the signer: still joined network B"
+  expect "a trust list without the signer: status" "$(holds 2 5 "$NET_B_HEX" "$NET_C_HEX"); last run: lab.json refused, office.json refused$(network_results kept "$NET_B_HEX" "$NET_C_HEX"); reload pending false" \
+    "$(status_summary)"
 }
 
 mkdir -p /run/zezi-vm
