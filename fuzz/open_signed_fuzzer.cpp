@@ -68,7 +68,11 @@ zezi::Bytes drawRecord(FuzzedDataProvider& input) {
       state.highestSerial = input.ConsumeIntegral<std::uint64_t>();
       state.timeFloor = input.ConsumeIntegral<std::uint64_t>();
       if (input.ConsumeBool()) {
-        state.acceptedEnvelopeSha256.fill(input.ConsumeIntegral<std::uint8_t>());
+        zezi::Digest accepted{};
+        accepted.fill(input.ConsumeIntegral<std::uint8_t>());
+        state.setKeyId = state.keyId;
+        state.setSerial = state.highestSerial;
+        state.set.push_back(zezi::SetMember{accepted, 0, 0, std::nullopt});
       }
       if (input.ConsumeBool()) {
         state.trustListDigest[0] ^= 0x01;
