@@ -375,7 +375,7 @@ SignatureInput signatureInput(std::string_view envelope, const char* signature,
 }
 
 // The record for the caller to store after an accepted envelope, or none (empty): only a
-// signed envelope moves the state on, and the one accepted last, read again, leaves the
+// signed envelope moves the state on, and an envelope of the set read again leaves the
 // record as it is stored. False when OpenSSL fails.
 [[nodiscard]] bool recordToStore(const VerifiedSignature& verified, const ReplayState& next,
                                  const Bytes& stored, Bytes* recordOut) {
