@@ -149,6 +149,7 @@ class Status : public Command {
     std::string out = "trust list: version " + std::to_string(trustList.version()) + ", digest " +
                       hexOf(trustList.digest()) + "\n";
     out += "replay state: written under " + listRelation(state, trustList) + "\n";
+    out += "stack: " + options_.device.stack + ", " + target_.location + "\n";
     out += "signer: key id " + hexOf(state.keyId) + ", " + indexText(trustList, state.keyId) +
            "; serial " + std::to_string(state.highestSerial) + ", time floor " +
            utcText(state.timeFloor) + "\n";
