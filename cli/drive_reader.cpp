@@ -10,19 +10,21 @@
 #include <cerrno>
 #include <filesystem>
 #include <iterator>
+#include <set>
 #include <string_view>
 
 #include "base/failure.h"
 #include "base/file_descriptor.h"
 #include "cli/atomic_file.h"
 #include "cli/signing.h"
+#include "crypto/types.h"
 #include "opener/open_envelope.h"
 
 namespace zezi {
 namespace {
 
-// Read whole so that the verifier, not the reader, judges a file over 1 KiB.
-constexpr std::size_t kMaxSignatureRead = std::size_t{64} * 1024;
+// Subfolders named when the top holds no envelope: enough to point at the mistake.
+constexpr std::size_t kMaxFoldersNamed = 4;
 
 bool hasJsonSuffix(std::string_view name) {
   constexpr std::string_view kSuffix = ".json";
@@ -80,7 +82,7 @@ Candidate readCandidate(int folder, const std::string& name) {
   const std::string signatureName =
       std::filesystem::path(signaturePathOf(name)).filename().string();
   std::string signature;
-  switch (readSourceFile(folder, signatureName, kMaxSignatureRead, &signature, &why)) {
+  switch (readSourceFile(folder, signatureName, kMaxSignatureFileSize, &signature, &why)) {
     case SourceRead::kRead:
       candidate.signatureFile = std::move(signature);
       break;
@@ -93,38 +95,79 @@ Candidate readCandidate(int folder, const std::string& name) {
   return candidate;
 }
 
+// Calls `visit` with each entry of the open folder `fd`, read as a stream; false when the
+// folder cannot be listed.
+template <typename Visit>
+bool forEachEntry(int fd, const Visit& visit) {
+  const int listed = ::dup(fd);
+  DIR* entries = listed < 0 ? nullptr : ::fdopendir(listed);
+  if (entries == nullptr) {
+    if (listed >= 0) {
+      ::close(listed);
+    }
+    return false;
+  }
+  ::rewinddir(entries);
+  while (const dirent* entry = ::readdir(entries)) {
+    visit(*entry);
+  }
+  ::closedir(entries);
+  return true;
+}
+
+bool isEnvelopeName(std::string_view name) {
+  return !name.starts_with('.') && hasJsonSuffix(name);
+}
+
+// Whether the subfolder `name` of `folder` holds an envelope at its top.
+bool holdsEnvelopes(int folder, const char* name) {
+  UniqueFd inner(::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  bool found = false;
+  return inner.get() >= 0 &&
+         forEachEntry(
+             inner.get(),
+             [&](const dirent& entry) { found = found || isEnvelopeName(entry.d_name); }) &&
+         found;
+}
+
 }  // namespace
 
-bool readCandidates(const std::string& folderPath, const std::string& envelopePath,
-                    std::vector<Candidate>* out, std::string* error) {
+bool readSource(const std::string& folderPath, const std::string& envelopePath, SourceListing* out,
+                std::string* error) {
   const bool one = !envelopePath.empty();
   UniqueFd folder;
   if (!openFolder(one ? folderOf(envelopePath) : folderPath, &folder)) {
     return failWith(error, systemError(one ? "cannot read the envelope's folder"
                                            : "cannot read the source folder"));
   }
-  std::vector<std::string> names;
+  // The first names in order, never more than a drive may hold: a drive of many thousand
+  // files costs no more memory than one of a full set.
+  std::set<std::string> names;
+  std::vector<std::string> subfolders;
   if (one) {
-    names.push_back(std::filesystem::path(envelopePath).filename().string());
-  } else {
-    const int listed = ::dup(folder.get());
-    DIR* entries = listed < 0 ? nullptr : ::fdopendir(listed);
-    if (entries == nullptr) {
-      if (listed >= 0) {
-        ::close(listed);
-      }
-      return failWith(error, systemError("cannot read the source folder"));
-    }
-    while (const dirent* entry = ::readdir(entries)) {
-      const std::string_view name = entry->d_name;
-      if (!name.starts_with('.') && hasJsonSuffix(name)) {
-        names.emplace_back(name);
-      }
-    }
-    ::closedir(entries);
-    std::sort(names.begin(), names.end());
+    names.insert(std::filesystem::path(envelopePath).filename().string());
+  } else if (!forEachEntry(folder.get(), [&](const dirent& entry) {
+               const std::string_view name = entry.d_name;
+               if (isEnvelopeName(name)) {
+                 names.emplace(name);
+                 if (names.size() > kMaxEnvelopesPerSource) {
+                   names.erase(std::prev(names.end()));
+                   ++out->notRead;
+                 }
+               } else if ((entry.d_type == DT_DIR || entry.d_type == DT_UNKNOWN) &&
+                          !name.starts_with('.') && subfolders.size() < kMaxFoldersNamed) {
+                 subfolders.emplace_back(name);
+               }
+             })) {
+    return failWith(error, systemError("cannot read the source folder"));
   }
-  std::transform(names.begin(), names.end(), std::back_inserter(*out),
+  if (names.empty()) {
+    std::sort(subfolders.begin(), subfolders.end());
+    std::copy_if(
+        subfolders.begin(), subfolders.end(), std::back_inserter(out->foldersWithEnvelopes),
+        [&](const std::string& name) { return holdsEnvelopes(folder.get(), name.c_str()); });
+  }
+  std::transform(names.begin(), names.end(), std::back_inserter(out->candidates),
                  [&folder](const std::string& name) { return readCandidate(folder.get(), name); });
   return true;
 }

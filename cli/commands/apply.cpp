@@ -37,8 +37,10 @@ constexpr const char* kApplyHelp =
     "  iwd             <SSID>.psk in --config-dir (/var/lib/iwd); an SSID that is not\n"
     "                  UTF-8 is refused, since iwd never joins one\n"
     "--source reads every *.json at the top of a folder (a drive or the boot partition; case\n"
-    "ignored, hidden names skipped, regular files only), each with its .sig beside it;\n"
-    "--envelope reads one. The envelopes signed with one serial are one set, and the device\n"
+    "ignored, hidden names skipped, regular files only), each with its .sig beside it, up to\n"
+    "64 by name (any more are not read, which is said and exits 1; a folder without any says\n"
+    "which of its subfolders hold some); --envelope reads one. The envelopes signed with one "
+    "serial are one set, and the device\n"
     "holds the networks of the newest set alone: a higher serial (or a successor signer)\n"
     "starts a new set, and once the drive is read, every network an earlier set wrote that\n"
     "the new one does not hold is removed. An envelope of the set read again is unchanged\n"
@@ -129,12 +131,14 @@ class Apply : public Command {
   [[nodiscard]] int run() const override {
     PrivateKey key;
     TrustList trustList;
-    std::vector<Candidate> candidates;
+    SourceListing source;
     std::string error;
     if (!loadDevice(options_.device, &key, &trustList, &error) ||
-        !readCandidates(options_.sourcePath, options_.envelopePath, &candidates, &error)) {
+        !readSource(options_.sourcePath, options_.envelopePath, &source, &error)) {
       return reportFailure(error);
     }
+    bool failed = source.notRead > 0;
+    showListing(source);
     // Held until the state is saved, so that no other opener accepts meanwhile.
     ReplayStateLock lock;
     const std::string& statePath = options_.device.statePath;
@@ -155,8 +159,8 @@ class Apply : public Command {
       run.stored = &stored;
       run.working = stored;
     }
-    bool failed = false;
-    const std::vector<Candidate> queue = ordered(trustList, run.stored, std::move(candidates));
+    const std::vector<Candidate> queue =
+        ordered(trustList, run.stored, std::move(source.candidates));
     for (const Candidate& candidate : queue) {
       report.envelopes.push_back(applyOne(candidate, trustList, key, &run));
       failed = failed || report.envelopes.back().result == Outcome::kRefused;
@@ -348,6 +352,29 @@ class Apply : public Command {
     run->changed = run->changed || change == ConfigChange::kWritten;
     report->networks.push_back(std::move(removed));
     show(report->networks.back());
+  }
+
+  // What the source holds besides the envelopes read: more than a drive may hold, or none
+  // at its top.
+  void showListing(const SourceListing& source) const {
+    if (source.notRead > 0) {
+      static_cast<void>(std::fprintf(stderr,
+                                     "zezi-vidad: %zu more *.json files in %s were not read: a "
+                                     "source holds at most %zu envelopes\n",
+                                     source.notRead, options_.sourcePath.c_str(),
+                                     kMaxEnvelopesPerSource));
+    } else if (source.candidates.empty()) {
+      std::string where;
+      for (const std::string& folder : source.foldersWithEnvelopes) {
+        where += (where.empty() ? "" : ", ") + shownName(folder) + "/";
+      }
+      if (!where.empty()) {
+        where = "; " + where + (source.foldersWithEnvelopes.size() == 1 ? " holds" : " hold") +
+                " some, but only the top is read";
+      }
+      static_cast<void>(std::fprintf(stderr, "zezi-vidad: no envelope at the top of %s%s\n",
+                                     options_.sourcePath.c_str(), where.c_str()));
+    }
   }
 
   void show(const EnvelopeReport& report) const {

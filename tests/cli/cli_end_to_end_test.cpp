@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/drive_reader.h"
 #include "cli/key_loading.h"
 #include "encoding/hex.h"
 #include "opener/open_envelope.h"
@@ -1801,6 +1802,36 @@ TEST_F(CliApplyBase, WrittenButUnsavedStateIsSaidAsSuch) {
   EXPECT_EQ(next.err,
             "zezi-vidad: wifi.json: unchanged: SSID \"Office\" in conf/zezi-Office.nmconnection\n");
   EXPECT_TRUE(fs::exists(path("apply.state")));
+}
+
+// A source with more files than a drive may hold is read for its first envelopes alone, and
+// one without any at its top says so, naming the subfolders that hold some.
+TEST_F(CliApplyBase, SourceBeyondItsLimitOrWithoutEnvelopesIsSaidInOneLine) {
+  const std::string run = kApply + "--source drive --stack networkmanager --config-dir conf";
+  for (std::size_t i = 0; i < kMaxEnvelopesPerSource + 6; ++i) {
+    write({{"drive/x" + std::to_string(1000 + i) + ".json", "{}"}});
+  }
+  const CommandResult crowded = tool(run);
+  EXPECT_EQ(crowded.exitStatus, 1);
+  const std::string first = crowded.err.substr(0, crowded.err.find('\n') + 1);
+  EXPECT_EQ(first,
+            "zezi-vidad: 7 more *.json files in drive were not read: a source holds at most " +
+                std::to_string(kMaxEnvelopesPerSource) + " envelopes\n");
+  EXPECT_EQ(std::count(crowded.err.begin(), crowded.err.end(), '\n'), 1 + kMaxEnvelopesPerSource);
+  // The envelopes read are the first by name.
+  EXPECT_NE(crowded.err.find("x1000.json: refused"), std::string::npos);
+  EXPECT_EQ(crowded.err.find("x1063.json"), std::string::npos);
+
+  fs::remove_all(path("drive"));
+  write({{"drive/", ""},
+         {"drive/sites/", ""},
+         {"drive/sites/wifi.json", read("wifi.json")},
+         {"drive/empty/", ""}});
+  const CommandResult nested = tool(run);
+  EXPECT_EQ(nested.exitStatus, 0);
+  EXPECT_EQ(nested.err,
+            "zezi-vidad: no envelope at the top of drive; sites/ holds some, but only the top is "
+            "read\n");
 }
 
 TEST_F(CliApplyBase, UntrustedSourceAndTargetFolderAreNeverFollowed) {
