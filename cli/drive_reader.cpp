@@ -130,6 +130,17 @@ bool holdsEnvelopes(int folder, const char* name) {
          found;
 }
 
+// Adds `name` to the first names in order, never more than a source is read for; false
+// when one name had to go (`name` itself or the last before it).
+bool keepFirstNames(std::string name, std::set<std::string>* names) {
+  names->insert(std::move(name));
+  if (names->size() <= kMaxEnvelopesPerSource) {
+    return true;
+  }
+  names->erase(std::prev(names->end()));
+  return false;
+}
+
 }  // namespace
 
 bool readSource(const std::string& folderPath, const std::string& envelopePath, SourceListing* out,
@@ -149,11 +160,7 @@ bool readSource(const std::string& folderPath, const std::string& envelopePath, 
   } else if (!forEachEntry(folder.get(), [&](const dirent& entry) {
                const std::string_view name = entry.d_name;
                if (isEnvelopeName(name)) {
-                 names.emplace(name);
-                 if (names.size() > kMaxEnvelopesPerSource) {
-                   names.erase(std::prev(names.end()));
-                   ++out->notRead;
-                 }
+                 out->notRead += keepFirstNames(std::string(name), &names) ? 0 : 1;
                } else if ((entry.d_type == DT_DIR || entry.d_type == DT_UNKNOWN) &&
                           !name.starts_with('.') && subfolders.size() < kMaxFoldersNamed) {
                  subfolders.emplace_back(name);
