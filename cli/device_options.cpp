@@ -1,6 +1,7 @@
 #include "cli/device_options.h"
 
 #include <algorithm>
+#include <fstream>
 
 #include "cli/command.h"
 #include "cli/signing.h"
@@ -12,6 +13,21 @@ namespace {
 std::string checkStack(const std::string& stack) {
   return stackNamed(stack) ? std::string()
                            : std::string("must be networkmanager, wpa-supplicant or iwd");
+}
+
+// The number of the first line of the settings file at `path` that sets `key`, or 0.
+std::size_t lineOf(const std::string& path, const std::string& key) {
+  std::ifstream file(path);
+  std::size_t number = 0;
+  for (std::string line; std::getline(file, line);) {
+    ++number;
+    const std::size_t start = line.find_first_not_of(" \t");
+    if (start != std::string::npos && line.compare(start, key.size(), key) == 0 &&
+        line.find_first_not_of(" \t=", start + key.size()) != start + key.size()) {
+      return number;
+    }
+  }
+  return 0;
 }
 
 // Gives each option not on the command line its value from the settings file, as CLI11
@@ -32,8 +48,10 @@ void readSettings(CLI::App* command, const std::string& path,
     }
     CLI::Option* option = command->get_option_no_throw("--" + item.name);
     if (option == nullptr || !item.parents.empty() || item.name == "config") {
+      const std::string key = item.parents.empty() ? item.name : item.fullname();
       throw CLI::ValidationError(
-          "--config", "must name only " + command->get_name() + "'s options, without sections");
+          "--config", "must hold only " + command->get_name() + "'s settings: " + key +
+                          ", on line " + std::to_string(lineOf(path, item.name)) + ", is not one");
     }
     if (option->count() > 0) {
       continue;  // the command line wins

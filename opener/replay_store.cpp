@@ -1,5 +1,6 @@
 #include "opener/replay_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -11,7 +12,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "base/failure.h"
 #include "base/file_descriptor.h"
@@ -29,6 +32,39 @@ constexpr const char* kCannotCreate = "cannot create the replay state file";
 constexpr const char* kCannotWrite = "cannot write the replay state file";
 constexpr const char* kCannotFollow = "cannot follow the replay state file's symlink";
 constexpr const char* kHardLinked = "the replay state file has more than one hard link";
+
+// What the C library says of errno, starting in lower case as the tool's messages do.
+std::string reasonOfErrno() {
+  std::string reason = std::strerror(errno);
+  if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z') {
+    reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+  }
+  return reason;
+}
+
+// Removes the temporary records a run killed between naming one and renaming it left beside
+// the state at `target`; called under the state's lock, when no other commit is under way.
+void removeLeftovers(const std::string& target) {
+  UniqueFd folder;
+  if (!openFolder(folderOf(target), &folder)) {
+    return;
+  }
+  const std::string prefix = "." + std::filesystem::path(target).filename().string() + ".tmp-";
+  const int listed = ::dup(folder.get());
+  DIR* entries = listed < 0 ? nullptr : ::fdopendir(listed);
+  if (entries == nullptr) {
+    if (listed >= 0) {
+      ::close(listed);
+    }
+    return;
+  }
+  while (const dirent* entry = ::readdir(entries)) {
+    if (std::string_view(entry->d_name).starts_with(prefix)) {
+      ::unlinkat(folder.get(), entry->d_name, 0);
+    }
+  }
+  ::closedir(entries);
+}
 
 // ".<name>.tmp-<12 random hex digits>", or empty when no random octets can be drawn.
 std::string temporaryName(const std::string& name) {
@@ -183,6 +219,7 @@ bool commitReplayState(const std::string& path, const ReplayState& state, std::s
     return failWith(errorOut, kHardLinked);
   }
   const StopSignalsHeld held;
+  removeLeftovers(target);
   StagedRecord staged;
   return staged.stage(target, record, errorOut) && staged.commit(errorOut);
 }
@@ -213,7 +250,8 @@ bool ReplayStateLock::acquire(const std::string& path, std::string* errorOut) {
     case FileOpening::kNotRegular:
       return failWith(errorOut, "the replay state lock file is not a regular file");
     case FileOpening::kFailed:
-      return failWith(errorOut, "cannot create the replay state lock file");
+      return failWith(errorOut, "cannot create the replay state lock file " + target +
+                                    ".lock: " + reasonOfErrno());
   }
   int locked = -1;
   do {

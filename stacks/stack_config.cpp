@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <utility>
 
 #include "base/failure.h"
 #include "crypto/signature.h"
@@ -170,27 +171,38 @@ namespace {
 bool replaceWpaBlock(std::string_view existing, std::string_view ssid, const SecretText* block,
                      SecretText* out, std::string* error) {
   const std::string begin = markerLine("begin", ssid);
-  const std::string end = markerLine("end", ssid);
+  constexpr std::string_view kAnyBegin = "# zezi-vidad begin ";
   SecretText merged;
   bool placed = block == nullptr;
-  bool inBlock = false;
+  // The end line the block open now waits for, of any SSID: a begin line before it, or none
+  // at all, means a block cut short, and every line after it might be the operator's.
+  std::string awaitedEnd;
+  bool unfinished = false;
+  bool inOwnBlock = false;
   forEachLine(existing, [&](std::string_view line) {
     const std::string_view content = withoutLineEnd(line);
-    if (inBlock) {
-      inBlock = content != end;
-      return;
-    }
-    if (content == begin) {
-      inBlock = true;
-      if (!placed) {
+    if (content.starts_with(kAnyBegin)) {
+      unfinished = unfinished || !awaitedEnd.empty();
+      awaitedEnd = "# zezi-vidad end " + std::string(content.substr(kAnyBegin.size()));
+      inOwnBlock = content == begin;
+      if (inOwnBlock && !placed) {
         merged += *block;
         placed = true;
       }
+      if (inOwnBlock) {
+        return;
+      }
+    } else if (!awaitedEnd.empty() && content == awaitedEnd) {
+      awaitedEnd.clear();
+      if (std::exchange(inOwnBlock, false)) {
+        return;
+      }
+    } else if (inOwnBlock) {
       return;
     }
     merged.append(line);
   });
-  if (inBlock) {
+  if (unfinished || !awaitedEnd.empty()) {
     return failWith(error, "a network block of the tool has no end line");
   }
   if (!placed) {

@@ -1398,7 +1398,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "cannot open the envelope: signature serial is older than the last accepted"},
         RefusedCase{"OpenWhenTheStateCannotBeSaved",
                     kOpenTrusting + "--state missing/device.state --envelope wifi.json", 1,
-                    "cannot create the replay state lock file"},
+                    "cannot create the replay state lock file missing/device.state.lock: no "
+                    "such file or directory"},
         RefusedCase{"OpenTrustingWithoutState", kOpenTrusting + "--envelope wifi.json", 2,
                     "--trust and --trust-list need --state, the device's replay state file"},
         RefusedCase{"OpenStateWithoutTrust",
@@ -1888,6 +1889,13 @@ TEST_F(CliApplyBase, SettingsFileGivesWhatTheCommandLineDoesNot) {
   EXPECT_EQ(applied.exitStatus, 0) << applied.err;
   EXPECT_TRUE(fs::exists(path("conf2/zezi-Office.nmconnection")));
   EXPECT_FALSE(fs::exists(path("conf/zezi-Office.nmconnection")));
+  // A misspelt key is named with its line, and nothing is done.
+  write({{"typo.conf", read("device.conf") + "# note\n  trust_list = \"device.trust\"\n"}});
+  const CommandResult typo = tool("apply --config typo.conf --source drive");
+  EXPECT_EQ(typo.exitStatus, 2);
+  EXPECT_EQ(typo.err,
+            "zezi-vidad: --config must hold only apply's settings: trust_list, on line 7, is not "
+            "one\n");
 }
 
 // Killed at each rename, removal and flush in turn: the keyfile is whole or missing, the

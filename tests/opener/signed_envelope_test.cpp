@@ -779,6 +779,14 @@ TEST(ReplayStore, CommitsAtomicallyAndFailsClosed) {
   EXPECT_FALSE(commitReplayState((folder.path / "taken").string(), loaded, &error));
   EXPECT_EQ(error, "cannot replace the replay state file");
   EXPECT_EQ(folder.entries(), 2U);
+  // What a run killed between naming its record and renaming it left is gone at the next
+  // commit; another file's leftovers are not this state's to remove.
+  const fs::path state = folder.path / "device.state";
+  std::ofstream(folder.path / ".device.state.tmp-0123456789ab").put('x');
+  std::ofstream(folder.path / ".other.tmp-0123456789ab").put('x');
+  ASSERT_TRUE(commitReplayState(state.string(), loaded, nullptr));
+  EXPECT_FALSE(fs::exists(folder.path / ".device.state.tmp-0123456789ab"));
+  EXPECT_TRUE(fs::exists(folder.path / ".other.tmp-0123456789ab"));
 }
 
 TEST(OpenSignedEnvelope, RefusesAFleetKeyThatIsNotTheTrustLists) {

@@ -256,7 +256,13 @@ INSTANTIATE_TEST_SUITE_P(
                   "a\r\n" + std::string("# zezi-vidad begin 4f6666696365\r\n") +
                       "old\r\n# zezi-vidad end 4f6666696365\r\n",
                   "a\r\n{block}", "a\r\n"},
-        MergeCase{"UnfinishedBlock", "a\n" + kBegin + "old\n", "", ""}),
+        MergeCase{"UnfinishedBlock", "a\n" + kBegin + "old\n", "", ""},
+        // A block cut short before the operator's lines and a whole one: nothing between
+        // them may go.
+        MergeCase{"UnfinishedBlockBeforeAWholeOne",
+                  kBegin + "ctrl_interface=x\nnetwork={\n}\n" + kBegin + "old\n" + kEnd, "", ""},
+        MergeCase{"AnotherSsidsUnfinishedBlock",
+                  kOther.substr(0, kOther.find("# zezi-vidad end")) + "mine\n", "", ""}),
     testing::caseName);
 
 TEST(StackConfig, IwdKeyIsReadByMeaningAfterIwdRewritesTheFile) {
