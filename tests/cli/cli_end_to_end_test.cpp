@@ -1754,8 +1754,11 @@ TEST_F(CliApplyBase, FailedReloadIsRetriedUntilItSucceeds) {
   // nmcli answers as it does while NetworkManager is not yet running, then as it should.
   const auto nmcli = [&](int exitStatus) {
     write({{"bin/", ""},
-           {"bin/nmcli", "#!/bin/sh\necho \"$*\" >>" + shellQuote(path("reloads")) + "\nexit " +
-                             std::to_string(exitStatus) + "\n"}});
+           // It notes whether the keyfile was on the disk when it was asked.
+           {"bin/nmcli",
+            "#!/bin/sh\necho \"$*\" $(test -s conf/zezi-Office.nmconnection && "
+            "echo written) >>" +
+                shellQuote(path("reloads")) + "\nexit " + std::to_string(exitStatus) + "\n"}});
     fs::permissions(path("bin/nmcli"), fs::perms::owner_all);
   };
   nmcli(1);
@@ -1772,7 +1775,8 @@ TEST_F(CliApplyBase, FailedReloadIsRetriedUntilItSucceeds) {
   EXPECT_EQ(testing::runCommand(run).exitStatus, 0);
   EXPECT_EQ(nlohmann::json::parse(tool(status).out)["reload_pending"], false);
   EXPECT_EQ(testing::runCommand(run).exitStatus, 0);  // nothing to do, nothing asked
-  EXPECT_EQ(read("reloads"), "connection reload\nconnection reload\nconnection reload\n");
+  EXPECT_EQ(read("reloads"),
+            "connection reload written\nconnection reload written\nconnection reload written\n");
 }
 
 // The network is written but the state cannot be saved: said as such, with its own exit
@@ -1805,6 +1809,29 @@ TEST_F(CliApplyBase, WrittenButUnsavedStateIsSaidAsSuch) {
   EXPECT_TRUE(fs::exists(path("apply.state")));
 }
 
+// Two sets on one drive, the older first by name: the newer is applied and the older
+// refused, never applied and then taken away again.
+TEST_F(CliApplyBase, NewestSetGoesFirstWhateverTheNames) {
+  fs::remove_all(path("drive"));
+  write({{"drive/", ""}});
+  for (const auto& [ssid, name] : {std::pair{"Office", "a"}, std::pair{"Guest", "b"}}) {
+    ASSERT_EQ(tool(std::string("seal --fleet-key fleet.pub --psk-file psk --force --ssid ") + ssid +
+                   " -o drive/" + name +
+                   ".json --sign-key signer.key --serial-file signer.serial "
+                   "--valid-for 1d")
+                  .exitStatus,
+              0);
+  }
+  const CommandResult applied =
+      tool(kApply + "--source drive --stack networkmanager --config-dir conf");
+  EXPECT_EQ(applied.exitStatus, 1);
+  EXPECT_EQ(applied.err,
+            "zezi-vidad: b.json: applied: SSID \"Guest\" in conf/zezi-Guest.nmconnection\n"
+            "zezi-vidad: a.json: refused: cannot open the envelope: signature serial is older than "
+            "the last accepted\n");
+  EXPECT_FALSE(fs::exists(path("conf/zezi-Office.nmconnection")));
+}
+
 // A source with more files than a drive may hold is read for its first envelopes alone, and
 // one without any at its top says so, naming the subfolders that hold some.
 TEST_F(CliApplyBase, SourceBeyondItsLimitOrWithoutEnvelopesIsSaidInOneLine) {
@@ -1812,6 +1839,7 @@ TEST_F(CliApplyBase, SourceBeyondItsLimitOrWithoutEnvelopesIsSaidInOneLine) {
   for (std::size_t i = 0; i < kMaxEnvelopesPerSource + 6; ++i) {
     write({{"drive/x" + std::to_string(1000 + i) + ".json", "{}"}});
   }
+  write({{"drive/.hidden.json", "{}"}});  // never read, never counted
   const CommandResult crowded = tool(run);
   EXPECT_EQ(crowded.exitStatus, 1);
   const std::string first = crowded.err.substr(0, crowded.err.find('\n') + 1);
@@ -1822,6 +1850,7 @@ TEST_F(CliApplyBase, SourceBeyondItsLimitOrWithoutEnvelopesIsSaidInOneLine) {
   // The envelopes read are the first by name.
   EXPECT_NE(crowded.err.find("x1000.json: refused"), std::string::npos);
   EXPECT_EQ(crowded.err.find("x1063.json"), std::string::npos);
+  EXPECT_EQ(crowded.err.find("hidden"), std::string::npos);
 
   fs::remove_all(path("drive"));
   write({{"drive/", ""},
