@@ -284,8 +284,13 @@ bool reloadStack(Stack stack, std::string* error) {
       return failWith(error, systemText("cannot wait for " + command));
     }
   }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return failWith(error, command + " failed");
+  if (!WIFEXITED(status)) {
+    return failWith(error, command + " was ended by signal " + std::to_string(WTERMSIG(status)));
+  }
+  // nmcli's 8 is the usual one at boot: NetworkManager is not running yet.
+  if (WEXITSTATUS(status) != 0) {
+    return failWith(error,
+                    command + " failed with exit status " + std::to_string(WEXITSTATUS(status)));
   }
   return true;
 }

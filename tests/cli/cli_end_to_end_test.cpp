@@ -1765,10 +1765,12 @@ TEST_F(CliApplyBase, FailedReloadIsRetriedUntilItSucceeds) {
   for (const char* outcome : {"applied", "unchanged"}) {
     const CommandResult failed = testing::runCommand(run + " 2>&1");
     EXPECT_EQ(failed.exitStatus, 1);
-    EXPECT_EQ(failed.out, std::string("zezi-vidad: wifi.json: ") + outcome +
-                              ": SSID \"Office\" in conf/zezi-Office.nmconnection\n"
-                              "zezi-vidad: nmcli connection reload failed: the stack is asked "
-                              "again at the next run\n");
+    EXPECT_EQ(
+        failed.out,
+        std::string("zezi-vidad: wifi.json: ") + outcome +
+            ": SSID \"Office\" in conf/zezi-Office.nmconnection\n"
+            "zezi-vidad: nmcli connection reload failed with exit status 1: the stack is asked "
+            "again at the next run\n");
     EXPECT_EQ(nlohmann::json::parse(tool(status).out)["reload_pending"], true);
   }
   nmcli(0);

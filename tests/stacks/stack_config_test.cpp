@@ -48,6 +48,7 @@ const std::vector<SsidCase> kSsids{
     {"Backslash", "a\\sb", true, "=615c7362.psk"},
     {"NotUtf8", std::string("caf\xe9\xff", 5), true, "=636166e9ff.psk"},
     {"Nul", std::string("a\0b", 3), true, "=610062.psk"},
+    {"Newline", "a\nssid=b", true, "=610a737369643d62.psk"},
     {"DigitsAndSemicolons", "104;105;", true, "=3130343b3130353b.psk"},
     {"OnlyDigits", "12345", true, "12345.psk"},
     {"Dots", "home.lan-5G_x", false, "=686f6d652e6c616e2d35475f78.psk"},
@@ -180,6 +181,24 @@ TEST_P(StackConfigFile, IwdFileIsNamedAsIwdLooksItUp) {
   const SsidCase& row = GetParam();
   EXPECT_EQ(iwdFileName(row.ssid), row.iwdFile);
   EXPECT_EQ(iwdPreSharedKey(renderIwdFile(networkOf(row.ssid))), SecretText(kPsk));
+}
+
+// Without NetworkManager too: the SSID is one line in the form its row says, and no SSID
+// adds a line of its own to the keyfile.
+TEST_P(StackConfigFile, KeyfileHoldsTheSsidOnItsOwnLine) {
+  const SsidCase& row = GetParam();
+  const std::string keyfile(renderKeyfile(networkOf(row.ssid)));
+  const std::string value = keyfileValue(keyfile, "wifi", "ssid");
+  EXPECT_EQ(std::regex_match(value, std::regex("([0-9]+;)+")), row.keyfileList) << value;
+  EXPECT_EQ(keyfileSsidOctets(value), row.ssid);
+  std::istringstream lines(keyfile);
+  std::size_t ssidLines = 0;
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(line.empty() || line.starts_with('[') || line.find('=') != std::string::npos)
+        << line;
+    ssidLines += line.starts_with("ssid=") ? 1 : 0;
+  }
+  EXPECT_EQ(ssidLines, 1U);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ssids, StackConfigFile, ::testing::ValuesIn(kSsids), testing::caseName);
