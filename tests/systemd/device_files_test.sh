@@ -39,6 +39,11 @@ check_unit() {
   folder=$(dirname "$1")
   output=$(cd "$folder" && systemd-analyze verify --man=no "./$2" 2>&1) || return 1
   [ -z "$output" ] || { echo "$output"; return 1; }
+  # Bounded in memory, tasks and time, whatever the drive holds.
+  local bound
+  for bound in MemoryMax= TasksMax= TimeoutStartSec=; do
+    grep -q "^$bound" "$1" || { echo "unbounded: no $bound"; return 1; }
+  done
   # A sandboxed unit's "+" commands run in a mount namespace of their own too, and its
   # device policy binds them: the drive is mounted by the service manager, never by them.
   if grep -Eq '^Exec[A-Za-z]*=[-+]*/usr/bin/(mount|umount) ' "$1"; then
@@ -64,6 +69,8 @@ a misspelt key|s/^ProtectHome=yes/ProtectHomes=yes/
 a value systemd does not know|s/^Type=oneshot/Type=oneshoot/
 a missing program|s|^ExecStart=[^ ]*|ExecStart=/nonexistent/zezi-vidad|
 no sandbox|/^# The sandbox/,/^DevicePolicy=/d
+no memory bound|/^MemoryMax=/d
+no time bound|/^TimeoutStartSec=/d
 EOF
     [ "$file" != zezi-vidad-drive@.service ] ||
       expect_refused "$scratch/$file.good" "$scratch/$file" check_unit "$unit" <<<'a mount of its own|s|/usr/bin/systemd-mount --collect|/usr/bin/mount|'
