@@ -198,8 +198,9 @@ bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun
       same = exists && existing == wanted;
       break;
     case Stack::kIwd:
-      wanted = renderIwdFile(network);
-      same = exists && iwdPreSharedKey(existing) == std::optional<SecretText>(network.psk);
+      // The operator's groups and keys stay; iwd adds its own after joining.
+      wanted = mergeIwdFile(exists ? std::string_view(existing) : std::string_view(), network);
+      same = exists && existing == wanted;
       break;
     case Stack::kWpaSupplicant: {
       std::string why;

@@ -27,15 +27,17 @@ struct StackTarget {
 [[nodiscard]] std::string configPathOf(const StackTarget& target, const Network& network);
 
 enum class ConfigChange : std::uint8_t {
-  kUnchanged,  // the stack holds this network already: same octets (iwd: same PreSharedKey)
+  kUnchanged,  // the stack holds this network already: the file would stay as it is
   kWritten,    // written (or removed), or with `dryRun` would be
 };
 
 // Puts the network in the stack's configuration, replacing what the tool wrote before for
-// the same SSID, and says whether anything changed. With `dryRun` nothing is written. The
-// file is on the disk, its folder flushed, when this returns true. False with a message
-// naming the file (never a secret) when it cannot be read or written, or when the stack
-// cannot join the network at all (iwd and an SSID that is not UTF-8).
+// the same SSID (wpa_supplicant: also a block of the SSID without marker lines; iwd: only
+// the key and AutoConnect of an existing file, see mergeIwdFile), and says whether
+// anything changed. With `dryRun` nothing is written. The file is on the disk, its folder
+// flushed, when this returns true. False with a message naming the file (never a secret)
+// when it cannot be read or written, or when the stack cannot join the network at all (iwd
+// and an SSID that is not UTF-8).
 [[nodiscard]] bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun,
                                 ConfigChange* change, std::string* error);
 

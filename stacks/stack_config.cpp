@@ -67,6 +67,21 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
+char asciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsIgnoringCase(std::string_view text, std::string_view lower) {
+  return text.size() == lower.size() &&
+         std::equal(text.begin(), text.end(), lower.begin(),
+                    [](char a, char b) { return asciiLower(a) == b; });
+}
+
+// The text after a line's line end is cut, e.g. "\r\n".
+std::string_view lineEndOf(std::string_view line) {
+  return line.substr(withoutLineEnd(line).size());
+}
+
 }  // namespace
 
 std::optional<Stack> stackNamed(std::string_view name) {
@@ -166,53 +181,131 @@ SecretText renderWpaBlock(const Network& network) {
 
 namespace {
 
-// `existing` with the SSID's block replaced by `block` (or dropped when it is null), every
-// other line kept; a block that was not there is added at the end.
-bool replaceWpaBlock(std::string_view existing, std::string_view ssid, const SecretText* block,
-                     SecretText* out, std::string* error) {
-  const std::string begin = markerLine("begin", ssid);
-  constexpr std::string_view kAnyBegin = "# zezi-vidad begin ";
-  SecretText merged;
-  bool placed = block == nullptr;
-  // The end line the block open now waits for, of any SSID: a begin line before it, or none
-  // at all, means a block cut short, and every line after it might be the operator's.
-  std::string awaitedEnd;
-  bool unfinished = false;
-  bool inOwnBlock = false;
-  forEachLine(existing, [&](std::string_view line) {
-    const std::string_view content = withoutLineEnd(line);
+// A line as wpa_supplicant reads it: without blanks around it or a comment after it; a '#'
+// before the last of two or more quotes is inside a quoted value.
+std::string_view wpaContent(std::string_view line) {
+  std::string_view content = withoutLineEnd(line);
+  const std::size_t firstQuote = content.find('"');
+  const std::size_t lastQuote = content.rfind('"');
+  const std::size_t hash = content.find('#', firstQuote == lastQuote ? 0 : lastQuote);
+  return trimmed(content.substr(0, hash));
+}
+
+// Whether a network block's ssid= value names `ssid`: as a quoted string, which
+// wpa_supplicant writes for printable text, or as hex digits of either case.
+bool namesSsid(std::string_view value, std::string_view ssid) {
+  if (value.starts_with('"')) {
+    return value.size() >= 2 && value.ends_with('"') && value.substr(1, value.size() - 2) == ssid;
+  }
+  return !value.empty() && equalsIgnoringCase(value, hexOf(ssid));
+}
+
+// The lines of a wpa_supplicant file, one at a time, with the SSID's blocks replaced by
+// `block` (or dropped when it is null) and every other line kept; a block that was not
+// there is added at the end.
+class WpaBlockReplacer {
+ public:
+  WpaBlockReplacer(std::string_view ssid, const SecretText* block)
+      : ssid_(ssid), begin_(markerLine("begin", ssid)), block_(block), placed_(block == nullptr) {}
+
+  void take(std::string_view line) {
+    if (unmarked_) {
+      takeUnmarked(line);
+    } else if (awaitedEnd_.empty() && wpaContent(line) == "network={") {
+      unmarked_ = SecretText(line);
+      unmarkedIsOwn_ = false;
+    } else if (keeps(withoutLineEnd(line))) {
+      merged_.append(line);
+    }
+  }
+
+  [[nodiscard]] bool finish(SecretText* out, std::string* error) {
+    // Without its "}" wpa_supplicant refuses the file anyway; the lines stay as they were.
+    if (unmarked_) {
+      merged_ += *unmarked_;
+    }
+    if (unfinished_ || !awaitedEnd_.empty()) {
+      return failWith(error, "a network block of the tool has no end line");
+    }
+    if (!placed_) {
+      if (!merged_.empty() && merged_.back() != '\n') {
+        merged_ += '\n';
+      }
+      merged_ += *block_;
+    }
+    *out = std::move(merged_);
+    return true;
+  }
+
+ private:
+  static constexpr std::string_view kAnyBegin = "# zezi-vidad begin ";
+
+  // The block goes where the SSID's first block was; any later one is dropped.
+  void placeHere() {
+    if (!placed_) {
+      merged_ += *block_;
+      placed_ = true;
+    }
+  }
+
+  // Whether a line outside unmarked blocks stays: no line of the SSID's marked block does.
+  bool keeps(std::string_view content) {
     if (content.starts_with(kAnyBegin)) {
-      unfinished = unfinished || !awaitedEnd.empty();
-      awaitedEnd = "# zezi-vidad end " + std::string(content.substr(kAnyBegin.size()));
-      inOwnBlock = content == begin;
-      if (inOwnBlock && !placed) {
-        merged += *block;
-        placed = true;
+      unfinished_ = unfinished_ || !awaitedEnd_.empty();
+      awaitedEnd_ = "# zezi-vidad end " + std::string(content.substr(kAnyBegin.size()));
+      inOwnBlock_ = content == begin_;
+      if (inOwnBlock_) {
+        placeHere();
       }
-      if (inOwnBlock) {
-        return;
-      }
-    } else if (!awaitedEnd.empty() && content == awaitedEnd) {
-      awaitedEnd.clear();
-      if (std::exchange(inOwnBlock, false)) {
-        return;
-      }
-    } else if (inOwnBlock) {
+      return !inOwnBlock_;
+    }
+    if (!awaitedEnd_.empty() && content == awaitedEnd_) {
+      awaitedEnd_.clear();
+      return !std::exchange(inOwnBlock_, false);
+    }
+    return !inOwnBlock_;
+  }
+
+  void takeUnmarked(std::string_view line) {
+    unmarked_->append(line);
+    const std::string_view setting = wpaContent(line);
+    if (setting.starts_with("ssid=")) {
+      // The last ssid= line is the one wpa_supplicant keeps.
+      unmarkedIsOwn_ = namesSsid(setting.substr(5), ssid_);
       return;
     }
-    merged.append(line);
-  });
-  if (unfinished || !awaitedEnd.empty()) {
-    return failWith(error, "a network block of the tool has no end line");
-  }
-  if (!placed) {
-    if (!merged.empty() && merged.back() != '\n') {
-      merged += '\n';
+    if (setting != "}") {
+      return;
     }
-    merged += *block;
+    if (unmarkedIsOwn_) {
+      placeHere();
+    } else {
+      merged_ += *unmarked_;
+    }
+    unmarked_.reset();
   }
-  *out = std::move(merged);
-  return true;
+
+  std::string_view ssid_;
+  std::string begin_;
+  const SecretText* block_;
+  bool placed_;
+  SecretText merged_;
+  // The end line the block open now waits for, of any SSID: a begin line before it, or none
+  // at all, means a block cut short, and every line after it might be the operator's.
+  std::string awaitedEnd_;
+  bool unfinished_ = false;
+  bool inOwnBlock_ = false;
+  // A network block without marker lines, held until its "}" shows whether it is the
+  // SSID's: wpa_supplicant's save_config writes the tool's block back without them.
+  std::optional<SecretText> unmarked_;
+  bool unmarkedIsOwn_ = false;
+};
+
+bool replaceWpaBlock(std::string_view existing, std::string_view ssid, const SecretText* block,
+                     SecretText* out, std::string* error) {
+  WpaBlockReplacer replacer(ssid, block);
+  forEachLine(existing, [&](std::string_view line) { replacer.take(line); });
+  return replacer.finish(out, error);
 }
 
 }  // namespace
@@ -245,6 +338,70 @@ SecretText renderIwdFile(const Network& network) {
   text += network.psk;
   text += "\n";
   return text;
+}
+
+namespace {
+
+// The key and value of a line of an iwd file; an empty key when it has no '='.
+std::pair<std::string_view, std::string_view> iwdEntry(std::string_view content) {
+  const std::size_t equals = content.find('=');
+  if (equals == std::string_view::npos) {
+    return {};
+  }
+  return {trimmed(content.substr(0, equals)), trimmed(content.substr(equals + 1))};
+}
+
+// iwd derives its key of a Passphrase and the SAE-PT-Group* points from the secret: they
+// go with the old one.
+bool belongsToTheOldKey(std::string_view key) {
+  return key == "PreSharedKey" || key == "Passphrase" || key.starts_with("SAE-PT-Group");
+}
+
+bool saysFalse(std::string_view value) {
+  return value == "0" || equalsIgnoringCase(value, "false");
+}
+
+void appendIwdKey(SecretText* text, const Network& network) {
+  if (!text->empty() && !text->ends_with('\n')) {
+    *text += '\n';
+  }
+  *text += "PreSharedKey=";
+  *text += network.psk;
+  *text += '\n';
+}
+
+}  // namespace
+
+SecretText mergeIwdFile(std::string_view existing, const Network& network) {
+  // A file that holds the key already keeps its [Security] as it is.
+  const bool sameKey = iwdPreSharedKey(existing) == std::optional<SecretText>(network.psk);
+  bool keyPlaced = sameKey;
+  std::string_view group;
+  SecretText merged;
+  forEachLine(existing, [&](std::string_view line) {
+    const std::string_view content = trimmed(withoutLineEnd(line));
+    const auto [key, value] = iwdEntry(content);
+    if (content.starts_with('[')) {
+      group = content;
+      merged.append(line);
+      if (group == "[Security]" && !std::exchange(keyPlaced, true)) {
+        appendIwdKey(&merged, network);
+      }
+    } else if (group == "[Settings]" && key == "AutoConnect" && saysFalse(value)) {
+      // The network is there to be joined: iwd would never join it on its own.
+      merged += "AutoConnect=true";
+      merged.append(lineEndOf(line));
+    } else if (group != "[Security]" || sameKey || !belongsToTheOldKey(key)) {
+      merged.append(line);
+    }
+  });
+  if (!keyPlaced) {
+    if (!merged.empty()) {
+      merged += merged.ends_with('\n') ? "\n" : "\n\n";
+    }
+    merged += renderIwdFile(network);
+  }
+  return merged;
 }
 
 std::optional<SecretText> iwdPreSharedKey(std::string_view file) {

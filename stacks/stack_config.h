@@ -48,14 +48,15 @@ inline constexpr std::string_view kWpaConfigHeader = "ctrl_interface=/run/wpa_su
 // The network's block between its marker lines, which name the SSID in hex.
 [[nodiscard]] SecretText renderWpaBlock(const Network& network);
 
-// `existing` with the network's block in place of its earlier block (and with no second
-// one), or added at the end; every other line is kept as it is. False, with a message, when
-// a block of the SSID has a begin line without its end line.
+// `existing` with the network's block in place of the SSID's first block, marked or not
+// (wpa_supplicant's save_config drops the marker lines), and with no second one, or added
+// at the end; every other line is kept as it is. False, with a message, when a block of
+// the SSID has a begin line without its end line.
 [[nodiscard]] bool mergeWpaConfig(std::string_view existing, const Network& network,
                                   SecretText* out, std::string* error);
 
-// `existing` without the SSID's block; every other line is kept as it is. False, with a
-// message, when a block of the SSID has a begin line without its end line.
+// `existing` without the SSID's blocks, marked or not; every other line is kept as it is.
+// False, with a message, when a block of the SSID has a begin line without its end line.
 [[nodiscard]] bool removeWpaBlock(std::string_view existing, std::string_view ssid, SecretText* out,
                                   std::string* error);
 
@@ -67,6 +68,12 @@ inline constexpr std::string_view kWpaConfigHeader = "ctrl_interface=/run/wpa_su
 
 // "[Security]\nPreSharedKey=<psk>\n".
 [[nodiscard]] SecretText renderIwdFile(const Network& network);
+
+// The iwd file for the network in place of `existing` (empty when there is none): every
+// group and key kept but, in [Security], PreSharedKey set and Passphrase and SAE-PT-Group*
+// dropped, unless the PreSharedKey is the network's already; and AutoConnect=false in
+// [Settings] set to true, since the network is there to be joined.
+[[nodiscard]] SecretText mergeIwdFile(std::string_view existing, const Network& network);
 
 // The PreSharedKey of the [Security] group in an iwd file, which iwd itself rewrites with
 // more entries; nothing when there is none.

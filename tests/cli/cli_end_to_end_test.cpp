@@ -1672,8 +1672,12 @@ INSTANTIATE_TEST_SUITE_P(
                           "conf/wpa.conf",
                           "ctrl_interface=/run/wpa_supplicant\n# mine\nnetwork={\n\tssid=\"home\"\n"
                           "\tpsk=\"12345678\"\n}\n"},
-                      ApplyStack{"Iwd", "--stack iwd --config-dir conf", "conf/Office.psk", "",
-                                 "[Security]\nPreSharedKey=" + kPsk +
+                      // The operator's own file: apply adds the key and keeps the rest.
+                      ApplyStack{"Iwd", "--stack iwd --config-dir conf", "conf/Office.psk",
+                                 "[IPv4]\nAddress=192.168.1.5\nGateway=192.168.1.1\n",
+                                 "[IPv4]\nAddress=192.168.1.5\nGateway=192.168.1.1\n\n[Security]\n"
+                                 "PreSharedKey=" +
+                                     kPsk +
                                      "\nSAE-PT-Group19=00\n\n[Settings]\n"
                                      "AutoConnect=true\n"}),
     testing::caseName);

@@ -4,9 +4,9 @@
 #include "stacks/stack_config.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "encoding/hex.h"
+#include "stacks/config_writer.h"
 #include "support/case_names.h"
 #include "support/run_command.h"
 
@@ -29,6 +30,8 @@ using testing::runCommand;
 using testing::shellQuote;
 
 constexpr const char* kPsk = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+constexpr const char* kOtherPsk =
+    "ffeeddccbbaa99887766554433221100ffeeddccbbaa99887766554433221100";
 
 struct SsidCase {
   const char* name;
@@ -107,7 +110,7 @@ std::string keyfileSsidOctets(const std::string& value) {
   return octets;
 }
 
-class StackConfigFile : public ::testing::TestWithParam<SsidCase> {
+class TempFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "zezi_stacks_XXXXXX").string();
@@ -117,13 +120,61 @@ class StackConfigFile : public ::testing::TestWithParam<SsidCase> {
   void TearDown() override { fs::remove_all(dir_); }
 
   [[nodiscard]] std::string writeFile(const std::string& name, std::string_view text) const {
-    const std::string path = (dir_ / name).string();
+    std::string path = (dir_ / name).string();
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
 
+  [[nodiscard]] std::string readFile(const std::string& name) const {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
   fs::path dir_;
 };
+
+class StackConfigFile : public TempFolder, public ::testing::WithParamInterface<SsidCase> {
+ protected:
+  void TearDown() override {
+    if (wpaStarted_) {
+      runCommand(wpaCli("terminate") + " || kill \"$(cat " + shellQuote((dir_ / "pid").string()) +
+                 ")\"");
+    }
+    TempFolder::TearDown();
+  }
+
+  // Starts wpa_supplicant on the file at `path` without a WiFi device: the "none" driver
+  // on the loopback interface still serves the control socket. False, saying why, when it
+  // cannot run here.
+  [[nodiscard]] bool startWpaSupplicant(const std::string& path, std::string* why) {
+    const CommandResult started =
+        runCommand("timeout 10 wpa_supplicant -B -D none -i lo -c " + shellQuote(path) + " -P " +
+                   shellQuote((dir_ / "pid").string()));
+    wpaStarted_ = started.exitStatus == 0;
+    *why = "wpa_supplicant cannot run here: " + started.out + started.err;
+    return wpaStarted_;
+  }
+
+  // The wpa_cli command line for `command`, on the control socket of wpaControl().
+  [[nodiscard]] std::string wpaCli(const std::string& command) const {
+    return "timeout 10 wpa_cli -p " + shellQuote(wpaControl()) + " -i lo " + command;
+  }
+
+  [[nodiscard]] std::string wpaControl() const { return (dir_ / "control").string(); }
+
+ private:
+  bool wpaStarted_ = false;
+};
+
+// How many network blocks `text` holds.
+std::size_t networkBlocks(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find("network={"); at != std::string_view::npos;
+       at = text.find("network={", at + 1)) {
+    ++count;
+  }
+  return count;
+}
 
 TEST_P(StackConfigFile, KeyfileReadsBackThroughNmcliWithTheSameMeaning) {
   if (runCommand("nmcli --version").exitStatus != 0) {
@@ -175,6 +226,41 @@ TEST_P(StackConfigFile, WpaSupplicantParsesTheBlockToTheSameSsidAndPsk) {
   std::string psk = found[2].str();
   std::erase(psk, ' ');
   EXPECT_EQ(psk, kPsk);
+}
+
+// With update_config=1 wpa_supplicant's save_config writes the file back its own way,
+// without the marker lines: the next apply still finds the SSID's block and replaces it.
+TEST_P(StackConfigFile, BlockSavedByWpaSupplicantIsReplacedNotAddedAgain) {
+  if (runCommand("command -v wpa_supplicant && command -v wpa_cli").exitStatus != 0) {
+    GTEST_SKIP() << "wpa_supplicant or wpa_cli is not installed";
+  }
+  const SsidCase& row = GetParam();
+  SecretText merged;
+  std::string error;
+  ASSERT_TRUE(mergeWpaConfig("ctrl_interface=" + wpaControl() +
+                                 "\nupdate_config=1\nnetwork={\n\tssid=\"other\"\n\tpsk="
+                                 "\"12345678\"\n}\n",
+                             networkOf(row.ssid), &merged, &error))
+      << error;
+  if (!startWpaSupplicant(writeFile("wpa.conf", merged), &error)) {
+    GTEST_SKIP() << error;
+  }
+  ASSERT_EQ(runCommand(wpaCli("save_config")).out, "OK\n");
+  const std::string saved = readFile("wpa.conf");
+  ASSERT_EQ(saved.find("# zezi-vidad"), std::string::npos) << "the marker lines stayed";
+  ASSERT_NE(saved.find(kPsk), std::string::npos) << "the network was not saved";
+
+  Network newer = networkOf(row.ssid);
+  newer.psk = kOtherPsk;
+  SecretText again;
+  ASSERT_TRUE(mergeWpaConfig(saved, newer, &again, &error)) << error;
+  EXPECT_EQ(networkBlocks(again), 2U);
+  EXPECT_EQ(again.find(kPsk), std::string::npos);
+  EXPECT_NE(again.find(renderWpaBlock(newer)), std::string::npos);
+  SecretText removed;
+  ASSERT_TRUE(removeWpaBlock(saved, row.ssid, &removed, &error)) << error;
+  EXPECT_EQ(networkBlocks(removed), 1U);
+  EXPECT_EQ(removed.find(kPsk), std::string::npos);
 }
 
 TEST_P(StackConfigFile, IwdFileIsNamedAsIwdLooksItUp) {
@@ -234,6 +320,28 @@ const std::string kOther =
     "# zezi-vidad begin 6f74686572\nnetwork={\n\tssid=6f74686572\n}\n# zezi-vidad end "
     "6f74686572\n";
 
+const std::string kSaved =
+    "network={\n\tssid=\"Office\"\n\tpsk=" + std::string(kOtherPsk) + "\n\tmesh_fwding=1\n}\n";
+const std::string kHome = "network={\n\tssid=\"home\"\n\tpsk=\"12345678\"\n}\n";
+const std::string kLookAlikes =
+    "network={\n\tssid=\"office\"\n}\nnetwork={\n\tssid=4f66666963\n}\n"
+    "network={\n\tssid=\"Office\"x\n}\nnetwork={\n\tssid=\"Office\"\n\tssid=\"home\"\n}\n"
+    "#network={\n#\tssid=\"Office\"\n#}\n";
+
+// `text` without the blocks of `ssid`, or the message saying why not.
+std::string removedFrom(const std::string& text, const std::string& ssid) {
+  SecretText removed;
+  std::string error;
+  return removeWpaBlock(text, ssid, &removed, &error) ? std::string(removed) : error;
+}
+
+std::string withLineEnd(std::string text) {
+  if (!text.empty() && !text.ends_with('\n')) {
+    text += '\n';
+  }
+  return text;
+}
+
 class WpaMerge : public ::testing::TestWithParam<MergeCase> {};
 
 TEST_P(WpaMerge, ReplacesOnlyItsOwnBlockOnce) {
@@ -256,6 +364,8 @@ TEST_P(WpaMerge, ReplacesOnlyItsOwnBlockOnce) {
   SecretText removed;
   ASSERT_TRUE(removeWpaBlock(merged, network.ssid, &removed, &error)) << error;
   EXPECT_EQ(std::string(removed), row.removed);
+  // And out of the file as it was: the same lines, but the line end merging added.
+  EXPECT_EQ(withLineEnd(removedFrom(row.existing, network.ssid)), row.removed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -281,22 +391,88 @@ INSTANTIATE_TEST_SUITE_P(
         MergeCase{"UnfinishedBlockBeforeAWholeOne",
                   kBegin + "ctrl_interface=x\nnetwork={\n}\n" + kBegin + "old\n" + kEnd, "", ""},
         MergeCase{"AnotherSsidsUnfinishedBlock",
-                  kOther.substr(0, kOther.find("# zezi-vidad end")) + "mine\n", "", ""}),
+                  kOther.substr(0, kOther.find("# zezi-vidad end")) + "mine\n", "", ""},
+        // As wpa_supplicant's save_config writes it: no markers, the SSID quoted.
+        MergeCase{"SavedWithTheSsidQuoted", "update_config=1\n\n" + kSaved + "\n" + kHome,
+                  "update_config=1\n\n{block}\n" + kHome, "update_config=1\n\n\n" + kHome},
+        MergeCase{"SavedWithTheSsidInHex",
+                  "a\nnetwork={\n  ssid=4F6666696365  # by hand\r\n\tpsk=\"old\"\n}\nb\n",
+                  "a\n{block}b\n", "a\nb\n"},
+        MergeCase{"SavedBlockAndAMarkedOne", kSaved + "x\n" + kBegin + "old\n" + kEnd, "{block}x\n",
+                  "x\n"},
+        MergeCase{"MarkedBlockAndASavedOne", kBegin + "old\n" + kEnd + "x\n" + kSaved, "{block}x\n",
+                  "x\n"},
+        // Other SSIDs, the last ssid= line being the one wpa_supplicant keeps, and a block
+        // commented out.
+        MergeCase{"OtherSsidsUnmarkedBlocks", kHome + kLookAlikes, kHome + kLookAlikes + "{block}",
+                  kHome + kLookAlikes}),
     testing::caseName);
 
-TEST(StackConfig, IwdKeyIsReadByMeaningAfterIwdRewritesTheFile) {
-  const std::vector<std::pair<std::string, std::optional<SecretText>>> files{
-      {"[Security]\nPreSharedKey=" + std::string(kPsk) + "\n", SecretText(kPsk)},
-      {"[Settings]\nAutoConnect=true\n\n[Security]\nSAE-PT-Group19=abcd\n PreSharedKey = " +
-           std::string(kPsk) + "\n",
-       SecretText(kPsk)},
-      {"[Settings]\nPreSharedKey=" + std::string(kPsk) + "\n", std::nullopt},
-      {"[Security]\nPassphrase=secret\n", std::nullopt},
-  };
-  for (const auto& [file, key] : files) {
-    EXPECT_EQ(iwdPreSharedKey(file), key) << file;
-  }
+struct IwdCase {
+  const char* name;
+  std::string file;               // as iwd or the operator left it
+  std::optional<SecretText> key;  // the PreSharedKey iwd reads in it
+  std::string applied;            // the file once the network is applied; empty: as it was
+};
+
+class IwdFile : public TempFolder, public ::testing::WithParamInterface<IwdCase> {};
+
+// Read by meaning, as iwd rewrites the file after joining; applying the network sets its
+// key and AutoConnect alone, reported applied only when the file changes.
+TEST_P(IwdFile, KeyIsReadByMeaningAndTheOperatorsSettingsStay) {
+  const IwdCase& row = GetParam();
+  EXPECT_EQ(iwdPreSharedKey(row.file), row.key);
+  const SecretText merged = mergeIwdFile(row.file, networkOf("Office"));
+  EXPECT_EQ(std::string(merged), row.applied.empty() ? row.file : row.applied);
+  EXPECT_EQ(iwdPreSharedKey(merged), SecretText(kPsk));
+  EXPECT_EQ(mergeIwdFile(merged, networkOf("Office")), merged);
 }
+
+TEST_P(IwdFile, WriterSaysAppliedOnlyWhenTheFileChanges) {
+  const IwdCase& row = GetParam();
+  const std::string expected = row.applied.empty() ? row.file : row.applied;
+  const StackTarget target{Stack::kIwd, dir_.string()};
+  EXPECT_EQ(configPathOf(target, networkOf("Office")), writeFile("Office.psk", row.file));
+  ConfigChange change = ConfigChange::kUnchanged;
+  std::string error;
+  ASSERT_TRUE(writeNetwork(target, networkOf("Office"), false, &change, &error)) << error;
+  EXPECT_EQ(change, row.applied.empty() ? ConfigChange::kUnchanged : ConfigChange::kWritten);
+  EXPECT_EQ(readFile("Office.psk"), expected);
+}
+
+const std::string kKey = "PreSharedKey=" + std::string(kPsk) + "\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, IwdFile,
+    ::testing::Values(
+        IwdCase{"AsWritten", "[Security]\n" + kKey, SecretText(kPsk), ""},
+        IwdCase{
+            "RewrittenByIwd",
+            "[Settings]\nAutoConnect=true\n\n[Security]\nSAE-PT-Group19=abcd\n PreSharedKey = " +
+                std::string(kPsk) + "\n",
+            SecretText(kPsk), ""},
+        IwdCase{"KeyInAnotherGroup", "[Settings]\n" + kKey, std::nullopt,
+                "[Settings]\n" + kKey + "\n[Security]\n" + kKey},
+        IwdCase{"PassphraseOnly", "[Security]\nPassphrase=secret\n", std::nullopt,
+                "[Security]\n" + kKey},
+        IwdCase{"OperatorsFile",
+                "# mine\n[Security]\nPassphrase=secret\n\n[IPv4]\nAddress=192.168.1.5\n",
+                std::nullopt, "# mine\n[Security]\n" + kKey + "\n[IPv4]\nAddress=192.168.1.5\n"},
+        IwdCase{"OldKeyAndWhatIwdDerivedFromIt",
+                "[Settings]\nHidden=true\n\n[Security]\nPassphrase=old\nPreSharedKey=" +
+                    std::string(kOtherPsk) + "\nSAE-PT-Group19=aa\nSAE-PT-Group20=bb\n",
+                SecretText(kOtherPsk), "[Settings]\nHidden=true\n\n[Security]\n" + kKey},
+        IwdCase{"AutoConnectOff", "[Security]\n" + kKey + "\n[Settings]\nAutoConnect=false\n",
+                SecretText(kPsk), "[Security]\n" + kKey + "\n[Settings]\nAutoConnect=true\n"},
+        IwdCase{"AutoConnectZeroAndNoKey", "[Settings]\r\nAutoConnect = 0\r\n", std::nullopt,
+                "[Settings]\r\nAutoConnect=true\r\n\n[Security]\n" + kKey},
+        IwdCase{"AutoConnectOutsideSettings", "[IPv4]\nAutoConnect=false\n[Security]\n" + kKey,
+                SecretText(kPsk), ""},
+        IwdCase{"Empty", "", std::nullopt, "[Security]\n" + kKey},
+        IwdCase{"NoLineEndAtTheEnd", "[IPv4]\nAddress=192.168.1.5", std::nullopt,
+                "[IPv4]\nAddress=192.168.1.5\n\n[Security]\n" + kKey},
+        IwdCase{"SecurityWithoutLineEnd", "[Security]", std::nullopt, "[Security]\n" + kKey}),
+    testing::caseName);
 
 }  // namespace
 }  // namespace zezi
