@@ -59,7 +59,10 @@ class Device {
     fs::create_directories(dir_ / "drive");
     fs::create_directories(dir_ / "conf");
     for (long i = 0; i < count; ++i) {
-      std::ofstream(dir_ / "drive" / ("e" + std::to_string(i) + ".json")) << "{}\n";
+      std::string name = "e";
+      name += std::to_string(i);
+      name += ".json";
+      std::ofstream(dir_ / "drive" / name) << "{}\n";
     }
     ready_ =
         runTool({"keygen", "--private", path("fleet.key"), "--public", path("fleet.pub")}) >= 0 &&

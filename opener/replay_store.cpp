@@ -49,7 +49,10 @@ void removeLeftovers(const std::string& target) {
   if (!openFolder(folderOf(target), &folder)) {
     return;
   }
-  const std::string prefix = "." + std::filesystem::path(target).filename().string() + ".tmp-";
+  // Built by appending, which optimised g++ 12 does not misread as an overlapping copy.
+  std::string prefix = ".";
+  prefix += std::filesystem::path(target).filename().string();
+  prefix += ".tmp-";
   const int listed = ::dup(folder.get());
   DIR* entries = listed < 0 ? nullptr : ::fdopendir(listed);
   if (entries == nullptr) {
