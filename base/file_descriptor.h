@@ -4,6 +4,7 @@
 // opened and flushed, and SIGINT, SIGTERM and SIGHUP held back while names change.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -118,6 +119,25 @@ template <typename Container>
   }
   *out = std::move(content);
   return WholeRead::kRead;
+}
+
+// Calls `visit` with each entry of the open folder `folder`, listed as a stream from its
+// start through a description of its own; false when the folder cannot be listed.
+template <typename Visit>
+[[nodiscard]] bool forEachEntry(int folder, const Visit& visit) {
+  const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* entries = listed < 0 ? nullptr : ::fdopendir(listed);
+  if (entries == nullptr) {
+    if (listed >= 0) {
+      ::close(listed);
+    }
+    return false;
+  }
+  while (const dirent* entry = ::readdir(entries)) {
+    visit(*entry);
+  }
+  ::closedir(entries);
+  return true;
 }
 
 // The folder of `path`, "." for a bare name.

@@ -95,26 +95,6 @@ Candidate readCandidate(int folder, const std::string& name) {
   return candidate;
 }
 
-// Calls `visit` with each entry of the open folder `fd`, read as a stream; false when the
-// folder cannot be listed.
-template <typename Visit>
-bool forEachEntry(int fd, const Visit& visit) {
-  const int listed = ::dup(fd);
-  DIR* entries = listed < 0 ? nullptr : ::fdopendir(listed);
-  if (entries == nullptr) {
-    if (listed >= 0) {
-      ::close(listed);
-    }
-    return false;
-  }
-  ::rewinddir(entries);
-  while (const dirent* entry = ::readdir(entries)) {
-    visit(*entry);
-  }
-  ::closedir(entries);
-  return true;
-}
-
 bool isEnvelopeName(std::string_view name) {
   return !name.starts_with('.') && hasJsonSuffix(name);
 }

@@ -1,6 +1,5 @@
 #include "opener/replay_store.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -53,20 +52,11 @@ void removeLeftovers(const std::string& target) {
   std::string prefix = ".";
   prefix += std::filesystem::path(target).filename().string();
   prefix += ".tmp-";
-  const int listed = ::dup(folder.get());
-  DIR* entries = listed < 0 ? nullptr : ::fdopendir(listed);
-  if (entries == nullptr) {
-    if (listed >= 0) {
-      ::close(listed);
+  static_cast<void>(forEachEntry(folder.get(), [&](const dirent& entry) {
+    if (std::string_view(entry.d_name).starts_with(prefix)) {
+      ::unlinkat(folder.get(), entry.d_name, 0);
     }
-    return;
-  }
-  while (const dirent* entry = ::readdir(entries)) {
-    if (std::string_view(entry->d_name).starts_with(prefix)) {
-      ::unlinkat(folder.get(), entry->d_name, 0);
-    }
-  }
-  ::closedir(entries);
+  }));
 }
 
 // ".<name>.tmp-<12 random hex digits>", or empty when no random octets can be drawn.

@@ -52,21 +52,12 @@ std::string temporaryName() {
 
 // Removes the temporary files a killed run left in the folder.
 void removeLeftovers(int folder) {
-  const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* entries = listed < 0 ? nullptr : ::fdopendir(listed);
-  if (entries == nullptr) {
-    if (listed >= 0) {
-      ::close(listed);
-    }
-    return;
-  }
-  while (const dirent* entry = ::readdir(entries)) {
-    const std::string_view name = entry->d_name;
+  static_cast<void>(forEachEntry(folder, [folder](const dirent& entry) {
+    const std::string_view name = entry.d_name;
     if (name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix)) {
-      ::unlinkat(folder, entry->d_name, 0);
+      ::unlinkat(folder, entry.d_name, 0);
     }
-  }
-  ::closedir(entries);
+  }));
 }
 
 // Reads `name` in `folder` without following a symlink or waiting on a FIFO. True with
