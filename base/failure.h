@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -17,6 +20,15 @@ namespace zezi {
     *error = message;
   }
   return false;
+}
+
+// "<what>: <the C library's text for errno>", starting in lower case as every message does.
+[[nodiscard]] inline std::string systemError(std::string_view what) {
+  std::string text = std::strerror(errno);
+  if (!text.empty()) {
+    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  }
+  return std::string(what) + ": " + text;
 }
 
 // A table from the values of an enum (a failure, a status) to what each maps to, written as

@@ -156,14 +156,6 @@ std::string unprotectedMessage(const std::string& target, mode_t mode) {
          octalMode(mode) + ")";
 }
 
-std::string systemError(std::string_view what) {
-  std::string text = std::strerror(errno);
-  if (!text.empty()) {
-    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-  }
-  return std::string(what) + ": " + text;
-}
-
 bool writesInPlace(int folder) {
   struct statfs fileSystem {};
   struct stat info {};

@@ -13,13 +13,11 @@
 #include <string>
 #include <string_view>
 
+#include "base/failure.h"
 #include "base/file_descriptor.h"
 #include "crypto/types.h"
 
 namespace zezi {
-
-// "<what>: <the C library's text for errno>", starting in lower case.
-[[nodiscard]] std::string systemError(std::string_view what);
 
 // True for a folder on a FUSE file system without Unix modes, such as a FAT drive through
 // fusefat. That driver leaves broken entries behind (duplicates, stray long-name pieces,

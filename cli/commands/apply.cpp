@@ -2,25 +2,17 @@
 // against the trust list and the replay state as open --trust does, opened with the fleet
 // key and written into the WiFi stack's own configuration; the networks the newest set
 // dropped are removed; the state is committed once, when the configuration is on the disk.
-#include <algorithm>
 #include <cstdio>
 #include <optional>
-#include <set>
 #include <string>
-#include <tuple>
-#include <vector>
 
-#include "base/failure.h"
 #include "cli/command.h"
 #include "cli/device_options.h"
 #include "cli/device_report.h"
 #include "cli/diagnostics.h"
-#include "cli/drive_reader.h"
 #include "cli/time_text.h"
-#include "opener/open_signed_envelope.h"
-#include "opener/replay_store.h"
-#include "opener/verify_signature.h"
-#include "stacks/config_writer.h"
+#include "device/apply_run.h"
+#include "device/drive_reader.h"
 
 namespace zezi {
 namespace {
@@ -91,15 +83,6 @@ std::string checkRevoked(const std::string& revoked) {
                                                     : std::string("must be keep or withdraw");
 }
 
-// What one run carries from envelope to envelope: the state as it stands so far, and what
-// it changed in the stack's configuration.
-struct RunState {
-  const ReplayState* stored = nullptr;  // null: unreadable, so every envelope is refused
-  ReplayState working;
-  bool changed = false;  // a file of the stack was written or removed (or would be)
-  bool removalFailed = false;
-};
-
 class Apply : public Command {
  public:
   explicit Apply(CLI::App* command) {
@@ -139,221 +122,55 @@ class Apply : public Command {
         !readSource(options_.sourcePath, options_.envelopePath, &source, &error)) {
       return reportFailure(error);
     }
-    bool failed = source.notRead > 0;
     showListing(source);
-    // Held until the state is saved, so that no other opener accepts meanwhile.
-    ReplayStateLock lock;
-    const std::string& statePath = options_.device.statePath;
-    if (!options_.dryRun && !lock.acquire(statePath, &error)) {
+    ApplyRun run(
+        settings(), trustList,
+        [&key](const SignatureInput& input, const TrustList& list, Network* network,
+               VerifiedSignature* verified, ReplayState* state, std::string* why) {
+          return openSignedEnvelopeWith(key, input, list, network, verified, state, why);
+        },
+        RunListener{[this](const EnvelopeReport& report) { show(report); },
+                    [this](const NetworkReport& report) { show(report); }});
+    if (!run.lock(&error)) {
       return reportFailure(error);
     }
-    RunReport report;
-    report.time = currentUnixTime();
-    bool found = false;
+    const std::string& statePath = options_.device.statePath;
     RunReport previous;
+    bool found = false;
     std::string why;
-    const bool pendingBefore =
+    const bool reloadPending =
         loadRunReport(statePath, &previous, &found, &why) && found && previous.reloadPending;
-
-    ReplayState stored;
-    RunState run;
-    if (loadReplayState(statePath, trustList, &stored)) {
-      run.stored = &stored;
-      run.working = stored;
+    RunResult result = run.apply(std::move(source.candidates), reloadPending);
+    bool failed = result.refused || source.notRead > 0;
+    if (!result.report.problem.empty()) {
+      reportFailure(result.report.problem);
     }
-    const std::vector<Candidate> queue =
-        ordered(trustList, run.stored, std::move(source.candidates));
-    for (const Candidate& candidate : queue) {
-      report.envelopes.push_back(applyOne(candidate, trustList, key, &run));
-      failed = failed || report.envelopes.back().result == Outcome::kRefused;
-      show(report.envelopes.back());
-    }
-    if (run.stored != nullptr) {
-      settleNetworks(trustList, &run, &report);
-    }
-
-    const bool changedState = !options_.dryRun && run.stored != nullptr && run.working != stored;
-    const bool saved = !changedState || saveState(run, &report);
-    // The stack is asked to use the networks only once the state is saved.
-    report.reloadPending = pendingBefore;
-    if (options_.reload && !options_.dryRun && saved &&
-        (run.changed || changedState || pendingBefore)) {
-      failed = !reload(&report) || failed;
-    }
-    if (!report.problem.empty()) {
-      reportFailure(report.problem);
-    }
-    if (!options_.dryRun && !saveRunReport(statePath, report, &why)) {
-      failed = failed || report.reloadPending;
+    if (!options_.dryRun && !saveRunReport(statePath, result.report, &why)) {
+      failed = failed || result.report.reloadPending;
       reportFailure("cannot keep the record of this run for status: " + why);
     }
-    if (!saved) {
+    if (!result.stateSaved) {
       return kExitStateNotSaved;
     }
     return failed ? kExitFailure : kExitOk;
   }
 
  private:
-  [[nodiscard]] SignatureInput inputFor(const Candidate& candidate,
-                                        const ReplayState* state) const {
-    SignatureInput input;
-    input.envelope = candidate.envelope;
-    if (candidate.signatureFile) {
-      input.signatureFile = *candidate.signatureFile;
-    }
-    input.state = state;
-    input.policy =
+  [[nodiscard]] ApplySettings settings() const {
+    ApplySettings settings;
+    settings.target = target_;
+    settings.statePath = options_.device.statePath;
+    settings.policy =
         options_.policy == "transition" ? SignaturePolicy::kTransition : SignaturePolicy::kRequired;
+    settings.revoked =
+        options_.revoked == "withdraw" ? RevokedNetworks::kWithdraw : RevokedNetworks::kKeep;
+    settings.runTime = currentUnixTime();
     if (options_.now) {
-      input.now = currentUnixTime();
+      settings.now = settings.runTime;
     }
-    return input;
-  }
-
-  // Unsigned envelopes first (the transition policy lets them in only before the first
-  // signed one); then those that verify against the stored state, the newest signer and
-  // serial first, so that the newest set is the one applied and older ones are refused;
-  // then those that will be refused; each group by name.
-  [[nodiscard]] std::vector<Candidate> ordered(const TrustList& trustList,
-                                               const ReplayState* stored,
-                                               std::vector<Candidate> candidates) const {
-    using Place = std::tuple<int, std::size_t, std::uint64_t>;
-    std::vector<std::pair<Place, Candidate>> placed;
-    for (Candidate& candidate : candidates) {
-      Place place{2, 0, 0};
-      VerifiedSignature verified;
-      ReplayState next;
-      if (candidate.readError.empty() && !candidate.signatureFile) {
-        place = {0, 0, 0};
-      } else if (candidate.readError.empty() && stored != nullptr &&
-                 verifySignature(inputFor(candidate, stored), trustList, &verified, &next,
-                                 nullptr)) {
-        // Descending: the complement sorts the newest first.
-        place = {1, ~verified.keyIndex, ~verified.statement.serial};
-      }
-      placed.emplace_back(place, std::move(candidate));
-    }
-    std::stable_sort(placed.begin(), placed.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<Candidate> result;
-    result.reserve(placed.size());
-    for (auto& [place, candidate] : placed) {
-      result.push_back(std::move(candidate));
-    }
-    return result;
-  }
-
-  // Commits the run's state, unless a network it should have removed is still there, so
-  // that the next run tries again; says what the next run does when it cannot.
-  [[nodiscard]] bool saveState(const RunState& run, RunReport* report) const {
-    std::string why;
-    const bool saved = run.removalFailed
-                           ? failWith(&why, "a network could not be removed")
-                           : commitReplayState(options_.device.statePath, run.working, &why);
-    if (!saved) {
-      report->problem = "the configuration is written but the replay state could not be saved (" +
-                        why + "): the next run applies the same envelopes again";
-    }
-    return saved;
-  }
-
-  // Asks the stack to read its configuration; a failure stays pending for the next run.
-  [[nodiscard]] bool reload(RunReport* report) const {
-    std::string why;
-    report->reloadPending = !reloadStack(target_.stack, &why);
-    if (report->reloadPending) {
-      report->problem = why + ": the stack is asked again at the next run";
-    }
-    return !report->reloadPending;
-  }
-
-  // Checks, opens and writes one envelope against the state of the run so far.
-  [[nodiscard]] EnvelopeReport applyOne(const Candidate& candidate, const TrustList& trustList,
-                                        const PrivateKey& key, RunState* run) const {
-    EnvelopeReport report;
-    report.file = candidate.name;
-    if (!candidate.readError.empty()) {
-      report.reason = candidate.readError;
-      return report;
-    }
-    Network network;
-    VerifiedSignature verified;
-    ReplayState next;
-    std::string why;
-    if (!openSignedEnvelopeWith(
-            key, inputFor(candidate, run->stored != nullptr ? &run->working : nullptr), trustList,
-            &network, &verified, &next, &why)) {
-      report.reason = "cannot open the envelope: " + why;
-      return report;
-    }
-    ConfigChange change = ConfigChange::kUnchanged;
-    if (!writeNetwork(target_, network, options_.dryRun, &change, &why)) {
-      report.reason = why;
-      return report;
-    }
-    if (verified.isSigned) {
-      run->working = std::move(next);
-    }
-    run->changed = run->changed || change == ConfigChange::kWritten;
-    report.result = change == ConfigChange::kUnchanged ? Outcome::kUnchanged
-                    : options_.dryRun                  ? Outcome::kWouldApply
-                                                       : Outcome::kApplied;
-    report.ssid = network.ssid;
-    report.stackFile = configPathOf(target_, network);
-    return report;
-  }
-
-  // Once the drive is read: the networks of the set it replaced that the new set does not
-  // hold are removed; those of a signer the trust list no longer holds are kept with a
-  // warning or withdrawn.
-  void settleNetworks(const TrustList& trustList, RunState* run, RunReport* report) const {
-    std::set<std::string> holding;
-    for (const SetMember& member : run->working.set) {
-      if (member.ssid) {
-        holding.insert(*member.ssid);
-      }
-    }
-    for (const SetMember& member : run->stored->set) {
-      if (member.ssid && !holding.contains(*member.ssid)) {
-        remove(*member.ssid, "not in the newest set", run, report);
-      }
-    }
-    ReplayState& working = run->working;
-    if (working.set.empty() || trustList.indexOf(working.setKeyId)) {
-      return;
-    }
-    const char* why = "its signer is no longer in the trust list";
-    for (const SetMember& member : working.set) {
-      if (!member.ssid) {
-        continue;  // from an older record, never opened since: nothing known to remove
-      }
-      if (options_.revoked == "withdraw") {
-        remove(*member.ssid, why, run, report);
-      } else {
-        report->networks.push_back(NetworkReport{
-            Outcome::kKept, *member.ssid, configPathOf(target_, Network{*member.ssid, {}}), why});
-        show(report->networks.back());
-      }
-    }
-    if (options_.revoked == "withdraw") {
-      working.set.clear();
-    }
-  }
-
-  void remove(const std::string& ssid, const std::string& why, RunState* run,
-              RunReport* report) const {
-    NetworkReport removed{options_.dryRun ? Outcome::kWouldRemove : Outcome::kRemoved, ssid,
-                          configPathOf(target_, Network{ssid, {}}), why};
-    ConfigChange change = ConfigChange::kUnchanged;
-    std::string error;
-    if (!removeNetwork(target_, ssid, options_.dryRun, &change, &error)) {
-      removed.result = Outcome::kKept;
-      removed.reason = why + ", but " + error;
-      run->removalFailed = true;
-    }
-    run->changed = run->changed || change == ConfigChange::kWritten;
-    report->networks.push_back(std::move(removed));
-    show(report->networks.back());
+    settings.reload = options_.reload;
+    settings.dryRun = options_.dryRun;
+    return settings;
   }
 
   // What the source holds besides the envelopes read: more than a drive may hold, or none

@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/drive_reader.h"
+#include "device/drive_reader.h"
 #include "cli/key_loading.h"
 #include "encoding/hex.h"
 #include "opener/open_envelope.h"

@@ -8,7 +8,7 @@ source_dir=$(cd "${1:?usage: check_layers_test.sh SOURCE_DIR}" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-for floor in base encoding crypto sealer opener selftest stacks api cli; do
+for floor in base encoding crypto sealer opener selftest stacks api device cli; do
   cp -r "$source_dir/$floor" "$scratch/"
 done
 
@@ -31,7 +31,12 @@ cli/commands/apply.cpp|stacks/config_writer.h|allowed
 stacks/stack_config.cpp|sealer/builder.h|a floor stacks/ never reaches
 stacks/config_writer.cpp|selftest/checks.h|from the floor beside its own
 selftest/checks.cpp|stacks/stack_config.h|from the floor beside its own
-api/zezi_vidad.cpp|stacks/stack_config.h|which only cli/ includes
+api/zezi_vidad.cpp|stacks/stack_config.h|which only device/, cli/ include
+device/apply_run.cpp|stacks/config_writer.h|allowed
+device/apply_run.cpp|sealer/builder.h|a floor device/ never reaches
+device/drive_reader.cpp|api/zezi_vidad.hpp|from the floor beside its own
+api/zezi_vidad.cpp|device/apply_run.h|from the floor beside its own
+device/apply_run.h|cli/command.h|a floor above its own
 stacks/stack_config.h|cli/command.h|a floor above its own"
 
 failures=0

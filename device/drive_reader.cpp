@@ -1,4 +1,4 @@
-#include "cli/drive_reader.h"
+#include "device/drive_reader.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,8 +15,6 @@
 
 #include "base/failure.h"
 #include "base/file_descriptor.h"
-#include "cli/atomic_file.h"
-#include "cli/signing.h"
 #include "crypto/types.h"
 #include "opener/open_envelope.h"
 
@@ -79,8 +77,7 @@ Candidate readCandidate(int folder, const std::string& name) {
     candidate.readError = why.empty() ? std::string("missing") : why;
     return candidate;
   }
-  const std::string signatureName =
-      std::filesystem::path(signaturePathOf(name)).filename().string();
+  const std::string signatureName = name + std::string(kSignatureFileSuffix);
   std::string signature;
   switch (readSourceFile(folder, signatureName, kMaxSignatureFileSize, &signature, &why)) {
     case SourceRead::kRead:
