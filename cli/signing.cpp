@@ -12,9 +12,9 @@
 #include "cli/secret_input.h"
 #include "cli/serial_counter.h"
 #include "cli/time_text.h"
-#include "cli/trust_list_file.h"
 #include "crypto/signature.h"
 #include "encoding/hex.h"
+#include "opener/trust_list_file.h"
 #include "sealer/key_files.h"
 #include "sealer/signing_key.h"
 

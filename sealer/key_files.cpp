@@ -4,12 +4,10 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
-#include <array>
-#include <cstring>
-
 #include "base/failure.h"
 #include "base/ossl_owners.h"
 #include "crypto/p256_keys.h"
+#include "crypto/private_key_pem.h"
 #include "encoding/hex.h"
 
 namespace zezi {
@@ -24,15 +22,6 @@ BioPtr readOnlyBio(std::string_view text) {
   return BioPtr(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
 }
 
-bool isP256(const EVP_PKEY* key) {
-  std::array<char, 64> group{};
-  std::size_t length = 0;
-  return EVP_PKEY_is_a(key, "EC") == 1 &&
-         EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group.data(), group.size(),
-                                        &length) == 1 &&
-         std::strcmp(group.data(), "prime256v1") == 0;
-}
-
 // The contents of a memory BIO, appended to `out`.
 template <typename Text>
 bool takeBioText(BIO* bio, Text* out) {
@@ -42,33 +31,6 @@ bool takeBioText(BIO* bio, Text* out) {
     return false;
   }
   out->assign(data, static_cast<std::size_t>(size));
-  return true;
-}
-
-PkeyPtr readPrivateKey(std::string_view pem) {
-  const BioPtr bio = readOnlyBio(pem);
-  PkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassword, nullptr) : nullptr);
-  ERR_clear_error();
-  return key;
-}
-
-// The 32-octet private scalar of a P-256 key.
-bool scalarOfKey(const EVP_PKEY* key, Bytes* scalarOut, std::string* error) {
-  if (!isP256(key)) {
-    return failWith(error, "not a P-256 key");
-  }
-  BIGNUM* number = nullptr;
-  if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_PRIV_KEY, &number) != 1) {
-    return failWith(error, "cannot read the private scalar");
-  }
-  const BignumPtr owned(number);
-  Bytes scalar(kScalarSize);
-  if (BN_bn2binpad(owned.get(), scalar.data(), static_cast<int>(scalar.size())) !=
-          static_cast<int>(kScalarSize) ||
-      !loadPrivateKey(scalar)) {
-    return failWith(error, "not a usable P-256 private scalar");
-  }
-  *scalarOut = std::move(scalar);
   return true;
 }
 
@@ -97,11 +59,9 @@ std::string publicKeyPem(const Bytes& rawPublicKey) {
 }
 
 bool privateScalarFromPem(std::string_view pem, Bytes* scalarOut, std::string* error) {
-  const PkeyPtr key = readPrivateKey(pem);
-  if (!key) {
-    return failWith(error, "not an unencrypted PEM private key");
-  }
-  return scalarOfKey(key.get(), scalarOut, error);
+  const PrivateKeyPemFailure failure = readPrivateKeyPem(pem, scalarOut);
+  return failure == PrivateKeyPemFailure::kNone ||
+         failWith(error, privateKeyPemFailureText(failure));
 }
 
 bool rawPublicKeyFromPem(std::string_view pem, Bytes* rawOut, std::string* error) {
@@ -111,17 +71,17 @@ bool rawPublicKeyFromPem(std::string_view pem, Bytes* rawOut, std::string* error
   if (!key) {
     // A private key file is accepted too; its public point is derived from the scalar
     // rather than taken from the point the file may carry.
-    const PkeyPtr privateKey = readPrivateKey(pem);
-    if (!privateKey) {
+    Bytes scalar;
+    const PrivateKeyPemFailure failure = readPrivateKeyPem(pem, &scalar);
+    if (failure == PrivateKeyPemFailure::kNotPem) {
       return failWith(error, "not a PEM public or private key");
     }
-    Bytes scalar;
-    if (!scalarOfKey(privateKey.get(), &scalar, error)) {
-      return false;
+    if (failure != PrivateKeyPemFailure::kNone) {
+      return failWith(error, privateKeyPemFailureText(failure));
     }
     key = loadPrivateKey(scalar);
   }
-  if (!key || !isP256(key.get())) {
+  if (!key || !isP256Key(key.get())) {
     return failWith(error, "not a P-256 key");
   }
   // Asked for explicitly, since a key read from a file keeps that file's point form.

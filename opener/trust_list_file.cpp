@@ -1,12 +1,12 @@
-#include "cli/trust_list_file.h"
+#include "opener/trust_list_file.h"
 
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "base/failure.h"
-#include "cli/time_text.h"
 #include "encoding/hex.h"
 
 namespace zezi {
@@ -30,12 +30,18 @@ constexpr std::array<NumberLine, 3> kNumberLines = {{
      &TrustSettings::timeFloor},
 }};
 
-// A whole number as firmware writes it: digits, no leading zero.
+// A whole number as firmware writes it: digits only, no leading zero, at most 2^64 - 1.
 std::optional<std::uint64_t> numberOf(std::string_view text) {
-  if (text.size() > 1 && text.front() == '0') {
+  std::uint64_t value = 0;
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos ||
+      (text.size() > 1 && text.front() == '0')) {
     return std::nullopt;
   }
-  return parseUnsigned(text);
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return value;
 }
 
 }  // namespace

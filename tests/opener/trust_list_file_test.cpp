@@ -1,5 +1,5 @@
 // The device's trust list file: the one good form, and one message for each way off it.
-#include "cli/trust_list_file.h"
+#include "opener/trust_list_file.h"
 
 #include <gtest/gtest.h>
 
