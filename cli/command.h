@@ -53,6 +53,7 @@ extern const CommandEntry kVerifyCommand;
 extern const CommandEntry kSelftestCommand;
 extern const CommandEntry kApplyCommand;
 extern const CommandEntry kStatusCommand;
+extern const CommandEntry kDeviceSelftestCommand;
 
 // Names what an option takes in the help, in place of CLI11's type names.
 inline CLI::Option* takes(CLI::Option* option, const char* what) {

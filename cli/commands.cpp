@@ -11,11 +11,11 @@
 
 namespace zezi {
 
-int runTool(int argc, const char* const* argv) {
+int runProgram(const Program& program, int argc, const char* const* argv) {
   try {
     std::unique_ptr<Command> command;
     int exitStatus = kExitOk;
-    if (!parseCommandLine(argc, argv, &command, &exitStatus)) {
+    if (!parseCommandLine(program, argc, argv, &command, &exitStatus)) {
       return exitStatus;
     }
     return command->run();

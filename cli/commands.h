@@ -1,10 +1,12 @@
-// The zezi-vidad tool: key generation, sealing and opening of envelopes, the self-test.
+// Running a program of commands: the operator's tool or the device's program.
 #pragma once
+
+#include "cli/options.h"
 
 namespace zezi {
 
-// Runs the tool on its command line and returns the exit status (base/exit_status.h).
+// Runs `program` on its command line and returns the exit status (base/exit_status.h).
 // Every failure is one line "zezi-vidad: <what is wrong>" on standard error.
-[[nodiscard]] int runTool(int argc, const char* const* argv);
+[[nodiscard]] int runProgram(const Program& program, int argc, const char* const* argv);
 
 }  // namespace zezi

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "cli/command.h"
-#include "cli/signing.h"
+#include "cli/trust_options.h"
 #include "stacks/stack_config.h"
 
 namespace zezi {

@@ -9,11 +9,11 @@
 #include "base/failure.h"
 #include "cli/secret_input.h"
 #include "crypto/key_reference.h"
-#include "crypto/signature.h"
+#include "crypto/private_key_pem.h"
+#include "crypto/public_key_text.h"
 #include "encoding/hex.h"
 #include "opener/fleet_opener.h"
 #include "opener/open_failure.h"
-#include "sealer/key_files.h"
 
 namespace zezi {
 namespace {
@@ -122,7 +122,6 @@ bool holdsPublicKey(std::string_view text) {
 // The scalar of a private key file's text, or why it is none.
 bool scalarOfKeyText(const SecretText& pem, const std::string& shown, Bytes* scalar,
                      std::string* error) {
-  std::string why;
   if (blank(pem)) {
     return failWith(error, shown + " is empty: give the private key file that keygen wrote");
   }
@@ -131,13 +130,9 @@ bool scalarOfKeyText(const SecretText& pem, const std::string& shown, Bytes* sca
                                " holds a public key: give the private key file (the .key that "
                                "keygen wrote with --private)");
   }
-  return privateScalarFromPem(pem, scalar, &why) || failWith(error, shown + ": " + why);
-}
-
-// The TSS libraries under the tpm2 provider write their own warnings to standard error;
-// quiet unless the operator asked for them, so that a failure is our one line.
-void quietKeyStack() {
-  setenv("TSS2_LOG", "all+none", /*overwrite=*/0);
+  const PrivateKeyPemFailure failure = readPrivateKeyPem(pem, scalar);
+  return failure == PrivateKeyPemFailure::kNone ||
+         failWith(error, shown + ": " + std::string(privateKeyPemFailureText(failure)));
 }
 
 // A provider's failure as one line: what was given, then why.
@@ -167,8 +162,12 @@ bool loadReference(std::string_view handleOrPem, std::string_view shown, Private
 
 }  // namespace
 
+void quietKeyStack() {
+  setenv("TSS2_LOG", "all+none", /*overwrite=*/0);
+}
+
 Bytes PrivateKey::rawPublicKey() const {
-  return reference ? reference->rawPublicKey() : publicKeyOfScalar(scalar);
+  return reference ? reference->rawPublicKey() : rawPublicKeyOfScalar(scalar);
 }
 
 bool keyProvider(std::string* name, std::string* error) {
@@ -200,32 +199,6 @@ bool loadPrivateKey(const std::string& text, std::string_view option, PrivateKey
   }
   *key = std::move(plain);
   return true;
-}
-
-bool generateHeldKey(PrivateKey* key, std::string* error) {
-  std::string provider;
-  if (!keyProvider(&provider, error)) {
-    return false;
-  }
-  quietKeyStack();
-  KeyReferenceFailure failure = KeyReferenceFailure::kNone;
-  std::shared_ptr<const KeyReference> reference = KeyReference::generate(provider, &failure);
-  if (!reference) {
-    return failWith(
-        error, "cannot make the key in the TPM: " + std::string(keyReferenceFailureText(failure)));
-  }
-  key->scalar.clear();
-  key->reference = std::move(reference);
-  return true;
-}
-
-std::unique_ptr<Signer> signerOf(const PrivateKey& key, std::string* error) {
-  std::unique_ptr<Signer> signer =
-      key.reference ? Signer::fromReference(key.reference) : Signer::create(key.scalar);
-  if (!signer) {
-    static_cast<void>(failWith(error, "signer private key is not a valid P-256 scalar"));
-  }
-  return signer;
 }
 
 namespace {
@@ -279,7 +252,7 @@ bool loadPublicKeyText(const std::string& text, std::string_view what, std::stri
                        Bytes* raw, std::string* error) {
   std::string why;
   if (isAllHex(text) && text.size() == kRawKeyHexLength) {
-    return rawPublicKeyFromHex(text, raw, &why) || failWith(error, std::string(what) + ": " + why);
+    return readPublicKeyHex(text, raw, &why) || failWith(error, std::string(what) + ": " + why);
   }
   const std::string shown = shownName(text, option);
   SecretText content;
@@ -301,9 +274,9 @@ bool loadPublicKeyText(const std::string& text, std::string_view what, std::stri
   SecretText line = content;
   stripLineEnd(&line);
   if (isAllHex(line) && line.size() == kRawKeyHexLength) {
-    return rawPublicKeyFromHex(line, raw, &why) || failWith(error, shown + ": " + why);
+    return readPublicKeyHex(line, raw, &why) || failWith(error, shown + ": " + why);
   }
-  return rawPublicKeyFromPem(content, raw, &why) || failWith(error, shown + ": " + why);
+  return readPublicKeyPem(content, raw, &why) || failWith(error, shown + ": " + why);
 }
 
 bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error) {

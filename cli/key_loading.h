@@ -1,5 +1,6 @@
-// The keys as the tool's commands take them: from PEM files or as raw hex, and private
-// keys that a TPM holds, by their wrapped key file or their persistent handle.
+// The keys as the commands of both programs take them: from PEM files or as raw hex, and
+// private keys that a TPM holds, by their wrapped key file or their persistent handle.
+// Nothing here signs or makes a key (cli/held_keys.h), so the device's program carries it.
 #pragma once
 
 #include <memory>
@@ -13,7 +14,6 @@
 namespace zezi {
 
 class KeyReference;
-class Signer;
 
 // A private key as --private, --key and --sign-key give it: its scalar in memory (a PEM
 // file), or a key a provider holds, loaded once.
@@ -34,11 +34,9 @@ struct PrivateKey {
 [[nodiscard]] bool loadPrivateKey(const std::string& text, std::string_view option, PrivateKey* key,
                                   std::string* error);
 
-// A new P-256 key made inside the provider's TPM, for keygen --tpm.
-[[nodiscard]] bool generateHeldKey(PrivateKey* key, std::string* error);
-
-// The signer of `key`; null (with a message) when it cannot sign.
-[[nodiscard]] std::unique_ptr<Signer> signerOf(const PrivateKey& key, std::string* error);
+// The TSS libraries under the tpm2 provider write their own warnings to standard error;
+// quiet unless the operator asked for them, so that a failure is our one line.
+void quietKeyStack();
 
 // openEnvelope with `key` in whichever form it came; a TPM's refusal is said as such.
 [[nodiscard]] bool openEnvelopeWith(const PrivateKey& key, std::string_view envelope,

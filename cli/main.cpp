@@ -5,5 +5,5 @@ int main(int argc, char** argv) {
   // First of all, before OpenSSL allocates anything. Should it refuse, the tool still
   // works, only without wiping what OpenSSL frees.
   static_cast<void>(zezi::installWipingOpenSslMemory());
-  return zezi::runTool(argc, argv);
+  return zezi::runProgram(zezi::kToolProgram, argc, argv);
 }

@@ -17,18 +17,26 @@
 namespace zezi {
 namespace {
 
-// The commands in the order of the tool's help; adding one is adding a line here.
-constexpr std::array<const CommandEntry*, 9> kCommandTable{
-    &kKeygenCommand, &kPubkeyCommand,   &kSealCommand,  &kOpenCommand,  &kSignCommand,
-    &kVerifyCommand, &kSelftestCommand, &kApplyCommand, &kStatusCommand};
 constexpr std::array<std::string_view, 8> kFlags{"--force", "--show-psk", "--now",     "--resume",
                                                  "--list",  "--reload",   "--dry-run", "--json"};
 // Shorter values are no secret and too common to look for in a message.
 constexpr std::size_t kShortestHiddenValue = 3;
 
-bool isCommand(std::string_view word) {
-  return std::any_of(kCommandTable.begin(), kCommandTable.end(),
+bool isCommand(const Program& program, std::string_view word) {
+  return std::any_of(program.commands.begin(), program.commands.end(),
                      [word](const CommandEntry* entry) { return word == entry->name; });
+}
+
+// "keygen, pubkey, ... or status".
+std::string commandList(const Program& program) {
+  std::string list;
+  for (std::size_t i = 0; i < program.commands.size(); ++i) {
+    list += (i == 0                             ? ""
+             : i + 1 == program.commands.size() ? " or "
+                                                : ", ") +
+            std::string(program.commands[i]->name);
+  }
+  return list;
 }
 
 // "--name" of "--name=value".
@@ -37,22 +45,25 @@ std::string_view optionName(std::string_view word) {
 }
 
 // Mistakes that CLI11 would report as something else, or with a value in the message.
-std::optional<std::string> misplacedArgument(int argc, const char* const* argv) {
+std::optional<std::string> misplacedArgument(const Program& program, int argc,
+                                             const char* const* argv) {
+  const auto isCommandWord = [&program](std::string_view word) { return isCommand(program, word); };
   const std::vector<std::string_view> words(argv + std::min(argc, 1), argv + argc);
   if (words.empty()) {
     return std::nullopt;
   }
   const std::string_view first = words.front();
-  if (!isCommand(first) && first.starts_with('-') && first != "-h" && first != "--help" &&
+  if (!isCommandWord(first) && first.starts_with('-') && first != "-h" && first != "--help" &&
       first != "--version") {
-    const auto command = std::find_if(words.begin() + 1, words.end(), isCommand);
+    const auto command = std::find_if(words.begin() + 1, words.end(), isCommandWord);
     if (command != words.end()) {
-      return std::string(optionName(first)) + " goes after the command name, as in zezi-vidad " +
-             std::string(*command) + " " + std::string(optionName(first));
+      return std::string(optionName(first)) + " goes after the command name, as in " +
+             program.name + " " + std::string(*command) + " " + std::string(optionName(first));
     }
   }
-  if (isCommand(first) && std::find(words.begin(), words.end(), "--version") != words.end()) {
-    return "--version belongs to the tool, not to " + std::string(first) + ": zezi-vidad --version";
+  if (isCommandWord(first) && std::find(words.begin(), words.end(), "--version") != words.end()) {
+    return "--version belongs to the tool, not to " + std::string(first) + ": " + program.name +
+           " --version";
   }
   const auto flagWithValue = std::find_if(words.begin(), words.end(), [](std::string_view word) {
     return word.find('=') != std::string_view::npos &&
@@ -66,13 +77,14 @@ std::optional<std::string> misplacedArgument(int argc, const char* const* argv) 
 
 // True when `message` repeats a value given on the command line: anything but an option's
 // name or a command.
-bool repeatsValue(std::string_view message, int argc, const char* const* argv) {
+bool repeatsValue(const Program& program, std::string_view message, int argc,
+                  const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     std::string_view word = argv[i];
     if (word.starts_with('-')) {
       const std::size_t equals = word.find('=');
       word = equals == std::string_view::npos ? std::string_view{} : word.substr(equals + 1);
-    } else if (isCommand(word)) {
+    } else if (isCommand(program, word)) {
       continue;
     }
     if (word.size() >= kShortestHiddenValue && message.find(word) != std::string_view::npos) {
@@ -106,10 +118,10 @@ const CLI::Option* repeatedOption(const CLI::App& app) {
 
 // The one-line usage message for what CLI11 refused, naming options but never a value, in
 // the tool's words rather than CLI11's.
-std::string usageMessage(const CLI::ParseError& e, const CLI::App& app, int argc,
-                         const char* const* argv) {
+std::string usageMessage(const Program& program, const CLI::ParseError& e, const CLI::App& app,
+                         int argc, const char* const* argv) {
   if (app.get_subcommands().empty() && dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
-    return "expected a command: keygen, pubkey, seal, sign, verify, open, selftest or apply";
+    return "expected a command: " + commandList(program);
   }
   if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
     std::string options;
@@ -140,8 +152,9 @@ std::string usageMessage(const CLI::ParseError& e, const CLI::App& app, int argc
   if (dynamic_cast<const CLI::ConversionError*>(&e) != nullptr && !option.empty()) {
     return "invalid value for " + option + " (not repeated here)";
   }
-  return repeatsValue(message, argc, argv) ? "invalid value for an option (not repeated here)"
-                                           : message;
+  return repeatsValue(program, message, argc, argv)
+             ? "invalid value for an option (not repeated here)"
+             : message;
 }
 
 // Help that reads like the rest of the tool: "--name WHAT", "(required)" after options that
@@ -160,39 +173,25 @@ class ToolFormatter : public CLI::Formatter {
   }
 };
 
-constexpr const char* kToolHelp =
-    "Seals WiFi credentials for a fleet of devices holding one P-256 private key. Options go\n"
-    "after the command name. No secret is ever taken on the command line.\n\n"
-    "Exit status: 0 on success; 2 on a usage error, found before anything is read, asked\n"
-    "for or written (an option missing, unknown or given twice, options that exclude each\n"
-    "other, an SSID of the wrong length, an output that is also an input); 1 on any other\n"
-    "failure (a file that cannot be read or written, a key or secret refused, the self-test\n"
-    "failing).\n\n"
-    "Example:\n"
-    "  zezi-vidad keygen --private fleet.key --public fleet.pub\n\n"
-    "  zezi-vidad seal --fleet-key fleet.pub --ssid Office -o /media/usb/wifi.json\n\n"
-    "  zezi-vidad sign --key signer.key --fleet-key fleet.pub --envelope /media/usb/wifi.json \\\n"
-    "      --serial-file signer.serial --valid-for 30d\n";
-
 }  // namespace
 
-bool parseCommandLine(int argc, const char* const* argv, std::unique_ptr<Command>* command,
-                      int* exitStatus) {
-  if (const auto mistake = misplacedArgument(argc, argv)) {
+bool parseCommandLine(const Program& program, int argc, const char* const* argv,
+                      std::unique_ptr<Command>* command, int* exitStatus) {
+  if (const auto mistake = misplacedArgument(program, argc, argv)) {
     *exitStatus = reportFailure(*mistake, kExitUsage);
     return false;
   }
-  CLI::App app("ZeZi Vidad: sealed WiFi credentials for a device fleet", "zezi-vidad");
+  CLI::App app(program.summary, program.name);
   // Before the commands are added: each takes both from the tool.
   app.formatter(std::make_shared<ToolFormatter>());
   app.set_help_flag("-h,--help", "show this help and exit");
-  app.footer(kToolHelp);
-  app.set_version_flag("--version", std::string("zezi-vidad ") + ZEZI_VIDAD_VERSION_STRING,
+  app.footer(program.help);
+  app.set_version_flag("--version", std::string(program.name) + " " + ZEZI_VIDAD_VERSION_STRING,
                        "show the version and exit");
   app.require_subcommand(1);
 
   std::vector<std::pair<CLI::App*, std::unique_ptr<Command>>> commands;
-  for (const CommandEntry* entry : kCommandTable) {
+  for (const CommandEntry* entry : program.commands) {
     CLI::App* subcommand = app.add_subcommand(entry->name, entry->summary);
     commands.emplace_back(subcommand, entry->add(subcommand));
   }
@@ -202,7 +201,7 @@ bool parseCommandLine(int argc, const char* const* argv, std::unique_ptr<Command
     // Help and version exit with 0 through CLI11's own printing; errors become one line.
     *exitStatus = e.get_exit_code() == 0
                       ? app.exit(e)
-                      : reportFailure(usageMessage(e, app, argc, argv), kExitUsage);
+                      : reportFailure(usageMessage(program, e, app, argc, argv), kExitUsage);
     return false;
   }
   const auto parsed = std::find_if(commands.begin(), commands.end(),

@@ -8,13 +8,12 @@
 #include "base/failure.h"
 #include "cli/atomic_file.h"
 #include "cli/command.h"
-#include "cli/key_loading.h"
+#include "cli/held_keys.h"
 #include "cli/secret_input.h"
 #include "cli/serial_counter.h"
 #include "cli/time_text.h"
 #include "crypto/signature.h"
 #include "encoding/hex.h"
-#include "opener/trust_list_file.h"
 #include "sealer/key_files.h"
 #include "sealer/signing_key.h"
 
@@ -53,15 +52,6 @@ void addSigningOptions(CLI::App* command, SigningOptions* signing, const std::st
   takes(command->add_option("--valid-for", signing->validFor,
                             "validity from now: 30d, 12h, 2w, ..." + note),
         "TIME");
-}
-
-void addTrustOptions(CLI::App* command, std::vector<std::string>* trust, std::string* listPath) {
-  CLI::Option* keys =
-      takes(command->add_option("--trust", *trust,
-                                "signer public key (.pub), current first (repeatable)"),
-            "FILE");
-  takes(command->add_option("--trust-list", *listPath, "the device's trust list file"), "FILE")
-      ->excludes(keys);
 }
 
 std::string signaturePathOf(const std::string& envelopePath) {
@@ -150,39 +140,6 @@ bool signAndCheck(const PrivateKey& signerKey, const Bytes& fleetKey, std::strin
   }
   *fileOut = std::move(file);
   *verifiedOut = verified;
-  return true;
-}
-
-bool loadTrustKeys(const std::vector<std::string>& keys, const Bytes& fleetKey,
-                   TrustList* trustList, std::string* error) {
-  TrustSettings settings;
-  settings.fleetKey = fleetKey;
-  for (const std::string& key : keys) {
-    Bytes raw;
-    if (!loadPublicKeyText(key, "trusted key", "--trust", &raw, error)) {
-      return false;
-    }
-    settings.signerKeys.push_back(std::move(raw));
-  }
-  return loadTrustList(settings, trustList, error);
-}
-
-bool loadDeviceTrust(const std::vector<std::string>& keys, const std::string& listPath,
-                     const Bytes& fleetKey, TrustList* trustList, std::string* error) {
-  if (listPath.empty()) {
-    return loadTrustKeys(keys, fleetKey, trustList, error);
-  }
-  SecretText text;
-  TrustSettings settings;
-  settings.fleetKey = fleetKey;
-  std::string why;
-  if (!readInput(listPath, kMaxTrustListFileSize, &text, error)) {
-    return false;
-  }
-  if (!parseTrustListFile(plain(text), &settings, &why) ||
-      !loadTrustList(settings, trustList, &why)) {
-    return failWith(error, "cannot use the trust list file: " + why);
-  }
   return true;
 }
 

@@ -10,6 +10,7 @@
 
 #include "cli/key_loading.h"
 #include "cli/serial_counter.h"
+#include "cli/trust_options.h"
 #include "crypto/types.h"
 #include "opener/trust_list.h"
 #include "opener/verify_signature.h"
@@ -33,10 +34,6 @@ struct SigningOptions {
 // Registers the signing options on `command`; `note` follows each description: what the
 // options need in this command.
 void addSigningOptions(CLI::App* command, SigningOptions* signing, const std::string& note);
-
-// --trust and --trust-list, which exclude each other: the signer keys or the device's
-// trust list file.
-void addTrustOptions(CLI::App* command, std::vector<std::string>* trust, std::string* listPath);
 
 // The signature file beside an envelope file.
 [[nodiscard]] std::string signaturePathOf(const std::string& envelopePath);
@@ -66,16 +63,6 @@ struct SigningPlan {
                                 std::string_view envelope, const SignatureTerms& terms,
                                 std::string* fileOut, VerifiedSignature* verifiedOut,
                                 std::string* error);
-
-// The trust list of the signer public keys named by `keys` (PEM files or raw hex), in order.
-[[nodiscard]] bool loadTrustKeys(const std::vector<std::string>& keys, const Bytes& fleetKey,
-                                 TrustList* trustList, std::string* error);
-
-// The device's trust list: the file at `listPath` (docs/format.md 9.9) when it is not
-// empty, else the signer public keys named by `keys`.
-[[nodiscard]] bool loadDeviceTrust(const std::vector<std::string>& keys,
-                                   const std::string& listPath, const Bytes& fleetKey,
-                                   TrustList* trustList, std::string* error);
 
 // The signature file beside `envelopePath`, or nothing when there is none.
 [[nodiscard]] bool readSignatureFileOf(const std::string& envelopePath,

@@ -1,6 +1,7 @@
 #include "sealer/key_files.h"
 
 #include "crypto/p256_keys.h"
+#include "crypto/public_key_text.h"
 
 namespace zezi {
 
@@ -9,8 +10,7 @@ bool generateKeyPair(Bytes* scalarOut, Bytes* rawPublicKeyOut) {
 }
 
 Bytes publicKeyOfScalar(const Bytes& scalar) {
-  const PkeyPtr key = loadPrivateKey(scalar);
-  return key ? encodedPublicKey(key.get()) : Bytes{};
+  return rawPublicKeyOfScalar(scalar);
 }
 
 }  // namespace zezi

@@ -8,7 +8,7 @@
 #include "cli/command.h"
 #include "cli/diagnostics.h"
 #include "cli/file_pair.h"
-#include "cli/key_loading.h"
+#include "cli/held_keys.h"
 #include "crypto/key_reference.h"
 #include "encoding/hex.h"
 #include "sealer/key_files.h"

@@ -616,7 +616,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "--version belongs to the tool, not to seal: zezi-vidad --version"},
         RefusedCase{
             "NoCommand", "", 2,
-            "expected a command: keygen, pubkey, seal, sign, verify, open, selftest or apply"}),
+            "expected a command: keygen, pubkey, seal, open, sign, verify, selftest, apply or status"}),
     testing::caseName);
 
 TEST_F(Cli, OpenRefusesTamperedEnvelopeAndWrongKey) {

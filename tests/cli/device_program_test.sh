@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The device's program: it carries no sealing or signing code (its symbols), runs its own
+# self-test, refuses the operator's commands, and applies a signed envelope the operator's
+# tool made, as the device's units run it.
+#
+# usage: tests/cli/device_program_test.sh DEVICE_PROGRAM TOOL
+set -euo pipefail
+device=$(realpath "${1:?usage: device_program_test.sh DEVICE_PROGRAM TOOL}")
+tool=$(realpath "${2:?usage: device_program_test.sh DEVICE_PROGRAM TOOL}")
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+command -v nm >/dev/null || { echo "SKIP: nm is missing"; exit 77; }
+symbols=$(nm -C "$device")
+# What sealing and signing are made of; none of it may be in the device's program.
+for forbidden in 'zezi::buildEnvelope(' 'zezi::FleetSealer::' 'zezi::makeSignatureFile(' \
+  'zezi::Signer::' 'zezi::signMessage(' 'zezi::KeyReference::signDer(' 'zezi::generateKeyPair(' \
+  'zezi::runSelfTest('; do
+  grep -q -F "$forbidden" <<<"$symbols" && fail "the device's program carries $forbidden"
+done
+# What it must carry, so that the check above reads the right symbols.
+for needed in 'zezi::openSignedEnvelope(' 'zezi::ApplyRun::apply(' 'zezi::writeNetwork(' \
+  'zezi::runDeviceSelfTest('; do
+  grep -q -F "$needed" <<<"$symbols" || fail "the device's program lacks $needed"
+done
+
+# Its commands, and none of the operator's.
+[ "$("$device" selftest)" = "ZeZi Vidad self-test: PASS" ] || fail "selftest did not pass"
+for operators in seal sign keygen batch verify; do
+  status=0
+  "$device" "$operators" >/dev/null 2>"$scratch/err" || status=$?
+  [ "$status" -eq 2 ] || fail "$operators: exit $status, expected a usage error"
+done
+grep -q "expected a command: apply, status or selftest\|unexpected argument" "$scratch/err" ||
+  fail "an unknown command is not told as one: $(cat "$scratch/err")"
+
+# One signed envelope from the operator's tool, applied by the device's program.
+cd "$scratch"
+"$tool" keygen --private fleet.key --public fleet.pub >/dev/null 2>&1
+"$tool" keygen --private signer.key --public signer.pub >/dev/null 2>&1
+printf '%064x\n' 7 >psk
+mkdir drive nm state
+"$tool" seal --fleet-key fleet.pub --ssid "Office Net" --psk-file psk -o drive/office.json 2>/dev/null
+"$tool" sign --key signer.key --fleet-key fleet.pub --envelope drive/office.json --serial 1 \
+  --valid-for 30d >/dev/null 2>&1
+printf 'private = "%s"\ntrust = "%s"\nstate = "%s"\nstack = "networkmanager"\nconfig-dir = "%s"\n' \
+  "$scratch/fleet.key" "$scratch/signer.pub" "$scratch/state/replay.state" "$scratch/nm" >device.conf
+"$device" apply --config device.conf --source drive 2>apply.err ||
+  fail "apply: exit $?: $(cat apply.err)"
+grep -q '^zezi-vidad: office.json: applied: SSID "Office Net"' apply.err ||
+  fail "apply did not say applied: $(cat apply.err)"
+[ "$(find nm -type f | wc -l)" -eq 1 ] || fail "apply did not write one keyfile"
+"$device" status --config device.conf >status.out 2>&1 || fail "status: exit $?"
+grep -q "Office Net" status.out || fail "status does not show the network: $(cat status.out)"
+
+[ "$failures" -eq 0 ] && echo "the device's program: every check passed"
+[ "$failures" -eq 0 ]
