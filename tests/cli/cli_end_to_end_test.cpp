@@ -16,8 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "device/drive_reader.h"
 #include "cli/key_loading.h"
+#include "device/drive_reader.h"
 #include "encoding/hex.h"
 #include "opener/open_envelope.h"
 #include "opener/open_signed_envelope.h"
@@ -614,9 +614,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "--ssid goes after the command name, as in zezi-vidad seal --ssid", kPsk},
         RefusedCase{"VersionAfterTheCommand", "seal --version", 2,
                     "--version belongs to the tool, not to seal: zezi-vidad --version"},
-        RefusedCase{
-            "NoCommand", "", 2,
-            "expected a command: keygen, pubkey, seal, open, sign, verify, selftest, apply or status"}),
+        RefusedCase{"NoCommand", "", 2,
+                    "expected a command: keygen, pubkey, seal, open, sign, verify, selftest, apply "
+                    "or status"}),
     testing::caseName);
 
 TEST_F(Cli, OpenRefusesTamperedEnvelopeAndWrongKey) {
