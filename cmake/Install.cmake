@@ -25,6 +25,9 @@ install(TARGETS zezi-vidad-selftest RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} 
 if(TARGET zezi-vidad)
   install(TARGETS zezi-vidad RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 endif()
+if(TARGET zezi-vidad-device)
+  install(TARGETS zezi-vidad-device RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT device)
+endif()
 
 set(ZEZI_VIDAD_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZeziVidad)
 install(EXPORT ZeziVidadTargets NAMESPACE ZeziVidad:: DESTINATION ${ZEZI_VIDAD_CMAKE_DIR}

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/failure.h"
+#include "opener/signature_failure.h"
 #include "opener/verify_signature.h"
 
 namespace zezi {
@@ -144,6 +145,12 @@ EnvelopeReport ApplyRun::applyOne(const Candidate& candidate, Progress* progress
   if (!open_(inputFor(candidate, progress->stored != nullptr ? &progress->working : nullptr),
              trustList_, &network, &verified, &next, &why)) {
     report.reason = "cannot open the envelope: " + why;
+    // Every envelope of a drive says so when the device holds another fleet's key.
+    if (why == signatureFailureText(SignatureFailure::kOtherFleet)) {
+      report.reason +=
+          " (this device's fleet key, --private, is not the one the drive was "
+          "sealed for)";
+    }
     return report;
   }
   ConfigChange change = ConfigChange::kUnchanged;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (zezi-vidad, libzezi-vidad0.1, libzezi-vidad-device0.1,
-# libzezi-vidad-dev) with dpkg-buildpackage and debhelper, from a copy of the checkout in
-# build/debian-packages/, and copies the .deb files into OUTPUT_DIR. The Debian changelog
-# is made from CHANGELOG.md and the copyright file from LICENSE. Writes nothing outside
-# build/ and OUTPUT_DIR.
+# Builds the Debian packages (zezi-vidad, zezi-vidad-device, libzezi-vidad0.1,
+# libzezi-vidad-device0.1, libzezi-vidad-dev) with dpkg-buildpackage and debhelper, from a
+# copy of the checkout in build/debian-packages/, and copies the .deb files into OUTPUT_DIR.
+# The Debian changelog is made from CHANGELOG.md and the copyright file from LICENSE. Writes
+# nothing outside build/ and OUTPUT_DIR.
 #
 # usage: tools/build-debs.sh OUTPUT_DIR
 # environment: DEB_BUILD_OPTIONS (default parallel=2)

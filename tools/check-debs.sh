@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 debs=$(cd "$1" && pwd)
-packages=(zezi-vidad libzezi-vidad0.1 libzezi-vidad-device0.1 libzezi-vidad-dev)
+packages=(zezi-vidad zezi-vidad-device libzezi-vidad0.1 libzezi-vidad-device0.1 libzezi-vidad-dev)
 export DEBIAN_FRONTEND=noninteractive
 
 fail() {
@@ -42,9 +42,14 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Package} ${Version} ${Status}\n' "$package"
 done
 
-echo "== installed tool"
+echo "== installed programs"
 zezi-vidad selftest
+zezi-vidad-device selftest
 man -w zezi-vidad
+man -w zezi-vidad-device
+# The device's units run the device's program, which the device's package installs.
+grep -q '^ExecStart=/usr/bin/zezi-vidad-device apply ' /lib/systemd/system/zezi-vidad-boot.service ||
+  fail "the boot unit does not run zezi-vidad-device"
 [ "$(stat -c %a /var/lib/zezi-vidad)" = 700 ] || fail "/var/lib/zezi-vidad is not mode 0700"
 enabled=$(find /etc/systemd /etc/udev -name '*zezi*' 2>/dev/null || true)
 [ -z "$enabled" ] || fail "units enabled on installation: $enabled"
@@ -57,7 +62,7 @@ echo kept >/var/lib/zezi-vidad/device.state
 apt-get remove -y -q "${packages[@]}" >"$scratch/apt.log" 2>&1 ||
   { cat "$scratch/apt.log"; fail "apt could not remove the packages"; }
 [ -f /var/lib/zezi-vidad/device.state ] || fail "the replay state went with a removal"
-conffiles=$(dpkg-query -W -f='${Conffiles}\n' zezi-vidad | awk 'NF {print $1}')
+conffiles=$(dpkg-query -W -f='${Conffiles}\n' zezi-vidad-device | awk 'NF {print $1}')
 for conffile in $conffiles; do
   [ -f "$conffile" ] || fail "$conffile went with a removal"
 done

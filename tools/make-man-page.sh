@@ -1,13 +1,14 @@
 #!/bin/sh
-# Writes the zezi-vidad man page with help2man from the tool's own help texts: the tool's
-# --help and --version, then, for each command the tool's --help lists under
-# "Subcommands:", that command's --help in a COMMANDS section.
+# Writes a program's man page with help2man from its own help texts: its --help and
+# --version, then, for each command its --help lists under "Subcommands:", that command's
+# --help in a COMMANDS section. SUMMARY is the line after the name in NAME.
 #
-# usage: tools/make-man-page.sh HELP2MAN TOOL OUTPUT
+# usage: tools/make-man-page.sh HELP2MAN PROGRAM OUTPUT SUMMARY
 set -eu
 help2man=$1
 tool=$2
 output=$3
+summary=$4
 
 # The first word of each line between "Subcommands:" and the next blank line.
 names=$("$tool" --help | awk '/^Subcommands:$/ {inside = 1; next} inside && !NF {exit}
@@ -26,5 +27,5 @@ trap 'rm -f "$commands"' EXIT
   done
 } >"$commands"
 
-"$help2man" --no-info --section=1 --name="seal WiFi credentials for a device fleet" \
+"$help2man" --no-info --section=1 --name="$summary" \
   --include="$commands" --output="$output" "$tool"

@@ -15,7 +15,7 @@
 #
 # usage: tools/vm-device.sh [--stack networkmanager|wpa-supplicant|iwd]... PACKAGES_DIR
 #   PACKAGES_DIR holds the Debian packages (tools/build-debs.sh); the device installs
-#   zezi-vidad_*.deb.
+#   zezi-vidad-device_*.deb.
 # environment: ZEZI_VIDAD_TOOL (the host's tool that makes the keys and envelopes, default
 #   build/cli/zezi-vidad), ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad; the image is kept
 #   in its vm/ folder and made again only when tools/vm/ changes), ZEZI_VIDAD_VM_ACCEL (auto,
@@ -48,9 +48,9 @@ if [ -z "$packages_dir" ] || [ ! -d "$packages_dir" ]; then usage; fi
 [ "${#stacks[@]}" -gt 0 ] || stacks=(networkmanager wpa-supplicant iwd)
 packages_dir=$(cd "$packages_dir" && pwd)
 shopt -s nullglob
-debs=("$packages_dir"/zezi-vidad_*.deb)
+debs=("$packages_dir"/zezi-vidad-device_*.deb)
 shopt -u nullglob
-[ "${#debs[@]}" -eq 1 ] || { echo "vm-device: $packages_dir holds no single zezi-vidad_*.deb" >&2; exit 2; }
+[ "${#debs[@]}" -eq 1 ] || { echo "vm-device: $packages_dir holds no single zezi-vidad-device_*.deb" >&2; exit 2; }
 zv=${ZEZI_VIDAD_TOOL:-$here/../build/cli/zezi-vidad}
 [ -x "$zv" ] || { echo "vm-device: the tool is not built (build/cli/zezi-vidad)" >&2; exit 2; }
 

@@ -58,5 +58,14 @@ grep -q '^zezi-vidad: office.json: applied: SSID "Office Net"' apply.err ||
 "$device" status --config device.conf >status.out 2>&1 || fail "status: exit $?"
 grep -q "Office Net" status.out || fail "status does not show the network: $(cat status.out)"
 
+# A device given another fleet's key is told where to look.
+"$tool" keygen --private other.key --public other.pub >/dev/null 2>&1
+status=0
+"$device" apply --config device.conf --private other.key --state state/other.state \
+  --source drive 2>other.err || status=$?
+[ "$status" -eq 1 ] || fail "another fleet's key: exit $status"
+grep -q -F 'refused: cannot open the envelope: signature is for another fleet (this device'"'"'s fleet key, --private, is not the one the drive was sealed for)' other.err ||
+  fail "another fleet's key is not named: $(cat other.err)"
+
 [ "$failures" -eq 0 ] && echo "the device's program: every check passed"
 [ "$failures" -eq 0 ]

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "selftest/device_checks.h"
 #include "selftest/known_answers.h"
 #include "selftest/report.h"
 #include "support/case_names.h"
@@ -19,10 +20,12 @@ namespace {
 using testing::PrintTo;
 
 TEST(RunSelfTest, PassesWithFixedInputs) {
-  EXPECT_TRUE(runSelfTest(nullptr));
-  std::string error = "previous";
-  EXPECT_TRUE(runSelfTest(&error));
-  EXPECT_EQ(error, "previous");
+  for (bool (*run)(std::string*) : {runSelfTest, runDeviceSelfTest}) {
+    EXPECT_TRUE(run(nullptr));
+    std::string error = "previous";
+    EXPECT_TRUE(run(&error));
+    EXPECT_EQ(error, "previous");
+  }
 }
 
 struct FailureCase {

@@ -132,13 +132,13 @@ config_digest() {
 
 # --- the device: the packages as a device gets them, its settings and keys
 
-# The installed tool, its units and udev rule, set up as docs/device.md says: the fleet key
+# The installed device program, its units and udev rule, set up as docs/device.md says: the fleet key
 # and the trust list made on the host, the stack under test, the state in /var/lib/zezi-vidad.
 install_device() {
   local sta
   sta=$(station_if)
   # The machine has no network: apt takes the package's dependencies from what is installed.
-  apt-get install -y -q "$here"/zezi-vidad_*.deb >/run/zezi-vm/apt.log 2>&1 ||
+  apt-get install -y -q "$here"/zezi-vidad-device_*.deb >/run/zezi-vm/apt.log 2>&1 ||
     { tail -n 3 /run/zezi-vm/apt.log; return 1; }
   install -m 0600 "$here/fleet.key" /etc/zezi-vidad/fleet.key
   install -m 0644 "$here/device.trust" /etc/zezi-vidad/device.trust
@@ -221,7 +221,7 @@ plug() { # drive-name
 # set's serial and networks (SSIDs in hex, sorted), the last run's results per envelope and
 # per network, and whether a reload is pending.
 status_summary() {
-  zezi-vidad status --config /etc/zezi-vidad/device.conf --json 2>/dev/null | jq -r '
+  zezi-vidad-device status --config /etc/zezi-vidad/device.conf --json 2>/dev/null | jq -r '
     def list(f): [f] | sort | join(", ");
     "trust list \(.trust_list.version), set serial \(.set.serial), "
     + "\(.set.networks // [] | length) networks: \(list((.set.networks // [])[].ssid_hex)); "
@@ -356,7 +356,7 @@ first_boot() {
   joined_row "the set: joined network A"
   say "time joined after power-on, the package installed in this boot: $(joined_after_power_on)s"
   mkdir -p "$kept"
-  zezi-vidad status --config /etc/zezi-vidad/device.conf --json |
+  zezi-vidad-device status --config /etc/zezi-vidad/device.conf --json |
     jq -r '.set.networks[] | "\(.ssid_hex) \(.stack_file)"' >"$kept/files"
   expect "the set: status" "$(holds 1 2 "$NET_A_HEX" "$NET_B_HEX" "$NET_C_HEX"); last run: home.json applied, lab.json applied, office.json applied; reload pending false" \
     "$(status_summary)"
