@@ -223,8 +223,9 @@ NET_A_HEX=$6
 NET_B_HEX=$net_b_hex
 NET_C_HEX=$net_c_hex
 CONF
+  # The first drive's set goes in too, for the boot partition of the next boot.
   local files=("$here/vm/guest.sh" "$dir/story.conf" "${debs[@]}" "$keys/fleet.key" "$keys/device.trust"
-    "$keys/device-v2.trust")
+    "$keys/device-v2.trust" "$work/drive-$3"/*)
   make_fat "$control" ZEZI-CTL 5A1DC071 65536 "${files[@]}"
   : >"$console"
   local t0=$SECONDS qemu_pid

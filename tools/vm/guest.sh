@@ -187,10 +187,11 @@ wait_drive() { # [cursor]
 join_lines() { awk 'NR > 1 { printf "; " } { printf "%s", $0 } END { if (NR == 0) printf "none" }'; }
 
 # What the unit said of each envelope, by file: "home.json: applied; wifi.json: refused: why".
-verdicts() {
-  [ -s "$drive_log" ] || { echo "no end of the drive's unit"; return; }
+verdicts() { # [journal file, the drive's unit's by default]
+  local log=${1:-$drive_log}
+  [ -s "$log" ] || { echo "no end of the unit"; return; }
   sed -n -e 's/^zezi-vidad: \([^:]*\): \(applied\|unchanged\):.*$/\1: \2/p' \
-    -e 's/^zezi-vidad: \([^:]*\): \(refused: .*\)$/\1: \2/p' "$drive_log" | LC_ALL=C sort | join_lines
+    -e 's/^zezi-vidad: \([^:]*\): \(refused: .*\)$/\1: \2/p' "$log" | LC_ALL=C sort | join_lines
 }
 
 # What the unit said of networks an envelope did not name: "removed FILE: why", "kept FILE: why".
@@ -200,10 +201,11 @@ dropped_or_kept() {
     LC_ALL=C sort | join_lines
 }
 
-# Whether systemd holds the drive's unit failed, and its exit status.
-unit_outcome() {
-  local unit failed="not failed"
-  unit=$(sed -n 's/^\(Finished\|Failed to start\) \(zezi-vidad-drive@[^ ]*\.service\).*$/\2/p' "$drive_log" | tail -n 1)
+# Whether systemd holds the drive's unit (or the unit named) failed, and its exit status.
+unit_outcome() { # [unit]
+  local unit=${1:-} failed="not failed"
+  [ -n "$unit" ] ||
+    unit=$(sed -n 's/^\(Finished\|Failed to start\) \(zezi-vidad-drive@[^ ]*\.service\).*$/\2/p' "$drive_log" | tail -n 1)
   [ -n "$unit" ] || { echo "no unit"; return; }
   systemctl is-failed --quiet "$unit" && failed=failed
   echo "$failed, exit $(systemctl show -p ExecMainStatus --value "$unit")"
@@ -396,13 +398,48 @@ first_boot() {
   expect "the refused drives: status" "$(holds 1 2 "$NET_A_HEX" "$NET_B_HEX" "$NET_C_HEX"); last run: wifi.json refused; reload pending false" \
     "$(status_summary)"
   config_digest >"$kept/digest"
+  prepare_boot_route
   sync
 }
 
-# The access point now serves network B and the set's drive is in at power-on: the
-# installed rule and unit find it applied already, and the device joins B. Then a newer set
+# The next boot is, to the device, its first with the set: the set on the boot partition and
+# the boot unit enabled, but no replay state and none of the set's networks in the stack's
+# files (iwd's folder gone, as before iwd ever ran), so that the boot unit alone, before the
+# stack starts, gives the stack its networks.
+prepare_boot_route() {
+  local sta
+  sta=$(station_if)
+  mkdir -p /boot/firmware
+  cp "$here"/home.json "$here"/home.json.sig "$here"/office.json "$here"/office.json.sig \
+    "$here"/lab.json "$here"/lab.json.sig /boot/firmware/
+  systemctl enable zezi-vidad-boot.service >/dev/null 2>&1
+  rm -f /var/lib/zezi-vidad/replay.state /var/lib/zezi-vidad/replay.state.last-run
+  case "$STACK" in
+    networkmanager) rm -f /etc/NetworkManager/system-connections/zezi-* ;;
+    wpa-supplicant)
+      printf 'ctrl_interface=DIR=/run/wpa_supplicant\nupdate_config=0\n' >"/etc/wpa_supplicant/wpa_supplicant-$sta.conf" ;;
+    iwd) systemctl stop iwd.service && rm -rf /var/lib/iwd ;;
+  esac
+}
+
+# What the boot unit said and how it ended, in the second boot.
+boot_route_rows() {
+  local log=/run/zezi-vm/boot.log
+  journalctl -q -o cat -b -u zezi-vidad-boot.service >"$log"
+  expect "the boot route: the set from the boot partition, before the stack" \
+    "home.json: applied; lab.json: applied; office.json: applied" "$(verdicts "$log")"
+  expect "the boot route: the boot unit" "not failed, exit 0" "$(unit_outcome zezi-vidad-boot.service)"
+  if [ "$STACK" = iwd ]; then
+    expect "the boot route: iwd's folder, made before iwd ever ran" "700" "$(stat -c %a /var/lib/iwd 2>&1)"
+  fi
+}
+
+# The access point now serves network B, the set is on the boot partition and its drive is
+# in at power-on: the boot unit applies the set before the stack starts, the installed rule
+# and unit find it applied already, and the device joins B. Then a newer set
 # drops A, and a trust list without the set's signer has the drive refused.
 second_boot() {
+  boot_route_rows
   wait_drive
   expect "after a reboot, the same set" "home.json: unchanged; lab.json: unchanged; office.json: unchanged" \
     "$(verdicts)"
