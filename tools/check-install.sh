@@ -88,8 +88,9 @@ zezi_vidad_trust_list_free
 zezi_vidad_trust_list_new
 zezi_vidad_version"
 
-# Names only the sealing side defines; none may be in the device library.
-sealing_names='buildEnvelope|FleetSealer|makeSignatureFile|generateKeyPair|publicKeyOfScalar|privateKeyPem|publicKeyPem|zezi_vidad_seal|zezi_vidad_generate_key_pair|zezi_vidad_public_key|runSelfTest'
+# Names only the sealing side defines; none may be in the device library. Whole names: the
+# device reads PEM private keys too (privateKeyPemFailureText), it never writes one.
+sealing_names='buildEnvelope|FleetSealer|makeSignatureFile|generateKeyPair|publicKeyOfScalar|privateKeyPem\b|publicKeyPem|zezi_vidad_seal|zezi_vidad_generate_key_pair|zezi_vidad_public_key|runSelfTest'
 
 # The folder of the libraries under PREFIX: lib/ or a multiarch one below it.
 library_dir() {
