@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <new>
 
-#include "api/zezi_vidad.h"
+#include "api/device.h"
 #include "base/bytes.h"
 
 namespace zezi {

@@ -1,4 +1,4 @@
-#include "api/zezi_vidad.h"
+#include "api/device.h"
 
 #include <algorithm>
 #include <array>

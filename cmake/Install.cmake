@@ -1,5 +1,6 @@
 # Installs the library, the public headers (cmake/PublicHeaders.cmake) under
-# include/zezi_vidad/, the programs, a CMake package (find_package(ZeziVidad) ->
+# include/zezi_vidad/ and the device library's again, alone, under
+# include/zezi-vidad-device/zezi_vidad/, the programs, a CMake package (find_package(ZeziVidad) ->
 # ZeziVidad::zezi_vidad, and ZeziVidad::device for the device library alone) and a
 # pkg-config file for each library (zezi-vidad, zezi-vidad-device).
 #

@@ -88,6 +88,16 @@ zezi_vidad_trust_list_free
 zezi_vidad_trust_list_new
 zezi_vidad_version"
 
+# The device library's headers, alone in its include folder include/zezi-vidad-device.
+expected_device_headers="./zezi_vidad/base/bytes.h
+./zezi_vidad/base/export.h
+./zezi_vidad/crypto/types.h
+./zezi_vidad/device.h
+./zezi_vidad/device.hpp
+./zezi_vidad/opener/open_envelope.h
+./zezi_vidad/opener/open_signed_envelope.h
+./zezi_vidad/version.h"
+
 # Names only the sealing side defines; none may be in the device library. Whole names: the
 # device reads PEM private keys too (privateKeyPemFailureText), it never writes one.
 sealing_names='buildEnvelope|FleetSealer|makeSignatureFile|generateKeyPair|publicKeyOfScalar|privateKeyPem\b|publicKeyPem|zezi_vidad_seal|zezi_vidad_generate_key_pair|zezi_vidad_public_key|runSelfTest'
@@ -108,11 +118,18 @@ check_prefix() {
     (cd "$prefix" && find . \( -type f -o -type l \) | sort)
   fi
 
-  # At most 12 public headers (ARCHITECTURE.md).
-  local headers
+  # At most 14 public headers (ARCHITECTURE.md); the device library's include folder holds
+  # its own alone, none that declares a name it does not have.
+  local headers device_headers
   headers=$(find "$prefix/include/zezi_vidad" -name '*.h*' | wc -l)
-  if [ "$headers" -gt 12 ]; then
-    echo "$headers public headers installed, more than 12"
+  if [ "$headers" -gt 14 ]; then
+    echo "$headers public headers installed, more than 14"
+    exit 1
+  fi
+  device_headers=$(cd "$prefix/include/zezi-vidad-device" && find . -type f | sort)
+  if [ "$device_headers" != "$expected_device_headers" ]; then
+    echo "the device library's include folder holds other headers than its own:"
+    diff <(echo "$expected_device_headers") <(echo "$device_headers") || true
     exit 1
   fi
 
@@ -146,6 +163,16 @@ check_prefix() {
     $(pkg-config --cflags --libs "${static[@]}" zezi-vidad-device)
   LD_LIBRARY_PATH=$libdir "$scratch/$flavour-pkg-c-consumer"
   LD_LIBRARY_PATH=$libdir "$scratch/$flavour-pkg-c-device-consumer"
+  # With the device library's flags, a sealing call does not compile.
+  printf '#include <zezi_vidad/device.h>\nint main(void) { return zezi_vidad_generate_key_pair(0, 0); }\n' \
+    >"$scratch/sealing_on_device.c"
+  # shellcheck disable=SC2046
+  if cc -std=c11 -pedantic-errors -Werror=implicit-function-declaration -c \
+    "$scratch/sealing_on_device.c" -o "$scratch/sealing_on_device.o" \
+    $(pkg-config --cflags zezi-vidad-device) 2>/dev/null; then
+    echo "a sealing call compiles with the device library's headers"
+    exit 1
+  fi
 
   echo "== $flavour: the device library defines no sealing name"
   local device

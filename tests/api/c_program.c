@@ -11,8 +11,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-// zezi_vidad.h alone: it names ZEZI_VIDAD_VERSION_STRING, so it brings version.h.
+// One header alone, which names ZEZI_VIDAD_VERSION_STRING and so brings version.h: the
+// device's, which declares the device library's calls and no other, or the full one's.
+#ifdef ZEZI_VIDAD_DEVICE_ONLY
+#include <zezi_vidad/device.h>
+#else
 #include <zezi_vidad/zezi_vidad.h>
+#endif
 
 static int failures = 0;
 

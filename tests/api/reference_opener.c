@@ -11,7 +11,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <zezi_vidad/zezi_vidad.h>
+#include <zezi_vidad/device.h>
 
 #define MAX_FILE_SIZE 65536
 
