@@ -142,11 +142,39 @@ typedef enum zezi_vidad_status {
   // envelope of the current set when it holds ZEZI_VIDAD_MAX_SET_SIZE networks; and, once
   // the envelope has opened, another envelope of the set holds its SSID.
   ZEZI_VIDAD_E_SET_FULL = 58,
-  ZEZI_VIDAD_E_SET_SSID_TAKEN = 59
+  ZEZI_VIDAD_E_SET_SSID_TAKEN = 59,
+  // A file the device reads (zezi_vidad_opener_new_from_pem_file,
+  // zezi_vidad_trust_list_new_from_file) is missing, is not a regular file, cannot be read,
+  // or is larger than its kind may be (a key file 64 KiB, a trust list file 1 KiB).
+  ZEZI_VIDAD_E_FILE = 60,
+  // The fleet's private key file: it is not an unencrypted PEM private key ("EC PRIVATE KEY"
+  // or PKCS#8 "PRIVATE KEY"; an encrypted key, a TPM-wrapped key, anything else); it holds a
+  // public key where the private key belongs; its key is not of P-256.
+  ZEZI_VIDAD_E_KEY_FILE_NOT_PEM = 61,
+  ZEZI_VIDAD_E_KEY_FILE_PUBLIC = 62,
+  ZEZI_VIDAD_E_KEY_FILE_NOT_P256 = 63,
+  // The trust list file (docs/format.md 9.9), one status per fault in the order the reading
+  // meets them, each with the message the tool prints: a byte order mark; a CR; no line
+  // feed at the end; another first line; line 2, 3 or 4 is not "version", "serial-floor" or
+  // "time-floor" and a whole number; a time floor of 0; no signer line; more than 4; a line
+  // that is not "signer" and 130 lowercase hex characters; a signer key that does not start
+  // with 04.
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_BYTE_ORDER_MARK = 64,
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_CARRIAGE_RETURN = 65,
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_NO_FINAL_LINE_FEED = 66,
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_FIRST_LINE = 67,
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_VERSION = 68,
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_SERIAL_FLOOR = 69,
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_TIME_FLOOR = 70,
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_TIME_FLOOR_ZERO = 71,
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_NO_SIGNER = 72,
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_TOO_MANY_SIGNERS = 73,
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_SIGNER_LINE = 74,
+  ZEZI_VIDAD_E_TRUST_LIST_FILE_SIGNER_NOT_UNCOMPRESSED = 75
 } zezi_vidad_status;
 
 // The last status there is; zezi_vidad_strerror gives any larger code the unknown text.
-#define ZEZI_VIDAD_STATUS_LAST ZEZI_VIDAD_E_SET_SSID_TAKEN
+#define ZEZI_VIDAD_STATUS_LAST ZEZI_VIDAD_E_TRUST_LIST_FILE_SIGNER_NOT_UNCOMPRESSED
 
 // The library's version, "MAJOR.MINOR.PATCH", which may differ from the header's
 // ZEZI_VIDAD_VERSION_STRING when a shared library was replaced. Static storage.
@@ -228,11 +256,26 @@ ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_opener_new(
 // OpenSSL provider that ZEZI_VIDAD_KEY_PROVIDER names (tpm2 when unset), in a library context
 // of the opener's own; that provider finds its TPM as TPM2OPENSSL_TCTI says. Each opening is
 // then one key agreement inside the TPM. Failures: ZEZI_VIDAD_E_NOT_KEY_REFERENCE (a plain PEM
-// key file is one too: its scalar goes to zezi_vidad_opener_new), then ZEZI_VIDAD_E_KEY_PROVIDER
-// to ZEZI_VIDAD_E_TPM_REFUSED as the provider reports. The TSS libraries under the provider
-// log to standard error as TSS2_LOG says. Free it with zezi_vidad_opener_free.
+// key file is one too: it goes to zezi_vidad_opener_new_from_pem_file), then
+// ZEZI_VIDAD_E_KEY_PROVIDER to ZEZI_VIDAD_E_TPM_REFUSED as the provider reports. The TSS libraries
+// under the provider log to standard error as TSS2_LOG says. Free it with zezi_vidad_opener_free.
 ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status
 zezi_vidad_opener_new_from_reference(const char* key_reference, zezi_vidad_opener** opener_out);
+
+// An opener for the fleet's private key in the PEM file at `path`, as `zezi-vidad keygen` and
+// openssl write it: unencrypted PKCS#8 ("PRIVATE KEY") or SEC1 ("EC PRIVATE KEY") of P-256, at
+// most 64 KiB. The library wipes its copies of the file's text and of the scalar. Failures, in
+// the order they are found: ZEZI_VIDAD_E_FILE; ZEZI_VIDAD_E_KEY_FILE_PUBLIC for a PEM public key
+// and ZEZI_VIDAD_E_KEY_FILE_NOT_PEM for anything else that is no PEM private key (a TPM-wrapped
+// key file goes to zezi_vidad_opener_new_from_reference); ZEZI_VIDAD_E_KEY_FILE_NOT_P256;
+// ZEZI_VIDAD_E_PRIVATE_KEY for a scalar outside [1, n - 1]. Free it with zezi_vidad_opener_free.
+ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status
+zezi_vidad_opener_new_from_pem_file(const char* path, zezi_vidad_opener** opener_out);
+
+// The fleet's raw public key, of an opener's key however it was made: what a trust list
+// names as its fleet key (zezi_vidad_trust_list_new_from_file takes it).
+ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_opener_public_key(
+    const zezi_vidad_opener* opener, uint8_t public_key_out[ZEZI_VIDAD_PUBLIC_KEY_SIZE]);
 
 // Frees an opener; NULL is allowed.
 ZEZI_VIDAD_EXPORT void zezi_vidad_opener_free(zezi_vidad_opener* opener);
@@ -255,6 +298,16 @@ ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_trust_list_ne
     const uint8_t* signer_keys, size_t signer_count,
     const uint8_t fleet_public_key[ZEZI_VIDAD_PUBLIC_KEY_SIZE], uint64_t version,
     uint64_t serial_floor, uint64_t time_floor, zezi_vidad_trust_list** trust_list_out);
+
+// A trust list from the file at `path` as firmware ships it (docs/format.md 9.9; at most
+// 1 KiB, the format `zezi-vidad` reads with --trust-list) and the fleet's raw public key,
+// which the file does not hold (zezi_vidad_opener_public_key gives it). Failures:
+// ZEZI_VIDAD_E_FILE; the ZEZI_VIDAD_E_TRUST_LIST_FILE_* status of the first fault of the
+// text; then ZEZI_VIDAD_E_TRUST_LIST as zezi_vidad_trust_list_new gives it. Free it with
+// zezi_vidad_trust_list_free.
+ZEZI_VIDAD_EXPORT ZEZI_VIDAD_MUST_USE zezi_vidad_status zezi_vidad_trust_list_new_from_file(
+    const char* path, const uint8_t fleet_public_key[ZEZI_VIDAD_PUBLIC_KEY_SIZE],
+    zezi_vidad_trust_list** trust_list_out);
 
 // Frees a trust list; NULL is allowed.
 ZEZI_VIDAD_EXPORT void zezi_vidad_trust_list_free(zezi_vidad_trust_list* trust_list);

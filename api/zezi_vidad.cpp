@@ -15,12 +15,14 @@
 #include "base/file_descriptor.h"
 #include "crypto/key_reference.h"
 #include "crypto/p256_keys.h"
+#include "crypto/private_key_pem.h"
 #include "crypto/types.h"
 #include "opener/fleet_opener.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
 #include "opener/open_signed_envelope.h"
 #include "opener/signature_failure.h"
+#include "opener/trust_list_file.h"
 
 // What the C interface's handles hold.
 struct zezi_vidad_opener {
@@ -153,7 +155,7 @@ static_assert(kStatusOfSignatureFailure.inOrder() && kStatusOfSignatureFailure.o
 constexpr std::size_t kFirstSetCheckRow = static_cast<std::size_t>(ZEZI_VIDAD_E_SERIAL_REUSED) -
                                           static_cast<std::size_t>(ZEZI_VIDAD_E_REPLAY_STATE) + 1;
 static_assert(kStatusOfSignatureFailure.rows.front().value == kStatusTexts.last + 1);
-static_assert(kStatusOfSignatureFailure.rows.back().value == ZEZI_VIDAD_STATUS_LAST);
+static_assert(kStatusOfSignatureFailure.rows.back().value == ZEZI_VIDAD_E_SET_SSID_TAKEN);
 constexpr bool statusesFollowChecks() {
   const auto& rows = kStatusOfSignatureFailure.rows;
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -203,11 +205,87 @@ zezi_vidad_status statusOf(KeyReferenceFailure failure) {
   return kStatusOfKeyReferenceFailure(failure, ZEZI_VIDAD_E_INTERNAL);
 }
 
+// The texts of the statuses of the files a device reads, after the key references' and the
+// sets' statuses.
+constexpr auto kFileStatusTexts = failureTable<zezi_vidad_status, const char*>(
+    {
+        {ZEZI_VIDAD_E_FILE, "file is missing, not a regular file, unreadable or too large"},
+        {ZEZI_VIDAD_E_KEY_FILE_NOT_PEM,
+         "key file is not an unencrypted PEM private key (EC PRIVATE KEY or PKCS#8)"},
+        {ZEZI_VIDAD_E_KEY_FILE_PUBLIC, "key file holds a public key: give the private key file"},
+        {ZEZI_VIDAD_E_KEY_FILE_NOT_P256, "key file holds a key that is not a P-256 key"},
+    },
+    ZEZI_VIDAD_E_KEY_FILE_NOT_P256);
+static_assert(kFileStatusTexts.inOrder() && kFileStatusTexts.oneRowEach());
+static_assert(ZEZI_VIDAD_E_FILE == ZEZI_VIDAD_E_SET_SSID_TAKEN + 1);
+
+// The status of a private key file's text that gives no scalar; a public key where the
+// private key belongs is told apart from the other texts.
+zezi_vidad_status statusOf(PrivateKeyPemFailure failure, std::string_view pem) {
+  switch (failure) {
+    case PrivateKeyPemFailure::kNone:
+      return ZEZI_VIDAD_OK;
+    case PrivateKeyPemFailure::kNotPem:
+      return holdsPublicKeyPem(pem) ? ZEZI_VIDAD_E_KEY_FILE_PUBLIC : ZEZI_VIDAD_E_KEY_FILE_NOT_PEM;
+    case PrivateKeyPemFailure::kNotP256:
+      return ZEZI_VIDAD_E_KEY_FILE_NOT_P256;
+    case PrivateKeyPemFailure::kBadScalar:
+      return ZEZI_VIDAD_E_PRIVATE_KEY;
+    case PrivateKeyPemFailure::kScalarUnreadable:
+      break;
+  }
+  return ZEZI_VIDAD_E_INTERNAL;
+}
+
+// The status of each fault of a trust list file, one for one and in their order, after the
+// key files' statuses; their texts are the faults' own messages.
+constexpr auto kStatusOfTrustListFileFailure =
+    failureTable<TrustListFileFailure, zezi_vidad_status>(
+        {
+            {TrustListFileFailure::kByteOrderMark, ZEZI_VIDAD_E_TRUST_LIST_FILE_BYTE_ORDER_MARK},
+            {TrustListFileFailure::kCarriageReturn, ZEZI_VIDAD_E_TRUST_LIST_FILE_CARRIAGE_RETURN},
+            {TrustListFileFailure::kNoFinalLineFeed,
+             ZEZI_VIDAD_E_TRUST_LIST_FILE_NO_FINAL_LINE_FEED},
+            {TrustListFileFailure::kFirstLine, ZEZI_VIDAD_E_TRUST_LIST_FILE_FIRST_LINE},
+            {TrustListFileFailure::kVersionLine, ZEZI_VIDAD_E_TRUST_LIST_FILE_VERSION},
+            {TrustListFileFailure::kSerialFloorLine, ZEZI_VIDAD_E_TRUST_LIST_FILE_SERIAL_FLOOR},
+            {TrustListFileFailure::kTimeFloorLine, ZEZI_VIDAD_E_TRUST_LIST_FILE_TIME_FLOOR},
+            {TrustListFileFailure::kTimeFloorZero, ZEZI_VIDAD_E_TRUST_LIST_FILE_TIME_FLOOR_ZERO},
+            {TrustListFileFailure::kNoSigner, ZEZI_VIDAD_E_TRUST_LIST_FILE_NO_SIGNER},
+            {TrustListFileFailure::kTooManySigners, ZEZI_VIDAD_E_TRUST_LIST_FILE_TOO_MANY_SIGNERS},
+            {TrustListFileFailure::kSignerLine, ZEZI_VIDAD_E_TRUST_LIST_FILE_SIGNER_LINE},
+            {TrustListFileFailure::kSignerNotUncompressed,
+             ZEZI_VIDAD_E_TRUST_LIST_FILE_SIGNER_NOT_UNCOMPRESSED},
+        },
+        kLastTrustListFileFailure);
+static_assert(kStatusOfTrustListFileFailure.inOrder() &&
+              kStatusOfTrustListFileFailure.oneRowEach());
+static_assert(kStatusOfTrustListFileFailure.rows.front().value == kFileStatusTexts.last + 1);
+static_assert(kStatusOfTrustListFileFailure.rows.back().value == ZEZI_VIDAD_STATUS_LAST);
+constexpr bool statusesFollowTrustListFileFailures() {
+  const auto& rows = kStatusOfTrustListFileFailure.rows;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (static_cast<std::size_t>(rows[i].value) !=
+        ZEZI_VIDAD_E_TRUST_LIST_FILE_BYTE_ORDER_MARK + i) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(statusesFollowTrustListFileFailures());
+
+// The text of a trust list file's status: its fault's message, a string literal.
+const char* trustListFileStatusText(int status) {
+  const auto& row = kStatusOfTrustListFileFailure.rows.at(
+      static_cast<std::size_t>(status - ZEZI_VIDAD_E_TRUST_LIST_FILE_BYTE_ORDER_MARK));
+  return trustListFileFailureText(row.first).data();
+}
+
 constexpr const char* kNotKeyReferenceText =
     "key reference is neither handle:0x and up to eight hex digits nor a readable TPM-wrapped "
     "key file";
-// The most a wrapped key file may hold, as the tool reads key files.
-constexpr std::size_t kMaxWrappedKeyFileSize = std::size_t{64} * 1024;
+// The most a key file, wrapped or PEM, may hold, as the tool reads key files.
+constexpr std::size_t kMaxKeyFileSize = std::size_t{64} * 1024;
 
 // The text of a key reference status, from ZEZI_VIDAD_E_KEY_PROVIDER to the last.
 const char* keyReferenceStatusText(int status) {
@@ -219,17 +297,48 @@ const char* keyReferenceStatusText(int status) {
   return keyReferenceFailureText(row.first).data();
 }
 
-// The text of a wrapped key file at `path`: false unless it is a regular file of at most
-// kMaxWrappedKeyFileSize octets whose first PEM block is a TPM-wrapped key.
-bool readWrappedKey(const std::string& path, SecretText* pemOut) {
+// The text of the file at `path`, in memory that is wiped when released: false unless it is
+// a regular file of at most `maxSize` octets that reads whole.
+bool readSmallFile(const std::string& path, std::size_t maxSize, SecretText* textOut) {
   UniqueFd file;
+  return !path.empty() && openRegularFile(path, O_RDONLY, &file) == FileOpening::kOpened &&
+         readAll(file.get(), maxSize, textOut) == WholeRead::kRead;
+}
+
+// The text of a wrapped key file at `path`: false unless it is a key file whose first PEM
+// block is a TPM-wrapped key.
+bool readWrappedKey(const std::string& path, SecretText* pemOut) {
   SecretText pem;
-  if (path.empty() || openRegularFile(path, O_RDONLY, &file) != FileOpening::kOpened ||
-      readAll(file.get(), kMaxWrappedKeyFileSize, &pem) != WholeRead::kRead || !isWrappedKey(pem)) {
+  if (!readSmallFile(path, kMaxKeyFileSize, &pem) || !isWrappedKey(pem)) {
     return false;
   }
   *pemOut = std::move(pem);
   return true;
+}
+
+// An opener for a scalar in [1, n - 1].
+zezi_vidad_status openerOfScalar(const Bytes& scalar, zezi_vidad_opener** openerOut) {
+  if (!isUsableScalar(scalar)) {
+    return ZEZI_VIDAD_E_PRIVATE_KEY;
+  }
+  auto made = std::make_unique<zezi_vidad_opener>();
+  made->opener = FleetOpener::create(scalar);
+  made->fleetPoint = derivePublicPoint(scalar);
+  if (!made->opener || made->fleetPoint.empty()) {
+    return ZEZI_VIDAD_E_INTERNAL;
+  }
+  *openerOut = made.release();
+  return ZEZI_VIDAD_OK;
+}
+
+// A trust list of `settings`, as zezi_vidad_trust_list_new makes it.
+zezi_vidad_status trustListOf(const TrustSettings& settings, zezi_vidad_trust_list** listOut) {
+  auto made = std::make_unique<zezi_vidad_trust_list>();
+  if (!loadTrustList(settings, &made->list, nullptr)) {
+    return ZEZI_VIDAD_E_TRUST_LIST;
+  }
+  *listOut = made.release();
+  return ZEZI_VIDAD_OK;
 }
 
 // The key `text` refers to, loaded through the chosen provider: the form of the reference
@@ -426,6 +535,12 @@ const char* zezi_vidad_strerror(int status) {
   if (status < 0 || status > ZEZI_VIDAD_STATUS_LAST) {
     return zezi::kUnknownStatusText;
   }
+  if (status >= ZEZI_VIDAD_E_TRUST_LIST_FILE_BYTE_ORDER_MARK) {
+    return zezi::trustListFileStatusText(status);
+  }
+  if (status >= ZEZI_VIDAD_E_FILE) {
+    return zezi::kFileStatusTexts(static_cast<zezi_vidad_status>(status), zezi::kUnknownStatusText);
+  }
   if (status >= ZEZI_VIDAD_E_KEY_PROVIDER && status < ZEZI_VIDAD_E_SET_FULL) {
     return zezi::keyReferenceStatusText(status);
   }
@@ -469,17 +584,40 @@ zezi_vidad_status zezi_vidad_opener_new(const uint8_t fleet_scalar[ZEZI_VIDAD_SC
     if (fleet_scalar == nullptr || opener_out == nullptr) {
       return ZEZI_VIDAD_E_ARGUMENT;
     }
-    const zezi::Bytes scalar = zezi::octets(fleet_scalar, zezi::kScalarSize);
-    if (!zezi::isUsableScalar(scalar)) {
-      return ZEZI_VIDAD_E_PRIVATE_KEY;
+    return zezi::openerOfScalar(zezi::octets(fleet_scalar, zezi::kScalarSize), opener_out);
+  });
+}
+
+zezi_vidad_status zezi_vidad_opener_new_from_pem_file(const char* path,
+                                                      zezi_vidad_opener** opener_out) {
+  return zezi::guarded([&] {
+    if (path == nullptr || opener_out == nullptr) {
+      return ZEZI_VIDAD_E_ARGUMENT;
     }
-    auto made = std::make_unique<zezi_vidad_opener>();
-    made->opener = zezi::FleetOpener::create(scalar);
-    made->fleetPoint = zezi::derivePublicPoint(scalar);
-    if (!made->opener || made->fleetPoint.empty()) {
+    zezi::SecretText pem;
+    if (!zezi::readSmallFile(path, zezi::kMaxKeyFileSize, &pem)) {
+      return ZEZI_VIDAD_E_FILE;
+    }
+    zezi::Bytes scalar;
+    if (const zezi_vidad_status read = zezi::statusOf(zezi::readPrivateKeyPem(pem, &scalar), pem);
+        read != ZEZI_VIDAD_OK) {
+      return read;
+    }
+    return zezi::openerOfScalar(scalar, opener_out);
+  });
+}
+
+zezi_vidad_status zezi_vidad_opener_public_key(const zezi_vidad_opener* opener,
+                                               uint8_t public_key_out[ZEZI_VIDAD_PUBLIC_KEY_SIZE]) {
+  return zezi::guarded([&] {
+    if (opener == nullptr || public_key_out == nullptr) {
+      return ZEZI_VIDAD_E_ARGUMENT;
+    }
+    if (opener->fleetPoint.size() != zezi::kPointSize) {
       return ZEZI_VIDAD_E_INTERNAL;
     }
-    *opener_out = made.release();
+    // The raw key is the point without its uncompressed prefix.
+    std::copy(opener->fleetPoint.begin() + 1, opener->fleetPoint.end(), public_key_out);
     return ZEZI_VIDAD_OK;
   });
 }
@@ -560,12 +698,28 @@ zezi_vidad_status zezi_vidad_trust_list_new(
     settings.version = version;
     settings.serialFloor = serial_floor;
     settings.timeFloor = time_floor;
-    auto made = std::make_unique<zezi_vidad_trust_list>();
-    if (!zezi::loadTrustList(settings, &made->list, nullptr)) {
-      return ZEZI_VIDAD_E_TRUST_LIST;
+    return zezi::trustListOf(settings, trust_list_out);
+  });
+}
+
+zezi_vidad_status zezi_vidad_trust_list_new_from_file(
+    const char* path, const uint8_t fleet_public_key[ZEZI_VIDAD_PUBLIC_KEY_SIZE],
+    zezi_vidad_trust_list** trust_list_out) {
+  return zezi::guarded([&] {
+    if (path == nullptr || fleet_public_key == nullptr || trust_list_out == nullptr) {
+      return ZEZI_VIDAD_E_ARGUMENT;
     }
-    *trust_list_out = made.release();
-    return ZEZI_VIDAD_OK;
+    zezi::SecretText text;
+    if (!zezi::readSmallFile(path, zezi::kMaxTrustListFileSize, &text)) {
+      return ZEZI_VIDAD_E_FILE;
+    }
+    zezi::TrustSettings settings;
+    if (const zezi::TrustListFileFailure failure = zezi::readTrustListFile(text, &settings);
+        failure != zezi::TrustListFileFailure::kNone) {
+      return zezi::kStatusOfTrustListFileFailure(failure, ZEZI_VIDAD_E_INTERNAL);
+    }
+    settings.fleetKey = zezi::octets(fleet_public_key, zezi::kRawPublicKeySize);
+    return zezi::trustListOf(settings, trust_list_out);
   });
 }
 

@@ -61,4 +61,11 @@ PrivateKeyPemFailure readPrivateKeyPem(std::string_view pem, Bytes* scalarOut) {
   return PrivateKeyPemFailure::kNone;
 }
 
+bool holdsPublicKeyPem(std::string_view pem) {
+  const BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  const PkeyPtr key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, noPassword, nullptr) : nullptr);
+  ERR_clear_error();
+  return key != nullptr;
+}
+
 }  // namespace zezi

@@ -27,4 +27,8 @@ inline constexpr PrivateKeyPemFailure kLastPrivateKeyPemFailure = PrivateKeyPemF
 // is kNotPem. `*scalarOut` is written only on kNone.
 [[nodiscard]] PrivateKeyPemFailure readPrivateKeyPem(std::string_view pem, Bytes* scalarOut);
 
+// Whether `pem` holds a PEM public key (SubjectPublicKeyInfo): what a private key file is
+// most often mistaken for, worth its own message.
+[[nodiscard]] bool holdsPublicKeyPem(std::string_view pem);
+
 }  // namespace zezi

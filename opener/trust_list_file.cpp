@@ -15,19 +15,43 @@ namespace {
 constexpr std::string_view kSignerPrefix = "signer ";
 constexpr std::uint8_t kUncompressed = 0x04;
 
+constexpr auto kFailureTexts = failureTable<TrustListFileFailure, std::string_view>(
+    {
+        {TrustListFileFailure::kNone, ""},
+        {TrustListFileFailure::kByteOrderMark, "trust list file starts with a byte order mark"},
+        {TrustListFileFailure::kCarriageReturn,
+         "trust list file has CR line endings: use LF alone"},
+        {TrustListFileFailure::kNoFinalLineFeed, "trust list file does not end with a line feed"},
+        {TrustListFileFailure::kFirstLine,
+         "trust list file does not start with tolvane-wifi-drive-trust/v1"},
+        {TrustListFileFailure::kVersionLine,
+         "trust list file line 2 is not \"version\" and a whole number"},
+        {TrustListFileFailure::kSerialFloorLine,
+         "trust list file line 3 is not \"serial-floor\" and a whole number"},
+        {TrustListFileFailure::kTimeFloorLine,
+         "trust list file line 4 is not \"time-floor\" and a whole number"},
+        {TrustListFileFailure::kTimeFloorZero,
+         "trust list file time floor is 0: set it to the firmware's build time"},
+        {TrustListFileFailure::kNoSigner, "trust list file holds no signer key"},
+        {TrustListFileFailure::kTooManySigners, "trust list file holds more than 4 signer keys"},
+        {TrustListFileFailure::kSignerLine,
+         "trust list file has a line that is not \"signer\" and 130 lowercase hex characters"},
+        {TrustListFileFailure::kSignerNotUncompressed,
+         "trust list file signer key is not an uncompressed point (04 ...)"},
+    },
+    kLastTrustListFileFailure);
+static_assert(kFailureTexts.inOrder() && kFailureTexts.oneRowEach());
+
 // The three numbered lines after the first, in their order.
 struct NumberLine {
   std::string_view name;
-  std::string_view fault;
+  TrustListFileFailure fault;
   std::uint64_t TrustSettings::*field;
 };
 constexpr std::array<NumberLine, 3> kNumberLines = {{
-    {"version ", "trust list file line 2 is not \"version\" and a whole number",
-     &TrustSettings::version},
-    {"serial-floor ", "trust list file line 3 is not \"serial-floor\" and a whole number",
-     &TrustSettings::serialFloor},
-    {"time-floor ", "trust list file line 4 is not \"time-floor\" and a whole number",
-     &TrustSettings::timeFloor},
+    {"version ", TrustListFileFailure::kVersionLine, &TrustSettings::version},
+    {"serial-floor ", TrustListFileFailure::kSerialFloorLine, &TrustSettings::serialFloor},
+    {"time-floor ", TrustListFileFailure::kTimeFloorLine, &TrustSettings::timeFloor},
 }};
 
 // A whole number as firmware writes it: digits only, no leading zero, at most 2^64 - 1.
@@ -46,15 +70,19 @@ std::optional<std::uint64_t> numberOf(std::string_view text) {
 
 }  // namespace
 
-bool parseTrustListFile(std::string_view text, TrustSettings* settingsOut, std::string* error) {
+std::string_view trustListFileFailureText(TrustListFileFailure failure) {
+  return kFailureTexts(failure);
+}
+
+TrustListFileFailure readTrustListFile(std::string_view text, TrustSettings* settingsOut) {
   if (text.starts_with("\xEF\xBB\xBF")) {
-    return failWith(error, "trust list file starts with a byte order mark");
+    return TrustListFileFailure::kByteOrderMark;
   }
   if (text.find('\r') != std::string_view::npos) {
-    return failWith(error, "trust list file has CR line endings: use LF alone");
+    return TrustListFileFailure::kCarriageReturn;
   }
   if (text.empty() || text.back() != '\n') {
-    return failWith(error, "trust list file does not end with a line feed");
+    return TrustListFileFailure::kNoFinalLineFeed;
   }
   std::vector<std::string_view> lines;
   for (std::size_t start = 0; start < text.size();) {
@@ -63,7 +91,7 @@ bool parseTrustListFile(std::string_view text, TrustSettings* settingsOut, std::
     start = end + 1;
   }
   if (lines.front() != kTrustListFileFirstLine) {
-    return failWith(error, "trust list file does not start with tolvane-wifi-drive-trust/v1");
+    return TrustListFileFailure::kFirstLine;
   }
   TrustSettings settings;
   for (std::size_t i = 0; i < kNumberLines.size(); ++i) {
@@ -73,37 +101,41 @@ bool parseTrustListFile(std::string_view text, TrustSettings* settingsOut, std::
             ? numberOf(lines[i + 1].substr(expected.name.size()))
             : std::nullopt;
     if (!value) {
-      return failWith(error, expected.fault);
+      return expected.fault;
     }
     settings.*expected.field = *value;
   }
   if (settings.timeFloor == 0) {
-    return failWith(error, "trust list file time floor is 0: set it to the firmware's build time");
+    return TrustListFileFailure::kTimeFloorZero;
   }
   const std::size_t firstSigner = kNumberLines.size() + 1;
   if (lines.size() == firstSigner) {
-    return failWith(error, "trust list file holds no signer key");
+    return TrustListFileFailure::kNoSigner;
   }
   if (lines.size() > firstSigner + kMaxTrustedSigners) {
-    return failWith(error, "trust list file holds more than 4 signer keys");
+    return TrustListFileFailure::kTooManySigners;
   }
   for (std::size_t i = firstSigner; i < lines.size(); ++i) {
     const std::string_view hex =
         lines[i].starts_with(kSignerPrefix) ? lines[i].substr(kSignerPrefix.size()) : "";
     if (!isLowercaseHex(hex, kPointSize)) {
-      return failWith(error,
-                      "trust list file has a line that is not \"signer\" and 130 lowercase hex "
-                      "characters");
+      return TrustListFileFailure::kSignerLine;
     }
     Bytes point = hexDecode(hex);
     if (point.front() != kUncompressed) {
-      return failWith(error, "trust list file signer key is not an uncompressed point (04 ...)");
+      return TrustListFileFailure::kSignerNotUncompressed;
     }
     settings.signerKeys.emplace_back(point.begin() + 1, point.end());
   }
   settings.fleetKey = settingsOut->fleetKey;  // the caller's, from the device's own key
   *settingsOut = std::move(settings);
-  return true;
+  return TrustListFileFailure::kNone;
+}
+
+bool parseTrustListFile(std::string_view text, TrustSettings* settingsOut, std::string* error) {
+  const TrustListFileFailure failure = readTrustListFile(text, settingsOut);
+  return failure == TrustListFileFailure::kNone ||
+         failWith(error, trustListFileFailureText(failure));
 }
 
 }  // namespace zezi

@@ -55,7 +55,9 @@ zezi_vidad_open_signed
 zezi_vidad_open_with
 zezi_vidad_opener_free
 zezi_vidad_opener_new
+zezi_vidad_opener_new_from_pem_file
 zezi_vidad_opener_new_from_reference
+zezi_vidad_opener_public_key
 zezi_vidad_public_key
 zezi_vidad_replay_record_decode
 zezi_vidad_replay_record_encode
@@ -63,6 +65,7 @@ zezi_vidad_seal
 zezi_vidad_strerror
 zezi_vidad_trust_list_free
 zezi_vidad_trust_list_new
+zezi_vidad_trust_list_new_from_file
 zezi_vidad_version"
 
 # The device library's exports: the opening side of the above, without a sealing name.
@@ -80,12 +83,15 @@ zezi_vidad_open_signed
 zezi_vidad_open_with
 zezi_vidad_opener_free
 zezi_vidad_opener_new
+zezi_vidad_opener_new_from_pem_file
 zezi_vidad_opener_new_from_reference
+zezi_vidad_opener_public_key
 zezi_vidad_replay_record_decode
 zezi_vidad_replay_record_encode
 zezi_vidad_strerror
 zezi_vidad_trust_list_free
 zezi_vidad_trust_list_new
+zezi_vidad_trust_list_new_from_file
 zezi_vidad_version"
 
 # The device library's headers, alone in its include folder include/zezi-vidad-device.
