@@ -27,6 +27,8 @@ namespace zezi {
 namespace {
 
 constexpr mode_t kConfigMode = 0600;
+// As iwd makes its own folder: its network files hold secrets.
+constexpr mode_t kFolderMode = 0700;
 // Far above any configuration the tool writes to; a larger file is refused, not cut.
 constexpr std::size_t kMaxConfigSize = std::size_t{1024} * 1024;
 constexpr std::size_t kTemporarySuffixSize = 6;
@@ -123,6 +125,30 @@ bool replaceAt(int folder, const std::string& name, const SecretText& content,
          failWith(error, systemText("cannot flush the folder of " + shownAs));
 }
 
+// Unlinks `name` in `folder` and flushes the folder.
+bool removeAt(int folder, const std::string& name, const std::string& shownAs, std::string* error) {
+  if (::unlinkat(folder, name.c_str(), 0) != 0) {
+    return failWith(error, systemText("cannot remove " + shownAs));
+  }
+  return ::fsync(folder) == 0 ||
+         failWith(error, systemText("cannot flush the folder of " + shownAs));
+}
+
+// Makes the folder `path`, its last component alone, flushes its parent and opens it.
+bool makeFolder(const std::string& path, UniqueFd* out) {
+  if (::mkdir(path.c_str(), kFolderMode) != 0 && errno != EEXIST) {
+    return false;
+  }
+  return syncFolder(folderOf(path)) && openFolder(path, out);
+}
+
+// What a missing folder of the target means.
+enum class MissingFolder : std::uint8_t {
+  kRefused,  // the write or removal fails
+  kMade,     // it is made, when its parent is there
+  kEmpty,    // a dry run of a write that would make it: there is no file yet
+};
+
 // A configuration file to replace or remove: its folder, its name there and what it holds.
 struct TargetFile {
   UniqueFd folder;
@@ -131,13 +157,40 @@ struct TargetFile {
   SecretText existing;
   bool exists = false;
 
-  [[nodiscard]] bool open(const std::string& filePath, std::string* error) {
+  [[nodiscard]] bool open(const std::string& filePath, MissingFolder missing, std::string* error) {
     path = filePath;
     name = std::filesystem::path(path).filename().string();
-    if (name.empty() || !openFolder(folderOf(path), &folder)) {
+    const std::string folderPath = folderOf(path);
+    if (!name.empty() && !openFolder(folderPath, &folder) && errno == ENOENT &&
+        missing != MissingFolder::kRefused) {
+      if (missing == MissingFolder::kEmpty) {
+        return true;
+      }
+      static_cast<void>(makeFolder(folderPath, &folder));
+    }
+    if (folder.get() < 0) {
       return failWith(error, systemText("cannot open the folder of " + path));
     }
     return readExisting(folder.get(), name, path, &existing, &exists, error);
+  }
+};
+
+// The NetworkManager keyfile of the SSID under the name earlier releases gave it, when that
+// differs from today's and the file is there.
+struct LegacyKeyfile {
+  std::string name;
+  std::string path;
+  bool exists = false;
+
+  [[nodiscard]] bool find(const StackTarget& target, const TargetFile& file, std::string_view ssid,
+                          std::string* error) {
+    if (target.stack != Stack::kNetworkManager || file.folder.get() < 0) {
+      return true;
+    }
+    name = legacyKeyfileName(ssid);
+    path = (std::filesystem::path(folderOf(file.path)) / name).string();
+    SecretText unused;
+    return name.empty() || readExisting(file.folder.get(), name, path, &unused, &exists, error);
   }
 };
 
@@ -175,8 +228,15 @@ bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun
   if (target.stack == Stack::kIwd && !isUtf8(network.ssid)) {
     return failWith(error, "iwd cannot join this network: its SSID is not UTF-8");
   }
+  // iwd makes its folder only when it first starts, which may be after this write.
+  const bool makesFolder =
+      target.stack == Stack::kIwd && folderOf(path) == defaultLocation(Stack::kIwd);
+  const MissingFolder missing = !makesFolder ? MissingFolder::kRefused
+                                : dryRun     ? MissingFolder::kEmpty
+                                             : MissingFolder::kMade;
   TargetFile file;
-  if (!file.open(path, error)) {
+  LegacyKeyfile legacy;
+  if (!file.open(path, missing, error) || !legacy.find(target, file, network.ssid, error)) {
     return false;
   }
   const SecretText& existing = file.existing;
@@ -206,19 +266,22 @@ bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun
   if (wanted.empty()) {
     return failWith(error, "cannot make the configuration for " + path);
   }
-  *change = same ? ConfigChange::kUnchanged : ConfigChange::kWritten;
+  *change = same && !legacy.exists ? ConfigChange::kUnchanged : ConfigChange::kWritten;
   if (dryRun) {
     return true;
   }
   removeLeftovers(file.folder.get());
-  return same || replaceAt(file.folder.get(), file.name, wanted, path, error);
+  // The new file first: a crash between the two leaves the network, under both names.
+  return (same || replaceAt(file.folder.get(), file.name, wanted, path, error)) &&
+         (!legacy.exists || removeAt(file.folder.get(), legacy.name, legacy.path, error));
 }
 
 bool removeNetwork(const StackTarget& target, std::string_view ssid, bool dryRun,
                    ConfigChange* change, std::string* error) {
   const std::string path = configPathOf(target, Network{std::string(ssid), {}});
   TargetFile file;
-  if (!file.open(path, error)) {
+  LegacyKeyfile legacy;
+  if (!file.open(path, MissingFolder::kRefused, error) || !legacy.find(target, file, ssid, error)) {
     return false;
   }
   const SecretText& existing = file.existing;
@@ -231,18 +294,47 @@ bool removeNetwork(const StackTarget& target, std::string_view ssid, bool dryRun
     }
     exists = wanted != existing;
   }
-  *change = exists ? ConfigChange::kWritten : ConfigChange::kUnchanged;
-  if (!exists || dryRun) {
+  *change = exists || legacy.exists ? ConfigChange::kWritten : ConfigChange::kUnchanged;
+  if ((!exists && !legacy.exists) || dryRun) {
     return true;
   }
   if (target.stack == Stack::kWpaSupplicant) {
     return replaceAt(file.folder.get(), file.name, wanted, path, error);
   }
-  if (::unlinkat(file.folder.get(), file.name.c_str(), 0) != 0) {
-    return failWith(error, systemText("cannot remove " + path));
+  return (!exists || removeAt(file.folder.get(), file.name, path, error)) &&
+         (!legacy.exists || removeAt(file.folder.get(), legacy.name, legacy.path, error));
+}
+
+std::vector<std::string> foreignProfiles(const StackTarget& target, std::string_view ssid) {
+  std::vector<std::string> found;
+  UniqueFd folder;
+  if (target.stack != Stack::kNetworkManager || !openFolder(target.location, &folder)) {
+    return found;
   }
-  return ::fsync(file.folder.get()) == 0 ||
-         failWith(error, systemText("cannot flush the folder of " + path));
+  const std::string ours = keyfileName(ssid);
+  const std::string oursBefore = legacyKeyfileName(ssid);
+  std::size_t opened = 0;
+  static_cast<void>(forEachEntry(folder.get(), [&](const dirent& entry) {
+    const std::string_view name = entry.d_name;
+    struct stat info {};
+    // Hidden files are NetworkManager's to pass over too, and the tool's own temporaries.
+    if (name.starts_with('.') || name == ours || name == oursBefore || opened == kMaxProfilesRead ||
+        ::fstatat(folder.get(), entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode)) {
+      return;
+    }
+    ++opened;
+    const UniqueFd file(
+        ::openat(folder.get(), entry.d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    SecretText keyfile;
+    if (file.get() >= 0 && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+        readAll(file.get(), kMaxProfileSize, &keyfile) == WholeRead::kRead &&
+        keyfileWifiSsid(keyfile) == ssid) {
+      found.push_back((std::filesystem::path(target.location) / name).string());
+    }
+  }));
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 bool reloadStack(Stack stack, std::string* error) {

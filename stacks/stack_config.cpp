@@ -8,6 +8,7 @@
 #include "base/failure.h"
 #include "crypto/signature.h"
 #include "encoding/hex.h"
+#include "encoding/utf8.h"
 
 namespace zezi {
 namespace {
@@ -21,6 +22,12 @@ constexpr std::uint8_t kUuidVariant10 = 0x80;
 constexpr std::uint8_t kLowNibble = 0x0f;
 constexpr std::uint8_t kLowSixBits = 0x3f;
 constexpr std::array<std::size_t, 4> kUuidDashesAfter{4, 6, 8, 10};
+// Below it the C0 controls; from the first to the second the DEL and the C1 controls.
+constexpr char32_t kFirstPrintable = 0x20;
+constexpr char32_t kDelete = 0x7f;
+constexpr char32_t kLastC1Control = 0x9f;
+constexpr unsigned kLargestOctet = 255;
+constexpr unsigned kDecimalBase = 10;
 
 bool isAsciiAlnum(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -97,21 +104,66 @@ std::optional<Stack> stackNamed(std::string_view name) {
   return std::nullopt;
 }
 
-std::string safeSsidName(std::string_view ssid) {
-  const bool safe = !ssid.empty() && std::all_of(ssid.begin(), ssid.end(), [](char c) {
-    return isAsciiAlnum(c) || c == '-' || c == '_';
-  });
-  if (safe) {
-    return std::string(ssid);
-  }
+namespace {
+
+// '=' and the SSID's lowercase hex.
+std::string hexName(std::string_view ssid) {
   // Appended rather than "=" + hex, which g++ 12 -O2 misreads as an overlapping copy.
   std::string name = "=";
   name += hexOf(ssid);
   return name;
 }
 
+// The SSID when it holds only ASCII letters, digits, '-' and '_', else its hex name.
+std::string plainOrHex(std::string_view ssid) {
+  const bool plain = !ssid.empty() && std::all_of(ssid.begin(), ssid.end(), [](char c) {
+    return isAsciiAlnum(c) || c == '-' || c == '_';
+  });
+  return plain ? std::string(ssid) : hexName(ssid);
+}
+
+// Whether the SSID can name its connection and keyfile as it is: a file name never holds
+// '/', a keyfile's value is UTF-8 on one line, and control characters would only mislead
+// whoever lists the folder. A leading '=' is kept for the hex names.
+bool readsAsName(std::string_view ssid) {
+  if (ssid.empty() || ssid.front() == '=') {
+    return false;
+  }
+  while (!ssid.empty()) {
+    const std::optional<char32_t> point = nextCodePoint(&ssid);
+    if (!point || *point < kFirstPrintable || (*point >= kDelete && *point <= kLastC1Control) ||
+        *point == '/') {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A string value as the key file reader takes it back: a backslash starts an escape.
+std::string keyfileString(std::string_view text) {
+  std::string value;
+  for (const char c : text) {
+    if (c == '\\') {
+      value += '\\';
+    }
+    value += c;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string safeSsidName(std::string_view ssid) {
+  return readsAsName(ssid) ? std::string(ssid) : hexName(ssid);
+}
+
 std::string keyfileName(std::string_view ssid) {
   return "zezi-" + safeSsidName(ssid) + ".nmconnection";
+}
+
+std::string legacyKeyfileName(std::string_view ssid) {
+  std::string name = "zezi-" + plainOrHex(ssid) + ".nmconnection";
+  return name == keyfileName(ssid) ? std::string() : name;
 }
 
 std::string connectionUuid(std::string_view ssid) {
@@ -152,13 +204,113 @@ std::string keyfileSsid(std::string_view ssid) {
   return list;
 }
 
+namespace {
+
+// The octets of a list "104;105;": digits and a ';' after each octet, the last too.
+std::optional<std::string> octetList(std::string_view value) {
+  std::string octets;
+  unsigned octet = 0;
+  bool digits = false;
+  for (const char c : value) {
+    if (c == ';') {
+      if (!digits) {
+        return std::nullopt;
+      }
+      octets.push_back(static_cast<char>(octet));
+      octet = 0;
+      digits = false;
+      continue;
+    }
+    if (!isAsciiDigit(c)) {
+      return std::nullopt;
+    }
+    octet = octet * kDecimalBase + static_cast<unsigned>(c - '0');
+    if (octet > kLargestOctet) {
+      return std::nullopt;
+    }
+    digits = true;
+  }
+  return digits || octets.empty() ? std::nullopt : std::optional<std::string>(octets);
+}
+
+}  // namespace
+
+std::optional<std::string> keyfileSsidOctets(std::string_view value) {
+  if (value.empty()) {
+    return std::nullopt;
+  }
+  // Anything that is not such a list, "104;105" or "256;" too, is a string.
+  if (std::optional<std::string> list = octetList(value)) {
+    return list;
+  }
+  std::string octets;
+  // The key file's escapes first, then NetworkManager's "\;" inside the string.
+  std::string text;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\') {
+      text.push_back(value[i]);
+      continue;
+    }
+    if (++i == value.size()) {
+      return std::nullopt;
+    }
+    switch (value[i]) {
+      case 's':
+        text.push_back(' ');
+        break;
+      case 'n':
+        text.push_back('\n');
+        break;
+      case 't':
+        text.push_back('\t');
+        break;
+      case 'r':
+        text.push_back('\r');
+        break;
+      case '\\':
+        text.push_back('\\');
+        break;
+      default:
+        return std::nullopt;
+    }
+  }
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool escapedSemicolon = text[i] == '\\' && i + 1 < text.size() && text[i + 1] == ';';
+    octets.push_back(escapedSemicolon ? text[++i] : text[i]);
+  }
+  return octets;
+}
+
+std::optional<std::string> keyfileWifiSsid(std::string_view keyfile) {
+  std::optional<std::string> ssid;
+  bool inWifi = false;
+  forEachLine(keyfile, [&](std::string_view line) {
+    const std::string_view content = trimmed(withoutLineEnd(line));
+    if (content.starts_with('[')) {
+      inWifi = content == "[wifi]" || content == "[802-11-wireless]";
+      return;
+    }
+    const std::size_t equals = content.find('=');
+    if (!inWifi || equals == std::string_view::npos ||
+        trimmed(content.substr(0, equals)) != "ssid") {
+      return;
+    }
+    // The reader cuts the blanks before a value, not those after it; the last line wins.
+    const std::string_view whole = withoutLineEnd(line);
+    std::string_view value = whole.substr(whole.find('=') + 1);
+    value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
+    ssid = keyfileSsidOctets(value);
+  });
+  return ssid;
+}
+
 SecretText renderKeyfile(const Network& network) {
   const std::string uuid = connectionUuid(network.ssid);
   if (uuid.empty()) {
     return {};
   }
   SecretText text = "[connection]\nid=zezi-";
-  text += safeSsidName(network.ssid);
+  text += keyfileString(safeSsidName(network.ssid));
   text += "\nuuid=" + uuid;
   text += "\ntype=wifi\nautoconnect=true\n\n[wifi]\nmode=infrastructure\nssid=";
   text += keyfileSsid(network.ssid);

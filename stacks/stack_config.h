@@ -20,12 +20,19 @@ enum class Stack : std::uint8_t { kNetworkManager, kWpaSupplicant, kIwd };
 
 // NetworkManager.
 
-// A file-name-safe form of the SSID, one per SSID: the SSID itself when it holds only ASCII
-// letters, digits, '-' and '_', else '=' and its lowercase hex.
+// The readable form of the SSID that names its connection and keyfile, one per SSID: the
+// SSID itself when it is UTF-8 without control characters or '/' and does not start with
+// '=', else '=' and its lowercase hex (no keyfile name holds '/', and a connection's id is
+// UTF-8 text on one line).
 [[nodiscard]] std::string safeSsidName(std::string_view ssid);
 
 // "zezi-<safe name>.nmconnection".
 [[nodiscard]] std::string keyfileName(std::string_view ssid);
+
+// The name earlier releases gave the SSID's keyfile, "zezi-" and the SSID when it held only
+// ASCII letters, digits, '-' and '_', else '=' and its hex, when it differs from
+// keyfileName; else empty. A write or removal of the network takes that file away too.
+[[nodiscard]] std::string legacyKeyfileName(std::string_view ssid);
 
 // A stable UUID for the SSID's connection: SHA-256 of a domain and the SSID, laid out as
 // RFC 4122 says (variant 10, version 8 for a name-based hash other than MD5 or SHA-1).
@@ -36,6 +43,14 @@ enum class Stack : std::uint8_t { kNetworkManager, kWpaSupplicant, kIwd };
 // it for anything else (ASCII letters, digits, '-', '_', '.' and inner spaces, with one
 // character that is no digit), else its octets as a list, "104;105;".
 [[nodiscard]] std::string keyfileSsid(std::string_view ssid);
+
+// The SSID's octets in a keyfile's ssid= value (the text after '=', leading blanks cut) as
+// NetworkManager reads it: a list of octets "104;105;" (each followed by ';'), or a string with the
+// key file's escapes (\s, \\, ...) where "\;" stands for ';'. Nothing when the value is neither.
+[[nodiscard]] std::optional<std::string> keyfileSsidOctets(std::string_view value);
+
+// The SSID a keyfile's [wifi] (or [802-11-wireless]) group names; nothing when it names none.
+[[nodiscard]] std::optional<std::string> keyfileWifiSsid(std::string_view keyfile);
 
 // The whole keyfile: a WPA-PSK connection with automatic addresses. Empty when OpenSSL fails.
 [[nodiscard]] SecretText renderKeyfile(const Network& network);

@@ -20,6 +20,7 @@
 #include "stacks/config_writer.h"
 #include "support/case_names.h"
 #include "support/run_command.h"
+#include "support/temp_folder.h"
 
 namespace zezi {
 namespace {
@@ -28,6 +29,7 @@ namespace fs = std::filesystem;
 using testing::CommandResult;
 using testing::runCommand;
 using testing::shellQuote;
+using testing::TempFolder;
 
 constexpr const char* kPsk = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
 constexpr const char* kOtherPsk =
@@ -38,24 +40,37 @@ struct SsidCase {
   std::string ssid;
   bool keyfileList;     // written as a list of octets in the keyfile
   const char* iwdFile;  // the name iwd looks for
+  std::string nmName;   // the connection's name and keyfile's, after "zezi-"
 };
 
 const std::vector<SsidCase> kSsids{
-    {"Plain", "Office", false, "Office.psk"},
-    {"Spaces", "Cafe Guest 2", false, "Cafe Guest 2.psk"},
-    {"LeadingSpace", " lead", true, " lead.psk"},
-    {"Quotes", "say \"hi\" 'x'", true, "=736179202268692220277827.psk"},
-    {"Semicolon", "a;b", true, "=613b62.psk"},
-    {"Equals", "k=v", true, "=6b3d76.psk"},
-    {"Hash", "#lobby", true, "=236c6f626279.psk"},
-    {"Backslash", "a\\sb", true, "=615c7362.psk"},
-    {"NotUtf8", std::string("caf\xe9\xff", 5), true, "=636166e9ff.psk"},
-    {"Nul", std::string("a\0b", 3), true, "=610062.psk"},
-    {"Newline", "a\nssid=b", true, "=610a737369643d62.psk"},
-    {"DigitsAndSemicolons", "104;105;", true, "=3130343b3130353b.psk"},
-    {"OnlyDigits", "12345", true, "12345.psk"},
-    {"Dots", "home.lan-5G_x", false, "=686f6d652e6c616e2d35475f78.psk"},
-    {"ThirtyTwoOctets", std::string(32, 'w'), false, "wwwwwwwwwwwwwwwwwwwwwwwwwwwwwwww.psk"},
+    {"Plain", "Office", false, "Office.psk", "Office"},
+    {"Spaces", "Cafe Guest 2", false, "Cafe Guest 2.psk", "Cafe Guest 2"},
+    {"LeadingSpace", " lead", true, " lead.psk", " lead"},
+    {"Quotes", "say \"hi\" 'x'", true, "=736179202268692220277827.psk", "say \"hi\" 'x'"},
+    {"Semicolon", "a;b", true, "=613b62.psk", "a;b"},
+    {"Equals", "k=v", true, "=6b3d76.psk", "k=v"},
+    {"Hash", "#lobby", true, "=236c6f626279.psk", "#lobby"},
+    {"Backslash", "a\\sb", true, "=615c7362.psk", "a\\sb"},
+    {"NotUtf8", std::string("caf\xe9\xff", 5), true, "=636166e9ff.psk", "=636166e9ff"},
+    {"Nul", std::string("a\0b", 3), true, "=610062.psk", "=610062"},
+    {"Newline", "a\nssid=b", true, "=610a737369643d62.psk", "=610a737369643d62"},
+    {"DigitsAndSemicolons", "104;105;", true, "=3130343b3130353b.psk", "104;105;"},
+    {"OnlyDigits", "12345", true, "12345.psk", "12345"},
+    {"Dots", "home.lan-5G_x", false, "=686f6d652e6c616e2d35475f78.psk", "home.lan-5G_x"},
+    {"ThirtyTwoOctets", std::string(32, 'w'), false, "wwwwwwwwwwwwwwwwwwwwwwwwwwwwwwww.psk",
+     std::string(32, 'w')},
+    // No keyfile name holds '/'; a leading '=' is the hex names'.
+    {"Slash", "a/b", true, "=612f62.psk", "=612f62"},
+    {"LeadingEquals", "=AB", true, "=3d4142.psk", "=3d4142"},
+    {"LeadingDot", ".hidden", false, "=2e68696464656e.psk", ".hidden"},
+    {"Unicode", "Caf\xc3\xa9 \xe2\x98\x95", true, "=436166c3a920e29895.psk",
+     "Caf\xc3\xa9 \xe2\x98\x95"},
+    {"Tab", "a\tb", true, "=610962.psk", "=610962"},
+    {"C1Control",
+     "a\xc2\x85"
+     "b",
+     true, "=61c28562.psk", "=61c28562"},
 };
 
 Network networkOf(const std::string& ssid) {
@@ -80,58 +95,6 @@ std::string keyfileValue(const std::string& text, const std::string& group,
   }
   return "<none>";
 }
-
-// The SSID's octets in a keyfile as NetworkManager writes it back: a list of octets, or a
-// string with the key file's escapes (\s, \\, ...) and "\;" for ';'.
-std::string keyfileSsidOctets(const std::string& value) {
-  if (std::regex_match(value, std::regex("([0-9]+;)+"))) {
-    std::string octets;
-    std::istringstream list(value);
-    std::string number;
-    while (std::getline(list, number, ';')) {
-      octets.push_back(static_cast<char>(std::stoi(number)));
-    }
-    return octets;
-  }
-  std::string octets;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\' || i + 1 == value.size()) {
-      octets.push_back(value[i]);
-      continue;
-    }
-    const char next = value[++i];
-    octets.push_back(next == 's' ? ' ' : next == 't' ? '\t' : next == 'n' ? '\n' : next);
-    // NetworkManager escapes ';' once more inside the string: "\\;" is a ';'.
-    if (next == '\\' && i + 1 < value.size() && value[i + 1] == ';') {
-      octets.back() = ';';
-      ++i;
-    }
-  }
-  return octets;
-}
-
-class TempFolder : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zezi_stacks_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  [[nodiscard]] std::string writeFile(const std::string& name, std::string_view text) const {
-    std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-
-  [[nodiscard]] std::string readFile(const std::string& name) const {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-
-  fs::path dir_;
-};
 
 class StackConfigFile : public TempFolder, public ::testing::WithParamInterface<SsidCase> {
  protected:
@@ -192,7 +155,9 @@ TEST_P(StackConfigFile, KeyfileReadsBackThroughNmcliWithTheSameMeaning) {
   EXPECT_EQ(keyfileValue(read.out, "wifi-security", "psk"), kPsk);
   EXPECT_EQ(keyfileValue(read.out, "wifi-security", "key-mgmt"), "wpa-psk");
   EXPECT_EQ(keyfileValue(read.out, "connection", "uuid"), connectionUuid(row.ssid));
-  EXPECT_EQ(keyfileValue(read.out, "connection", "id"), "zezi-" + safeSsidName(row.ssid));
+  // The id is a string with the same escapes.
+  EXPECT_EQ(keyfileSsidOctets(keyfileValue(read.out, "connection", "id")), "zezi-" + row.nmName)
+      << read.out;
 }
 
 TEST_P(StackConfigFile, WpaSupplicantParsesTheBlockToTheSameSsidAndPsk) {
@@ -263,8 +228,10 @@ TEST_P(StackConfigFile, BlockSavedByWpaSupplicantIsReplacedNotAddedAgain) {
   EXPECT_EQ(removed.find(kPsk), std::string::npos);
 }
 
-TEST_P(StackConfigFile, IwdFileIsNamedAsIwdLooksItUp) {
+TEST_P(StackConfigFile, FilesAreNamedAsTheStacksLookThemUp) {
   const SsidCase& row = GetParam();
+  EXPECT_EQ(keyfileName(row.ssid), "zezi-" + row.nmName + ".nmconnection");
+  EXPECT_EQ(keyfileWifiSsid(std::string(renderKeyfile(networkOf(row.ssid)))), row.ssid);
   EXPECT_EQ(iwdFileName(row.ssid), row.iwdFile);
   EXPECT_EQ(iwdPreSharedKey(renderIwdFile(networkOf(row.ssid))), SecretText(kPsk));
 }
@@ -302,9 +269,49 @@ TEST(StackConfig, SafeNamesAndUuidsDifferForEverySsid) {
   }
   // A safe name that looks like another SSID's hex form still differs from it.
   names.insert(safeSsidName("3d4142"));
-  names.insert(safeSsidName("=AB"));
+  names.insert(safeSsidName("=3d4142"));
   EXPECT_EQ(names.size(), kSsids.size() + 2);
   EXPECT_EQ(uuids.size(), kSsids.size());
+  // No keyfile name an earlier release gave one SSID is another's today.
+  for (const SsidCase& row : kSsids) {
+    const std::string legacy = legacyKeyfileName(row.ssid);
+    EXPECT_NE(legacy, keyfileName(row.ssid));
+    for (const SsidCase& other : kSsids) {
+      EXPECT_TRUE(legacy.empty() || legacy != keyfileName(other.ssid)) << row.name << other.name;
+    }
+  }
+  EXPECT_EQ(legacyKeyfileName("Office Net"), "zezi-=4f6666696365204e6574.nmconnection");
+  EXPECT_EQ(legacyKeyfileName("Office_5G-x"), "");
+}
+
+// The ssid= values NetworkManager reads, as it or an operator writes them.
+TEST(StackConfig, KeyfileSsidIsReadInEachOfItsForms) {
+  const struct {
+    std::string_view value;
+    std::optional<std::string> octets;
+  } rows[] = {
+      {"Office", "Office"},
+      {"79;102;", "Of"},
+      {"0;255;", std::string("\0\xff", 2)},
+      // As NetworkManager reads them: not a list of octets, so a string.
+      {"79;102", "79;102"},
+      {"256;", "256;"},
+      {"1;;2;", "1;;2;"},
+      {"12345", "12345"},
+      {"\\sa\\tb\\nc\\rd\\\\e", " a\tb\nc\rd\\e"},
+      {"a\\\\;b", "a;b"},
+      {"a\\;b", std::nullopt},
+      {"a\\", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(keyfileSsidOctets(row.value), row.octets) << row.value;
+  }
+  EXPECT_EQ(keyfileWifiSsid("[wifi-security]\nssid=x\n[802-11-wireless]\n  ssid = a b \r\n"
+                            "ssid[en]=y\n#ssid=z\n[ipv4]\nssid=w\n"),
+            "a b ");
+  EXPECT_EQ(keyfileWifiSsid("[wifi]\nssid=first\nssid=79;102;\n"), "Of");
+  EXPECT_EQ(keyfileWifiSsid("[connection]\nid=x\n"), std::nullopt);
 }
 
 struct MergeCase {
