@@ -5,6 +5,11 @@
 #   rule RULES_FILE UNIT_DIR: the udev rule holds its matches and starts an existing unit;
 #     udevadm reads it without complaint (as root, in a mount namespace of its own)
 #   settings DEVICE_CONF UNIT_DIR: every setting is an option of apply, with a known value
+#   dropins UNIT_DIR INSTALLED_TOOL BUILT_TOOL: with the drop-ins in place (tpm.conf linked as
+#     an operator links it), the units as the service manager loads them (systemd --test): a
+#     supplicant of one interface after the boot unit and before network.target, which the
+#     drive's unit follows; iwd's folder made; the TPM's node alone reachable, in a private
+#     /dev, and not at all without tpm.conf
 # Each part also plants faults in a copy and expects the check to refuse every one.
 # Exit 77 (skipped) when systemd-analyze is missing.
 set -euo pipefail
@@ -172,6 +177,112 @@ EOF
       [[ " config source reload " == *" ${option#--} "* ]] || fail "$unit passes $option"
     done < <(grep -h '^ExecStart=.* apply ' "$unit" | grep -o -- ' --[a-z-]*')
   done
+  ;;
+dropins)
+  unit_dir=$2 installed_tool=$3 built_tool=$4
+  command -v systemd-analyze >/dev/null || { echo "systemd-analyze not found: skipped"; exit 77; }
+  manager=/lib/systemd/systemd
+  [ -x "$manager" ] || { echo "$manager not found: skipped"; exit 77; }
+  units=$scratch/units
+  mkdir -p "$units"
+  for file in zezi-vidad-boot.service zezi-vidad-drive@.service; do
+    sed "s|$installed_tool |$built_tool |g" "$unit_dir/$file" >"$units/$file"
+  done
+  # Debian's per-interface supplicants without their own order before network.target, so
+  # that the drop-in's is checked; or stand-ins where they are not installed.
+  for template in wpa_supplicant@.service wpa_supplicant-nl80211@.service; do
+    if [ -f "/lib/systemd/system/$template" ]; then
+      sed '/^Before=network.target/d' "/lib/systemd/system/$template" >"$units/$template"
+    else
+      printf '[Service]\nExecStart=/bin/true\n' >"$units/$template"
+    fi
+    mkdir -p "$units/$template.d"
+    ln -s ../order.conf "$units/$template.d/zezi-vidad.conf"
+  done
+  cp "$unit_dir/wpa-supplicant-order.conf" "$units/order.conf"
+  cp "$unit_dir/tpm.conf" "$units/tpm.conf"
+  {
+    echo '[Unit]'
+    echo 'Wants=zezi-vidad-boot.service zezi-vidad-drive@sdb1.service'
+    echo 'Wants=wpa_supplicant@wlan0.service wpa_supplicant-nl80211@wlan0.service'
+  } >"$units/check.target"
+  chmod -R a+rX "$scratch"
+  # The units as the service manager loads them; it computes this only as a user not root.
+  dump() {
+    local as=()
+    [ "$(id -u)" != 0 ] || as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    (cd / && SYSTEMD_UNIT_PATH=$units "${as[@]}" "$manager" --test --system --unit=check.target \
+      --no-pager 2>/dev/null)
+  }
+  # The lines of unit $2 in the dump $1, without their indent and origin.
+  unit_of() {
+    awk -v u="-> Unit $2:" '/-> Unit / {on = index($0, u) > 0} on' <<<"$1" |
+      sed 's/^[[:space:]]*//; s/ ([a-z, -]*)$//'
+  }
+  # Unit $2 of the dump $1 holds each line $3...
+  holds() {
+    local lines line
+    lines=$(unit_of "$1" "$2")
+    for line in "${@:3}"; do
+      grep -qxF -- "$line" <<<"$lines" || { echo "$2: no '$line'"; return 1; }
+    done
+  }
+  # tpm.conf made a drop-in of both units, as the operator links it.
+  link_tpm() {
+    local unit
+    for unit in zezi-vidad-boot.service zezi-vidad-drive@.service; do
+      mkdir -p "$units/$unit.d"
+      ln -sf ../tpm.conf "$units/$unit.d/tpm.conf"
+    done
+  }
+  check_dropins() {
+    local output bare dump unit
+    rm -rf "$units"/zezi-vidad-*.service.d
+    bare=$(dump)
+    link_tpm
+    output=$(cd "$units" && systemd-analyze verify --man=no ./zezi-vidad-boot.service \
+      ./zezi-vidad-drive@sdb1.service ./wpa_supplicant@wlan0.service \
+      ./wpa_supplicant-nl80211@wlan0.service 2>&1) || { echo "$output"; return 1; }
+    [ -z "$output" ] || { echo "$output"; return 1; }
+    dump=$(dump)
+    [ -n "$dump" ] || { echo "systemd --test printed nothing"; return 1; }
+    for unit in wpa_supplicant@wlan0.service wpa_supplicant-nl80211@wlan0.service; do
+      holds "$dump" "$unit" "After: zezi-vidad-boot.service" "Before: network.target" || return 1
+    done
+    holds "$dump" zezi-vidad-drive@sdb1.service "After: network.target" || return 1
+    for unit in zezi-vidad-boot.service zezi-vidad-drive@sdb1.service; do
+      holds "$dump" "$unit" "StateDirectory: iwd" "StateDirectoryMode: 0700" \
+        "PrivateDevices: yes" "DevicePolicy: closed" "DeviceAllow: /dev/tpmrm0 rw" \
+        "BindPaths: /dev/tpmrm0:/dev/tpmrm0:rbind" || return 1
+      # No other device: the clock's, read-only, comes with ProtectClock=.
+      if unit_of "$dump" "$unit" | grep '^DeviceAllow:' |
+        grep -qvx -e 'DeviceAllow: /dev/tpmrm0 rw' -e 'DeviceAllow: char-rtc r'; then
+        echo "$unit: another device allowed"
+        return 1
+      fi
+      if unit_of "$bare" "$unit" | grep -q tpmrm0; then
+        echo "$unit: the TPM is reachable without tpm.conf"
+        return 1
+      fi
+    done
+  }
+  check_dropins || fail "the drop-ins: refused (above)"
+  # Each fault in the file where a later change or an operator could make it.
+  cp "$units/order.conf" "$scratch/order.conf.good"
+  expect_refused "$scratch/order.conf.good" "$units/order.conf" check_dropins <<'EOF'
+no order after the boot unit|/^After=zezi-vidad-boot.service/d
+not before network.target|/^Before=network.target/d
+EOF
+  cp "$units/tpm.conf" "$scratch/tpm.conf.good"
+  expect_refused "$scratch/tpm.conf.good" "$units/tpm.conf" check_dropins <<'EOF'
+another device|s|^DeviceAllow=/dev/tpmrm0 rw|DeviceAllow=/dev/tpm0 rw|
+no node in the private /dev|/^BindPaths=/d
+the machine's /dev|s/^\[Service\]/[Service]\nPrivateDevices=no/
+every device|s/^\[Service\]/[Service]\nDeviceAllow=char-* rw/
+EOF
+  cp "$units/zezi-vidad-boot.service" "$scratch/boot.good"
+  expect_refused "$scratch/boot.good" "$units/zezi-vidad-boot.service" check_dropins \
+    <<<"iwd's folder not made|s/^StateDirectory=zezi-vidad iwd/StateDirectory=zezi-vidad/"
   ;;
 *)
   echo "unknown part: $part"
