@@ -175,7 +175,7 @@ struct TargetFile {
   }
 };
 
-// The NetworkManager keyfile of the SSID under the name earlier releases gave it, when that
+// The NetworkManager keyfile of the SSID under the name earlier builds gave it, when that
 // differs from today's and the file is there.
 struct LegacyKeyfile {
   std::string name;

@@ -34,7 +34,7 @@ enum class ConfigChange : std::uint8_t {
 };
 
 // Puts the network in the stack's configuration, replacing what the tool wrote before for
-// the same SSID (NetworkManager: also the keyfile under the name earlier releases gave it,
+// the same SSID (NetworkManager: also the keyfile under the name earlier builds gave it,
 // which is removed after the new one is written; wpa_supplicant: also a block of the SSID
 // without marker lines; iwd: only the key and AutoConnect of an existing file, see
 // mergeIwdFile), and says whether anything changed. With `dryRun` nothing is written. iwd's

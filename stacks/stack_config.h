@@ -29,7 +29,7 @@ enum class Stack : std::uint8_t { kNetworkManager, kWpaSupplicant, kIwd };
 // "zezi-<safe name>.nmconnection".
 [[nodiscard]] std::string keyfileName(std::string_view ssid);
 
-// The name earlier releases gave the SSID's keyfile, "zezi-" and the SSID when it held only
+// The name earlier builds gave the SSID's keyfile, "zezi-" and the SSID when it held only
 // ASCII letters, digits, '-' and '_', else '=' and its hex, when it differs from
 // keyfileName; else empty. A write or removal of the network takes that file away too.
 [[nodiscard]] std::string legacyKeyfileName(std::string_view ssid);

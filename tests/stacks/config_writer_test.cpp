@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -79,7 +80,6 @@ namespace zezi {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::PrintTo;
 using testing::runCommand;
 using testing::TempFolder;
 
@@ -234,23 +234,27 @@ TEST_F(ForeignProfiles, AreReadUpToTheBound) {
 }
 
 // Runs `body` in a child process with a mount namespace of its own, where an empty tmpfs
-// hides `hidden`; what the child tells back, empty when all went as expected.
-std::string withHidden(const char* hidden, const std::function<std::string()>& body) {
+// (mounted with `flags`) hides `hidden`; what the child tells back, empty when all went as
+// expected, "skip" when no namespace can be made.
+std::string withHidden(const char* hidden, unsigned long flags,
+                       const std::function<std::string()>& body) {
   std::array<int, 2> channel{};
   if (::pipe(channel.data()) != 0) {
     return "no pipe";
   }
+  static_cast<void>(std::fflush(nullptr));
   const pid_t child = ::fork();
   if (child == 0) {
     ::close(channel[0]);
     std::string told = "skip";
     if (::unshare(CLONE_NEWNS) == 0 &&
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-        ::mount("tmpfs", hidden, "tmpfs", 0, "mode=0755") == 0) {
+        ::mount("tmpfs", hidden, "tmpfs", flags, "mode=0755") == 0) {
       told = body();
     }
     static_cast<void>(::write(channel[1], told.data(), told.size()));
-    ::_exit(0);
+    // exit, not _exit: a coverage build writes down what the child ran.
+    std::exit(0);  // NOLINT(concurrency-mt-unsafe): the child has one thread
   }
   ::close(channel[1]);
   std::string told;
@@ -276,14 +280,14 @@ class IwdFirstBoot : public ::testing::TestWithParam<FirstBootCase> {};
 
 TEST_P(IwdFirstBoot, TheUsualFolderIsMadeWhenItsParentIsThere) {
   const FirstBootCase& row = GetParam();
-  const std::string told = withHidden(row.hidden, [&row]() -> std::string {
+  const std::string told = withHidden(row.hidden, 0, [&row]() -> std::string {
     ConfigChange change = ConfigChange::kUnchanged;
     const std::string error =
         run(row.step, {Stack::kIwd, defaultLocation(Stack::kIwd)}, "Office", &change);
     struct stat folder {};
     const bool made = ::stat("/var/lib/iwd", &folder) == 0;
     if (error != row.error || made != row.folderMade) {
-      return "error '" + error + "', folder made: " + std::to_string(made);
+      return "error '" + error + "', folder made: " + (made ? "yes" : "no");
     }
     if (made &&
         ((folder.st_mode & 07777) != 0700 || !fs::is_regular_file("/var/lib/iwd/Office.psk"))) {
@@ -308,10 +312,50 @@ INSTANTIATE_TEST_SUITE_P(
                           false}),
     testing::caseName);
 
-// Another folder is the operator's to make: a missing one is a mistake to report.
-class Writer : public TempFolder {};
+// A read-only file system: the write and the removal say so and leave the files as they were.
+TEST(WriterOnAReadOnlyFolder, SaysWhyAndChangesNothing) {
+  const std::string told = withHidden("/mnt", MS_RDONLY, []() -> std::string {
+    const StackTarget target{Stack::kIwd, "/mnt"};
+    ConfigChange change = ConfigChange::kUnchanged;
+    const std::string written = run(Step::kWrite, target, "Office", &change);
+    if (written != "cannot write /mnt/Office.psk: read-only file system") {
+      return written;
+    }
+    // The file there before, of another key, stays.
+    if (::mount(nullptr, "/mnt", nullptr, MS_REMOUNT, nullptr) != 0) {
+      return "no remount";
+    }
+    std::ofstream("/mnt/Office.psk") << "[Security]\nPreSharedKey=" << kOtherPsk << "\n";
+    if (::mount(nullptr, "/mnt", nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+      return "no remount";
+    }
+    const std::string removed = run(Step::kRemove, target, "Office", &change);
+    if (removed != "cannot remove /mnt/Office.psk: read-only file system") {
+      return removed;
+    }
+    return fs::exists("/mnt/Office.psk") ? "" : "removed all the same";
+  });
+  if (told == "skip") {
+    GTEST_SKIP() << "no mount namespace here (not root?)";
+  }
+  EXPECT_EQ(told, "");
+}
 
-TEST_F(Writer, MakesNoFolderButIwdsUsualOne) {
+// The usual places, which the units leave writable and the settings' comments name.
+TEST(Writer, KnowsEachStacksUsualPlace) {
+  EXPECT_EQ(stackNamed("networkmanager"), Stack::kNetworkManager);
+  EXPECT_EQ(stackNamed("wpa-supplicant"), Stack::kWpaSupplicant);
+  EXPECT_EQ(stackNamed("iwd"), Stack::kIwd);
+  EXPECT_EQ(stackNamed("wpa_supplicant"), std::nullopt);
+  EXPECT_EQ(defaultLocation(Stack::kNetworkManager), "/etc/NetworkManager/system-connections");
+  EXPECT_EQ(defaultLocation(Stack::kWpaSupplicant), "/etc/wpa_supplicant/wpa_supplicant.conf");
+  EXPECT_EQ(defaultLocation(Stack::kIwd), "/var/lib/iwd");
+}
+
+// Another folder is the operator's to make: a missing one is a mistake to report.
+class WriterInAFolder : public TempFolder {};
+
+TEST_F(WriterInAFolder, MakesNoFolderButIwdsUsualOne) {
   ConfigChange change = ConfigChange::kUnchanged;
   EXPECT_EQ(run(Step::kWrite, targetIn(dir_ / "iwd", Stack::kIwd), "Office", &change),
             "cannot open the folder of " + (dir_ / "iwd/Office.psk").string() +
@@ -320,7 +364,7 @@ TEST_F(Writer, MakesNoFolderButIwdsUsualOne) {
 }
 
 // A run killed between creating its temporary and renaming it left the temporary behind.
-TEST_F(Writer, RemovesTheTemporariesAKilledRunLeft) {
+TEST_F(WriterInAFolder, RemovesTheTemporariesAKilledRunLeft) {
   const std::set<std::string> others{".zezi-vidad-notes", "mine.tmp", ".zezi-vidad-0a.tmp.bak"};
   for (const std::string& name : others) {
     static_cast<void>(writeFile(name, "x"));
@@ -337,7 +381,7 @@ TEST_F(Writer, RemovesTheTemporariesAKilledRunLeft) {
 
 // A write cut short (a full disk, here a file size limit) leaves the old file and no
 // temporary.
-TEST_F(Writer, WriteCutShortLeavesNothingBehind) {
+TEST_F(WriterInAFolder, WriteCutShortLeavesNothingBehind) {
   static_cast<void>(writeFile("wpa.conf", "ctrl_interface=/run/wpa_supplicant\n"));
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -347,7 +391,7 @@ TEST_F(Writer, WriteCutShortLeavesNothingBehind) {
   ConfigChange change = ConfigChange::kUnchanged;
   const std::string error =
       run(Step::kWrite, targetIn(dir_, Stack::kWpaSupplicant), "Office", &change);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
   std::signal(SIGXFSZ, previous);
   EXPECT_EQ(error, "cannot write " + (dir_ / "wpa.conf").string() + ": file too large");
   EXPECT_EQ(names(), std::set<std::string>{"wpa.conf"});

@@ -25,7 +25,6 @@
 namespace zezi {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::CommandResult;
 using testing::runCommand;
 using testing::shellQuote;
@@ -156,8 +155,7 @@ TEST_P(StackConfigFile, KeyfileReadsBackThroughNmcliWithTheSameMeaning) {
   EXPECT_EQ(keyfileValue(read.out, "wifi-security", "key-mgmt"), "wpa-psk");
   EXPECT_EQ(keyfileValue(read.out, "connection", "uuid"), connectionUuid(row.ssid));
   // The id is a string with the same escapes.
-  EXPECT_EQ(keyfileSsidOctets(keyfileValue(read.out, "connection", "id")), "zezi-" + row.nmName)
-      << read.out;
+  EXPECT_EQ(keyfileSsidOctets(keyfileValue(read.out, "connection", "id")), "zezi-" + row.nmName);
 }
 
 TEST_P(StackConfigFile, WpaSupplicantParsesTheBlockToTheSameSsidAndPsk) {
