@@ -43,8 +43,12 @@ RunResult ApplyRun::apply(std::vector<Candidate> candidates, bool reloadPending)
   }
   for (const Candidate& candidate : ordered(progress.stored, std::move(candidates))) {
     report.envelopes.push_back(applyOne(candidate, &progress));
-    result.refused = result.refused || report.envelopes.back().result == Outcome::kRefused;
-    listener_.envelopeSettled(report.envelopes.back());
+    const EnvelopeReport& settled = report.envelopes.back();
+    result.refused = result.refused || settled.result == Outcome::kRefused;
+    listener_.envelopeSettled(settled);
+    if (settled.ssid) {
+      noteForeignProfiles(*settled.ssid, &report);
+    }
   }
   if (progress.stored != nullptr) {
     settleNetworks(&progress, &report);
@@ -206,6 +210,18 @@ void ApplyRun::settleNetworks(Progress* progress, RunReport* report) const {
   }
   if (withdraw) {
     working.set.clear();
+  }
+}
+
+// NetworkManager may join with the secret of a profile the operator made for the same SSID:
+// each is said at every run, until it is gone.
+void ApplyRun::noteForeignProfiles(const std::string& ssid, RunReport* report) const {
+  for (const std::string& profile : foreignProfiles(settings_.target, ssid)) {
+    report->networks.push_back(
+        NetworkReport{Outcome::kKept, ssid, profile,
+                      "a profile of the same network that zezi-vidad did not write, whose "
+                      "secret NetworkManager may use instead: remove it"});
+    listener_.networkSettled(report->networks.back());
   }
 }
 

@@ -72,6 +72,7 @@ class ApplyRun {
                                                std::vector<Candidate> candidates) const;
   [[nodiscard]] EnvelopeReport applyOne(const Candidate& candidate, Progress* progress) const;
   void settleNetworks(Progress* progress, RunReport* report) const;
+  void noteForeignProfiles(const std::string& ssid, RunReport* report) const;
   void remove(const std::string& ssid, const std::string& why, Progress* progress,
               RunReport* report) const;
   [[nodiscard]] bool saveState(const Progress& progress, RunReport* report) const;

@@ -50,11 +50,15 @@ mkdir drive nm state
   --valid-for 30d >/dev/null 2>&1
 printf 'private = "%s"\ntrust = "%s"\nstate = "%s"\nstack = "networkmanager"\nconfig-dir = "%s"\n' \
   "$scratch/fleet.key" "$scratch/signer.pub" "$scratch/state/replay.state" "$scratch/nm" >device.conf
+# The operator's own profile of the same network stays, and is said.
+printf '[connection]\nid=office\ntype=wifi\n\n[wifi]\nssid=Office Net\n' >nm/office.nmconnection
 "$device" apply --config device.conf --source drive 2>apply.err ||
   fail "apply: exit $?: $(cat apply.err)"
 grep -q '^zezi-vidad: office.json: applied: SSID "Office Net"' apply.err ||
   fail "apply did not say applied: $(cat apply.err)"
-[ "$(find nm -type f | wc -l)" -eq 1 ] || fail "apply did not write one keyfile"
+[ "$(find nm -type f | wc -l)" -eq 2 ] || fail "apply did not write one keyfile beside the operator's"
+grep -q -F "zezi-vidad: kept: SSID \"Office Net\" in $scratch/nm/office.nmconnection: a profile of the same network that zezi-vidad did not write" apply.err ||
+  fail "the operator's profile of the same network is not said: $(cat apply.err)"
 "$device" status --config device.conf >status.out 2>&1 || fail "status: exit $?"
 grep -q "Office Net" status.out || fail "status does not show the network: $(cat status.out)"
 
