@@ -80,6 +80,7 @@ namespace zezi {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::PrintTo;
 using testing::runCommand;
 using testing::TempFolder;
 
