@@ -1,7 +1,8 @@
 // The device's peak memory while it applies a drive of 1, 1,000 and 20,000 *.json files:
-// `zezi-vidad apply` run as a whole process, its maximum resident set taken from the kernel
-// (counter peak_KiB). A drive that anyone can label must not push a small device out of
-// memory, whatever it holds. Not a test: run build/bench/apply_memory_bench.
+// `zezi-vidad-device apply` (and the operator's `zezi-vidad apply` beside it) run as a whole
+// process, its maximum resident set taken from the kernel (counter peak_KiB). A drive that anyone
+// can label must not push a small device out of memory, whatever it holds. Not a test: run
+// build/bench/apply_memory_bench.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -19,12 +20,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs the tool with `arguments`, its output thrown away; the child's peak resident set in
+// The programs that apply: the operator's tool and the device's program.
+const std::vector<std::string> kPrograms = {ZEZI_VIDAD_CLI_PATH, ZEZI_VIDAD_DEVICE_PATH};
+
+// Runs `program` with `arguments`, its output thrown away; the child's peak resident set in
 // KiB, or -1 when it could not run.
-long runTool(const std::vector<std::string>& arguments) {
+long run(std::string program, const std::vector<std::string>& arguments) {
   std::vector<char*> argv;
-  std::string tool = ZEZI_VIDAD_CLI_PATH;
-  argv.push_back(tool.data());
+  argv.push_back(program.data());
   std::vector<std::string> words = arguments;
   for (std::string& word : words) {
     argv.push_back(word.data());
@@ -64,9 +67,10 @@ class Device {
       name += ".json";
       std::ofstream(dir_ / "drive" / name) << "{}\n";
     }
-    ready_ =
-        runTool({"keygen", "--private", path("fleet.key"), "--public", path("fleet.pub")}) >= 0 &&
-        runTool({"keygen", "--private", path("signer.key"), "--public", path("signer.pub")}) >= 0;
+    ready_ = run(kPrograms[0],
+                 {"keygen", "--private", path("fleet.key"), "--public", path("fleet.pub")}) >= 0 &&
+             run(kPrograms[0],
+                 {"keygen", "--private", path("signer.key"), "--public", path("signer.pub")}) >= 0;
   }
   Device(const Device&) = delete;
   Device& operator=(const Device&) = delete;
@@ -79,10 +83,10 @@ class Device {
   [[nodiscard]] bool ready() const { return ready_; }
   [[nodiscard]] std::string path(const char* name) const { return (dir_ / name).string(); }
 
-  [[nodiscard]] long apply() const {
-    return runTool({"apply", "--private", path("fleet.key"), "--trust", path("signer.pub"),
-                    "--state", path("replay.state"), "--source", path("drive"), "--stack",
-                    "networkmanager", "--config-dir", path("conf")});
+  [[nodiscard]] long apply(const std::string& program) const {
+    return run(program, {"apply", "--private", path("fleet.key"), "--trust", path("signer.pub"),
+                         "--state", path("replay.state"), "--source", path("drive"), "--stack",
+                         "networkmanager", "--config-dir", path("conf")});
   }
 
  private:
@@ -92,13 +96,15 @@ class Device {
 
 void BM_ApplyPeakMemory(benchmark::State& state) {
   const Device device(state.range(0));
+  const std::string& program = kPrograms.at(static_cast<std::size_t>(state.range(1)));
+  state.SetLabel(std::filesystem::path(program).filename().string());
   if (!device.ready()) {
     state.SkipWithError("the tool could not make the device's keys");
     return;
   }
   long peak = 0;
   for (auto _ : state) {
-    peak = std::max(peak, device.apply());
+    peak = std::max(peak, device.apply(program));
   }
   if (peak < 0) {
     state.SkipWithError("the tool could not run");
@@ -107,9 +113,7 @@ void BM_ApplyPeakMemory(benchmark::State& state) {
   state.counters["peak_KiB"] = static_cast<double>(peak);
 }
 BENCHMARK(BM_ApplyPeakMemory)
-    ->Arg(1)
-    ->Arg(1000)
-    ->Arg(20000)
+    ->ArgsProduct({{1, 1000, 20000}, {1, 0}})
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 
