@@ -79,24 +79,25 @@ SignatureInput ApplyRun::inputFor(const Candidate& candidate, const ReplayState*
 }
 
 // Unsigned envelopes first (the transition policy lets them in only before the first
-// signed one); then those that verify against the stored state, the newest signer and
-// serial first, so that the newest set is the one applied and older ones are refused;
-// then those that will be refused; each group by name.
+// signed one); then the signed ones by the signer and serial their statements claim, the
+// newest first, so that the newest set is the one applied and older ones are refused; then
+// those that will be refused whatever they claim; each group by name. A claim only orders:
+// each envelope is verified once, when it is opened, against the state as the run left it.
 std::vector<Candidate> ApplyRun::ordered(const ReplayState* stored,
                                          std::vector<Candidate> candidates) const {
   using Place = std::tuple<int, std::size_t, std::uint64_t>;
   std::vector<std::pair<Place, Candidate>> placed;
   for (Candidate& candidate : candidates) {
     Place place{2, 0, 0};
-    VerifiedSignature verified;
-    ReplayState next;
+    Statement claimed;
     if (candidate.readError.empty() && !candidate.signatureFile) {
       place = {0, 0, 0};
     } else if (candidate.readError.empty() && stored != nullptr &&
-               verifySignature(inputFor(candidate, stored), trustList_, &verified, &next,
-                               nullptr)) {
-      // Descending: the complement sorts the newest first.
-      place = {1, ~verified.keyIndex, ~verified.statement.serial};
+               claimedStatement(*candidate.signatureFile, &claimed)) {
+      if (const std::optional<std::size_t> signer = trustList_.indexOf(claimed.signerKeyId)) {
+        // Descending: the complement sorts the newest first.
+        place = {1, ~*signer, ~claimed.serial};
+      }
     }
     placed.emplace_back(place, std::move(candidate));
   }

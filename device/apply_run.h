@@ -1,8 +1,9 @@
 // One run of apply on the device: the envelopes of a source checked against the trust list
 // and the replay state, every check every time, opened, written into the WiFi stack's
 // configuration, the networks the newest set dropped removed, and the state committed
-// once, when the configuration is on the disk. The lock is taken once and the state read
-// once per run; the caller only reads the source and says what happened.
+// once, when the configuration is on the disk. The lock is taken once, the state read once
+// and each signature verified once per run; the caller only reads the source and says what
+// happened.
 #pragma once
 
 #include <cstdint>

@@ -329,6 +329,14 @@ SignatureFailure recordOpenedNetwork(const VerifiedSignature& verified, const st
   return kNone;
 }
 
+bool claimedStatement(std::string_view signatureFile, Statement* statementOut) {
+  Bytes octets;
+  Bytes signature;
+  return signatureFile.size() <= kMaxSignatureFileSize &&
+         readSignatureFile(signatureFile, &octets, &signature) == kNone &&
+         decodeStatement(octets, statementOut);
+}
+
 bool verifySignature(const SignatureInput& input, const TrustList& trustList,
                      VerifiedSignature* verifiedOut, ReplayState* stateOut, std::string* errorOut) {
   const SignatureFailure failure = verifySignatureFor(input, trustList, verifiedOut, stateOut);

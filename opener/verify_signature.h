@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "opener/open_signed_envelope.h"
 
@@ -20,5 +21,10 @@ inline constexpr std::uint64_t kMaxClockSkewSeconds = 300;
 [[nodiscard]] bool verifySignature(const SignatureInput& input, const TrustList& trustList,
                                    VerifiedSignature* verifiedOut, ReplayState* stateOut,
                                    std::string* errorOut);
+
+// The statement `signatureFile` carries, read without any check of its signature, its
+// signer or the state: for putting the envelopes of a drive in order before each is
+// verified, never for trusting one. False when the file holds no statement.
+[[nodiscard]] bool claimedStatement(std::string_view signatureFile, Statement* statementOut);
 
 }  // namespace zezi

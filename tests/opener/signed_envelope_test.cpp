@@ -635,6 +635,27 @@ TEST(SignatureChecks, EachCauseHasItsOwnMessage) {
   EXPECT_EQ(verifySignatureFor(input, trust(), &verified, &next), SignatureFailure::kUnknownSigner);
 }
 
+// What a file claims is read for ordering a drive, whoever signed it; a file that is no
+// signature file, or one larger than any the device reads, claims nothing.
+TEST(SignatureChecks, AClaimIsTheStatementReadWithoutTrust) {
+  const Statement statement = statementA(terms(7));
+  const std::pair<std::string, std::optional<Statement>> cases[] = {
+      {sign(envelopeA(), 0, terms(7)), statement},
+      {fileOf(encodeStatement(statement), base64Encode(validSignature())), statement},
+      {fileOf(Bytes(kStatementSize - 1), base64Encode(validSignature())), std::nullopt},
+      {"{}", std::nullopt},
+      {sign(envelopeA(), 0, terms(7)) + std::string(kMaxSignatureFileSize, ' '), std::nullopt},
+  };
+  for (const auto& [file, expected] : cases) {
+    Statement claimed;
+    const bool found = claimedStatement(file, &claimed);
+    EXPECT_EQ(found, expected.has_value()) << file;
+    if (found && expected) {
+      EXPECT_EQ(claimed, *expected) << file;
+    }
+  }
+}
+
 TEST(SignatureChecks, FloorsRaisedByNewFirmwareHoldForAStoredState) {
   // Higher floors under a new trust-list version: serial 5 of the stored state and the time
   // it was issued no longer count. Under the same version they are another list.
