@@ -7,6 +7,8 @@
 # headers declare nothing that library lacks.
 #
 # usage: tests/tools/public_api_test.sh CXX CC STAGED_INCLUDE_DIR DEVICE_LIBRARY CRYPTO_LIBRARY
+# environment: ZEZI_VIDAD_LINK_FLAGS, the flags the library was built with (a sanitizer's
+#   runtime must be linked in with it)
 set -euo pipefail
 usage='usage: public_api_test.sh CXX CC STAGED_INCLUDE_DIR DEVICE_LIBRARY CRYPTO_LIBRARY'
 cxx=${1:?$usage}
@@ -15,6 +17,7 @@ include_dir=${3:?$usage}
 device_library=${4:?$usage}
 crypto_library=${5:?$usage}
 device_include_dir=$include_dir/zezi-vidad-device
+read -ra link_flags <<<"${ZEZI_VIDAD_LINK_FLAGS:-}"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -129,8 +132,8 @@ C
   elif [ "$expected" = compiles ] && [ "$program" != full ] &&
     # The device library has every call its headers declare; C links with the C++ driver,
     # as the library is C++.
-    ! output=$("$cxx" "$scratch/use.o" -o "$scratch/use" "$device_library" "$crypto_library" \
-      2>&1); then
+    ! output=$("$cxx" "${link_flags[@]}" "$scratch/use.o" -o "$scratch/use" "$device_library" \
+      "$crypto_library" 2>&1); then
     echo "FAIL: does not link against the device library ($program): $body"
     echo "$output"
     failures=$((failures + 1))
