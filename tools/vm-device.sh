@@ -16,6 +16,8 @@
 # usage: tools/vm-device.sh [--stack networkmanager|wpa-supplicant|iwd]... PACKAGES_DIR
 #   PACKAGES_DIR holds the Debian packages (tools/build-debs.sh); the device installs
 #   zezi-vidad-device_*.deb.
+#   One stack, ZEZI_VIDAD_VM_TPM_STACK (default wpa-supplicant; "none" for none), has its fleet
+#   key in the machine's TPM, a software TPM (swtpm) the key is imported into on the host.
 # environment: ZEZI_VIDAD_TOOL (the host's tool that makes the keys and envelopes, default
 #   build/cli/zezi-vidad), ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad; the image is kept
 #   in its vm/ folder and made again only when tools/vm/ changes), ZEZI_VIDAD_VM_ACCEL (auto,
@@ -59,7 +61,9 @@ skip() {
   exit 0
 }
 [ "$(id -u)" -eq 0 ] || skip "it needs root for debootstrap"
-for tool in qemu-system-x86_64 qemu-img debootstrap mke2fs mkfs.vfat mcopy python3; do
+tpm_stack=${ZEZI_VIDAD_VM_TPM_STACK:-wpa-supplicant}
+for tool in qemu-system-x86_64 qemu-img debootstrap mke2fs mkfs.vfat mcopy python3 swtpm \
+  tpm2_import; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (tools/install-deps.sh installs it)"
 done
 
@@ -222,10 +226,20 @@ AP_PASS='$5'
 NET_A_HEX=$6
 NET_B_HEX=$net_b_hex
 NET_C_HEX=$net_c_hex
+TPM_KEY=$([ "$stack" = "$tpm_stack" ] && echo yes || echo no)
 CONF
   # The first drive's set goes in too, for the boot partition of the next boot.
   local files=("$here/vm/guest.sh" "$dir/story.conf" "${debs[@]}" "$keys/fleet.key" "$keys/device.trust"
     "$keys/device-v2.trust" "$work/drive-$3"/*)
+  local tpm=()
+  if [ "$stack" = "$tpm_stack" ]; then
+    files+=("$dir/fleet.tss")
+    # The machine's TPM: the state the key was imported into, served for this boot alone.
+    swtpm socket --tpm2 --tpmstate "dir=$dir/tpm/state" --ctrl "type=unixio,path=$dir/tpm.sock" \
+      --terminate --daemon --pid "file=$dir/tpm/qemu.pid" --log "file=$dir/tpm/qemu-$name.log"
+    tpm=(-chardev "socket,id=chrtpm,path=$dir/tpm.sock" -tpmdev emulator,id=tpm0,chardev=chrtpm
+      -device tpm-crb,tpmdev=tpm0)
+  fi
   make_fat "$control" ZEZI-CTL 5A1DC071 65536 "${files[@]}"
   : >"$console"
   local t0=$SECONDS qemu_pid
@@ -239,7 +253,7 @@ CONF
     -device qemu-xhci,id=xhci \
     -drive "if=none,id=usb1,format=raw,readonly=on,file.locking=off,file=${drive_file[$3]}" \
     -device usb-storage,bus=xhci.0,drive=usb1,id=stick1,removable=on \
-    -serial "file:$console" -monitor "unix:$socket,server=on,wait=off" \
+    "${tpm[@]}" -serial "file:$console" -monitor "unix:$socket,server=on,wait=off" \
     </dev/null >"$dir/qemu.err" 2>&1 &
   qemu_pid=$!
   while kill -0 "$qemu_pid" 2>/dev/null; do
@@ -263,6 +277,7 @@ CONF
     sleep 1
   done
   wait "$qemu_pid" || true
+  [ "${#tpm[@]}" -eq 0 ] || kill "$(cat "$dir/tpm/qemu.pid" 2>/dev/null)" 2>/dev/null || true
   echo "  boot $name: $((SECONDS - t0)) s"
   while IFS= read -r line; do
     case "$line" in
@@ -283,10 +298,20 @@ run_stack() { # stack
   [ "$stack" != iwd ] || { first="first-utf8"; net_a=$net_a_utf8_hex; }
   mkdir -p "$work/$stack"
   qemu-img create -q -f qcow2 -b "$image/disk.qcow2" -F qcow2 "$work/$stack/disk.qcow2"
+  if [ "$stack" = "$tpm_stack" ]; then
+    # Provisioning, as docs/tpm.md does it: the fleet key imported into the device's TPM.
+    (
+      # shellcheck source=../tests/support/swtpm.sh
+      source "$here/../tests/support/swtpm.sh"
+      swtpm_start "$work/$stack/tpm" >/dev/null &&
+        TPM2TOOLS_TCTI=$swtpm_tcti "$here/tpm-import-fleet-key.sh" --key "$keys/fleet.key" \
+          --out "$work/$stack/fleet.tss" >"$work/$stack/tpm-import.log" 2>&1
+    ) || echo "  FAIL the fleet key imported into the TPM: $(tail -n 3 "$work/$stack/tpm-import.log" 2>/dev/null)" >>"$work/$stack/report"
+  fi
   {
     boot "$stack" first "$first" "$net_a" "$net_a_pass" "$net_a"
     boot "$stack" again "$first" "$net_b_hex" "$net_b_pass" "$net_a"
-  } >"$work/$stack/report" 2>&1
+  } >>"$work/$stack/report" 2>&1
   rm -f "$work/$stack/disk.qcow2"
 }
 

@@ -7,6 +7,9 @@
 # <seconds>". Rows go to standard error, so that they reach the console from functions whose
 # output is captured.
 #
+# With TPM_KEY=yes in story.conf the fleet key is the TPM's (fleet.tss, wrapped on the host
+# for this machine's TPM) and the units reach the TPM through the packaged drop-in.
+#
 # usage: guest.sh network   the access point and its DHCP server, early in every boot, and a
 #                           watcher that notes the uptime at which the device first joined
 #        guest.sh story     the boot's rows (BOOT in story.conf: first or again)
@@ -140,10 +143,22 @@ install_device() {
   # The machine has no network: apt takes the package's dependencies from what is installed.
   apt-get install -y -q "$here"/zezi-vidad-device_*.deb >/run/zezi-vm/apt.log 2>&1 ||
     { tail -n 3 /run/zezi-vm/apt.log; return 1; }
-  install -m 0600 "$here/fleet.key" /etc/zezi-vidad/fleet.key
+  local private=/etc/zezi-vidad/fleet.key
+  if [ "$TPM_KEY" = yes ]; then
+    # The key the TPM holds, wrapped for this TPM alone, and the units let reach it.
+    private=/etc/zezi-vidad/fleet.tss
+    install -m 0600 "$here/fleet.tss" "$private"
+    local unit
+    for unit in zezi-vidad-boot.service zezi-vidad-drive@.service; do
+      mkdir -p "/etc/systemd/system/$unit.d"
+      ln -sf /usr/share/zezi-vidad/tpm.conf "/etc/systemd/system/$unit.d/tpm.conf"
+    done
+  else
+    install -m 0600 "$here/fleet.key" "$private"
+  fi
   install -m 0644 "$here/device.trust" /etc/zezi-vidad/device.trust
   {
-    echo 'private = "/etc/zezi-vidad/fleet.key"'
+    echo "private = \"$private\""
     echo 'trust-list = "/etc/zezi-vidad/device.trust"'
     echo 'state = "/var/lib/zezi-vidad/replay.state"'
     echo "stack = \"$STACK\""
@@ -347,6 +362,11 @@ first_boot() {
   # The drive was in before the package and its rule were: udev goes over it again, as at
   # the next boot.
   expect "the package, installed with apt" installed "$(install_device)"
+  if [ "$TPM_KEY" = yes ]; then
+    expect "the fleet key, held by the machine's TPM" "a wrapped key and /dev/tpmrm0" \
+      "$(grep -q 'BEGIN TSS2 PRIVATE KEY' /etc/zezi-vidad/fleet.tss && [ -c /dev/tpmrm0 ] &&
+        echo "a wrapped key and /dev/tpmrm0" || echo "no TPM or no wrapped key")"
+  fi
   systemctl enable --now "$(stack_service)" >/dev/null 2>&1
   local c a
   c=$(cursor)
