@@ -253,7 +253,7 @@ dropins)
     for unit in zezi-vidad-boot.service zezi-vidad-drive@sdb1.service; do
       holds "$dump" "$unit" "StateDirectory: iwd" "StateDirectoryMode: 0700" \
         "PrivateDevices: yes" "DevicePolicy: closed" "DeviceAllow: /dev/tpmrm0 rw" \
-        "BindPaths: /dev/tpmrm0:/dev/tpmrm0:rbind" || return 1
+        "BindPaths: /dev/tpmrm0:/dev/tpmrm0:rbind" "SupplementaryGroups: tss" || return 1
       # No other device: the clock's, read-only, comes with ProtectClock=.
       if unit_of "$dump" "$unit" | grep '^DeviceAllow:' |
         grep -qvx -e 'DeviceAllow: /dev/tpmrm0 rw' -e 'DeviceAllow: char-rtc r'; then
@@ -279,6 +279,7 @@ another device|s|^DeviceAllow=/dev/tpmrm0 rw|DeviceAllow=/dev/tpm0 rw|
 no node in the private /dev|/^BindPaths=/d
 the machine's /dev|s/^\[Service\]/[Service]\nPrivateDevices=no/
 every device|s/^\[Service\]/[Service]\nDeviceAllow=char-* rw/
+not of the node's group, which root without capabilities needs|/^SupplementaryGroups=/d
 EOF
   cp "$units/zezi-vidad-boot.service" "$scratch/boot.good"
   expect_refused "$scratch/boot.good" "$units/zezi-vidad-boot.service" check_dropins \
