@@ -111,6 +111,7 @@ diagnose() {
     tail -n 5 /run/zezi-vm/hostapd.log
     ls -l /var/lib/iwd /etc/NetworkManager/system-connections /etc/wpa_supplicant
     journalctl -b --no-pager -n 25 -u "$(stack_service)"
+    journalctl -b --no-pager -o cat -n 8 -u 'zezi-vidad-drive@*' -u zezi-vidad-boot.service
   } 2>&1 | sed 's/^/ZEZI-VM diag /'
 }
 
