@@ -16,6 +16,7 @@
 #include "crypto/key_reference.h"
 #include "crypto/p256_keys.h"
 #include "crypto/private_key_pem.h"
+#include "crypto/public_key_text.h"
 #include "crypto/types.h"
 #include "opener/fleet_opener.h"
 #include "opener/open_envelope.h"

@@ -22,12 +22,11 @@ constexpr auto kFailureTexts = failureTable<PrivateKeyPemFailure, std::string_vi
     kLastPrivateKeyPemFailure);
 static_assert(kFailureTexts.inOrder() && kFailureTexts.oneRowEach());
 
-// Refuses encrypted keys instead of letting OpenSSL ask for a password on the terminal.
-int noPassword(char* /*buffer*/, int /*size*/, int /*writing*/, void* /*data*/) {
+}  // namespace
+
+int refusePassword(char* /*buffer*/, int /*size*/, int /*writing*/, void* /*data*/) {
   return -1;
 }
-
-}  // namespace
 
 std::string_view privateKeyPemFailureText(PrivateKeyPemFailure failure) {
   return kFailureTexts(failure);
@@ -35,7 +34,7 @@ std::string_view privateKeyPemFailureText(PrivateKeyPemFailure failure) {
 
 PrivateKeyPemFailure readPrivateKeyPem(std::string_view pem, Bytes* scalarOut) {
   const BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  const PkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassword, nullptr)
+  const PkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, refusePassword, nullptr)
                         : nullptr);
   ERR_clear_error();
   if (!key) {
@@ -59,13 +58,6 @@ PrivateKeyPemFailure readPrivateKeyPem(std::string_view pem, Bytes* scalarOut) {
   }
   *scalarOut = std::move(scalar);
   return PrivateKeyPemFailure::kNone;
-}
-
-bool holdsPublicKeyPem(std::string_view pem) {
-  const BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  const PkeyPtr key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, noPassword, nullptr) : nullptr);
-  ERR_clear_error();
-  return key != nullptr;
 }
 
 }  // namespace zezi

@@ -27,8 +27,8 @@ inline constexpr PrivateKeyPemFailure kLastPrivateKeyPemFailure = PrivateKeyPemF
 // is kNotPem. `*scalarOut` is written only on kNone.
 [[nodiscard]] PrivateKeyPemFailure readPrivateKeyPem(std::string_view pem, Bytes* scalarOut);
 
-// Whether `pem` holds a PEM public key (SubjectPublicKeyInfo): what a private key file is
-// most often mistaken for, worth its own message.
-[[nodiscard]] bool holdsPublicKeyPem(std::string_view pem);
+// OpenSSL's password callback for every PEM read: an encrypted key is refused instead of a
+// password being asked for on the terminal.
+int refusePassword(char* buffer, int size, int writing, void* data);
 
 }  // namespace zezi

@@ -13,17 +13,22 @@
 namespace zezi {
 namespace {
 
-// Refuses encrypted keys instead of letting OpenSSL ask for a password on the terminal.
-int noPassword(char* /*buffer*/, int /*size*/, int /*writing*/, void* /*data*/) {
-  return -1;
+// The first PEM public key (SubjectPublicKeyInfo) of `pem`, or null.
+PkeyPtr publicKeyOfPem(std::string_view pem) {
+  const BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  PkeyPtr key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, refusePassword, nullptr) : nullptr);
+  ERR_clear_error();
+  return key;
 }
 
 }  // namespace
 
+bool holdsPublicKeyPem(std::string_view pem) {
+  return publicKeyOfPem(pem) != nullptr;
+}
+
 bool readPublicKeyPem(std::string_view pem, Bytes* rawOut, std::string* error) {
-  const BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  PkeyPtr key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, noPassword, nullptr) : nullptr);
-  ERR_clear_error();
+  PkeyPtr key = publicKeyOfPem(pem);
   if (!key) {
     // A private key file is accepted too; its public point is derived from the scalar
     // rather than taken from the point the file may carry.

@@ -11,6 +11,10 @@
 
 namespace zezi {
 
+// Whether `pem` holds a PEM public key (SubjectPublicKeyInfo): what a private key file is
+// most often mistaken for, worth its own message.
+[[nodiscard]] bool holdsPublicKeyPem(std::string_view pem);
+
 // The raw public key of the PEM text; false with one fixed message.
 [[nodiscard]] bool readPublicKeyPem(std::string_view pem, Bytes* rawOut, std::string* error);
 
