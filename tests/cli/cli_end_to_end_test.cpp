@@ -1168,33 +1168,51 @@ TEST_F(CliSigned, ConcurrentOpensAcceptOneEnvelopeOfASerial) {
   EXPECT_EQ(accepted, 1);
 }
 
-// The state is read only under its lock: an open that waits for the lock (seen waiting in
-// /proc/locks, not guessed by a delay) reads the state its holder leaves, here one that
-// accepted serial 6, and so refuses serial 5, which it would accept from the state it found
-// before the lock.
-TEST_F(CliSigned, OpenReadsTheStateOnlyUnderItsLock) {
+// The state is read only under its lock: an open or an apply that waits for the lock (seen
+// waiting in /proc/locks, not guessed by a delay) reads the state its holder leaves, here one
+// that accepted serial 6, and so refuses serial 5, which it would accept from the state it
+// found before the lock (or without taking it).
+TEST_F(CliSigned, OpenAndApplyReadTheStateOnlyUnderItsLock) {
   const std::string tool = shellQuote(ZEZI_VIDAD_CLI_PATH);
-  const std::string open = tool + " open --private fleet.key --trust signer.pub --envelope ";
-  const CommandResult run = testing::runCommand(
-      "set -e; cd " + shellQuote(dir_.string()) + "\n" + "for n in 5 6; do " + tool + " " +
-      kSealSigned + "-o e$n.json --sign-key signer.key --serial $n >/dev/null; done\n" + open +
-      "e6.json --state six.state >/dev/null 2>&1\n"
-      ": >held.state.lock\n"
-      "inode=$(stat -c %i held.state.lock)\n"
-      "flock held.state.lock sh -c 'touch locked; until [ -e waited ]; do sleep 0.05; done; "
-      "cp six.state held.state' &\n"
-      "until [ -e locked ]; do sleep 0.05; done\n"
-      "(set +e; " +
-      open +
-      "e5.json --state held.state >out 2>err; echo $? >status) &\n"
-      "until grep -q -- \"-> FLOCK .*:$inode \" /proc/locks; do sleep 0.05; done\n"
-      "touch waited\n"
-      "wait\n");
-  ASSERT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(read("status"), "1\n") << read("err");
-  EXPECT_EQ(read("err"),
-            "zezi-vidad: cannot open the envelope: signature serial is older than the last "
-            "accepted\n");
+  const std::string older = "signature serial is older than the last accepted\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"open --private fleet.key --trust signer.pub --envelope ",
+       "zezi-vidad: cannot open the envelope: " + older},
+      {"apply --private fleet.key --trust signer.pub --stack networkmanager --config-dir conf "
+       "--envelope ",
+       "zezi-vidad: e5.json: refused: cannot open the envelope: " + older},
+  };
+  ASSERT_EQ(
+      testing::runCommand("cd " + shellQuote(dir_.string()) + " && mkdir -p conf && " +
+                          "for n in 5 6; do " + tool + " " + kSealSigned +
+                          "-o e$n.json --sign-key signer.key --serial $n >/dev/null || "
+                          "exit 1; done && " +
+                          tool + " " + cases[0].first + "e6.json --state six.state >/dev/null 2>&1")
+          .exitStatus,
+      0);
+  for (const auto& [command, refusal] : cases) {
+    for (const char* name : {"held.state", "held.state.lock", "locked", "waited", "status"}) {
+      fs::remove(path(name));
+    }
+    const CommandResult run = testing::runCommand(
+        "set -e; cd " + shellQuote(dir_.string()) + "\n" +
+        ": >held.state.lock\n"
+        "inode=$(stat -c %i held.state.lock)\n"
+        "flock held.state.lock sh -c 'touch locked; until [ -e waited ]; do sleep 0.05; done; "
+        "cp six.state held.state' &\n"
+        "until [ -e locked ]; do sleep 0.05; done\n"
+        "(set +e; " +
+        tool + " " + command +
+        "e5.json --state held.state >out 2>err; echo $? >status) &\n"
+        // Bounded: a command that never waits for the lock is caught by its result.
+        "for i in $(seq 400); do grep -q -- \"-> FLOCK .*:$inode \" /proc/locks && break; "
+        "sleep 0.05; done\n"
+        "touch waited\n"
+        "wait\n");
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(read("status"), "1\n") << command << read("err");
+    EXPECT_EQ(read("err"), refusal) << command;
+  }
 }
 
 // A counter or a state kept elsewhere through a symlink is replaced where the link leads,
