@@ -13,7 +13,7 @@
 #include "base/wiping_memory.h"
 #include "crypto/key_reference.h"
 #include "crypto/signature.h"
-#include "opener/fleet_opener.h"
+#include "opener/fleet_opener_steps.h"
 #include "opener/open_envelope.h"
 #include "sealer/builder.h"
 #include "sealer/key_files.h"

@@ -12,7 +12,7 @@
 #include "crypto/private_key_pem.h"
 #include "crypto/public_key_text.h"
 #include "encoding/hex.h"
-#include "opener/fleet_opener.h"
+#include "opener/fleet_opener_steps.h"
 #include "opener/open_failure.h"
 
 namespace zezi {

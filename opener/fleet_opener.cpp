@@ -8,6 +8,7 @@
 #include "crypto/key_reference.h"
 #include "crypto/p256_keys.h"
 #include "crypto/p256_points.h"
+#include "opener/fleet_opener_steps.h"
 #include "opener/open_failure.h"
 
 namespace zezi {

@@ -1,46 +1,44 @@
-// The steps openEnvelope takes with a FleetOpener's key (the class itself is public, in
-// open_envelope.h). Never installed.
+// The device side with a key held for many openings (FleetOpener), and the openEnvelope that
+// takes it. The library's own steps with its key are in opener/fleet_opener_steps.h.
 #pragma once
 
 #include <memory>
+#include <string>
+#include <string_view>
 
-#include "crypto/types.h"
+#include "base/bytes.h"
+#include "base/export.h"
 #include "opener/open_envelope.h"
-#include "opener/open_signed_envelope.h"
 
 namespace zezi {
 
-class KeyReference;
+// The fleet scalar is checked and its public point derived once, and each envelope then
+// costs one check of its ephemeral point and one variable-base multiplication.
+//
+// Thread safety: every member is const and keeps its working state to itself, so one
+// opener may be used by any number of threads at once.
+class FleetOpener {
+ public:
+  // An opener for the fleet's 32-octet private scalar; null unless it is in [1, n-1].
+  [[nodiscard]] ZEZI_VIDAD_EXPORT static std::unique_ptr<FleetOpener> create(
+      const Bytes& fleetScalar);
 
-struct FleetOpenerSteps {
-  // An opener whose key a provider holds (crypto/key_reference.h): each agreement is one
-  // EVP_PKEY_derive there, after the same check of the ephemeral point. Null when null.
-  // The call the C interface wraps for a device whose fleet key is in its TPM.
-  [[nodiscard]] static std::unique_ptr<FleetOpener> fromReference(
-      std::shared_ptr<const KeyReference> reference);
+  ZEZI_VIDAD_EXPORT ~FleetOpener();
+  FleetOpener(const FleetOpener&) = delete;
+  FleetOpener& operator=(const FleetOpener&) = delete;
 
-  // The fleet's 65-octet public point, as the key derivation takes it.
-  [[nodiscard]] static const Bytes& fleetPoint(const FleetOpener& opener);
+ private:
+  struct Key;
+  friend struct FleetOpenerSteps;  // the library's own steps, never installed
+  explicit FleetOpener(std::unique_ptr<const Key> key);
 
-  enum class Agreement { kAgreed, kNotACurvePoint, kFailed };
-
-  // The 32-octet shared secret with an envelope's eph_pub, the 65-octet uncompressed point:
-  // kNotACurvePoint, before any multiplication, unless it lies on the curve. Writes
-  // `*sharedSecretOut` only on kAgreed.
-  [[nodiscard]] static Agreement agree(const FleetOpener& opener, const Bytes& ephemeralPoint,
-                                       Bytes* sharedSecretOut);
-
-  // The envelope key for a shared secret from agree(), or empty (deriveEnvelopeKey with the
-  // fleet point derived at creation).
-  [[nodiscard]] static Bytes envelopeKey(const FleetOpener& opener, const Bytes& sharedSecret,
-                                         const Bytes& salt, const Bytes& ephemeralPoint);
+  std::unique_ptr<const Key> key_;
 };
 
-// openSignedEnvelope (opener/open_signed_envelope.h) with an opener's key, such as one from
-// fromReference: the same checks in the same order, the same messages and outputs.
-[[nodiscard]] bool openSignedEnvelope(const SignatureInput& input, const TrustList& trustList,
-                                      const FleetOpener& opener, Network* networkOut,
-                                      VerifiedSignature* verifiedOut, ReplayState* stateOut,
-                                      std::string* errorOut);
+// Opens `envelope` exactly as openEnvelope with a scalar does, with the same checks in the
+// same order and the same messages, but with the opener's key.
+[[nodiscard]] ZEZI_VIDAD_EXPORT bool openEnvelope(std::string_view envelope,
+                                                  const FleetOpener& opener, Network* networkOut,
+                                                  std::string* errorOut);
 
 }  // namespace zezi

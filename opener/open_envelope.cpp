@@ -10,7 +10,7 @@
 #include "crypto/p256_keys.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
-#include "opener/fleet_opener.h"
+#include "opener/fleet_opener_steps.h"
 #include "opener/open_failure.h"
 
 namespace zezi {

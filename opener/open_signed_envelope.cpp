@@ -4,7 +4,7 @@
 
 #include "base/failure.h"
 #include "crypto/p256_keys.h"
-#include "opener/fleet_opener.h"
+#include "opener/fleet_opener_steps.h"
 #include "opener/open_failure.h"
 #include "opener/signature_failure.h"
 

@@ -1,6 +1,7 @@
 #include "opener/trust_list.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "base/failure.h"
 #include "crypto/p256_keys.h"
@@ -10,6 +11,10 @@
 namespace zezi {
 namespace {
 
+// The octets a trust list's digest covers: "tolvane-wifi-drive-trust/v1", a zero octet,
+// version, serial floor and time floor (8 octets each, big-endian), then the fleet point
+// and each signer point in order (65 octets each, 04 || X || Y).
+constexpr std::string_view kTrustListDomain = "tolvane-wifi-drive-trust/v1";
 constexpr unsigned kBitsPerOctet = 8;
 
 void appendInteger(std::uint64_t value, Bytes* out) {
