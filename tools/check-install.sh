@@ -94,14 +94,15 @@ zezi_vidad_trust_list_new
 zezi_vidad_trust_list_new_from_file
 zezi_vidad_version"
 
-# The device library's headers, alone in its include folder include/zezi-vidad-device.
-expected_device_headers="./zezi_vidad/base/bytes.h
-./zezi_vidad/base/export.h
-./zezi_vidad/crypto/types.h
-./zezi_vidad/device.h
+# The public headers (include/zezi_vidad), named for what a consumer does, and the device
+# library's, alone in its include folder include/zezi-vidad-device: no internal header.
+expected_headers="./zezi_vidad/device.h
 ./zezi_vidad/device.hpp
-./zezi_vidad/opener/open_envelope.h
-./zezi_vidad/opener/open_signed_envelope.h
+./zezi_vidad/version.h
+./zezi_vidad/zezi_vidad.h
+./zezi_vidad/zezi_vidad.hpp"
+expected_device_headers="./zezi_vidad/device.h
+./zezi_vidad/device.hpp
 ./zezi_vidad/version.h"
 
 # Names only the sealing side defines; none may be in the device library. Whole names: the
@@ -124,12 +125,13 @@ check_prefix() {
     (cd "$prefix" && find . \( -type f -o -type l \) | sort)
   fi
 
-  # At most 14 public headers (ARCHITECTURE.md); the device library's include folder holds
-  # its own alone, none that declares a name it does not have.
+  # The five public headers (ARCHITECTURE.md) and nothing else; the device library's include
+  # folder holds its own alone, none that declares a name it does not have.
   local headers device_headers
-  headers=$(find "$prefix/include/zezi_vidad" -name '*.h*' | wc -l)
-  if [ "$headers" -gt 14 ]; then
-    echo "$headers public headers installed, more than 14"
+  headers=$(cd "$prefix/include" && find ./zezi_vidad | sort)
+  if [ "$headers" != "$(printf './zezi_vidad\n%s' "$expected_headers")" ]; then
+    echo "other headers than the public ones are installed:"
+    diff <(printf './zezi_vidad\n%s\n' "$expected_headers") <(echo "$headers") || true
     exit 1
   fi
   device_headers=$(cd "$prefix/include/zezi-vidad-device" && find . -type f | sort)
