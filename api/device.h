@@ -6,8 +6,9 @@
 // full library's C header, includes this one and adds key pairs and sealing.
 //
 // Each function that does work returns a zezi_vidad_status, ZEZI_VIDAD_OK (zero) on
-// success. No exception leaves the library through these functions: running out of memory
-// is ZEZI_VIDAD_E_NO_MEMORY. On any other status nothing is written to an output, except
+// success, and zezi_vidad_status_class_of says what to do about any other. No exception
+// leaves the library through these functions: running out of memory is
+// ZEZI_VIDAD_E_NO_MEMORY. On any other status nothing is written to an output, except
 // where a length output is said to give the size needed.
 //
 // Secrets written to a caller's buffer (a private scalar, a PSK) are the caller's to wipe
@@ -176,12 +177,49 @@ typedef enum zezi_vidad_status {
 // The last status there is; zezi_vidad_strerror gives any larger code the unknown text.
 #define ZEZI_VIDAD_STATUS_LAST ZEZI_VIDAD_E_TRUST_LIST_FILE_SIGNER_NOT_UNCOMPRESSED
 
+// What a caller does about a status: each status is in one class, which
+// zezi_vidad_status_class_of gives, so that firmware can switch on the few classes and log
+// zezi_vidad_strerror's text for the detail. The statuses keep their numbers; a status added
+// later comes with its class.
+typedef enum zezi_vidad_status_class {
+  // ZEZI_VIDAD_OK: use what the call wrote.
+  ZEZI_VIDAD_CLASS_OK = 0,
+  // The call itself is wrong: a null pointer, a buffer too small (the length output gives the
+  // size needed), an SSID or PSK that cannot be sealed, or a code that is no status. Fix the
+  // caller; the same call fails again.
+  ZEZI_VIDAD_CLASS_ARGUMENT = 1,
+  // Out of memory, or the random generator or the cryptographic library failed, checking a
+  // signature included. Nothing is wrong with the inputs: try again later.
+  ZEZI_VIDAD_CLASS_RESOURCE = 2,
+  // The device's own setup: its fleet key (a scalar, a key file, a TPM and its key), its trust
+  // list or its file, a fleet key that is not the trust list's, or a stored replay record that
+  // does not decode or belongs to another list. No envelope opens until it is fixed: stop and
+  // report, rather than try the next envelope.
+  ZEZI_VIDAD_CLASS_SETUP = 3,
+  // The envelope or its signature file is damaged, forged, or sealed for another key: any
+  // fault of their text, a signature that does not verify or is not canonical, a statement for
+  // another envelope. Skip it and report it; the other envelopes may open.
+  ZEZI_VIDAD_CLASS_DAMAGED = 4,
+  // Whole, but not for this device to take: no signature file where one is required, a signer
+  // the trust list does not hold or has superseded, a statement for another fleet. Skip it
+  // and report it (an old trust list, or a drive of someone else's).
+  ZEZI_VIDAD_CLASS_UNTRUSTED = 5,
+  // Signed by a trusted signer but refused by the replay state or the clock: expired, not yet
+  // valid, a serial older than or used before what the device holds, a set that is full or
+  // holds the SSID from another envelope. Skip it: an old drive, nothing to repair.
+  ZEZI_VIDAD_CLASS_STALE = 6
+} zezi_vidad_status_class;
+
 // The library's version, "MAJOR.MINOR.PATCH", which may differ from the header's
 // ZEZI_VIDAD_VERSION_STRING when a shared library was replaced. Static storage.
 ZEZI_VIDAD_EXPORT const char* zezi_vidad_version(void);
 
 // A fixed, lowercase description of `status`, or of an unknown code. Static storage.
 ZEZI_VIDAD_EXPORT const char* zezi_vidad_strerror(int status);
+
+// The class of `status`: ZEZI_VIDAD_CLASS_OK for ZEZI_VIDAD_OK alone, and
+// ZEZI_VIDAD_CLASS_ARGUMENT for a code that is no status.
+ZEZI_VIDAD_EXPORT zezi_vidad_status_class zezi_vidad_status_class_of(int status);
 
 // Opens an envelope (any JSON layout) with the fleet's private scalar, as a device does.
 // Writes the SSID's octets, which may include NUL, to `ssid_out` and their count to

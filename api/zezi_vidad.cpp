@@ -18,7 +18,7 @@
 #include "crypto/private_key_pem.h"
 #include "crypto/public_key_text.h"
 #include "crypto/types.h"
-#include "opener/fleet_opener.h"
+#include "opener/fleet_opener_steps.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"
 #include "opener/open_signed_envelope.h"
@@ -522,6 +522,32 @@ void writeNetwork(const Network& network, uint8_t* ssidOut, size_t* ssidLengthOu
   std::memcpy(pskOut, network.psk.c_str(), network.psk.size() + 1);
 }
 
+// The class of each status, as runs: a row's class holds up to the next row's status.
+constexpr auto kClassOfStatus = failureTable<zezi_vidad_status, zezi_vidad_status_class>(
+    {
+        {ZEZI_VIDAD_OK, ZEZI_VIDAD_CLASS_OK},
+        {ZEZI_VIDAD_E_ARGUMENT, ZEZI_VIDAD_CLASS_ARGUMENT},
+        {ZEZI_VIDAD_E_NO_MEMORY, ZEZI_VIDAD_CLASS_RESOURCE},
+        {ZEZI_VIDAD_E_PRIVATE_KEY, ZEZI_VIDAD_CLASS_SETUP},
+        {ZEZI_VIDAD_E_SSID, ZEZI_VIDAD_CLASS_ARGUMENT},
+        {ZEZI_VIDAD_E_ENVELOPE_SYNTAX, ZEZI_VIDAD_CLASS_DAMAGED},
+        {ZEZI_VIDAD_E_TRUST_LIST, ZEZI_VIDAD_CLASS_SETUP},
+        {ZEZI_VIDAD_E_SIGNATURE_MISSING, ZEZI_VIDAD_CLASS_UNTRUSTED},
+        {ZEZI_VIDAD_E_SIGNATURE_FILE_TOO_LARGE, ZEZI_VIDAD_CLASS_DAMAGED},
+        {ZEZI_VIDAD_E_UNKNOWN_SIGNER, ZEZI_VIDAD_CLASS_UNTRUSTED},
+        {ZEZI_VIDAD_E_SIGNATURE_NOT_CANONICAL, ZEZI_VIDAD_CLASS_DAMAGED},
+        {ZEZI_VIDAD_E_SIGNATURE_UNCHECKED, ZEZI_VIDAD_CLASS_RESOURCE},
+        {ZEZI_VIDAD_E_SIGNATURE_DOES_NOT_VERIFY, ZEZI_VIDAD_CLASS_DAMAGED},
+        {ZEZI_VIDAD_E_OTHER_FLEET, ZEZI_VIDAD_CLASS_UNTRUSTED},
+        {ZEZI_VIDAD_E_OTHER_ENVELOPE, ZEZI_VIDAD_CLASS_DAMAGED},
+        {ZEZI_VIDAD_E_SIGNATURE_EXPIRED, ZEZI_VIDAD_CLASS_STALE},
+        {ZEZI_VIDAD_E_KEY_PROVIDER, ZEZI_VIDAD_CLASS_SETUP},
+        {ZEZI_VIDAD_E_SET_FULL, ZEZI_VIDAD_CLASS_STALE},
+        {ZEZI_VIDAD_E_FILE, ZEZI_VIDAD_CLASS_SETUP},
+    },
+    ZEZI_VIDAD_STATUS_LAST);
+static_assert(kClassOfStatus.inOrder());
+
 }  // namespace
 }  // namespace zezi
 
@@ -549,6 +575,13 @@ const char* zezi_vidad_strerror(int status) {
     return zezi::signatureStatusText(status);
   }
   return zezi::kStatusTexts(static_cast<zezi_vidad_status>(status), zezi::kUnknownStatusText);
+}
+
+zezi_vidad_status_class zezi_vidad_status_class_of(int status) {
+  if (status < 0 || status > ZEZI_VIDAD_STATUS_LAST) {
+    return ZEZI_VIDAD_CLASS_ARGUMENT;
+  }
+  return zezi::kClassOfStatus(static_cast<zezi_vidad_status>(status), ZEZI_VIDAD_CLASS_ARGUMENT);
 }
 
 zezi_vidad_status zezi_vidad_open(const char* envelope, size_t envelope_length,

@@ -62,6 +62,7 @@ zezi_vidad_public_key
 zezi_vidad_replay_record_decode
 zezi_vidad_replay_record_encode
 zezi_vidad_seal
+zezi_vidad_status_class_of
 zezi_vidad_strerror
 zezi_vidad_trust_list_free
 zezi_vidad_trust_list_new
@@ -88,6 +89,7 @@ zezi_vidad_opener_new_from_reference
 zezi_vidad_opener_public_key
 zezi_vidad_replay_record_decode
 zezi_vidad_replay_record_encode
+zezi_vidad_status_class_of
 zezi_vidad_strerror
 zezi_vidad_trust_list_free
 zezi_vidad_trust_list_new

@@ -64,7 +64,7 @@ refused|device|(void)zezi::publicKeyOfScalar(b);
 refused|device|(void)zezi::privateScalarFromPem("", &b, &e);
 refused|device|(void)zezi::makeSignatureFile(b, b, "{}", zezi::SignatureTerms{}, &e, &e);
 refused|device|(void)zezi::runSelfTest(&e);
-compiles|device-c|(void)zezi_vidad_opener_new(s, &o); zezi_vidad_opener_free(o); (void)zezi_vidad_strerror(0);
+compiles|device-c|(void)zezi_vidad_opener_new(s, &o); zezi_vidad_opener_free(o); (void)zezi_vidad_strerror(0); (void)zezi_vidad_status_class_of(0);
 compiles|device-c|(void)zezi_vidad_open(x, sizeof x, s, k, sizeof k, &l, x, sizeof x); (void)zezi_vidad_version();
 compiles|device-c|(void)zezi_vidad_trust_list_new(k, 1, k, 1, 0, 0, &tl); zezi_vidad_trust_list_free(tl);
 compiles|device-c|(void)zezi_vidad_opener_new_from_pem_file("k", &o); (void)zezi_vidad_opener_public_key(o, k); (void)zezi_vidad_trust_list_new_from_file("t", k, &tl);
