@@ -15,7 +15,7 @@
 
 namespace zezi {
 
-// The trust list: the signer keys whose signatures the device accepts.
+// The most signer keys a trust list holds.
 inline constexpr std::size_t kMaxTrustedSigners = 4;
 
 // What firmware holds: the settings a trust list is loaded from.
