@@ -9,6 +9,7 @@
 
 #include "api/device.hpp"
 #include "sealer/builder.h"
+#include "sealer/fleet_sealer.h"
 #include "sealer/key_files.h"
 #include "sealer/signature_file.h"
 #include "selftest/run_self_test.h"

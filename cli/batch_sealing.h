@@ -14,7 +14,7 @@
 #include "cli/batch_plan.h"
 #include "cli/batch_reader.h"
 #include "cli/batch_runner.h"
-#include "sealer/builder.h"
+#include "sealer/fleet_sealer.h"
 
 namespace zezi {
 

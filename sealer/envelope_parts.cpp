@@ -8,6 +8,8 @@
 #include "base/failure.h"
 #include "crypto/aead.h"
 #include "crypto/kdf.h"
+#include "crypto/p256_keys.h"
+#include "crypto/p256_points.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
 #include "encoding/json_escape.h"
@@ -70,8 +72,8 @@ std::string envelopeJson(const Bytes& ephemeralPoint, const Bytes& salt, const B
   return envelope;
 }
 
-}  // namespace
-
+// The network's checks, in this order: a PSK of 64 lowercase hex characters, a non-empty
+// SSID.
 bool checkNetwork(std::string_view ssid, std::string_view psk, std::string* errorOut) {
   if (!isLowercaseHex(psk, kPskSize)) {
     return failWith(errorOut, "psk must be 64 lowercase hex characters");
@@ -79,19 +81,10 @@ bool checkNetwork(std::string_view ssid, std::string_view psk, std::string* erro
   return !ssid.empty() || failWith(errorOut, "ssid is empty");
 }
 
+// The supplied salt and nonce, or fresh ones (16 and 12 octets) for those that are empty:
+// the salt first, then the nonce, each with its own message when the generator fails.
 bool saltAndNonce(const Bytes& salt, const Bytes& nonce, Bytes* saltOut, Bytes* nonceOut,
-                  std::string* errorOut, Draws draws) {
-  if (draws == Draws::kOneCall && salt.empty() && nonce.empty()) {
-    // One call to the generator costs as much as each of two.
-    Bytes drawn(kDrawnSaltSize + kNonceSize);
-    if (RAND_bytes(drawn.data(), static_cast<int>(drawn.size())) != 1) {
-      return failWith(errorOut, "salt generation failed");
-    }
-    const auto split = drawn.begin() + static_cast<std::ptrdiff_t>(kDrawnSaltSize);
-    *saltOut = Bytes(drawn.begin(), split);
-    *nonceOut = Bytes(split, drawn.end());
-    return true;
-  }
+                  std::string* errorOut) {
   *saltOut = suppliedOrDrawn(salt, kDrawnSaltSize);
   if (saltOut->empty()) {
     return failWith(errorOut, "salt generation failed");
@@ -100,19 +93,73 @@ bool saltAndNonce(const Bytes& salt, const Bytes& nonce, Bytes* saltOut, Bytes* 
   return !nonceOut->empty() || failWith(errorOut, "nonce generation failed");
 }
 
-bool finishEnvelope(const AgreedEnvelope& agreed, const Bytes& fleetPoint, std::string_view ssid,
-                    std::string_view psk, std::string* envelopeOut, std::string* errorOut) {
-  const Bytes envelopeKey = deriveEnvelopeKey(kEnvelopeDomain, agreed.sharedSecret, agreed.salt,
-                                              agreed.ephemeralPoint, fleetPoint);
+}  // namespace
+
+FleetPoint fleetPointOf(const Bytes& rawPublicKey) {
+  FleetPoint fleet;
+  fleet.group = p256Group();
+  fleet.encoded = rawToPoint(rawPublicKey);
+  if (fleet.group != nullptr) {
+    fleet.point = decodePoint(fleet.group, fleet.encoded, /*context=*/nullptr);
+  }
+  return fleet;
+}
+
+bool sealFor(const FleetPoint& fleet, std::string_view ssid, std::string_view psk,
+             std::string* envelopeOut, std::string* errorOut, const Bytes& salt, const Bytes& nonce,
+             const Bytes& ephemeralScalar) {
+  if (envelopeOut == nullptr) {
+    return failWith(errorOut, "no output buffer");
+  }
+  if (!checkNetwork(ssid, psk, errorOut)) {
+    return false;
+  }
+
+  const EC_GROUP* group = fleet.group;
+  const bool drawn = ephemeralScalar.empty();
+  // Shared by this envelope's steps; where it is null, OpenSSL makes its own.
+  const BnCtxPtr context(BN_CTX_new());
+  BignumPtr scalar = !drawn             ? scalarFromOctets(ephemeralScalar)
+                     : group != nullptr ? drawScalar(group, context.get())
+                                        : nullptr;
+  if (!scalar) {
+    return failWith(errorOut,
+                    drawn ? "ephemeral key generation failed" : "invalid ephemeral scalar");
+  }
+  // eph = scalar * G
+  const Bytes ephemeralPoint =
+      group != nullptr ? generatorMultiple(group, scalar.get(), context.get()) : Bytes{};
+  if (ephemeralPoint.empty()) {
+    // A drawn key pair is made in one step, as far as its messages go.
+    return failWith(errorOut, drawn ? "ephemeral key generation failed"
+                                    : "could not derive ephemeral public key");
+  }
+  Bytes envelopeSalt;
+  Bytes envelopeNonce;
+  if (!saltAndNonce(salt, nonce, &envelopeSalt, &envelopeNonce, errorOut)) {
+    return false;
+  }
+  // shared = X(scalar * fleet point)
+  const Bytes sharedSecret =
+      fleet.point ? sharedX(group, fleet.point.get(), scalar.get(), context.get()) : Bytes{};
+  scalar.reset();  // cleared as soon as its last use is done
+  if (sharedSecret.empty()) {
+    return failWith(errorOut, "ECDH failed");
+  }
+
+  // key = HKDF-SHA256(ikm = shared, salt, info = domain || eph point || fleet point)
+  const Bytes envelopeKey =
+      deriveEnvelopeKey(kEnvelopeDomain, sharedSecret, envelopeSalt, ephemeralPoint, fleet.encoded);
   if (envelopeKey.size() != kEnvelopeKeySize) {
     return failWith(errorOut, "key derivation failed");
   }
+  // sealed = AES-256-GCM(key, nonce, aad = domain, payload) = ciphertext || tag
   const Bytes sealed =
-      sealPayload(envelopeKey, agreed.nonce, textToBytes(kEnvelopeDomain), payloadJson(ssid, psk));
+      sealPayload(envelopeKey, envelopeNonce, textToBytes(kEnvelopeDomain), payloadJson(ssid, psk));
   if (sealed.empty()) {
     return failWith(errorOut, "sealing failed");
   }
-  *envelopeOut = envelopeJson(agreed.ephemeralPoint, agreed.salt, agreed.nonce, sealed);
+  *envelopeOut = envelopeJson(ephemeralPoint, envelopeSalt, envelopeNonce, sealed);
   return true;
 }
 

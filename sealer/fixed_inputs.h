@@ -1,7 +1,7 @@
 // Sealing with the salt, the nonce and the ephemeral scalar fixed by the caller, which
 // makes an envelope a pure function of its inputs: for the self-test, the known answers,
-// the published vectors and the tests. Never installed; consumers seal through builder.h,
-// where all three are drawn afresh.
+// the published vectors and the tests. Never installed; consumers seal through builder.h
+// and fleet_sealer.h, where all three are drawn afresh.
 #pragma once
 
 #include <string>
@@ -9,6 +9,7 @@
 
 #include "crypto/types.h"
 #include "sealer/builder.h"
+#include "sealer/fleet_sealer.h"
 
 namespace zezi {
 

@@ -22,6 +22,7 @@
 #include "encoding/json_escape.h"
 #include "opener/open_envelope.h"
 #include "sealer/fixed_inputs.h"
+#include "sealer/fleet_sealer.h"
 #include "support/case_names.h"
 #include "support/envelope_fields.h"
 #include "support/known_values.h"

@@ -36,6 +36,7 @@
 #include "opener/signature_failure.h"
 #include "sealer/builder.h"
 #include "sealer/fixed_inputs.h"
+#include "sealer/fleet_sealer.h"
 #include "sealer/signature_file.h"
 #include "selftest/checks.h"
 #include "selftest/known_answers.h"
@@ -147,12 +148,6 @@ const std::set<std::string, std::less<>> kDrawnBuildMessages = {
 const std::set<std::string, std::less<>> kSuppliedBuildMessages = {
     "invalid ephemeral scalar", "could not derive ephemeral public key", "ECDH failed",
     "key derivation failed", "sealing failed"};
-// The sealer draws its scalar itself, then multiplies it in a step of its own.
-const std::set<std::string, std::less<>> kDrawnSealerMessages = [] {
-  auto messages = kDrawnBuildMessages;
-  messages.insert("could not derive ephemeral public key");
-  return messages;
-}();
 // An off-curve fleet key is refused at the agreement, after the ephemeral key is loaded.
 const std::set<std::string, std::less<>> kOffCurveFleetBuildMessages = {
     "invalid ephemeral scalar", "could not derive ephemeral public key", "ECDH failed"};
@@ -193,9 +188,8 @@ Outcome attemptBuild(BuildKind kind, Injection injection,
   const Bytes& scalar = kind == BuildKind::kDrawn ? noValue : f.ephemeralScalar;
   const Bytes& fleetKey =
       kind == BuildKind::kOffCurveFleet ? f.offCurveRawPublicKey : f.fleetRawPublicKey;
-  const auto& drawnMessages =
-      path == SealPath::kBuildEnvelope ? kDrawnBuildMessages : kDrawnSealerMessages;
-  const auto& allowed = kind == BuildKind::kDrawn      ? drawnMessages
+  // Both paths take the same steps, so they may fail with the same messages alone.
+  const auto& allowed = kind == BuildKind::kDrawn      ? kDrawnBuildMessages
                         : kind == BuildKind::kSupplied ? kSuppliedBuildMessages
                                                        : kOffCurveFleetBuildMessages;
   std::string envelope(kEnvelopeSentinel);

@@ -30,6 +30,7 @@
 #include "opener/open_envelope.h"
 #include "sealer/builder.h"
 #include "sealer/fixed_inputs.h"
+#include "sealer/fleet_sealer.h"
 #include "selftest/checks.h"
 #include "selftest/known_answers.h"
 #include "soundness/allocation_hooks.h"
