@@ -24,7 +24,7 @@
 #include "cli/diagnostics.h"
 #include "cli/key_loading.h"
 #include "cli/secret_input.h"
-#include "sealer/builder.h"
+#include "sealer/fleet_sealer.h"
 
 namespace zezi {
 namespace {
@@ -118,13 +118,13 @@ int runBatch(const BatchOptions& options) {
     return reportFailure("--batch needs a file, which is read twice, not standard input",
                          kExitUsage);
   }
-  Bytes fleetKey;
-  std::string error;
-  if (!loadFleetKey(options.fleetKey, &fleetKey, &error)) {
-    return reportFailure(error);
-  }
-  const std::unique_ptr<FleetSealer> sealer = FleetSealer::create(fleetKey, &error);
-  if (!sealer) {
+  // The sealer's decoding of the point is the key's one check.
+  std::unique_ptr<FleetSealer> sealer;
+  const auto makeSealer = [&sealer](const Bytes& raw) {
+    sealer = FleetSealer::create(raw, nullptr);
+    return sealer != nullptr;
+  };
+  if (std::string error; !loadFleetKey(options.fleetKey, makeSealer, &error)) {
     return reportFailure(error);
   }
   UniqueFd batch;

@@ -5,10 +5,12 @@
 #include <cstddef>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 #include "base/failure.h"
 #include "cli/secret_input.h"
 #include "crypto/key_reference.h"
+#include "crypto/p256_keys.h"
 #include "crypto/private_key_pem.h"
 #include "crypto/public_key_text.h"
 #include "encoding/hex.h"
@@ -248,11 +250,25 @@ bool loadPrivateScalar(const std::string& path, Bytes* scalar, std::string* erro
   return readKeyFile(path, shown, &pem, error) && scalarOfKeyText(pem, shown, scalar, error);
 }
 
-bool loadPublicKeyText(const std::string& text, std::string_view what, std::string_view option,
-                       Bytes* raw, std::string* error) {
-  std::string why;
+namespace {
+
+// The message of 64 octets that name no point of P-256.
+constexpr std::string_view kNotAPoint = ": not a point of P-256";
+
+bool isPoint(const Bytes& raw) {
+  return loadPublicKey(raw) != nullptr;
+}
+
+// loadPublicKeyText, with the point checked by `decodes` when it is given: every form's
+// octets go through it. Else the raw forms are checked on their own; reading a PEM key
+// decodes its point already.
+bool readPublicKeyText(const std::string& text, std::string_view what, std::string_view option,
+                       const PointCheck* decodes, Bytes* raw, std::string* error) {
+  const PointCheck ownCheck = isPoint;
+  const PointCheck& checkPoint = decodes != nullptr ? *decodes : ownCheck;
   if (isAllHex(text) && text.size() == kRawKeyHexLength) {
-    return readPublicKeyHex(text, raw, &why) || failWith(error, std::string(what) + ": " + why);
+    *raw = hexDecode(text);
+    return checkPoint(*raw) || failWith(error, std::string(what).append(kNotAPoint));
   }
   const std::string shown = shownName(text, option);
   SecretText content;
@@ -274,13 +290,36 @@ bool loadPublicKeyText(const std::string& text, std::string_view what, std::stri
   SecretText line = content;
   stripLineEnd(&line);
   if (isAllHex(line) && line.size() == kRawKeyHexLength) {
-    return readPublicKeyHex(line, raw, &why) || failWith(error, shown + ": " + why);
+    *raw = hexDecode(line);
+    return checkPoint(*raw) || failWith(error, shown + std::string(kNotAPoint));
   }
-  return readPublicKeyPem(content, raw, &why) || failWith(error, shown + ": " + why);
+  std::string why;
+  if (!readPublicKeyPem(content, raw, &why)) {
+    return failWith(error, shown + ": " + why);
+  }
+  // Refused after the PEM reading accepted the point only for want of memory.
+  return decodes == nullptr || (*decodes)(*raw) || failWith(error, shown + std::string(kNotAPoint));
+}
+
+}  // namespace
+
+bool loadPublicKeyText(const std::string& text, std::string_view what, std::string_view option,
+                       Bytes* raw, std::string* error) {
+  Bytes read;
+  if (!readPublicKeyText(text, what, option, /*decodes=*/nullptr, &read, error)) {
+    return false;
+  }
+  *raw = std::move(read);
+  return true;
 }
 
 bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error) {
   return loadPublicKeyText(text, "fleet key", "--fleet-key", raw, error);
+}
+
+bool loadFleetKey(const std::string& text, const PointCheck& checkPoint, std::string* error) {
+  Bytes raw;
+  return readPublicKeyText(text, "fleet key", "--fleet-key", &checkPoint, &raw, error);
 }
 
 }  // namespace zezi

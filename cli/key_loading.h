@@ -3,6 +3,7 @@
 // Nothing here signs or makes a key (cli/held_keys.h), so the device's program carries it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -59,5 +60,13 @@ void quietKeyStack();
 
 // loadPublicKeyText for the fleet key of --fleet-key.
 [[nodiscard]] bool loadFleetKey(const std::string& text, Bytes* raw, std::string* error);
+
+// Takes the 64 octets of a public key and says whether they are a point of P-256.
+using PointCheck = std::function<bool(const Bytes& raw)>;
+
+// loadFleetKey for a caller that decodes the point itself (the batch's FleetSealer): the
+// key is checked once, by `checkPoint`, with loadFleetKey's messages.
+[[nodiscard]] bool loadFleetKey(const std::string& text, const PointCheck& checkPoint,
+                                std::string* error);
 
 }  // namespace zezi
