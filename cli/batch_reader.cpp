@@ -9,8 +9,8 @@
 
 #include "base/file_descriptor.h"
 #include "cli/wpa_psk.h"
-#include "crypto/json_reader.h"
 #include "encoding/hex.h"
+#include "encoding/json_reader.h"
 
 namespace zezi {
 namespace {

@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "crypto/json_reader.h"
 #include "encoding/hex.h"
+#include "encoding/json_reader.h"
 #include "fuzz_check.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"

@@ -6,10 +6,10 @@
 
 #include "base/failure.h"
 #include "crypto/aead.h"
-#include "crypto/json_reader.h"
 #include "crypto/p256_keys.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
+#include "encoding/json_reader.h"
 #include "opener/fleet_opener_steps.h"
 #include "opener/open_failure.h"
 

@@ -4,10 +4,10 @@
 #include <array>
 
 #include "base/failure.h"
-#include "crypto/json_reader.h"
 #include "crypto/signature.h"
 #include "crypto/statement.h"
 #include "encoding/base64.h"
+#include "encoding/json_reader.h"
 #include "opener/signature_failure.h"
 
 namespace zezi {

@@ -14,7 +14,7 @@ done
 
 # file in which the include is planted | included header | reason expected in the output
 cases="opener/open_envelope.cpp|crypto/aead.h|allowed
-sealer/builder.cpp|crypto/json_reader.h|allowed
+sealer/builder.cpp|encoding/json_reader.h|allowed
 opener/open_envelope.cpp|sealer/builder.h|from the floor beside its own
 opener/fleet_opener.h|sealer/fixed_inputs.h|from the floor beside its own
 sealer/builder.cpp|opener/open_envelope.h|from the floor beside its own

@@ -1,4 +1,4 @@
-#include "crypto/json_reader.h"
+#include "encoding/json_reader.h"
 
 #include <algorithm>
 

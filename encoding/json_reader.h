@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/types.h"
+#include "base/bytes.h"
 
 namespace zezi {
 
