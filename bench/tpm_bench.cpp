@@ -12,7 +12,7 @@
 
 #include "base/wiping_memory.h"
 #include "crypto/key_reference.h"
-#include "crypto/signature.h"
+#include "crypto/signer.h"
 #include "opener/fleet_opener_steps.h"
 #include "opener/open_envelope.h"
 #include "sealer/builder.h"

@@ -12,7 +12,7 @@
 
 #include "base/failure.h"
 #include "cli/atomic_file.h"
-#include "crypto/signature.h"
+#include "crypto/sha256.h"
 #include "crypto/types.h"
 #include "encoding/hex.h"
 

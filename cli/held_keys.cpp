@@ -2,7 +2,7 @@
 
 #include "base/failure.h"
 #include "crypto/key_reference.h"
-#include "crypto/signature.h"
+#include "crypto/signer.h"
 
 namespace zezi {
 

@@ -12,7 +12,7 @@
 #include "cli/secret_input.h"
 #include "cli/serial_counter.h"
 #include "cli/time_text.h"
-#include "crypto/signature.h"
+#include "crypto/signer.h"
 #include "encoding/hex.h"
 #include "sealer/key_files.h"
 #include "sealer/signing_key.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "crypto/p256_keys.h"
-#include "crypto/signature.h"
+#include "crypto/sha256.h"
 
 namespace zezi {
 namespace {

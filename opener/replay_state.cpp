@@ -3,7 +3,7 @@
 #include <set>
 #include <string_view>
 
-#include "crypto/signature.h"
+#include "crypto/sha256.h"
 #include "opener/open_signed_envelope.h"
 #include "opener/signature_failure.h"
 

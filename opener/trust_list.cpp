@@ -5,6 +5,7 @@
 
 #include "base/failure.h"
 #include "crypto/p256_keys.h"
+#include "crypto/sha256.h"
 #include "crypto/signature.h"
 #include "crypto/statement.h"
 

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "base/failure.h"
+#include "crypto/sha256.h"
 #include "crypto/signature.h"
 #include "crypto/statement.h"
 #include "encoding/base64.h"

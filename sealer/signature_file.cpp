@@ -4,7 +4,8 @@
 
 #include "base/failure.h"
 #include "crypto/p256_keys.h"
-#include "crypto/signature.h"
+#include "crypto/sha256.h"
+#include "crypto/signer.h"
 #include "crypto/statement.h"
 #include "encoding/base64.h"
 #include "sealer/signing_key.h"

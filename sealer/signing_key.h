@@ -1,4 +1,4 @@
-// Signature files signed by a key that is loaded once and held (crypto/signature.h's
+// Signature files signed by a key that is loaded once and held (crypto/signer.h's
 // Signer), for a tool that signs many envelopes or a key kept outside the process. Not
 // installed: consumers call makeSignatureFile with a scalar (sealer/signature_file.h).
 #pragma once
@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/signature.h"
+#include "crypto/signer.h"
 #include "sealer/signature_file.h"
 
 namespace zezi {

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "base/failure.h"
-#include "crypto/signature.h"
+#include "crypto/sha256.h"
 #include "encoding/hex.h"
 #include "encoding/utf8.h"
 

@@ -1,4 +1,5 @@
 #include "crypto/signature.h"
+#include "crypto/signer.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,8 @@
 #include <string>
 
 #include "crypto/p256_keys.h"
-#include "crypto/signature.h"
+#include "crypto/sha256.h"
+#include "crypto/signer.h"
 #include "crypto/statement.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
