@@ -42,6 +42,7 @@ SecretText wpaPskFromPassphrase(std::string_view passphrase, std::string_view ss
   if (!isValidPassphrase(passphrase) || ssid.empty() || ssid.size() > kMaxSsidLength) {
     return {};
   }
+  // PSK = hex(PBKDF2-HMAC-SHA1(passphrase, salt = SSID, 4096 iterations, 32 octets))
   const Bytes key = pbkdf2HmacSha1(Bytes(passphrase.begin(), passphrase.end()),
                                    Bytes(ssid.begin(), ssid.end()), kWpaIterations, kWpaKeySize);
   SecretText psk;

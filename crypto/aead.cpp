@@ -13,6 +13,7 @@ Bytes sealPayload(const Bytes& key, const Bytes& nonce, const Bytes& aad, const 
       aad.size() > kMaxAeadInputSize || plaintext.size() > kMaxAeadInputSize) {
     return {};
   }
+  // sealed = AES-256-GCM(key, nonce, aad, plaintext) = ciphertext || tag
   const CipherCtxPtr context(EVP_CIPHER_CTX_new());
   if (!context) {
     return {};
@@ -69,6 +70,8 @@ OpenStatus openPayload(const Bytes& key, const Bytes& nonce, const Bytes& aad, c
   }
   const std::uint8_t* tag = sealed.data() + ciphertextSize;
 
+  // plaintext = AES-256-GCM-Open(key, nonce, aad, ciphertext, tag), released only when the
+  // tag verifies
   const CipherCtxPtr context(EVP_CIPHER_CTX_new());
   if (!context) {
     return kOpenInternalError;

@@ -11,6 +11,7 @@ Bytes ecdhSharedSecret(const Bytes& privateScalar, const Bytes& peerRawPublicKey
   if (!privateKey || !peerKey) {
     return {};
   }
+  // shared = X(scalar * peer point), 32 octets
   const PkeyCtxPtr context(EVP_PKEY_CTX_new(privateKey.get(), /*engine=*/nullptr));
   if (!context || EVP_PKEY_derive_init(context.get()) <= 0 ||
       EVP_PKEY_derive_set_peer(context.get(), peerKey.get()) <= 0) {

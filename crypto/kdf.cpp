@@ -24,6 +24,7 @@ Bytes deriveEnvelopeKey(std::string_view domain, const Bytes& sharedSecret, cons
   if (info.empty()) {
     return {};
   }
+  // key = HKDF-SHA256(ikm = shared X, salt, info = domain || eph point || fleet point), 32 octets
   return hkdfSha256(sharedSecret, salt, info, kEnvelopeKeySize);
 }
 
@@ -31,6 +32,7 @@ Bytes buildKdfInfo(std::string_view domain, const Bytes& ephemeralPoint, const B
   if (ephemeralPoint.size() != kPointSize || fleetPoint.size() != kPointSize || domain.empty()) {
     return {};
   }
+  // info = domain || eph point || fleet point
   Bytes info;
   info.reserve(domain.size() + 2 * kPointSize);
   info.insert(info.end(), domain.begin(), domain.end());
@@ -68,6 +70,7 @@ Bytes hkdfSha256(const Bytes& key, const Bytes& salt, const Bytes& info, std::si
   }
   params[count] = OSSL_PARAM_construct_end();
 
+  // okm = HKDF-Expand(HKDF-Extract(salt, key), info, length)   (RFC 5869)
   Bytes output(length);
   if (EVP_KDF_derive(context.get(), output.data(), output.size(), params) <= 0) {
     return {};

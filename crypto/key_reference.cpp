@@ -269,6 +269,7 @@ Bytes KeyReference::agree(const Bytes& peerRawPublicKey) const {
   // The peer's point is public: the default provider beside ours checks it is on the curve.
   const std::string publicQuery = std::string("provider=") + kPublicProvider;
   const PkeyPtr peer = loadPublicKey(peerRawPublicKey, held_->libctx.get(), publicQuery.c_str());
+  // shared = X(held scalar * peer point), computed where the key is held
   const PkeyCtxPtr context(
       EVP_PKEY_CTX_new_from_pkey(held_->libctx.get(), held_->key.get(), held_->propquery.c_str()));
   std::size_t size = 0;
@@ -298,6 +299,7 @@ Bytes KeyReference::signDer(std::span<const std::uint8_t> message) const {
     ERR_clear_error();
     return {};
   }
+  // der = ECDSA-P256-sign(held key, SHA-256(message)), made where the key is held
   Bytes der(static_cast<std::size_t>(maxSize));
   std::size_t size = der.size();
   if (EVP_DigestSign(context.get(), der.data(), &size, message.data(), message.size()) != 1 ||

@@ -71,6 +71,7 @@ EcPointPtr decodePoint(const EC_GROUP* group, const Bytes& encoded, BN_CTX* cont
 }
 
 Bytes generatorMultiple(const EC_GROUP* group, const BIGNUM* scalar, BN_CTX* context) {
+  // point = scalar * G
   const EcPointPtr point(EC_POINT_new(group));
   if (!point ||
       EC_POINT_mul(group, point.get(), scalar, /*q=*/nullptr, /*m=*/nullptr, context) != 1) {
@@ -86,6 +87,7 @@ Bytes generatorMultiple(const EC_GROUP* group, const BIGNUM* scalar, BN_CTX* con
 }
 
 Bytes sharedX(const EC_GROUP* group, const EC_POINT* point, const BIGNUM* scalar, BN_CTX* context) {
+  // shared = X(scalar * point)
   const EcPointPtr product(EC_POINT_new(group));
   const BignumPtr x = newSecretNumber();
   if (!product || !x ||

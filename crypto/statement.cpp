@@ -35,6 +35,8 @@ Digest digestAt(const Bytes& octets, std::size_t offset) {
 }  // namespace
 
 Bytes encodeStatement(const Statement& statement) {
+  // statement = signer key id || fleet id || SHA-256(envelope) || serial || issued || expires
+  // (the three integers 8 octets each, big-endian)
   Bytes octets;
   octets.reserve(kStatementSize);
   for (const Digest* digest :
@@ -62,6 +64,7 @@ bool decodeStatement(const Bytes& octets, Statement* statementOut) {
 }
 
 Bytes signedMessage(const Bytes& statementOctets) {
+  // message = signature domain || 0x00 || statement
   Bytes message;
   message.reserve(kSignatureDomain.size() + 1 + statementOctets.size());
   message.insert(message.end(), kSignatureDomain.begin(), kSignatureDomain.end());
@@ -71,6 +74,7 @@ Bytes signedMessage(const Bytes& statementOctets) {
 }
 
 bool keyIdOf(const Bytes& rawPublicKey, Digest* idOut) {
+  // key id = SHA-256(04 || X || Y)
   const Bytes point = rawToPoint(rawPublicKey);
   return !point.empty() && sha256(point, idOut);
 }

@@ -67,11 +67,13 @@ bool makeSignatureFile(const Signer& signer, const Bytes& fleetRawPublicKey,
   statement.serial = terms.serial;
   statement.issuedAt = terms.issuedAt;
   statement.expiresAt = terms.expiresAt;
+  // ids = SHA-256 of each key's point; envelope digest = SHA-256(envelope)
   if (!keyIdOf(signer.rawPublicKey(), &statement.signerKeyId) ||
       !keyIdOf(fleetRawPublicKey, &statement.fleetId) ||
       !sha256(envelope, &statement.envelopeSha256)) {
     return failWith(errorOut, "signing failed");
   }
+  // signature = ECDSA-P256-SHA256(signer, domain || 0x00 || statement), low s
   const Bytes octets = encodeStatement(statement);
   const Bytes message = signedMessage(octets);
   const Bytes signature = signer.sign(message);
