@@ -99,8 +99,11 @@ class StackConfigFile : public TempFolder, public ::testing::WithParamInterface<
  protected:
   void TearDown() override {
     if (wpaStarted_) {
-      runCommand(wpaCli("terminate") + " || kill \"$(cat " + shellQuote((dir_ / "pid").string()) +
-                 ")\"");
+      // wpa_supplicant removes its pid file and socket as it exits, after wpa_cli returns:
+      // the folder is removed only once it is gone.
+      runCommand("pid=$(cat " + shellQuote((dir_ / "pid").string()) + "); " + wpaCli("terminate") +
+                 " || kill \"$pid\"; for _ in $(seq 200); do kill -0 \"$pid\" 2>/dev/null || "
+                 "break; sleep 0.05; done");
     }
     TempFolder::TearDown();
   }
