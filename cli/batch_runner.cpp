@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/exit_status.h"
+#include "base/failure.h"
 #include "cli/atomic_file.h"
 #include "cli/batch_interrupt.h"
 #include "cli/batch_plan.h"

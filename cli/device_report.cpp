@@ -11,6 +11,7 @@
 
 #include "base/failure.h"
 #include "base/file_descriptor.h"
+#include "base/whole_file.h"
 #include "cli/atomic_file.h"
 #include "cli/display_json.h"
 #include "encoding/hex.h"
@@ -173,22 +174,15 @@ bool loadRunReport(const std::string& statePath, RunReport* report, bool* found,
   if (!reportPathOf(statePath, &path, error)) {
     return false;
   }
-  UniqueFd file;
   std::string text;
-  switch (openRegularFile(path, O_RDONLY | O_NOFOLLOW, &file)) {
-    case FileOpening::kOpened:
+  switch (readWholeFile(AT_FDCWD, path, Symlinks::kNoFollow, kMaxReportSize, &text)) {
+    case WholeFile::kRead:
       break;
-    case FileOpening::kFailed:
-      if (errno == ENOENT) {
-        *found = false;
-        return true;
-      }
-      [[fallthrough]];
-    case FileOpening::kNotRegular:
+    case WholeFile::kMissing:
+      *found = false;
+      return true;
+    default:
       return failWith(error, "cannot read the record of the last run " + path);
-  }
-  if (readAll(file.get(), kMaxReportSize, &text) != WholeRead::kRead) {
-    return failWith(error, "cannot read the record of the last run " + path);
   }
   const json object = json::parse(text, nullptr, false);
   if (!object.is_object() || !object.value("time", json()).is_number_unsigned() ||

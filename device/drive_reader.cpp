@@ -15,6 +15,7 @@
 
 #include "base/failure.h"
 #include "base/file_descriptor.h"
+#include "base/whole_file.h"
 #include "crypto/types.h"
 #include "opener/open_envelope.h"
 
@@ -42,26 +43,22 @@ enum class SourceRead : std::uint8_t { kRead, kMissing, kRefused };
 template <typename Container>
 SourceRead readSourceFile(int folder, const std::string& name, std::size_t maxSize, Container* out,
                           std::string* why) {
-  UniqueFd file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0) {
-    if (errno == ENOENT) {
-      return SourceRead::kMissing;
-    }
-    *why = errno == ELOOP ? "a symlink, which is never followed" : systemError("cannot be read");
-    return SourceRead::kRefused;
-  }
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    *why = "not a regular file";
-    return SourceRead::kRefused;
-  }
-  switch (readAll(file.get(), maxSize, out)) {
-    case WholeRead::kRead:
+  switch (readWholeFile(folder, name, Symlinks::kNoFollow, maxSize, out)) {
+    case WholeFile::kRead:
       return SourceRead::kRead;
-    case WholeRead::kTooLarge:
+    case WholeFile::kMissing:
+      return SourceRead::kMissing;
+    case WholeFile::kSymlink:
+      *why = "a symlink, which is never followed";
+      return SourceRead::kRefused;
+    case WholeFile::kFolder:
+    case WholeFile::kNotRegular:
+      *why = "not a regular file";
+      return SourceRead::kRefused;
+    case WholeFile::kTooLarge:
       *why = "too large";
       return SourceRead::kRefused;
-    case WholeRead::kFailed:
+    case WholeFile::kFailed:
       break;
   }
   *why = systemError("cannot be read");

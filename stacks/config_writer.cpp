@@ -7,18 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <openssl/rand.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <vector>
 
+#include "base/atomic_file.h"
 #include "base/failure.h"
 #include "base/file_descriptor.h"
-#include "encoding/hex.h"
+#include "base/whole_file.h"
 #include "encoding/utf8.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
@@ -31,32 +29,17 @@ constexpr mode_t kConfigMode = 0600;
 constexpr mode_t kFolderMode = 0700;
 // Far above any configuration the tool writes to; a larger file is refused, not cut.
 constexpr std::size_t kMaxConfigSize = std::size_t{1024} * 1024;
-constexpr std::size_t kTemporarySuffixSize = 6;
-constexpr std::string_view kTemporaryPrefix = ".zezi-vidad-";
-constexpr std::string_view kTemporarySuffix = ".tmp";
+// The temporary files of earlier builds: hidden and ending in .tmp.
+constexpr std::string_view kEarlierTemporaryPrefix = ".zezi-vidad-";
+constexpr std::string_view kEarlierTemporarySuffix = ".tmp";
 
-std::string systemText(std::string_view what) {
-  std::string reason = std::strerror(errno);
-  if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z') {
-    reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
-  }
-  return std::string(what) + ": " + reason;
-}
-
-// Hidden and ending in .tmp, so that no stack reads it as a network.
-std::string temporaryName() {
-  Bytes suffix(kTemporarySuffixSize);
-  if (RAND_bytes(suffix.data(), static_cast<int>(suffix.size())) != 1) {
-    return {};
-  }
-  return std::string(kTemporaryPrefix) + hexEncode(suffix) + std::string(kTemporarySuffix);
-}
-
-// Removes the temporary files a killed run left in the folder.
-void removeLeftovers(int folder) {
+// Removes the temporary files a killed run left in the folder: the writer's own beside
+// `name`, and those of earlier builds, named apart from any target.
+void removeLeftovers(int folder, const std::string& name) {
+  removeStagingLeftovers(folder, name);
   static_cast<void>(forEachEntry(folder, [folder](const dirent& entry) {
     const std::string_view name = entry.d_name;
-    if (name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix)) {
+    if (name.starts_with(kEarlierTemporaryPrefix) && name.ends_with(kEarlierTemporarySuffix)) {
       ::unlinkat(folder, entry.d_name, 0);
     }
   }));
@@ -66,72 +49,60 @@ void removeLeftovers(int folder) {
 // `*exists` false when there is no such file.
 bool readExisting(int folder, const std::string& name, const std::string& shownAs,
                   SecretText* content, bool* exists, std::string* error) {
-  UniqueFd file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0) {
-    if (errno == ENOENT) {
-      *exists = false;
-      return true;
-    }
-    return failWith(error, errno == ELOOP ? shownAs + " is a symlink, which is never followed"
-                                          : systemText("cannot read " + shownAs));
-  }
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0) {
-    return failWith(error, systemText("cannot read " + shownAs));
-  }
-  if (!S_ISREG(info.st_mode)) {
-    return failWith(error, shownAs + " is not a regular file");
-  }
-  switch (readAll(file.get(), kMaxConfigSize, content)) {
-    case WholeRead::kRead:
+  switch (readWholeFile(folder, name, Symlinks::kNoFollow, kMaxConfigSize, content)) {
+    case WholeFile::kRead:
       *exists = true;
       return true;
-    case WholeRead::kTooLarge:
+    case WholeFile::kMissing:
+      *exists = false;
+      return true;
+    case WholeFile::kSymlink:
+      return failWith(error, shownAs + " is a symlink, which is never followed");
+    case WholeFile::kFolder:
+    case WholeFile::kNotRegular:
+      return failWith(error, shownAs + " is not a regular file");
+    case WholeFile::kTooLarge:
       return failWith(error, shownAs + " is too large");
-    case WholeRead::kFailed:
+    case WholeFile::kFailed:
       break;
   }
-  return failWith(error, systemText("cannot read " + shownAs));
+  return failWith(error, systemError("cannot read " + shownAs));
 }
+
+// Configuration files hold secrets, and where a stack's file system cannot keep their
+// mode they are refused; they are renamed into place on every file system.
+constexpr AtomicWriteOptions kConfigWrites{Staging::kUnnamedWherePossible,
+                                           /*inPlaceWithoutModes=*/false,
+                                           /*privateModeMustHold=*/true,
+                                           {}};
 
 // Writes `content` to a new file in `folder`, flushes it, renames it over `name` and flushes
 // the folder.
-bool replaceAt(int folder, const std::string& name, const SecretText& content,
-               const std::string& shownAs, std::string* error) {
-  const std::string temporary = temporaryName();
-  if (temporary.empty()) {
-    return failWith(error, "cannot write " + shownAs + ": no random name");
+bool replaceAt(const std::string& path, const SecretText& content, std::string* error) {
+  AtomicFile file(kConfigWrites);
+  std::string message;
+  if (file.stage(path, content, kConfigMode, &message) && file.commit(/*replace=*/true, &message)) {
+    return true;
   }
-  UniqueFd file(::openat(folder, temporary.c_str(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kConfigMode));
-  if (file.get() < 0) {
-    return failWith(error, systemText("cannot write " + shownAs));
+  switch (file.failedStep()) {
+    case WriteStep::kDraw:
+      return failWith(error, "cannot write " + path + ": no random name");
+    case WriteStep::kUnprotected:
+    case WriteStep::kFlushFolder:
+      return failWith(error, message);
+    default:
+      errno = file.failedErrno();
+      return failWith(error, systemError("cannot write " + path));
   }
-  bool written = ::fchmod(file.get(), kConfigMode) == 0 &&
-                 writeAll(file.get(), content.data(), content.size()) && ::fsync(file.get()) == 0 &&
-                 file.close();
-  if (written) {
-    const StopSignalsHeld held;
-    written = ::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
-  }
-  if (!written) {
-    const int why = errno;
-    file.reset();
-    ::unlinkat(folder, temporary.c_str(), 0);
-    errno = why;
-    return failWith(error, systemText("cannot write " + shownAs));
-  }
-  return ::fsync(folder) == 0 ||
-         failWith(error, systemText("cannot flush the folder of " + shownAs));
 }
 
 // Unlinks `name` in `folder` and flushes the folder.
 bool removeAt(int folder, const std::string& name, const std::string& shownAs, std::string* error) {
   if (::unlinkat(folder, name.c_str(), 0) != 0) {
-    return failWith(error, systemText("cannot remove " + shownAs));
+    return failWith(error, systemError("cannot remove " + shownAs));
   }
   return ::fsync(folder) == 0 ||
-         failWith(error, systemText("cannot flush the folder of " + shownAs));
+         failWith(error, systemError("cannot flush the folder of " + shownAs));
 }
 
 // Makes the folder `path`, its last component alone, flushes its parent and opens it.
@@ -169,7 +140,7 @@ struct TargetFile {
       static_cast<void>(makeFolder(folderPath, &folder));
     }
     if (folder.get() < 0) {
-      return failWith(error, systemText("cannot open the folder of " + path));
+      return failWith(error, systemError("cannot open the folder of " + path));
     }
     return readExisting(folder.get(), name, path, &existing, &exists, error);
   }
@@ -270,9 +241,9 @@ bool writeNetwork(const StackTarget& target, const Network& network, bool dryRun
   if (dryRun) {
     return true;
   }
-  removeLeftovers(file.folder.get());
+  removeLeftovers(file.folder.get(), file.name);
   // The new file first: a crash between the two leaves the network, under both names.
-  return (same || replaceAt(file.folder.get(), file.name, wanted, path, error)) &&
+  return (same || replaceAt(path, wanted, error)) &&
          (!legacy.exists || removeAt(file.folder.get(), legacy.name, legacy.path, error));
 }
 
@@ -299,7 +270,7 @@ bool removeNetwork(const StackTarget& target, std::string_view ssid, bool dryRun
     return true;
   }
   if (target.stack == Stack::kWpaSupplicant) {
-    return replaceAt(file.folder.get(), file.name, wanted, path, error);
+    return replaceAt(path, wanted, error);
   }
   return (!exists || removeAt(file.folder.get(), file.name, path, error)) &&
          (!legacy.exists || removeAt(file.folder.get(), legacy.name, legacy.path, error));
@@ -324,11 +295,9 @@ std::vector<std::string> foreignProfiles(const StackTarget& target, std::string_
       return;
     }
     ++opened;
-    const UniqueFd file(
-        ::openat(folder.get(), entry.d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     SecretText keyfile;
-    if (file.get() >= 0 && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-        readAll(file.get(), kMaxProfileSize, &keyfile) == WholeRead::kRead &&
+    if (readWholeFile(folder.get(), entry.d_name, Symlinks::kNoFollow, kMaxProfileSize, &keyfile) ==
+            WholeFile::kRead &&
         keyfileWifiSsid(keyfile) == ssid) {
       found.push_back((std::filesystem::path(target.location) / name).string());
     }
@@ -360,12 +329,12 @@ bool reloadStack(Stack stack, std::string* error) {
   const int spawned = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ);
   if (spawned != 0) {
     errno = spawned;
-    return failWith(error, systemText("cannot run " + command));
+    return failWith(error, systemError("cannot run " + command));
   }
   int status = 0;
   while (::waitpid(child, &status, 0) < 0) {
     if (errno != EINTR) {
-      return failWith(error, systemText("cannot wait for " + command));
+      return failWith(error, systemError("cannot wait for " + command));
     }
   }
   if (!WIFEXITED(status)) {

@@ -1,7 +1,7 @@
 // Writing a network into a WiFi stack's configuration, and asking the stack to read it
-// again. Files are written whole (0600, owned by the running user) under a temporary name
-// in their folder, flushed, renamed over the target and the folder flushed, so that a crash
-// leaves the old file or the new one. A symlink at the target's name is refused, never
+// again. Files are written whole (0600, owned by the running user) by base/'s AtomicFile:
+// beside the target, flushed, renamed over it and the folder flushed, so that a crash leaves
+// the old file or the new one. A symlink at the target's name is refused, never
 // followed; nothing but the target the network names is touched.
 #pragma once
 

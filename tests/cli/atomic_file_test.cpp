@@ -26,7 +26,7 @@ using testing::PrintTo;
 
 namespace fs = std::filesystem;
 
-class AtomicFile : public ::testing::Test {
+class StagedFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "zezi_atomic_XXXXXX").string();
@@ -69,7 +69,7 @@ class AtomicFile : public ::testing::Test {
   mode_t savedUmask_ = umask(022);
 };
 
-TEST_F(AtomicFile, ModeIsExactWhateverTheUmask) {
+TEST_F(StagedFiles, ModeIsExactWhateverTheUmask) {
   for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
     umask(mask);
     for (const mode_t mode : {mode_t{0600}, mode_t{0644}}) {
@@ -83,14 +83,14 @@ TEST_F(AtomicFile, ModeIsExactWhateverTheUmask) {
   }
 }
 
-TEST_F(AtomicFile, MissingFolderFailsWithoutLeavingAnything) {
+TEST_F(StagedFiles, MissingFolderFailsWithoutLeavingAnything) {
   std::string error;
   EXPECT_FALSE(writeFileAtomically(path("absent/out"), "x", 0644, false, &error));
   EXPECT_NE(error.find("no such file or directory"), std::string::npos) << error;
   EXPECT_TRUE(names().empty());
 }
 
-TEST_F(AtomicFile, TargetThatIsAFolderIsRefusedAndLeftAlone) {
+TEST_F(StagedFiles, TargetThatIsAFolderIsRefusedAndLeftAlone) {
   fs::create_directory(path("folder"));
   for (const bool replace : {false, true}) {
     std::string error;
@@ -108,10 +108,10 @@ struct Way {
   bool onFat;
 };
 
-class AtomicFileEachWay : public AtomicFile, public ::testing::WithParamInterface<Way> {
+class AtomicFileEachWay : public StagedFiles, public ::testing::WithParamInterface<Way> {
  protected:
   void SetUp() override {
-    AtomicFile::SetUp();
+    StagedFiles::SetUp();
     if (GetParam().onFat && !moveOntoFat()) {
       GTEST_SKIP() << drive_->skipReason();
     }
