@@ -11,7 +11,9 @@
 #include <optional>
 
 #include "base/failure.h"
+#include "base/whole_file.h"
 #include "cli/atomic_file.h"
+#include "cli/secret_input.h"
 #include "crypto/sha256.h"
 #include "crypto/types.h"
 #include "encoding/hex.h"
@@ -98,12 +100,9 @@ bool syncFolders(const std::array<Member, 2>& members, std::string* error) {
 
 // The whole of the regular file `name` beside `member`, when it is there and small.
 std::optional<SecretText> readAt(const Member& member, const std::string& name) {
-  const UniqueFd file(openat(member.folder.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (file.get() < 0) {
-    return std::nullopt;
-  }
   SecretText text;
-  if (readAll(file.get(), kMaxPairFileSize, &text) != WholeRead::kRead) {
+  if (readWholeFile(member.folder.get(), name, Symlinks::kNoFollow, kMaxPairFileSize, &text) !=
+      WholeFile::kRead) {
     return std::nullopt;
   }
   return text;
@@ -304,6 +303,12 @@ bool writeFilePair(const PairFile& first, const PairFile& second, bool replace,
   }
   return stageBoth(files, members, error) && syncFolders(members, error) &&
          finishOrUndo(members, error);
+}
+
+bool readPairFile(const std::string& path, std::size_t maxSize, SecretText* out, std::string* error,
+                  std::string_view shownAs) {
+  return (path == "-" || settleInterruptedPair(path, error)) &&
+         readInput(path, maxSize, out, error, shownAs);
 }
 
 }  // namespace zezi

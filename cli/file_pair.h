@@ -4,8 +4,11 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "base/bytes.h"
 
 namespace zezi {
 
@@ -26,5 +29,11 @@ struct PairFile {
 // when there was nothing to do or it was done; where the folder cannot be opened there is
 // nothing to do, and the caller's own use of `path` reports why.
 [[nodiscard]] bool settleInterruptedPair(const std::string& path, std::string* error);
+
+// Reads a file that may be one of a pair (a key of a key pair, an envelope), as readInput
+// does, once settleInterruptedPair has finished or undone an interrupted writing of its pair:
+// the one read that may write, which the commands that use such files call.
+[[nodiscard]] bool readPairFile(const std::string& path, std::size_t maxSize, SecretText* out,
+                                std::string* error, std::string_view shownAs = {});
 
 }  // namespace zezi

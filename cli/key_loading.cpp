@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/failure.h"
+#include "cli/file_pair.h"
 #include "cli/secret_input.h"
 #include "crypto/key_reference.h"
 #include "crypto/p256_keys.h"
@@ -62,10 +63,11 @@ std::string shownName(const std::string& path, std::string_view option) {
   return looksLikeKey ? "the " + std::string(option) + " file (its name looks like a key)" : path;
 }
 
-// Key files never come from standard input, so "-" names a file.
+// Key files never come from standard input, so "-" names a file. A key may be one of a
+// pair that keygen was writing when it died, which is settled first.
 bool readKeyFile(const std::string& path, std::string_view shownAs, SecretText* pem,
                  std::string* error) {
-  return readInput(path == "-" ? "./-" : path, kMaxKeyFileSize, pem, error, shownAs);
+  return readPairFile(path == "-" ? "./-" : path, kMaxKeyFileSize, pem, error, shownAs);
 }
 
 // What is wrong with `text` as the raw key `what`, when it looks like one slightly off.

@@ -10,8 +10,7 @@
 #include <cerrno>
 
 #include "base/failure.h"
-#include "cli/atomic_file.h"
-#include "cli/file_pair.h"
+#include "base/whole_file.h"
 
 namespace zezi {
 namespace {
@@ -42,21 +41,28 @@ bool openInputFile(const std::string& path, std::string_view name, int flags, Un
 bool readInput(const std::string& path, std::size_t maxSize, SecretText* out, std::string* error,
                std::string_view shownAs) {
   const std::string name = shownAs.empty() ? inputName(path) : std::string(shownAs);
-  // A file of a pair whose writing was cut short is read as finished or undone.
-  if (path != "-" && !settleInterruptedPair(path, error)) {
-    return false;
+  if (path == "-") {
+    switch (readAll(STDIN_FILENO, maxSize, out)) {
+      case WholeRead::kRead:
+        return true;
+      case WholeRead::kTooLarge:
+        return failWith(error, name + " is too large");
+      case WholeRead::kFailed:
+        break;
+    }
+    return failWith(error, systemError("cannot read " + name));
   }
-  UniqueFd opened;
-  if (path != "-" && !openInputFile(path, name, O_RDONLY, &opened, error)) {
-    return false;
-  }
-  const int fd = path == "-" ? STDIN_FILENO : opened.get();
-  switch (readAll(fd, maxSize, out)) {
-    case WholeRead::kRead:
+  switch (readWholeFile(AT_FDCWD, path, Symlinks::kFollow, maxSize, out)) {
+    case WholeFile::kRead:
       return true;
-    case WholeRead::kTooLarge:
+    case WholeFile::kNotRegular:
+      return failWith(error, name + " is not a regular file");
+    case WholeFile::kTooLarge:
       return failWith(error, name + " is too large");
-    case WholeRead::kFailed:
+    case WholeFile::kMissing:
+    case WholeFile::kSymlink:
+    case WholeFile::kFolder:
+    case WholeFile::kFailed:
       break;
   }
   return failWith(error, systemError("cannot read " + name));

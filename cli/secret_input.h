@@ -21,9 +21,10 @@ namespace zezi {
 [[nodiscard]] bool openInputFile(const std::string& path, std::string_view name, int flags,
                                  UniqueFd* out, std::string* error, struct stat* info = nullptr);
 
-// Reads all of `path` ("-" for standard input; otherwise a regular file) into `*out`. Fails,
-// touching nothing, when it cannot be read or holds more than `maxSize` octets. Messages name the
-// input as `shownAs`, or by inputName when that is empty.
+// Reads all of `path` ("-" for standard input; otherwise a regular file, as readWholeFile
+// reads it) into `*out`, and writes nothing anywhere. Fails, touching nothing, when it cannot
+// be read or holds more than `maxSize` octets. Messages name the input as `shownAs`, or by
+// inputName when that is empty.
 [[nodiscard]] bool readInput(const std::string& path, std::size_t maxSize, SecretText* out,
                              std::string* error, std::string_view shownAs = {});
 

@@ -9,6 +9,7 @@
 #include "cli/command.h"
 #include "cli/diagnostics.h"
 #include "cli/display_json.h"
+#include "cli/file_pair.h"
 #include "cli/key_loading.h"
 #include "cli/secret_input.h"
 #include "cli/signing.h"
@@ -147,7 +148,7 @@ class Open : public Command {
     Network network;
     std::string error;
     if (!loadPrivateKey(options_.privatePath, "--private", &key, &error) ||
-        !readInput(options_.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
+        !readPairFile(options_.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
       return reportFailure(error);
     }
     if (options_.checksSignature()) {

@@ -11,6 +11,7 @@
 #include "cli/atomic_file.h"
 #include "cli/command.h"
 #include "cli/diagnostics.h"
+#include "cli/file_pair.h"
 #include "cli/key_loading.h"
 #include "cli/secret_input.h"
 #include "cli/signing.h"
@@ -166,7 +167,7 @@ class Sign : public Command {
 
   [[nodiscard]] static bool readEnvelopes(std::vector<SetEnvelope>* set, std::string* error) {
     for (SetEnvelope& member : *set) {
-      if (!readInput(member.path, kMaxEnvelopeSize, &member.envelope, error)) {
+      if (!readPairFile(member.path, kMaxEnvelopeSize, &member.envelope, error)) {
         return false;
       }
     }

@@ -6,6 +6,7 @@
 
 #include "cli/command.h"
 #include "cli/diagnostics.h"
+#include "cli/file_pair.h"
 #include "cli/key_loading.h"
 #include "cli/secret_input.h"
 #include "cli/signing.h"
@@ -65,7 +66,7 @@ class Verify : public Command {
     }
     if (!loadFleetKey(options_.fleetKey, &fleetKey, &error) ||
         !loadDeviceTrust(options_.trust, options_.trustListPath, fleetKey, &trustList, &error) ||
-        !readInput(options_.envelopePath, kMaxEnvelopeSize, &envelope, &error) ||
+        !readPairFile(options_.envelopePath, kMaxEnvelopeSize, &envelope, &error) ||
         !readSignatureFileOf(options_.envelopePath, &file, &error)) {
       return reportFailure(error);
     }

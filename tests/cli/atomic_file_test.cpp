@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -16,8 +17,12 @@
 #include <set>
 #include <string>
 
+#include "cli/secret_input.h"
+#include "crypto/signature.h"
+#include "encoding/hex.h"
 #include "support/case_names.h"
 #include "support/fat_drive.h"
+#include "support/run_command.h"
 
 namespace zezi {
 namespace {
@@ -227,6 +232,111 @@ INSTANTIATE_TEST_SUITE_P(Ways, AtomicFileEachWay,
                                            // FAT has no O_TMPFILE: the named way is taken.
                                            Way{"Fat", Staging::kUnnamedWherePossible, true}),
                          testing::caseName);
+
+// Without `replace` a pair never goes over an existing file, whichever of the two it is.
+TEST_F(StagedFiles, PairWithoutReplaceLeavesAnExistingTargetAlone) {
+  for (const char* existing : {"first", "second"}) {
+    fs::remove(path("first"));
+    fs::remove(path("second"));
+    std::ofstream(path(existing)) << "old";
+    std::string error;
+    EXPECT_FALSE(writeFilePair({path("first"), "new first", 0644},
+                               {path("second"), "new second", 0644}, false, &error));
+    EXPECT_EQ(error, existsMessage(path(existing)));
+    EXPECT_EQ(contents(path(existing)), "old");
+    EXPECT_EQ(names(), std::set<std::string>{existing});
+  }
+}
+
+// A private key is refused on a FAT drive before anything is written there: on a full
+// drive, anything written first would fail for want of room instead.
+TEST_F(StagedFiles, PrivateKeyIsRefusedOnFatBeforeAnythingIsWritten) {
+  if (!moveOntoFat()) {
+    GTEST_SKIP() << drive_->skipReason();
+  }
+  static_cast<void>(testing::runCommand(
+      "dd if=/dev/zero bs=64k of=" + testing::shellQuote(path("fill")) + " 2>/dev/null"));
+  std::string error;
+  EXPECT_FALSE(writeFilePair({path("k.key"), "secret", 0600}, {path("k.pub"), "public", 0644},
+                             false, &error));
+  EXPECT_EQ(error, unprotectedMessage(path("k.key"), 0600));
+  EXPECT_EQ(names(), std::set<std::string>{"fill"});
+}
+
+// Reading a file writes nothing, even beside what an interrupted pair left; the read of a
+// pair's file that a command asks for settles it.
+TEST_F(StagedFiles, ReadingBesideAnInterruptedPairWritesNothing) {
+  std::ofstream(path("k.pub")) << "public";
+  std::ofstream(path(".k.pub.pair")) << "torn journal";
+  std::ofstream(path(".k.pub.new")) << "torn";
+  const std::set<std::string> before = names();
+  SecretText text;
+  std::string error;
+  ASSERT_TRUE(readInput(path("k.pub"), 64, &text, &error)) << error;
+  EXPECT_EQ(text, "public");
+  EXPECT_EQ(names(), before);
+  ASSERT_TRUE(readPairFile(path("k.pub"), 64, &text, &error)) << error;
+  EXPECT_EQ(names(), std::set<std::string>{"k.pub"});
+}
+
+// What a pair's writing left, made by hand: both journals, and each file's new content
+// staged whole, staged torn, or already in place.
+enum class Left : std::uint8_t { kWhole, kTorn, kPlaced };
+
+struct InterruptedPair {
+  const char* name;
+  std::array<Left, 2> left;
+  std::size_t settledThrough;  // the file whose settling is asked for
+  bool finished;               // the new pair, else the old one
+};
+
+class InterruptedPairs : public StagedFiles,
+                         public ::testing::WithParamInterface<InterruptedPair> {};
+
+// A pair is settled as one: both new files or both old, never a new one beside an old one.
+TEST_P(InterruptedPairs, AreFinishedOrUndoneAsOne) {
+  const InterruptedPair& row = GetParam();
+  const std::array<std::string, 2> targets{"k.key", "k.pub"};
+  const std::array<std::string, 2> olds{"old key", "old public"};
+  const std::array<std::string, 2> news{"new key", "new public"};
+  std::string journal = "zezi-vidad pair\n";
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    std::ofstream(path(targets[i].c_str())) << olds[i];
+    Digest digest{};
+    ASSERT_TRUE(sha256(news[i], &digest));
+    journal += hexEncode(textToBytes((fs::canonical(dir_) / targets[i]).string())) + " " +
+               hexEncode(Bytes(digest.begin(), digest.end())) + "\n";
+  }
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    std::ofstream(dir_ / ("." + targets[i] + ".pair")) << journal;
+    const fs::path staged = dir_ / ("." + targets[i] + ".new");
+    switch (row.left[i]) {
+      case Left::kWhole:
+        std::ofstream(staged) << news[i];
+        break;
+      case Left::kTorn:
+        std::ofstream(staged) << news[i].substr(0, 3);
+        break;
+      case Left::kPlaced:
+        std::ofstream(dir_ / targets[i]) << news[i];
+        break;
+    }
+  }
+  std::string error;
+  ASSERT_TRUE(settleInterruptedPair(path(targets[row.settledThrough].c_str()), &error)) << error;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    EXPECT_EQ(contents(path(targets[i].c_str())), row.finished ? news[i] : olds[i]) << targets[i];
+  }
+  EXPECT_EQ(names(), std::set<std::string>(targets.begin(), targets.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moments, InterruptedPairs,
+    ::testing::Values(InterruptedPair{"BothStaged", {Left::kWhole, Left::kWhole}, 0, true},
+                      InterruptedPair{"SecondTorn", {Left::kWhole, Left::kTorn}, 0, false},
+                      InterruptedPair{"FirstTorn", {Left::kTorn, Left::kWhole}, 1, false},
+                      InterruptedPair{"FirstPlaced", {Left::kPlaced, Left::kWhole}, 1, true}),
+    testing::caseName);
 
 }  // namespace
 }  // namespace zezi
