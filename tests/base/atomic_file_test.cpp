@@ -59,7 +59,7 @@ std::string readOutcome(const fs::path& file, std::size_t maxSize) {
 std::string killedWhileStaged(const fs::path& dir) {
   const pid_t child = fork();
   if (child == 0) {
-    std::signal(SIGTERM, SIG_DFL);
+    static_cast<void>(std::signal(SIGTERM, SIG_DFL));
     AtomicFile file({.staging = Staging::kAlwaysNamed});
     if (file.stage((dir / "t").string(), "new", 0644, nullptr)) {
       kill(getpid(), SIGTERM);
@@ -83,7 +83,7 @@ std::string diskFullWhileStaging(const fs::path& dir) {
   AtomicFile file({.staging = Staging::kAlwaysNamed});
   const bool staged = file.stage((dir / "t").string(), std::string(64, 'x'), 0644, nullptr);
   setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previous);
+  static_cast<void>(std::signal(SIGXFSZ, previous));
   return (staged ? "staged " : outcome(file) + " ") + readBack(dir / "t");
 }
 
