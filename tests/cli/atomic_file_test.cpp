@@ -18,7 +18,7 @@
 #include <string>
 
 #include "cli/secret_input.h"
-#include "crypto/signature.h"
+#include "crypto/sha256.h"
 #include "encoding/hex.h"
 #include "support/case_names.h"
 #include "support/fat_drive.h"
