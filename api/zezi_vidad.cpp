@@ -1,5 +1,7 @@
 #include "api/device.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -12,7 +14,7 @@
 #include "api/c_guard.h"
 #include "api/version.h"
 #include "base/failure.h"
-#include "base/file_descriptor.h"
+#include "base/whole_file.h"
 #include "crypto/key_reference.h"
 #include "crypto/p256_keys.h"
 #include "crypto/private_key_pem.h"
@@ -301,9 +303,8 @@ const char* keyReferenceStatusText(int status) {
 // The text of the file at `path`, in memory that is wiped when released: false unless it is
 // a regular file of at most `maxSize` octets that reads whole.
 bool readSmallFile(const std::string& path, std::size_t maxSize, SecretText* textOut) {
-  UniqueFd file;
-  return !path.empty() && openRegularFile(path, O_RDONLY, &file) == FileOpening::kOpened &&
-         readAll(file.get(), maxSize, textOut) == WholeRead::kRead;
+  return !path.empty() &&
+         readWholeFile(AT_FDCWD, path, Symlinks::kFollow, maxSize, textOut) == WholeFile::kRead;
 }
 
 // The text of a wrapped key file at `path`: false unless it is a key file whose first PEM
