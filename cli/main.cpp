@@ -1,5 +1,5 @@
 #include "base/wiping_memory.h"
-#include "cli/commands.h"
+#include "cli/run_program.h"
 
 int main(int argc, char** argv) {
   // First of all, before OpenSSL allocates anything. Should it refuse, the tool still

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/batch_reader.h"
+#include "cli/batch/reader.h"
 #include "cli/wpa_psk.h"
 #include "encoding/hex.h"
 #include "fuzz_check.h"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/batch_runner.h"
+#include "cli/batch/runner.h"
 
 namespace zezi {
 

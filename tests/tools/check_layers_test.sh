@@ -23,7 +23,7 @@ encoding/base64.cpp|sealer/builder.h|a floor above its own
 crypto/aead.cpp|opener/open_envelope.h|a floor above its own
 crypto/statement.h|sealer/signature_file.h|a floor above its own
 selftest/checks.cpp|sealer/envelope_parts.h|private to sealer/
-cli/commands.cpp|api/c_guard.h|private to api/
+cli/run_program.cpp|api/c_guard.h|private to api/
 cli/commands/open.cpp|api/c_guard.h|private to api/
 api/zezi_vidad_sealing.cpp|api/c_guard.h|allowed
 stacks/config_writer.cpp|opener/open_envelope.h|allowed

@@ -1,4 +1,4 @@
-#include "cli/batch_reader.h"
+#include "cli/batch/reader.h"
 
 #include <unistd.h>
 

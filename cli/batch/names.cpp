@@ -1,4 +1,4 @@
-#include "cli/batch_names.h"
+#include "cli/batch/names.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
 // `seal --batch`: every network of a batch file sealed into its own envelope file, by
 // several threads sharing one FleetSealer. The run's steps: the names of the targets
-// (batch_names.h), the first pass that checks every row and target (batch_plan.h), the
-// second pass whose threads seal and write (batch_sealing.h), the progress and the summary
-// (batch_progress.h).
+// (names.h), the first pass that checks every row and target (plan.h), the
+// second pass whose threads seal and write (sealing.h), the progress and the summary
+// (progress.h).
 #pragma once
 
 #include <string>

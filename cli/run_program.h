@@ -1,4 +1,5 @@
-// Running a program of commands: the operator's tool or the device's program.
+// The run of either program (zezi-vidad, zezi-vidad-device) from its main: the command line
+// parsed against the program's command table, then the chosen command run.
 #pragma once
 
 #include "cli/options.h"

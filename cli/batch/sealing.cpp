@@ -1,4 +1,4 @@
-#include "cli/batch_sealing.h"
+#include "cli/batch/sealing.h"
 
 #include <sys/stat.h>
 
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "cli/atomic_file.h"
-#include "cli/batch_interrupt.h"
-#include "cli/batch_names.h"
+#include "cli/batch/interrupt.h"
+#include "cli/batch/names.h"
 #include "cli/wpa_psk.h"
 
 namespace zezi {

@@ -1,4 +1,4 @@
-#include "cli/batch_interrupt.h"
+#include "cli/batch/interrupt.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "cli/commands.h"
+#include "cli/run_program.h"
 
 #include <exception>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "cli/batch_runner.h"
+#include "cli/batch/runner.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,10 +18,10 @@
 #include "base/exit_status.h"
 #include "base/failure.h"
 #include "cli/atomic_file.h"
-#include "cli/batch_interrupt.h"
-#include "cli/batch_plan.h"
-#include "cli/batch_progress.h"
-#include "cli/batch_sealing.h"
+#include "cli/batch/interrupt.h"
+#include "cli/batch/plan.h"
+#include "cli/batch/progress.h"
+#include "cli/batch/sealing.h"
 #include "cli/diagnostics.h"
 #include "cli/key_loading.h"
 #include "cli/secret_input.h"

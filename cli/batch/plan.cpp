@@ -1,4 +1,4 @@
-#include "cli/batch_plan.h"
+#include "cli/batch/plan.h"
 
 #include <sys/stat.h>
 
@@ -7,8 +7,8 @@
 
 #include "base/failure.h"
 #include "cli/atomic_file.h"
-#include "cli/batch_interrupt.h"
-#include "cli/batch_names.h"
+#include "cli/batch/interrupt.h"
+#include "cli/batch/names.h"
 #include "cli/secret_input.h"
 #include "opener/open_envelope.h"
 #include "opener/open_failure.h"

@@ -11,9 +11,9 @@
 #include <string>
 
 #include "base/bytes.h"
-#include "cli/batch_plan.h"
-#include "cli/batch_reader.h"
-#include "cli/batch_runner.h"
+#include "cli/batch/plan.h"
+#include "cli/batch/reader.h"
+#include "cli/batch/runner.h"
 #include "sealer/fleet_sealer.h"
 
 namespace zezi {

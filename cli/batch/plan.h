@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "base/exit_status.h"
-#include "cli/batch_reader.h"
-#include "cli/batch_runner.h"
+#include "cli/batch/reader.h"
+#include "cli/batch/runner.h"
 
 namespace zezi {
 
