@@ -143,37 +143,38 @@ constexpr std::array<MemberFailures<OpenFailure>, 5> kEnvelopeMembers = {{
 // The decoded eph_pub, salt, nonce and sealed, in that order.
 using BinaryMembers = std::array<Bytes, kEnvelopeMembers.size() - 1>;
 
-// With no opener (the fleet scalar was refused) every check before the key still runs, so
-// that the first failing check is the one reported.
-[[nodiscard]] OpenFailure openWith(std::string_view envelope, const FleetOpener* opener,
-                                   Network* networkOut) {
+// What the envelope's own checks leave for the key's steps.
+struct EnvelopeParts {
+  BinaryMembers binary;  // eph_pub, salt, nonce, sealed
+  FleetOpenerSteps::Agreement agreement = FleetOpenerSteps::Agreement::kFailed;
+  Bytes sharedSecret;  // when the agreement ran and agreed
+};
+
+// Every check of the envelope's own, in order: kNone when it is whole. With an opener the
+// agreement is the point's check, so that the point is decoded once; without one (the fleet
+// scalar was refused, or only the envelope is asked about) the point is decoded on its own.
+[[nodiscard]] OpenFailure readEnvelope(std::string_view envelope, const FleetOpener* opener,
+                                       EnvelopeParts* parts) {
   if (envelope.size() > kMaxEnvelopeSize) {
     return OpenFailure::kTooLarge;
   }
-  if (networkOut == nullptr) {
-    return OpenFailure::kNoOutput;
-  }
-  BinaryMembers binary;
   if (const OpenFailure failure =
-          readStrictObject(envelope, kEnvelopeObject, kEnvelopeMembers, &binary);
+          readStrictObject(envelope, kEnvelopeObject, kEnvelopeMembers, &parts->binary);
       failure != OpenFailure::kNone) {
     return failure;
   }
-  const auto& [ephemeralPoint, salt, nonce, sealed] = binary;
+  const auto& [ephemeralPoint, salt, nonce, sealed] = parts->binary;
 
   if (ephemeralPoint.size() != kPointSize || ephemeralPoint[0] != kUncompressedPointPrefix) {
     return OpenFailure::kBadEphemeralPoint;
   }
-  // The agreement checks the point, once, before multiplying it.
   using Agreement = FleetOpenerSteps::Agreement;
-  Bytes sharedSecret;
-  Agreement agreement = Agreement::kFailed;
   if (opener != nullptr) {
-    agreement = FleetOpenerSteps::agree(*opener, ephemeralPoint, &sharedSecret);
+    parts->agreement = FleetOpenerSteps::agree(*opener, ephemeralPoint, &parts->sharedSecret);
   } else if (!loadPublicKey(Bytes(ephemeralPoint.begin() + 1, ephemeralPoint.end()))) {
-    agreement = Agreement::kNotACurvePoint;
+    parts->agreement = Agreement::kNotACurvePoint;
   }
-  if (agreement == Agreement::kNotACurvePoint) {
+  if (parts->agreement == Agreement::kNotACurvePoint) {
     return OpenFailure::kBadEphemeralPoint;
   }
   if (salt.empty()) {
@@ -185,14 +186,33 @@ using BinaryMembers = std::array<Bytes, kEnvelopeMembers.size() - 1>;
   if (sealed.size() < kTagSize) {
     return OpenFailure::kSealedTooShort;
   }
+  return OpenFailure::kNone;
+}
 
+// With no opener (the fleet scalar was refused) every check of the envelope still runs, so
+// that the first failing check is the one reported.
+[[nodiscard]] OpenFailure openWith(std::string_view envelope, const FleetOpener* opener,
+                                   Network* networkOut) {
+  if (envelope.size() > kMaxEnvelopeSize) {
+    return OpenFailure::kTooLarge;
+  }
+  if (networkOut == nullptr) {
+    return OpenFailure::kNoOutput;
+  }
+  EnvelopeParts parts;
+  if (const OpenFailure failure = readEnvelope(envelope, opener, &parts);
+      failure != OpenFailure::kNone) {
+    return failure;
+  }
   if (opener == nullptr) {
     return OpenFailure::kBadFleetScalar;
   }
-  if (agreement != Agreement::kAgreed) {
+  if (parts.agreement != FleetOpenerSteps::Agreement::kAgreed) {
     return OpenFailure::kKeyAgreementFailed;
   }
-  const Bytes key = FleetOpenerSteps::envelopeKey(*opener, sharedSecret, salt, ephemeralPoint);
+  const auto& [ephemeralPoint, salt, nonce, sealed] = parts.binary;
+  const Bytes key =
+      FleetOpenerSteps::envelopeKey(*opener, parts.sharedSecret, salt, ephemeralPoint);
   if (key.size() != kEnvelopeKeySize) {
     return OpenFailure::kKeyDerivationFailed;
   }
@@ -225,6 +245,11 @@ OpenFailure openEnvelopeFor(std::string_view envelope, const Bytes& fleetScalar,
 OpenFailure openEnvelopeFor(std::string_view envelope, const FleetOpener& opener,
                             Network* networkOut) {
   return openWith(envelope, &opener, networkOut);
+}
+
+bool isWholeEnvelope(std::string_view envelope) {
+  EnvelopeParts parts;
+  return readEnvelope(envelope, /*opener=*/nullptr, &parts) == OpenFailure::kNone;
 }
 
 bool openEnvelope(std::string_view envelope, const Bytes& fleetScalar, Network* networkOut,

@@ -79,4 +79,9 @@ inline constexpr OpenFailure kLastOpenFailure = OpenFailure::kBadPsk;
 [[nodiscard]] OpenFailure openEnvelopeFor(std::string_view envelope, const FleetOpener& opener,
                                           Network* networkOut);
 
+// Whether `envelope` passes every check that needs no key (its size, its JSON and members,
+// its ephemeral point on P-256, the sizes of salt, nonce and sealed): the question
+// `seal --batch --resume` asks of a file a stopped run left. Whether it opens is the key's.
+[[nodiscard]] bool isWholeEnvelope(std::string_view envelope);
+
 }  // namespace zezi

@@ -16,14 +16,11 @@
 namespace zezi {
 namespace {
 
-// True when `path` holds a whole envelope: every check before the fleet private key passes
-// (its JSON, its members, its ephemeral point on P-256, its sizes).
+// True when `path` holds a whole envelope (opener/open_failure.h), which --resume keeps.
 bool holdsWholeEnvelope(const std::string& path) {
   SecretText text;
   std::string ignored;
-  Network network;
-  return readInput(path, kMaxEnvelopeSize, &text, &ignored) &&
-         openEnvelopeFor(text, Bytes(kScalarSize, 0), &network) == OpenFailure::kBadFleetScalar;
+  return readInput(path, kMaxEnvelopeSize, &text, &ignored) && isWholeEnvelope(text);
 }
 
 // Whether the envelope for one row may go to `target`, and whether it is there already

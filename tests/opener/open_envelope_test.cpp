@@ -741,6 +741,66 @@ TEST(OpenEnvelopeMessages, EachIsDistinctAndReachedByACase) {
   }
 }
 
+// ---- Whether a file holds a whole envelope, as seal --batch --resume asks ----
+
+// Whole exactly when a refusal of the tables above comes from the key or after it.
+TEST(IsWholeEnvelope, AgreesWithTheChecksBeforeTheKey) {
+  for (const auto& cases : {envelopeRefusals(), payloadRefusals()}) {
+    for (const RefusalCase& c : cases) {
+      Network network;
+      const OpenFailure failure = openEnvelopeFor(c.envelope, c.fleetScalar, &network);
+      ASSERT_NE(failure, OpenFailure::kNone) << c.name;
+      EXPECT_EQ(isWholeEnvelope(c.envelope), failure >= OpenFailure::kBadFleetScalar) << c.name;
+    }
+  }
+}
+
+TEST(IsWholeEnvelope, WholeTruncatedAlteredAndEmptyFiles) {
+  const Members valid = validMembers();
+  const std::string whole = compose(valid);
+  Bytes offCurve = derivePublicPoint(kEphemeralScalar);
+  offCurve[64] ^= 0x01;
+  Bytes sealed = sealedOctets(builderPayload(kSsid, kPsk));
+  sealed.front() ^= 0x01;
+  const struct {
+    const char* name;
+    std::string text;
+    bool whole;
+  } cases[] = {
+      {"AsBuilt", whole, true},
+      {"Compact", compose(valid, kCompactLayout), true},
+      {"WithoutTheLastNewline", whole.substr(0, whole.size() - 1), true},
+      {"AtTheSizeLimit", whole + std::string(kMaxEnvelopeSize - whole.size(), ' '), true},
+      // Only the key tells these apart from a sealed network.
+      {"SealedAltered", compose(with(valid, "sealed", inQuotes(base64Encode(sealed)))), true},
+      {"OfAnotherFleet",
+       compose(with(valid, "eph_pub", inQuotes(base64Encode(derivePublicPoint(kFleetScalar))))),
+       true},
+      {"Empty", "", false},
+      {"WhiteSpaceOnly", " \r\n\t", false},
+      {"TruncatedInTheMiddle", whole.substr(0, whole.size() / 2), false},
+      {"TruncatedBeforeTheClose", whole.substr(0, whole.find_last_of('}')), false},
+      {"OverTheSizeLimit", whole + std::string(kMaxEnvelopeSize - whole.size() + 1, ' '), false},
+      {"EphPubOffTheCurve", compose(with(valid, "eph_pub", inQuotes(base64Encode(offCurve)))),
+       false},
+      {"SaltEmpty", compose(with(valid, "salt", R"("")")), false},
+      {"NonceOfElevenOctets",
+       compose(with(valid, "nonce", inQuotes(base64Encode(Bytes(11, 0x01))))), false},
+      {"SealedShorterThanATag",
+       compose(with(valid, "sealed", inQuotes(base64Encode(Bytes(15, 0x01))))), false},
+      {"MemberMissing", compose(without(valid, "salt")), false},
+      {"MemberAdded", compose(plus(valid, "extra", R"("x")")), false},
+      {"TwoEnvelopes", whole + whole, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(isWholeEnvelope(c.text), c.whole) << c.name;
+  }
+  // Every cut that loses a member or the closing brace leaves no whole envelope.
+  for (std::size_t size = 0; size < whole.find_last_of('}') + 1; ++size) {
+    EXPECT_FALSE(isWholeEnvelope(std::string_view(whole).substr(0, size))) << size;
+  }
+}
+
 // ---- Round trips through the builder ----
 
 // Builds with fresh randomness and opens with the fleet key.
