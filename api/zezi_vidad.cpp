@@ -356,11 +356,11 @@ zezi_vidad_status loadReference(std::string_view text,
   if (!chosenKeyProvider(&provider)) {
     return ZEZI_VIDAD_E_KEY_PROVIDER;
   }
-  KeyReferenceFailure failure = KeyReferenceFailure::kNone;
-  std::shared_ptr<const KeyReference> reference =
-      handle ? KeyReference::loadHandle(text, provider, &failure)
-             : KeyReference::loadWrapped(pem, provider, &failure);
-  if (!reference) {
+  std::unique_ptr<KeyReference> reference;
+  if (const KeyReferenceFailure failure =
+          handle ? KeyReference::loadHandle(text, provider, &reference)
+                 : KeyReference::loadWrapped(pem, provider, &reference);
+      failure != KeyReferenceFailure::kNone) {
     return statusOf(failure);
   }
   *referenceOut = std::move(reference);

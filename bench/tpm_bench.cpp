@@ -43,9 +43,13 @@ struct Fleet {
 };
 
 bool loadFleet(Fleet* fleet) {
-  KeyReferenceFailure failure = KeyReferenceFailure::kNone;
-  fleet->held = KeyReference::loadWrapped(prepared("fleet.tss"), kDefaultKeyProvider, &failure);
-  return fleet->held && privateScalarFromPem(prepared("fleet.key"), &fleet->scalar, nullptr) &&
+  std::unique_ptr<KeyReference> held;
+  if (KeyReference::loadWrapped(prepared("fleet.tss"), kDefaultKeyProvider, &held) !=
+      KeyReferenceFailure::kNone) {
+    return false;
+  }
+  fleet->held = std::move(held);
+  return privateScalarFromPem(prepared("fleet.key"), &fleet->scalar, nullptr) &&
          buildEnvelope(kSsid, kPsk, fleet->held->rawPublicKey(), &fleet->envelope, nullptr);
 }
 
@@ -82,9 +86,9 @@ BENCHMARK(BM_OpenInTpm)->Unit(benchmark::kMicrosecond);
 
 void BM_LoadWrappedKey(benchmark::State& state) {
   const std::string pem = prepared("fleet.tss");
-  KeyReferenceFailure failure = KeyReferenceFailure::kNone;
   for (auto _ : state) {
-    if (!KeyReference::loadWrapped(pem, kDefaultKeyProvider, &failure)) {
+    std::unique_ptr<KeyReference> held;
+    if (KeyReference::loadWrapped(pem, kDefaultKeyProvider, &held) != KeyReferenceFailure::kNone) {
       state.SkipWithError("no software TPM prepared: run tools/bench-tpm.sh");
       return;
     }
@@ -109,9 +113,11 @@ void BM_SignInMemory(benchmark::State& state) {
 BENCHMARK(BM_SignInMemory)->Unit(benchmark::kMicrosecond);
 
 void BM_SignInTpm(benchmark::State& state) {
-  KeyReferenceFailure failure = KeyReferenceFailure::kNone;
-  const auto signer = Signer::fromReference(
-      KeyReference::loadWrapped(prepared("signer.tss"), kDefaultKeyProvider, &failure));
+  std::unique_ptr<KeyReference> held;
+  const KeyReferenceFailure failure =
+      KeyReference::loadWrapped(prepared("signer.tss"), kDefaultKeyProvider, &held);
+  const auto signer =
+      failure == KeyReferenceFailure::kNone ? Signer::fromReference(std::move(held)) : nullptr;
   if (!signer) {
     state.SkipWithError("no software TPM prepared: run tools/bench-tpm.sh");
     return;

@@ -12,9 +12,9 @@ bool generateHeldKey(PrivateKey* key, std::string* error) {
     return false;
   }
   quietKeyStack();
-  KeyReferenceFailure failure = KeyReferenceFailure::kNone;
-  std::shared_ptr<const KeyReference> reference = KeyReference::generate(provider, &failure);
-  if (!reference) {
+  std::unique_ptr<KeyReference> reference;
+  if (const KeyReferenceFailure failure = KeyReference::generate(provider, &reference);
+      failure != KeyReferenceFailure::kNone) {
     return failWith(
         error, "cannot make the key in the TPM: " + std::string(keyReferenceFailureText(failure)));
   }

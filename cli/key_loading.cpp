@@ -152,11 +152,11 @@ bool loadReference(std::string_view handleOrPem, std::string_view shown, Private
     return false;
   }
   quietKeyStack();
-  KeyReferenceFailure failure = KeyReferenceFailure::kNone;
-  std::shared_ptr<const KeyReference> reference =
-      isKeyHandle(handleOrPem) ? KeyReference::loadHandle(handleOrPem, provider, &failure)
-                               : KeyReference::loadWrapped(handleOrPem, provider, &failure);
-  if (!reference) {
+  std::unique_ptr<KeyReference> reference;
+  if (const KeyReferenceFailure failure =
+          isKeyHandle(handleOrPem) ? KeyReference::loadHandle(handleOrPem, provider, &reference)
+                                   : KeyReference::loadWrapped(handleOrPem, provider, &reference);
+      failure != KeyReferenceFailure::kNone) {
     return referenceFailure(shown, failure, error);
   }
   key->scalar.clear();

@@ -53,13 +53,9 @@ bool moduleMissing() {
 }
 
 // Every failure clears OpenSSL's queue: what it held is never shown, the fixed message is.
-template <typename T>
-T failed(KeyReferenceFailure failure, KeyReferenceFailure* failureOut) {
+KeyReferenceFailure failed(KeyReferenceFailure failure) {
   ERR_clear_error();
-  if (failureOut != nullptr) {
-    *failureOut = failure;
-  }
-  return T{};
+  return failure;
 }
 
 }  // namespace
@@ -78,26 +74,24 @@ struct HeldKey {
 namespace {
 
 // A library context with the provider (and the default one beside it) loaded.
-std::unique_ptr<HeldKey> startProvider(std::string_view provider, KeyReferenceFailure* failureOut) {
+KeyReferenceFailure startProvider(std::string_view provider, HeldKey* held) {
   ERR_clear_error();
-  auto held = std::make_unique<HeldKey>();
   held->libctx.reset(OSSL_LIB_CTX_new());
   if (!held->libctx) {
-    return failed<std::unique_ptr<HeldKey>>(KeyReferenceFailure::kNoProvider, failureOut);
+    return failed(KeyReferenceFailure::kNoProvider);
   }
   const std::string name(provider);
   held->provider.reset(OSSL_PROVIDER_load(held->libctx.get(), name.c_str()));
   if (!held->provider) {
-    return failed<std::unique_ptr<HeldKey>>(
-        moduleMissing() ? KeyReferenceFailure::kNoProvider : KeyReferenceFailure::kUnreachable,
-        failureOut);
+    return failed(moduleMissing() ? KeyReferenceFailure::kNoProvider
+                                  : KeyReferenceFailure::kUnreachable);
   }
   held->publicProvider.reset(OSSL_PROVIDER_load(held->libctx.get(), kPublicProvider));
   if (!held->publicProvider) {
-    return failed<std::unique_ptr<HeldKey>>(KeyReferenceFailure::kNoProvider, failureOut);
+    return failed(KeyReferenceFailure::kNoProvider);
   }
   held->propquery = "provider=" + name;
-  return held;
+  return KeyReferenceFailure::kNone;
 }
 
 // The first private key that the store opened on `store` yields.
@@ -131,25 +125,25 @@ Bytes heldPublicKey(const EVP_PKEY* key) {
   return {point.begin() + 1, point.end()};
 }
 
-// Keeps `key` when it is a P-256 key with a readable public point.
-std::unique_ptr<HeldKey> keep(std::unique_ptr<HeldKey> held, PkeyPtr key,
-                              KeyReferenceFailure notLoaded, KeyReferenceFailure* failureOut) {
+// Keeps `key` when it is a P-256 key with a readable public point; `notLoaded` is the
+// failure of a key that does not do.
+KeyReferenceFailure keep(HeldKey* held, PkeyPtr key, KeyReferenceFailure notLoaded) {
   if (!key) {
-    return failed<std::unique_ptr<HeldKey>>(notLoaded, failureOut);
+    return failed(notLoaded);
   }
   if (!isP256Key(key.get())) {
-    return failed<std::unique_ptr<HeldKey>>(KeyReferenceFailure::kNotP256, failureOut);
+    return failed(KeyReferenceFailure::kNotP256);
   }
   // Only a key of our provider: never one that another provider took in its place.
   if (EVP_PKEY_get0_provider(key.get()) != held->provider.get()) {
-    return failed<std::unique_ptr<HeldKey>>(notLoaded, failureOut);
+    return failed(notLoaded);
   }
   held->rawPublicKey = heldPublicKey(key.get());
   if (held->rawPublicKey.size() != kRawPublicKeySize) {
-    return failed<std::unique_ptr<HeldKey>>(notLoaded, failureOut);
+    return failed(notLoaded);
   }
   held->key = std::move(key);
-  return held;
+  return KeyReferenceFailure::kNone;
 }
 
 }  // namespace
@@ -192,15 +186,15 @@ KeyReference::KeyReference(std::unique_ptr<HeldKey> held) : held_(std::move(held
 
 KeyReference::~KeyReference() = default;
 
-std::unique_ptr<KeyReference> KeyReference::loadHandle(std::string_view handle,
-                                                       std::string_view provider,
-                                                       KeyReferenceFailure* failureOut) {
+KeyReferenceFailure KeyReference::loadHandle(std::string_view handle, std::string_view provider,
+                                             std::unique_ptr<KeyReference>* referenceOut) {
   if (!isKeyHandle(handle)) {
-    return failed<std::unique_ptr<KeyReference>>(KeyReferenceFailure::kNoSuchHandle, failureOut);
+    return failed(KeyReferenceFailure::kNoSuchHandle);
   }
-  std::unique_ptr<HeldKey> held = startProvider(provider, failureOut);
-  if (!held) {
-    return nullptr;
+  auto held = std::make_unique<HeldKey>();
+  if (const KeyReferenceFailure failure = startProvider(provider, held.get());
+      failure != KeyReferenceFailure::kNone) {
+    return failure;
   }
   // UI_null: a key that wants a password fails instead of prompting.
   const std::string uri(handle);
@@ -209,17 +203,20 @@ std::unique_ptr<KeyReference> KeyReference::loadHandle(std::string_view handle,
                                              /*ui_data=*/nullptr, /*params=*/nullptr,
                                              /*post_process=*/nullptr,
                                              /*post_process_data=*/nullptr));
-  PkeyPtr key = firstPrivateKey(store.get());
-  held = keep(std::move(held), std::move(key), KeyReferenceFailure::kNoSuchHandle, failureOut);
-  return held ? std::unique_ptr<KeyReference>(new KeyReference(std::move(held))) : nullptr;
+  const KeyReferenceFailure failure =
+      keep(held.get(), firstPrivateKey(store.get()), KeyReferenceFailure::kNoSuchHandle);
+  if (failure == KeyReferenceFailure::kNone) {
+    referenceOut->reset(new KeyReference(std::move(held)));
+  }
+  return failure;
 }
 
-std::unique_ptr<KeyReference> KeyReference::loadWrapped(std::string_view pem,
-                                                        std::string_view provider,
-                                                        KeyReferenceFailure* failureOut) {
-  std::unique_ptr<HeldKey> held = startProvider(provider, failureOut);
-  if (!held) {
-    return nullptr;
+KeyReferenceFailure KeyReference::loadWrapped(std::string_view pem, std::string_view provider,
+                                              std::unique_ptr<KeyReference>* referenceOut) {
+  auto held = std::make_unique<HeldKey>();
+  if (const KeyReferenceFailure failure = startProvider(provider, held.get());
+      failure != KeyReferenceFailure::kNone) {
+    return failure;
   }
   // The file was read whole by the caller, through the tool's own file reading.
   BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
@@ -234,15 +231,20 @@ std::unique_ptr<KeyReference> KeyReference::loadWrapped(std::string_view pem,
   PkeyPtr key = firstPrivateKey(store.get());
   // The store is closed before the buffer it reads goes.
   store.reset();
-  held = keep(std::move(held), std::move(key), KeyReferenceFailure::kNotLoadable, failureOut);
-  return held ? std::unique_ptr<KeyReference>(new KeyReference(std::move(held))) : nullptr;
+  const KeyReferenceFailure failure =
+      keep(held.get(), std::move(key), KeyReferenceFailure::kNotLoadable);
+  if (failure == KeyReferenceFailure::kNone) {
+    referenceOut->reset(new KeyReference(std::move(held)));
+  }
+  return failure;
 }
 
-std::unique_ptr<KeyReference> KeyReference::generate(std::string_view provider,
-                                                     KeyReferenceFailure* failureOut) {
-  std::unique_ptr<HeldKey> held = startProvider(provider, failureOut);
-  if (!held) {
-    return nullptr;
+KeyReferenceFailure KeyReference::generate(std::string_view provider,
+                                           std::unique_ptr<KeyReference>* referenceOut) {
+  auto held = std::make_unique<HeldKey>();
+  if (const KeyReferenceFailure failure = startProvider(provider, held.get());
+      failure != KeyReferenceFailure::kNone) {
+    return failure;
   }
   const PkeyCtxPtr context(
       EVP_PKEY_CTX_new_from_name(held->libctx.get(), "EC", held->propquery.c_str()));
@@ -255,10 +257,14 @@ std::unique_ptr<KeyReference> KeyReference::generate(std::string_view provider,
   if (!context || EVP_PKEY_keygen_init(context.get()) <= 0 ||
       EVP_PKEY_CTX_set_params(context.get(), params) <= 0 ||
       EVP_PKEY_keygen(context.get(), &made) <= 0) {
-    return failed<std::unique_ptr<KeyReference>>(KeyReferenceFailure::kRefused, failureOut);
+    return failed(KeyReferenceFailure::kRefused);
   }
-  held = keep(std::move(held), PkeyPtr(made), KeyReferenceFailure::kRefused, failureOut);
-  return held ? std::unique_ptr<KeyReference>(new KeyReference(std::move(held))) : nullptr;
+  const KeyReferenceFailure failure =
+      keep(held.get(), PkeyPtr(made), KeyReferenceFailure::kRefused);
+  if (failure == KeyReferenceFailure::kNone) {
+    referenceOut->reset(new KeyReference(std::move(held)));
+  }
+  return failure;
 }
 
 const Bytes& KeyReference::rawPublicKey() const {

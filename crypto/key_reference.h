@@ -55,17 +55,20 @@ struct HeldKey;
 // serialises its device).
 class KeyReference {
  public:
+  // Each returns kNone with the reference in `*referenceOut`, else why it cannot be made
+  // (the C interface gives each cause its own status), `*referenceOut` untouched.
+
   // The key at a persistent handle ("handle:0x..."), through `provider`.
-  [[nodiscard]] static std::unique_ptr<KeyReference> loadHandle(std::string_view handle,
-                                                                std::string_view provider,
-                                                                KeyReferenceFailure* failureOut);
+  [[nodiscard]] static KeyReferenceFailure loadHandle(std::string_view handle,
+                                                      std::string_view provider,
+                                                      std::unique_ptr<KeyReference>* referenceOut);
   // The key of a wrapped key file's text, through `provider`.
-  [[nodiscard]] static std::unique_ptr<KeyReference> loadWrapped(std::string_view pem,
-                                                                 std::string_view provider,
-                                                                 KeyReferenceFailure* failureOut);
+  [[nodiscard]] static KeyReferenceFailure loadWrapped(std::string_view pem,
+                                                       std::string_view provider,
+                                                       std::unique_ptr<KeyReference>* referenceOut);
   // A fresh P-256 key made inside the provider's device.
-  [[nodiscard]] static std::unique_ptr<KeyReference> generate(std::string_view provider,
-                                                              KeyReferenceFailure* failureOut);
+  [[nodiscard]] static KeyReferenceFailure generate(std::string_view provider,
+                                                    std::unique_ptr<KeyReference>* referenceOut);
 
   ~KeyReference();
   KeyReference(const KeyReference&) = delete;

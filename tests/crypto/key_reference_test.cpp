@@ -49,17 +49,16 @@ TEST(KeyReference, WrappedKeysAreToldByTheirFirstLabel) {
 
 // Loading never falls back to another provider: one that is not installed is said so.
 TEST(KeyReference, AMissingProviderIsNamedAsSuch) {
-  KeyReferenceFailure failure = KeyReferenceFailure::kNone;
-  EXPECT_EQ(KeyReference::loadHandle("handle:0x81000001", "zezi-no-such-provider", &failure),
-            nullptr);
-  EXPECT_EQ(failure, KeyReferenceFailure::kNoProvider);
-  failure = KeyReferenceFailure::kNone;
-  EXPECT_EQ(KeyReference::loadWrapped(kPemCases[0].text, "zezi-no-such-provider", &failure),
-            nullptr);
-  EXPECT_EQ(failure, KeyReferenceFailure::kNoProvider);
-  failure = KeyReferenceFailure::kNone;
-  EXPECT_EQ(KeyReference::loadHandle("handle:81000001", "tpm2", &failure), nullptr);
-  EXPECT_EQ(failure, KeyReferenceFailure::kNoSuchHandle);
+  std::unique_ptr<KeyReference> reference;
+  EXPECT_EQ(KeyReference::loadHandle("handle:0x81000001", "zezi-no-such-provider", &reference),
+            KeyReferenceFailure::kNoProvider);
+  EXPECT_EQ(KeyReference::loadWrapped(kPemCases[0].text, "zezi-no-such-provider", &reference),
+            KeyReferenceFailure::kNoProvider);
+  EXPECT_EQ(KeyReference::generate("zezi-no-such-provider", &reference),
+            KeyReferenceFailure::kNoProvider);
+  EXPECT_EQ(KeyReference::loadHandle("handle:81000001", "tpm2", &reference),
+            KeyReferenceFailure::kNoSuchHandle);
+  EXPECT_EQ(reference, nullptr);
 }
 
 TEST(KeyReference, EveryFailureHasItsOwnMessage) {
