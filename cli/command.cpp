@@ -19,6 +19,14 @@ CLI::Option* addFleetKeyOption(CLI::App* command, std::string* fleetKey) {
       ->required();
 }
 
+CLI::Validator checkedBy(ValueCheck check) {
+  return {[check](const std::string& value) {
+            std::string error;
+            return check(value, &error) ? std::string() : error;
+          },
+          /*validator_desc=*/""};
+}
+
 bool sameFile(const std::string& first, const std::string& second) {
   struct stat firstInfo {};
   struct stat secondInfo {};

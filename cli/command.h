@@ -7,7 +7,6 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,8 +22,8 @@ class Command {
   Command& operator=(const Command&) = delete;
   virtual ~Command() = default;
 
-  // After parsing: the usage message of the first check that fails, or nothing.
-  [[nodiscard]] virtual std::optional<std::string> complete() { return std::nullopt; }
+  // After parsing: false with the usage message of the first check that fails.
+  [[nodiscard]] virtual bool complete(std::string* /*error*/) { return true; }
 
   // Runs the command and returns the exit status (base/exit_status.h).
   [[nodiscard]] virtual int run() const = 0;
@@ -64,6 +63,12 @@ inline CLI::Option* takes(CLI::Option* option, const char* what) {
 inline CLI::Option* once(CLI::Option* flag) {
   return flag->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 }
+
+// A check of an option's value as the tool writes its checks: false with what is wrong.
+using ValueCheck = bool (*)(const std::string& value, std::string* error);
+
+// `check` as CLI11 takes it, whose form is the message, empty for a value it accepts.
+[[nodiscard]] CLI::Validator checkedBy(ValueCheck check);
 
 // --fleet-key, which seal, sign and verify need.
 CLI::Option* addFleetKeyOption(CLI::App* command, std::string* fleetKey);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "base/failure.h"
 #include "cli/command.h"
 #include "cli/trust_options.h"
 #include "stacks/stack_config.h"
@@ -10,9 +11,9 @@
 namespace zezi {
 namespace {
 
-std::string checkStack(const std::string& stack) {
-  return stackNamed(stack) ? std::string()
-                           : std::string("must be networkmanager, wpa-supplicant or iwd");
+bool checkStack(const std::string& stack, std::string* error) {
+  return stackNamed(stack).has_value() ||
+         failWith(error, "must be networkmanager, wpa-supplicant or iwd");
 }
 
 // The number of the first line of the settings file at `path` that sets `key`, or 0.
@@ -85,7 +86,7 @@ void addDeviceOptions(CLI::App* command, DeviceOptions* options,
   takes(command->add_option("--stack", options->stack, "networkmanager, wpa-supplicant or iwd"),
         "STACK")
       ->required()
-      ->check(CLI::Validator(checkStack, ""));
+      ->check(checkedBy(checkStack));
   CLI::Option* dir = takes(command->add_option("--config-dir", options->configDir,
                                                "the stack's folder (networkmanager, iwd)"),
                            "DIR");
@@ -95,23 +96,25 @@ void addDeviceOptions(CLI::App* command, DeviceOptions* options,
       ->excludes(dir);
 }
 
-std::optional<std::string> completeDeviceOptions(const DeviceOptions& options,
-                                                 StackTarget* targetOut) {
+bool completeDeviceOptions(const DeviceOptions& options, StackTarget* targetOut,
+                           std::string* error) {
   if (options.trust.empty() && options.trustListPath.empty()) {
-    return "give --trust or --trust-list";
+    return failWith(error, "give --trust or --trust-list");
   }
   const Stack stack = *stackNamed(options.stack);
   if (stack == Stack::kWpaSupplicant && !options.configDir.empty()) {
-    return "--config-dir goes with networkmanager and iwd; wpa-supplicant takes --config-file";
+    return failWith(
+        error, "--config-dir goes with networkmanager and iwd; wpa-supplicant takes --config-file");
   }
   if (stack != Stack::kWpaSupplicant && !options.configFile.empty()) {
-    return "--config-file goes with wpa-supplicant; networkmanager and iwd take --config-dir";
+    return failWith(
+        error, "--config-file goes with wpa-supplicant; networkmanager and iwd take --config-dir");
   }
   targetOut->stack = stack;
   targetOut->location = !options.configDir.empty()    ? options.configDir
                         : !options.configFile.empty() ? options.configFile
                                                       : defaultLocation(stack);
-  return std::nullopt;
+  return true;
 }
 
 bool loadDevice(const DeviceOptions& options, PrivateKey* key, TrustList* trustList,

@@ -4,7 +4,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,9 +30,10 @@ struct DeviceOptions {
 void addDeviceOptions(CLI::App* command, DeviceOptions* options,
                       std::vector<std::string> othersKeys);
 
-// The checks CLI11 cannot make; on success writes where the stack's configuration is.
-[[nodiscard]] std::optional<std::string> completeDeviceOptions(const DeviceOptions& options,
-                                                               StackTarget* targetOut);
+// The checks CLI11 cannot make; on success writes where the stack's configuration is, else
+// false with the usage message.
+[[nodiscard]] bool completeDeviceOptions(const DeviceOptions& options, StackTarget* targetOut,
+                                         std::string* error);
 
 // The fleet key and the trust list the options name.
 [[nodiscard]] bool loadDevice(const DeviceOptions& options, PrivateKey* key, TrustList* trustList,

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,6 +11,7 @@
 
 #include "api/version.h"
 #include "base/exit_status.h"
+#include "base/failure.h"
 #include "cli/diagnostics.h"
 
 namespace zezi {
@@ -44,35 +44,37 @@ std::string_view optionName(std::string_view word) {
   return word.substr(0, word.find('='));
 }
 
-// Mistakes that CLI11 would report as something else, or with a value in the message.
-std::optional<std::string> misplacedArgument(const Program& program, int argc,
-                                             const char* const* argv) {
+// Refuses, with the tool's own message, mistakes that CLI11 would report as something else,
+// or with a value in the message.
+bool argumentsInPlace(const Program& program, int argc, const char* const* argv,
+                      std::string* error) {
   const auto isCommandWord = [&program](std::string_view word) { return isCommand(program, word); };
   const std::vector<std::string_view> words(argv + std::min(argc, 1), argv + argc);
   if (words.empty()) {
-    return std::nullopt;
+    return true;
   }
   const std::string_view first = words.front();
   if (!isCommandWord(first) && first.starts_with('-') && first != "-h" && first != "--help" &&
       first != "--version") {
     const auto command = std::find_if(words.begin() + 1, words.end(), isCommandWord);
     if (command != words.end()) {
-      return std::string(optionName(first)) + " goes after the command name, as in " +
-             program.name + " " + std::string(*command) + " " + std::string(optionName(first));
+      return failWith(error, std::string(optionName(first)) +
+                                 " goes after the command name, as in " + program.name + " " +
+                                 std::string(*command) + " " + std::string(optionName(first)));
     }
   }
   if (isCommandWord(first) && std::find(words.begin(), words.end(), "--version") != words.end()) {
-    return "--version belongs to the tool, not to " + std::string(first) + ": " + program.name +
-           " --version";
+    return failWith(error, "--version belongs to the tool, not to " + std::string(first) + ": " +
+                               program.name + " --version");
   }
   const auto flagWithValue = std::find_if(words.begin(), words.end(), [](std::string_view word) {
     return word.find('=') != std::string_view::npos &&
            std::find(kFlags.begin(), kFlags.end(), optionName(word)) != kFlags.end();
   });
   if (flagWithValue != words.end()) {
-    return std::string(optionName(*flagWithValue)) + " takes no value";
+    return failWith(error, std::string(optionName(*flagWithValue)) + " takes no value");
   }
-  return std::nullopt;
+  return true;
 }
 
 // True when `message` repeats a value given on the command line: anything but an option's
@@ -177,8 +179,8 @@ class ToolFormatter : public CLI::Formatter {
 
 bool parseCommandLine(const Program& program, int argc, const char* const* argv,
                       std::unique_ptr<Command>* command, int* exitStatus) {
-  if (const auto mistake = misplacedArgument(program, argc, argv)) {
-    *exitStatus = reportFailure(*mistake, kExitUsage);
+  if (std::string mistake; !argumentsInPlace(program, argc, argv, &mistake)) {
+    *exitStatus = reportFailure(mistake, kExitUsage);
     return false;
   }
   CLI::App app(program.summary, program.name);
@@ -210,8 +212,8 @@ bool parseCommandLine(const Program& program, int argc, const char* const* argv,
     *exitStatus = reportFailure("no command given", kExitUsage);
     return false;
   }
-  if (const std::optional<std::string> mistake = parsed->second->complete()) {
-    *exitStatus = reportFailure(*mistake, kExitUsage);
+  if (std::string mistake; !parsed->second->complete(&mistake)) {
+    *exitStatus = reportFailure(mistake, kExitUsage);
     return false;
   }
   *command = std::move(parsed->second);

@@ -19,38 +19,38 @@ constexpr std::string_view kPrompt = "WiFi passphrase (or 64-hex-character PSK):
 
 enum class SecretKind { kPsk, kPassphrase, kEither };
 
-// Why `secret` is no secret of `kind`, pointing to the option it belongs with when it is the
-// other kind; empty when it is fine. Never holds the secret.
-std::string secretMistake(std::string_view secret, SecretKind kind) {
+// Whether `secret` is a secret of `kind`; false with why not, pointing to the option it
+// belongs with when it is the other kind. The message never holds the secret.
+bool checkSecret(std::string_view secret, SecretKind kind, std::string* error) {
   const bool isPsk = !normalisedPsk(secret).empty();
   const bool isPassphrase = isValidPassphrase(secret);
   // Hex digits alone are a PSK mistyped rather than a passphrase.
   const bool allHex = secret.find_first_not_of(kHexDigitsEitherCase) == std::string_view::npos;
   switch (kind) {
     case SecretKind::kPsk:
-      return isPsk ? std::string()
-             : isPassphrase && !allHex
-                 ? "--psk-file holds a passphrase, not a PSK of 64 hex characters: "
-                   "give it with --passphrase-file"
-                 : "PSK must be 64 hex characters";
+      return isPsk || failWith(error, isPassphrase && !allHex
+                                          ? "--psk-file holds a passphrase, not a PSK of 64 hex "
+                                            "characters: give it with --passphrase-file"
+                                          : "PSK must be 64 hex characters");
     case SecretKind::kPassphrase:
-      return isPassphrase ? std::string()
-             : isPsk      ? "--passphrase-file holds a PSK, not a passphrase: give it with "
-                            "--psk-file"
-                          : "passphrase must be 8 to 63 printable ASCII characters";
+      return isPassphrase ||
+             failWith(error, isPsk ? "--passphrase-file holds a PSK, not a passphrase: give it "
+                                     "with --psk-file"
+                                   : "passphrase must be 8 to 63 printable ASCII characters");
     case SecretKind::kEither:
     default:
-      return isPsk || isPassphrase ? std::string()
-                                   : "expected a passphrase of 8 to 63 printable ASCII characters "
-                                     "or a PSK of 64 hex characters";
+      return isPsk || isPassphrase ||
+             failWith(error,
+                      "expected a passphrase of 8 to 63 printable ASCII characters or a PSK of 64 "
+                      "hex characters");
   }
 }
 
 // The lowercase PSK from a secret given as a PSK, a passphrase, or either.
 bool pskFromSecret(std::string_view secret, SecretKind kind, std::string_view ssid, SecretText* psk,
                    std::string* error) {
-  if (const std::string mistake = secretMistake(secret, kind); !mistake.empty()) {
-    return failWith(error, mistake);
+  if (!checkSecret(secret, kind, error)) {
+    return false;
   }
   *psk = normalisedPsk(secret);
   if (kind != SecretKind::kPassphrase && !psk->empty()) {
@@ -66,13 +66,12 @@ bool promptForSecret(SecretText* secret, std::string* error) {
   std::string complaint;
   for (int attempt = 0; attempt < kPromptAttempts; ++attempt) {
     const std::string prompt =
-        (complaint.empty() ? std::string() : "zezi-vidad: " + complaint + "; try again\n") +
+        (attempt == 0 ? std::string() : "zezi-vidad: " + complaint + "; try again\n") +
         std::string(kPrompt);
     if (!promptSecret(prompt, secret, error)) {
       return false;
     }
-    complaint = secretMistake(*secret, SecretKind::kEither);
-    if (complaint.empty()) {
+    if (checkSecret(*secret, SecretKind::kEither, &complaint)) {
       SecretText again;
       if (!promptSecret("Again: ", &again, error)) {
         return false;

@@ -8,6 +8,11 @@
 
 namespace zezi {
 
+bool checkPolicy(const std::string& policy, std::string* error) {
+  return policy == "required" || policy == "transition" ||
+         failWith(error, "must be required or transition");
+}
+
 void addTrustOptions(CLI::App* command, std::vector<std::string>* trust, std::string* listPath) {
   CLI::Option* keys =
       takes(command->add_option("--trust", *trust,

@@ -25,4 +25,7 @@ void addTrustOptions(CLI::App* command, std::vector<std::string>* trust, std::st
                                    const std::string& listPath, const Bytes& fleetKey,
                                    TrustList* trustList, std::string* error);
 
+// --policy's value: required or transition.
+[[nodiscard]] bool checkPolicy(const std::string& policy, std::string* error);
+
 }  // namespace zezi

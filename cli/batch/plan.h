@@ -40,7 +40,8 @@ struct Refusal {
 
 // Reads every row once and gives out every name without writing: the first bad row, or a
 // target that may not be written, is reported.
-bool checkRows(const BatchOptions& options, int fd, const std::vector<BatchInput>& inputs,
-               BatchPlan* plan, Refusal* refusal);
+[[nodiscard]] bool checkRows(const BatchOptions& options, int fd,
+                             const std::vector<BatchInput>& inputs, BatchPlan* plan,
+                             Refusal* refusal);
 
 }  // namespace zezi

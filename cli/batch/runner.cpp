@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -90,8 +89,8 @@ int report(const BatchOptions& options, const BatchPlan& plan, SealingRun* run, 
   const std::size_t written = run->written().load();
   const std::string tally =
       std::to_string(written) + " of " + counted(rows, "envelope") + " written";
-  if (const std::optional<std::string> failure = run->failure()) {
-    return reportFailure(*failure + " (" + tally + ")");
+  if (std::string failure; !run->succeeded(&failure)) {
+    return reportFailure(failure + " (" + tally + ")");
   }
   if (written < rows) {
     return reportFailure("interrupted: " + tally);

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/failure.h"
 #include "cli/atomic_file.h"
 #include "cli/batch/interrupt.h"
 #include "cli/batch/names.h"
@@ -40,9 +41,9 @@ void SealingRun::fail(std::string message) {
   queue_.abandon();
 }
 
-std::optional<std::string> SealingRun::failure() {
+bool SealingRun::succeeded(std::string* error) {
   const std::lock_guard lock(failureMutex_);
-  return failed_.load() ? std::optional(failure_) : std::nullopt;
+  return !failed_.load() || failWith(error, failure_);
 }
 
 void SealingRun::sealQueued() {

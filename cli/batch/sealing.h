@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <deque>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #include "base/bytes.h"
@@ -97,8 +96,8 @@ class SealingRun {
 
   [[nodiscard]] const std::atomic<std::size_t>& written() const { return written_; }
 
-  // The first failure, which stopped the run.
-  [[nodiscard]] std::optional<std::string> failure();
+  // False with the first failure, which stopped the run.
+  [[nodiscard]] bool succeeded(std::string* error);
 
  private:
   [[nodiscard]] bool stopping() const;

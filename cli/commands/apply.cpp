@@ -3,14 +3,15 @@
 // key and written into the WiFi stack's own configuration; the networks the newest set
 // dropped are removed; the state is committed once, when the configuration is on the disk.
 #include <cstdio>
-#include <optional>
 #include <string>
 
+#include "base/failure.h"
 #include "cli/command.h"
 #include "cli/device_options.h"
 #include "cli/device_report.h"
 #include "cli/diagnostics.h"
 #include "cli/time_text.h"
+#include "cli/trust_options.h"
 #include "device/apply_run.h"
 #include "device/drive_reader.h"
 
@@ -72,15 +73,8 @@ struct ApplyOptions {
   bool json = false;
 };
 
-std::string checkPolicy(const std::string& policy) {
-  return policy == "required" || policy == "transition"
-             ? std::string()
-             : std::string("must be required or transition");
-}
-
-std::string checkRevoked(const std::string& revoked) {
-  return revoked == "keep" || revoked == "withdraw" ? std::string()
-                                                    : std::string("must be keep or withdraw");
+bool checkRevoked(const std::string& revoked, std::string* error) {
+  return revoked == "keep" || revoked == "withdraw" || failWith(error, "must be keep or withdraw");
 }
 
 class Apply : public Command {
@@ -95,22 +89,22 @@ class Apply : public Command {
         ->excludes(source);
     takes(command->add_option("--policy", options_.policy, "required (default) or transition"),
           "POLICY")
-        ->check(CLI::Validator(checkPolicy, ""));
+        ->check(checkedBy(checkPolicy));
     takes(command->add_option("--revoked", options_.revoked,
                               "networks of a signer no longer trusted: keep (default) or withdraw"),
           "WHAT")
-        ->check(CLI::Validator(checkRevoked, ""));
+        ->check(checkedBy(checkRevoked));
     once(command->add_flag("--now", options_.now, "trust this machine's clock"));
     once(command->add_flag("--reload", options_.reload, "ask the stack to read its configuration"));
     once(command->add_flag("--dry-run", options_.dryRun, "say what would change, write nothing"));
     once(command->add_flag("--json", options_.json, "one JSON object per line on standard output"));
   }
 
-  [[nodiscard]] std::optional<std::string> complete() override {
+  [[nodiscard]] bool complete(std::string* error) override {
     if (options_.sourcePath.empty() == options_.envelopePath.empty()) {
-      return "give --source or --envelope";
+      return failWith(error, "give --source or --envelope");
     }
-    return completeDeviceOptions(options_.device, &target_);
+    return completeDeviceOptions(options_.device, &target_, error);
   }
 
   [[nodiscard]] int run() const override {

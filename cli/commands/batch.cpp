@@ -1,18 +1,18 @@
 #include "cli/commands/batch.h"
 
+#include "base/failure.h"
 #include "cli/command.h"
 
 namespace zezi {
 namespace {
 
 // --jobs: a whole number of threads, checked as typed so that no value is repeated.
-std::string checkJobs(const std::string& text) {
+bool checkJobs(const std::string& text, std::string* error) {
   const bool digits = !text.empty() && text.size() <= 3 &&
                       text.find_first_not_of("0123456789") == std::string::npos;
   const unsigned long jobs = digits ? std::stoul(text) : 0;
-  return jobs >= 1 && jobs <= kMaxJobs
-             ? std::string()
-             : "must be a whole number from 1 to " + std::to_string(kMaxJobs);
+  return (jobs >= 1 && jobs <= kMaxJobs) ||
+         failWith(error, "must be a whole number from 1 to " + std::to_string(kMaxJobs));
 }
 
 }  // namespace
@@ -52,7 +52,7 @@ BatchPart::BatchPart(CLI::App* seal, std::initializer_list<CLI::Option*> oneNetw
   takes(seal->add_option("--jobs", jobs_,
                          "threads sealing the batch, 1 to 256 (default: one per core)"),
         "N")
-      ->check(CLI::Validator(checkJobs, ""))
+      ->check(checkedBy(checkJobs))
       ->needs(batchOption_);
   once(seal->add_flag("--resume", options_.resume,
                       "keep the batch's whole envelopes, seal the others (with --batch)"))
@@ -62,15 +62,15 @@ BatchPart::BatchPart(CLI::App* seal, std::initializer_list<CLI::Option*> oneNetw
       ->needs(batchOption_);
 }
 
-std::optional<std::string> BatchPart::complete(bool signingGiven) {
+bool BatchPart::complete(bool signingGiven, std::string* error) {
   // A batch names its networks in its file, and is not signed.
   if (signingGiven) {
-    return "--batch excludes --serial-file, --serial and --valid-for";
+    return failWith(error, "--batch excludes --serial-file, --serial and --valid-for");
   }
   if (!jobs_.empty()) {
     options_.jobs = static_cast<unsigned>(std::stoul(jobs_));  // checked by checkJobs
   }
-  return std::nullopt;
+  return true;
 }
 
 int BatchPart::run(const std::string& fleetKey, bool force) const {

@@ -3,7 +3,6 @@
 
 #include <CLI/CLI.hpp>
 #include <initializer_list>
-#include <optional>
 #include <string>
 
 #include "cli/batch/runner.h"
@@ -22,8 +21,8 @@ class BatchPart {
   // Whether --batch was given; asked only while the parser that owns the option lives.
   [[nodiscard]] bool given() const { return batchOption_->count() > 0; }
 
-  // After parsing, with --batch given: a usage message, or nothing.
-  [[nodiscard]] std::optional<std::string> complete(bool signingGiven);
+  // After parsing, with --batch given: false with a usage message.
+  [[nodiscard]] bool complete(bool signingGiven, std::string* error);
 
   // Seals the batch for the fleet key `fleetKey` and returns the exit status.
   [[nodiscard]] int run(const std::string& fleetKey, bool force) const;

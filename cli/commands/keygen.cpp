@@ -1,6 +1,5 @@
 // keygen: a new P-256 key pair, for a fleet or for a signer.
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "base/failure.h"
@@ -52,11 +51,11 @@ class Keygen : public Command {
                            "make the key inside the TPM; --private gets its wrapped form"));
   }
 
-  std::optional<std::string> complete() override {
+  [[nodiscard]] bool complete(std::string* error) override {
     if (options_.privatePath == "-" || options_.publicPath == "-") {
-      return "keygen writes key files: - cannot stand for standard output";
+      return failWith(error, "keygen writes key files: - cannot stand for standard output");
     }
-    return std::nullopt;
+    return true;
   }
 
   [[nodiscard]] int run() const override {

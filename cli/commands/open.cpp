@@ -14,6 +14,7 @@
 #include "cli/secret_input.h"
 #include "cli/signing.h"
 #include "cli/time_text.h"
+#include "cli/trust_options.h"
 #include "encoding/hex.h"
 #include "opener/open_envelope.h"
 #include "opener/open_signed_envelope.h"
@@ -57,12 +58,6 @@ struct OpenOptions {
   [[nodiscard]] bool checksSignature() const { return !trust.empty() || !trustListPath.empty(); }
 };
 
-std::string checkPolicy(const std::string& policy) {
-  return policy == "required" || policy == "transition"
-             ? std::string()
-             : std::string("must be required or transition");
-}
-
 // Opens as a device that checks signatures: verify, open, then save the replay state.
 bool openSigned(const OpenOptions& options, const PrivateKey& key, std::string_view envelope,
                 Network* network, std::string* error) {
@@ -102,19 +97,19 @@ bool openSigned(const OpenOptions& options, const PrivateKey& key, std::string_v
   return true;
 }
 
-// The options that go together; a usage message, or nothing.
-std::optional<std::string> mismatchedOptions(const OpenOptions& options) {
+// The options that go together; false with a usage message when they do not.
+bool optionsMatch(const OpenOptions& options, std::string* error) {
   const bool signedMode = options.checksSignature();
   if (!signedMode && (!options.statePath.empty() || !options.policy.empty() || options.now)) {
-    return "--state, --policy and --now go with --trust or --trust-list";
+    return failWith(error, "--state, --policy and --now go with --trust or --trust-list");
   }
   if (signedMode && options.envelopePath == "-") {
-    return "--envelope must name a file: the signature file lies beside it";
+    return failWith(error, "--envelope must name a file: the signature file lies beside it");
   }
   if (signedMode && options.statePath.empty()) {
-    return "--trust and --trust-list need --state, the device's replay state file";
+    return failWith(error, "--trust and --trust-list need --state, the device's replay state file");
   }
-  return std::nullopt;
+  return true;
 }
 
 class Open : public Command {
@@ -135,18 +130,18 @@ class Open : public Command {
     takes(command->add_option("--policy", options_.policy,
                               "required (default) or transition (with --trust or --trust-list)"),
           "POLICY")
-        ->check(CLI::Validator(checkPolicy, ""));
+        ->check(checkedBy(checkPolicy));
     once(command->add_flag("--now", options_.now, "trust this machine's clock (with --trust)"));
   }
 
   [[nodiscard]] int run() const override {
-    if (const std::optional<std::string> mismatch = mismatchedOptions(options_)) {
-      return reportFailure(*mismatch, kExitUsage);
+    std::string error;
+    if (!optionsMatch(options_, &error)) {
+      return reportFailure(error, kExitUsage);
     }
     PrivateKey key;
     SecretText envelope;
     Network network;
-    std::string error;
     if (!loadPrivateKey(options_.privatePath, "--private", &key, &error) ||
         !readPairFile(options_.envelopePath, kMaxEnvelopeSize, &envelope, &error)) {
       return reportFailure(error);

@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 
+#include "base/failure.h"
 #include "cli/atomic_file.h"
 #include "cli/command.h"
 #include "cli/commands/batch.h"
@@ -61,10 +61,10 @@ class Seal : public Command {
  public:
   explicit Seal(CLI::App* command);
 
-  std::optional<std::string> complete() override {
+  [[nodiscard]] bool complete(std::string* error) override {
     // Read while the parser, which owns the options, still lives; run() comes after it.
     batchGiven_ = batch_->given();
-    return batchGiven_ ? batch_->complete(options_.signing.any()) : completeOne();
+    return batchGiven_ ? batch_->complete(options_.signing.any(), error) : completeOne(error);
   }
 
   [[nodiscard]] int run() const override {
@@ -72,9 +72,9 @@ class Seal : public Command {
   }
 
  private:
-  [[nodiscard]] std::optional<std::string> completeOne();
-  [[nodiscard]] bool planSealSigning(SigningPlan* plan, int* status) const;
-  [[nodiscard]] std::optional<std::string> outputClash() const;
+  [[nodiscard]] bool completeOne(std::string* error);
+  [[nodiscard]] bool planSealSigning(SigningPlan* plan, std::string* error) const;
+  [[nodiscard]] bool outputClear(std::string* error) const;
   [[nodiscard]] int sealOne() const;
   [[nodiscard]] int writeSigned(const SigningPlan& plan, const PrivateKey& signerKey,
                                 const Bytes& fleetKey, const std::string& envelope) const;
@@ -120,50 +120,47 @@ Seal::Seal(CLI::App* command) {
 }
 
 // The checks of one network that CLI11 cannot make; the first that fails is a usage error.
-std::optional<std::string> Seal::completeOne() {
+bool Seal::completeOne(std::string* error) {
   const bool ssidGiven = ssidOption_->count() > 0;
   const bool ssidHexGiven = ssidHexOption_->count() > 0;
   if (!ssidGiven && !ssidHexGiven) {
-    return "--ssid or --ssid-hex is required";
+    return failWith(error, "--ssid or --ssid-hex is required");
   }
   if (ssidHexGiven) {
     const std::string& hex = options_.ssidHex;
     if (hex.size() % 2 != 0 || hex.find_first_not_of(kHexDigitsEitherCase) != std::string::npos) {
-      return "--ssid-hex must be hex digits, two for each octet";
+      return failWith(error, "--ssid-hex must be hex digits, two for each octet");
     }
     const Bytes octets = hexDecode(hex);
     options_.ssid.assign(octets.begin(), octets.end());
   }
   if (options_.ssid.empty()) {
-    return "SSID is empty";
+    return failWith(error, "SSID is empty");
   }
   if (options_.ssid.size() > kMaxSsidLength) {
-    return "SSID has " + std::to_string(options_.ssid.size()) + " octets, at most 32 are allowed";
+    return failWith(error, "SSID has " + std::to_string(options_.ssid.size()) +
+                               " octets, at most 32 are allowed");
   }
   // "-" stands for standard output here as it stands for standard input elsewhere.
   if (options_.outputPath == "-") {
     options_.outputPath.clear();
   }
-  return std::nullopt;
+  return true;
 }
 
-// The signing options, checked together; false with the exit status of a usage error
-// reported.
-bool Seal::planSealSigning(SigningPlan* plan, int* status) const {
-  std::string error;
+// The signing options, checked together; false with the message of a usage error.
+bool Seal::planSealSigning(SigningPlan* plan, std::string* error) const {
   if (options_.signKey.empty() && options_.signing.any()) {
-    error = "--serial-file, --serial and --valid-for go with --sign-key";
-  } else if (!options_.signKey.empty() && options_.outputPath.empty()) {
-    error = "--sign-key needs -o: the signature file goes beside the envelope";
-  } else if (options_.signKey.empty() || planSigning(options_.signing, plan, &error)) {
-    return true;
+    return failWith(error, "--serial-file, --serial and --valid-for go with --sign-key");
   }
-  *status = reportFailure(error, kExitUsage);
-  return false;
+  if (!options_.signKey.empty() && options_.outputPath.empty()) {
+    return failWith(error, "--sign-key needs -o: the signature file goes beside the envelope");
+  }
+  return options_.signKey.empty() || planSigning(options_.signing, plan, error);
 }
 
-// The input that -o names too, as a usage message, or nothing.
-std::optional<std::string> Seal::outputClash() const {
+// False, with a usage message, when -o names one of the inputs too.
+bool Seal::outputClear(std::string* error) const {
   const std::pair<const char*, const std::string&> inputs[] = {
       {"--fleet-key", options_.fleetKey},
       {"--psk-file", options_.secret.pskFile},
@@ -171,16 +168,17 @@ std::optional<std::string> Seal::outputClash() const {
       {"--sign-key", options_.signKey}};
   for (const auto& [option, input] : inputs) {
     if (!input.empty() && input != "-" && sameFile(options_.outputPath, input)) {
-      return std::string("-o names the same file as ") + option;
+      return failWith(error, std::string("-o names the same file as ") + option);
     }
   }
-  return std::nullopt;
+  return true;
 }
 
 int Seal::sealOne() const {
   SigningPlan plan;
-  if (int status = kExitOk; !planSealSigning(&plan, &status)) {
-    return status;
+  std::string error;
+  if (!planSealSigning(&plan, &error)) {
+    return reportFailure(error, kExitUsage);
   }
   const SecretFiles& secret = options_.secret;
   if (secret.pskFile.empty() && secret.passphraseFile.empty() && !haveTerminal()) {
@@ -194,10 +192,9 @@ int Seal::sealOne() const {
         kExitUsage);
   }
   const bool signs = !options_.signKey.empty();
-  std::string error;
   if (!options_.outputPath.empty()) {
-    if (const std::optional<std::string> clash = outputClash()) {
-      return reportFailure(*clash, kExitUsage);
+    if (!outputClear(&error)) {
+      return reportFailure(error, kExitUsage);
     }
     // Before the secret is asked for, not after.
     if (!checkWritableTarget(options_.outputPath, options_.force, &error) ||

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/failure.h"
 #include "cli/atomic_file.h"
 #include "cli/command.h"
 #include "cli/diagnostics.h"
@@ -62,21 +62,24 @@ struct SetEnvelope {
   VerifiedSignature verified;
 };
 
-// The first envelope named twice, or named as another's signature file, as a usage message.
-std::optional<std::string> clashOf(const std::vector<std::string>& paths) {
+// False, with a usage message, at the first envelope named twice or named as another's
+// signature file.
+bool noClashes(const std::vector<std::string>& paths, std::string* error) {
   for (std::size_t i = 0; i < paths.size(); ++i) {
     for (std::size_t j = 0; j < paths.size(); ++j) {
       if (j > i && sameFile(paths[i], paths[j])) {
-        return paths[i] == paths[j]
-                   ? "--envelope names " + paths[i] + " twice"
-                   : "--envelope names one file twice: " + paths[i] + " and " + paths[j];
+        return failWith(error,
+                        paths[i] == paths[j]
+                            ? "--envelope names " + paths[i] + " twice"
+                            : "--envelope names one file twice: " + paths[i] + " and " + paths[j]);
       }
       if (j != i && sameFile(signaturePathOf(paths[i]), paths[j])) {
-        return "--envelope names " + paths[j] + ", the signature file of " + paths[i];
+        return failWith(error,
+                        "--envelope names " + paths[j] + ", the signature file of " + paths[i]);
       }
     }
   }
-  return std::nullopt;
+  return true;
 }
 
 class Sign : public Command {
@@ -96,17 +99,17 @@ class Sign : public Command {
     once(command->add_flag("--force", options_.force, "replace existing signature files"));
   }
 
-  std::optional<std::string> complete() override {
+  [[nodiscard]] bool complete(std::string* error) override {
     const std::vector<std::string>& paths = options_.envelopePaths;
     if (paths.size() > kMaxSetSize) {
-      return "--envelope is given " + std::to_string(paths.size()) +
-             " times: a set holds at most " + std::to_string(kMaxSetSize) +
-             " envelopes, and a device refuses the rest";
+      return failWith(error, "--envelope is given " + std::to_string(paths.size()) +
+                                 " times: a set holds at most " + std::to_string(kMaxSetSize) +
+                                 " envelopes, and a device refuses the rest");
     }
     if (std::find(paths.begin(), paths.end(), "-") != paths.end()) {
-      return "--envelope must name a file: the signature file goes beside it";
+      return failWith(error, "--envelope must name a file: the signature file goes beside it");
     }
-    return clashOf(paths);
+    return noClashes(paths, error);
   }
 
   [[nodiscard]] int run() const override {

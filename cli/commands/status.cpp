@@ -73,8 +73,8 @@ class Status : public Command {
     once(command->add_flag("--json", options_.json, "one JSON object on standard output"));
   }
 
-  [[nodiscard]] std::optional<std::string> complete() override {
-    return completeDeviceOptions(options_.device, &target_);
+  [[nodiscard]] bool complete(std::string* error) override {
+    return completeDeviceOptions(options_.device, &target_, error);
   }
 
   [[nodiscard]] int run() const override {
