@@ -158,12 +158,12 @@ bool readSignatureFileOf(const std::string& envelopePath, std::optional<std::str
   return true;
 }
 
-std::string statementLine(const VerifiedSignature& verified) {
-  const Statement& s = verified.statement;
+std::string statementLine(const Statement& s, std::optional<std::size_t> keyIndex) {
+  const std::string index =
+      keyIndex ? R"(, "key_index": )" + std::to_string(*keyIndex) : std::string();
   return R"({"signer_id": ")" + hexEncode(Bytes(s.signerKeyId.begin(), s.signerKeyId.end())) +
-         R"(", "key_index": )" + std::to_string(verified.keyIndex) + R"(, "serial": )" +
-         std::to_string(s.serial) + R"(, "issued_at": ")" + utcText(s.issuedAt) +
-         R"(", "expires_at": ")" + utcText(s.expiresAt) + "\"}\n";
+         "\"" + index + R"(, "serial": )" + std::to_string(s.serial) + R"(, "issued_at": ")" +
+         utcText(s.issuedAt) + R"(", "expires_at": ")" + utcText(s.expiresAt) + "\"}\n";
 }
 
 }  // namespace zezi

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -68,7 +69,10 @@ struct SigningPlan {
 [[nodiscard]] bool readSignatureFileOf(const std::string& envelopePath,
                                        std::optional<std::string>* fileOut, std::string* error);
 
-// What was signed, as one line of JSON with the times in RFC 3339.
-[[nodiscard]] std::string statementLine(const VerifiedSignature& verified);
+// What was signed, as one line of JSON with the times in RFC 3339; the signer's index in
+// the device's trust list only where a trust list was given, since the signer alone does
+// not say where a device lists it.
+[[nodiscard]] std::string statementLine(const Statement& statement,
+                                        std::optional<std::size_t> keyIndex);
 
 }  // namespace zezi

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -237,7 +238,7 @@ int Seal::writeSigned(const SigningPlan& plan, const PrivateKey& signerKey, cons
                      options_.force, &error)) {
     return reportFailure(error);
   }
-  return emit({}, statementLine(verified), false);
+  return emit({}, statementLine(verified.statement, std::nullopt), false);
 }
 
 }  // namespace

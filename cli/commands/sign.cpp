@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -147,7 +148,7 @@ class Sign : public Command {
     }
     std::string lines;
     for (const SetEnvelope& member : set) {
-      lines += statementLine(member.verified);
+      lines += statementLine(member.verified.statement, std::nullopt);
     }
     return emit({}, lines, false);
   }

@@ -85,7 +85,7 @@ class Verify : public Command {
     if (!verifySignature(input, trustList, &verified, &next, &error)) {
       return reportFailure("cannot verify the envelope: " + error);
     }
-    return emit({}, statementLine(verified), false);
+    return emit({}, statementLine(verified.statement, verified.keyIndex), false);
   }
 
  private:

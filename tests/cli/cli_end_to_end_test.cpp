@@ -1328,7 +1328,8 @@ TEST_P(CliSignedSet, SharesOneSerialAndEachSignatureFitsItsEnvelope) {
   for (int i = 1; i <= GetParam(); ++i) {
     const CommandResult one = tool(kVerify + "--envelope e" + std::to_string(i) + ".json");
     EXPECT_EQ(one.exitStatus, 0) << one.err;
-    verified += one.out;
+    // verify, given the trust, says where the signer stands; sign alone cannot.
+    verified += std::regex_replace(one.out, std::regex(R"(, "key_index": 0)"), "");
     repeated += first;
   }
   EXPECT_EQ(signedSet.out, verified);
