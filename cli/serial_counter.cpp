@@ -59,18 +59,23 @@ bool counterTarget(const std::string& path, std::string* target, std::string* er
   return followSymlinks(path, target) || failWith(error, systemError("cannot read " + named(path)));
 }
 
-// Reads the counter from the locked `fd`, then replaces `target` with the next value.
-bool advance(int fd, const std::string& path, const std::string& target, std::uint64_t* serialOut,
-             std::string* error) {
+// The counter's value at the locked `fd`.
+bool readCounter(int fd, const std::string& path, std::uint64_t* value, std::string* error) {
   std::string text(kMaxCounterSize + 1, '\0');
   const ssize_t got = ::pread(fd, text.data(), text.size(), 0);
   if (got < 0) {
     return failWith(error, systemError("cannot read " + named(path)));
   }
   text.resize(static_cast<std::size_t>(got));
+  return parseCounter(text, value) || failWith(error, named(path) + " does not hold a serial");
+}
+
+// Reads the counter from the locked `fd`, then replaces `target` with the next value.
+bool advance(int fd, const std::string& path, const std::string& target, std::uint64_t* serialOut,
+             std::string* error) {
   std::uint64_t last = 0;
-  if (!parseCounter(text, &last)) {
-    return failWith(error, named(path) + " does not hold a serial");
+  if (!readCounter(fd, path, &last, error)) {
+    return false;
   }
   if (last == std::numeric_limits<std::uint64_t>::max()) {
     return failWith(error, named(path) + " has no serial left");
@@ -87,7 +92,7 @@ bool advance(int fd, const std::string& path, const std::string& target, std::ui
 
 // Opens and locks the counter at `target`, a name without a symlink at its end.
 bool lockCounter(const std::string& path, const std::string& target, UniqueFd* counter,
-                 struct stat* locked, std::string* error) {
+                 struct stat* locked, std::string* error, int lock = LOCK_EX) {
   switch (openRegularFile(target, O_RDONLY | O_NOFOLLOW, counter)) {
     case FileOpening::kOpened:
       break;
@@ -97,7 +102,7 @@ bool lockCounter(const std::string& path, const std::string& target, UniqueFd* c
       return failWith(error, errno == ENOENT ? missingMessage(path)
                                              : systemError("cannot read " + named(path)));
   }
-  if (::flock(counter->get(), LOCK_EX) != 0) {
+  if (::flock(counter->get(), lock) != 0) {
     return failWith(error, systemError("cannot lock " + named(path)));
   }
   if (::fstat(counter->get(), locked) != 0) {
@@ -158,6 +163,22 @@ bool takeNextSerial(const std::string& path, CounterStart start, std::uint64_t* 
     }
     return advance(counter.get(), path, target, serialOut, error);
   }
+}
+
+bool readLastSerial(const std::string& path, std::uint64_t* serialOut, std::string* error) {
+  std::string target;
+  if (!counterTarget(path, &target, error)) {
+    return false;
+  }
+  // Here nothing is to be created: the counter is the one the signer signs with.
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) != 0 && errno == ENOENT) {
+    return failWith(error, named(path) + " does not exist");
+  }
+  UniqueFd counter;
+  struct stat locked {};
+  return lockCounter(path, target, &counter, &locked, error, LOCK_SH) &&
+         readCounter(counter.get(), path, serialOut, error);
 }
 
 }  // namespace zezi

@@ -23,4 +23,9 @@ enum class CounterStart { kExisting, kCreate };
 [[nodiscard]] bool takeNextSerial(const std::string& path, CounterStart start,
                                   std::uint64_t* serialOut, std::string* error);
 
+// The last serial taken from the counter at `path`, read under a shared lock and left as
+// it is: what a trust list's serial floor must reach (0 for a counter made but not used).
+[[nodiscard]] bool readLastSerial(const std::string& path, std::uint64_t* serialOut,
+                                  std::string* error);
+
 }  // namespace zezi

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <ctime>
+#include <string>
 
 namespace zezi {
 namespace {
@@ -63,6 +64,28 @@ std::string utcText(std::uint64_t unixSeconds) {
     return raw;
   }
   return text.data();
+}
+
+std::optional<std::uint64_t> parseMoment(std::string_view text) {
+  if (std::optional<std::uint64_t> seconds = parseUnsigned(text)) {
+    return seconds;
+  }
+  // Parsed, then written again: any text that does not come back the same is refused, so
+  // that a 31st of February or an hour 24 never moves silently to another day.
+  std::tm parts{};
+  const std::string copy(text);
+  if (text.size() + 1 != kUtcTextSize || !text.ends_with('Z')) {
+    return std::nullopt;
+  }
+  const char* end = strptime(copy.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parts);
+  if (end == nullptr || *end != '\0') {
+    return std::nullopt;
+  }
+  const std::time_t seconds = timegm(&parts);
+  if (seconds < 0 || utcText(static_cast<std::uint64_t>(seconds)) != text) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(seconds);
 }
 
 std::uint64_t currentUnixTime() {

@@ -19,6 +19,10 @@ inline constexpr std::uint64_t kMaxValiditySeconds = std::uint64_t{3650} * 24 * 
 // RFC 3339 cannot write, as "@" and the number of seconds.
 [[nodiscard]] std::string utcText(std::uint64_t unixSeconds);
 
+// A moment as utcText writes it ("2027-01-15T08:00:00Z", UTC alone) or as Unix seconds;
+// nothing for any other text.
+[[nodiscard]] std::optional<std::uint64_t> parseMoment(std::string_view text);
+
 // This machine's clock in Unix seconds.
 [[nodiscard]] std::uint64_t currentUnixTime();
 

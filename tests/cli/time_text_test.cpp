@@ -54,5 +54,17 @@ TEST(ParseUnsigned, TakesDigitsUpTo64Bits) {
   }
 }
 
+TEST(ParseMoment, TakesWhatUtcTextWritesOrUnixSeconds) {
+  EXPECT_EQ(parseMoment("1700000000"), 1'700'000'000U);
+  EXPECT_EQ(parseMoment("2023-11-14T22:13:20Z"), 1'700'000'000U);
+  EXPECT_EQ(parseMoment("1970-01-01T00:00:00Z"), 0U);
+  EXPECT_EQ(parseMoment("2024-02-29T00:00:00Z"), 1'709'164'800U);
+  for (const char* bad : {"", "now", "-1", "2023-11-14T22:13:20", "2023-11-14T22:13:20+01:00",
+                          "2023-11-14 22:13:20Z", "2023-02-31T00:00:00Z", "2023-11-14T24:00:00Z",
+                          "2023-11-14T22:13:20Zx", "2023-1-14T22:13:20Z"}) {
+    EXPECT_EQ(parseMoment(bad), std::nullopt) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace zezi
