@@ -49,6 +49,7 @@ extern const CommandEntry kSealCommand;
 extern const CommandEntry kOpenCommand;
 extern const CommandEntry kSignCommand;
 extern const CommandEntry kVerifyCommand;
+extern const CommandEntry kTrustListCommand;
 extern const CommandEntry kSelftestCommand;
 extern const CommandEntry kApplyCommand;
 extern const CommandEntry kStatusCommand;

@@ -63,10 +63,6 @@ bool argumentsInPlace(const Program& program, int argc, const char* const* argv,
                                  std::string(*command) + " " + std::string(optionName(first)));
     }
   }
-  if (isCommandWord(first) && std::find(words.begin(), words.end(), "--version") != words.end()) {
-    return failWith(error, "--version belongs to the tool, not to " + std::string(first) + ": " +
-                               program.name + " --version");
-  }
   const auto flagWithValue = std::find_if(words.begin(), words.end(), [](std::string_view word) {
     return word.find('=') != std::string_view::npos &&
            std::find(kFlags.begin(), kFlags.end(), optionName(word)) != kFlags.end();
@@ -116,6 +112,20 @@ const CLI::Option* repeatedOption(const CLI::App& app) {
     }
   }
   return nullptr;
+}
+
+// Refuses the tool's --version given after a command that has no --version of its own.
+bool versionInPlace(const Program& program, const CLI::App& app, int argc, const char* const* argv,
+                    std::string* error) {
+  const std::vector<std::string_view> words(argv + std::min(argc, 1), argv + argc);
+  if (words.empty() || !isCommand(program, words.front()) ||
+      std::find(words.begin(), words.end(), "--version") == words.end()) {
+    return true;
+  }
+  const std::string command(words.front());
+  return app.get_subcommand(command)->get_option_no_throw("--version") != nullptr ||
+         failWith(error, "--version belongs to the tool, not to " + command + ": " + program.name +
+                             " --version");
 }
 
 // The one-line usage message for what CLI11 refused, naming options but never a value, in
@@ -196,6 +206,10 @@ bool parseCommandLine(const Program& program, int argc, const char* const* argv,
   for (const CommandEntry* entry : program.commands) {
     CLI::App* subcommand = app.add_subcommand(entry->name, entry->summary);
     commands.emplace_back(subcommand, entry->add(subcommand));
+  }
+  if (std::string mistake; !versionInPlace(program, app, argc, argv, &mistake)) {
+    *exitStatus = reportFailure(mistake, kExitUsage);
+    return false;
   }
   try {
     app.parse(argc, argv);
