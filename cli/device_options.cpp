@@ -77,7 +77,9 @@ void addDeviceOptions(CLI::App* command, DeviceOptions* options,
             },
             "settings file: key = \"value\" lines, named as the options"),
         "FILE");
-  takes(command->add_option("--private", options->privatePath, "private key file"), "FILE")
+  takes(command->add_option("--private", options->privatePath,
+                            "fleet private key file, TPM-wrapped key file or handle:0x..."),
+        "KEY")
       ->required();
   addTrustOptions(command, &options->trust, &options->trustListPath);
   takes(command->add_option("--state", options->statePath, "the device's replay state file"),

@@ -4,7 +4,8 @@
 #     word and rates its exposure at most 2.0 (in a copy naming the built tool, which exists)
 #   rule RULES_FILE UNIT_DIR: the udev rule holds its matches and starts an existing unit;
 #     udevadm reads it without complaint (as root, in a mount namespace of its own)
-#   settings DEVICE_CONF UNIT_DIR: every setting is an option of apply, with a known value
+#   settings DEVICE_CONF UNIT_DIR DEVICE_TOOL: every setting is an option of apply, with a
+#     known value; every file it names is the one apply --help names
 #   dropins UNIT_DIR INSTALLED_TOOL BUILT_TOOL: with the drop-ins in place (tpm.conf linked as
 #     an operator links it), the units as the service manager loads them (systemd --test): a
 #     supplicant of one interface after the boot unit and before network.target, which the
@@ -138,7 +139,8 @@ a unit that does not exist|s/zezi-vidad-drive@/zezi-vidad-usb@/'
   expect_refused "$scratch/rule.good" "$scratch/60-zezi-vidad.rules" check_rule <<<"$faults"
   ;;
 settings)
-  conf=$2 unit_dir=$3
+  conf=$2 unit_dir=$3 device_tool=$4
+  help=$("$device_tool" apply --help)
   # apply's options (the device command's contract) that a settings file may hold; the
   # units give --source themselves, and --config names this file.
   keys=" private trust trust-list state policy now stack config-dir config-file reload dry-run revoked "
@@ -155,9 +157,17 @@ settings)
         policy:\"required\" | policy:\"transition\") ;;
         revoked:\"keep\" | revoked:\"withdraw\") ;;
         stack:* | policy:* | revoked:*) echo "$key cannot be $value"; return 1 ;;
+        private:\"handle:0x*\") ;;
         now:true | reload:true | dry-run:true | *:\"/*\" | trust:\[*\]) ;;
         *) echo "$key: not a path, true or a list: $value"; return 1 ;;
       esac
+      # The help names the files as installed, under /etc/zezi-vidad and /var/lib/zezi-vidad,
+      # whatever folder this build configured.
+      if [[ $line != '#'* && $value == \"/*/zezi-vidad/*\" ]]; then
+        value=${value%\"}
+        [[ $help == *"zezi-vidad/${value##*/zezi-vidad/}"* ]] ||
+          { echo "apply --help does not name $value"; return 1; }
+      fi
     done <"$1"
     grep -qx 'state = "/var/lib/zezi-vidad/replay.state"' "$1" ||
       { echo "the state is not in the units' state folder"; return 1; }
@@ -170,6 +180,7 @@ a stack apply does not know|s/^stack = .*/stack = "nm"/
 a revocation apply does not know|s/^#revoked = .*/revoked = "forget"/
 a relative path|s|^private = "/|private = "|
 the state elsewhere|s|/var/lib/zezi-vidad/replay.state|/tmp/replay.state|
+a trust list apply --help does not name|s|/device.trust"|/trust.list"|
 EOF
   # The units' own options to apply are the contract's too.
   for unit in "$unit_dir"/*.service; do
