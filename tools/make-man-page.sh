@@ -29,3 +29,6 @@ trap 'rm -f "$commands"' EXIT
 
 "$help2man" --no-info --section=1 --name="$summary" \
   --include="$commands" --output="$output" "$tool"
+# help2man takes an example's continued line, which starts with an option, for an option
+# of its own (.HP): kept in the example's paragraph on a line of its own instead.
+sed -i '/\\e$/{n;s/^\.HP$/.br/}' "$output"

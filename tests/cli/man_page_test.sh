@@ -14,6 +14,11 @@ if [ -s "$warnings" ]; then
   cat "$warnings"
   exit 1
 fi
+# A command continued on the next line stays in its example.
+if grep -A1 '\\e$' "$page" | grep -qx '\.HP'; then
+  echo "an example's continued line is outside the example"
+  exit 1
+fi
 for expected in "zezi-vidad - seal WiFi credentials" "Exit status: 0 on success" \
   "Usage: zezi-vidad keygen" "Usage: zezi-vidad pubkey" "Usage: zezi-vidad seal" \
   "Usage: zezi-vidad open" "Usage: zezi-vidad selftest" "escaped as \\uXXXX"; do
