@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -187,6 +188,24 @@ class ToolFormatter : public CLI::Formatter {
 
 }  // namespace
 
+std::vector<std::pair<CLI::App*, std::unique_ptr<Command>>> registerCommandLine(
+    const Program& program, CLI::App* app) {
+  // Before the commands are added: each takes both from the tool.
+  app->formatter(std::make_shared<ToolFormatter>());
+  app->set_help_flag("-h,--help", "show this help and exit");
+  app->footer(program.help);
+  app->set_version_flag("--version", std::string(program.name) + " " + ZEZI_VIDAD_VERSION_STRING,
+                        "show the version and exit");
+  app->require_subcommand(1);
+
+  std::vector<std::pair<CLI::App*, std::unique_ptr<Command>>> commands;
+  for (const CommandEntry* entry : program.commands) {
+    CLI::App* subcommand = app->add_subcommand(entry->name, entry->summary);
+    commands.emplace_back(subcommand, entry->add(subcommand));
+  }
+  return commands;
+}
+
 bool parseCommandLine(const Program& program, int argc, const char* const* argv,
                       std::unique_ptr<Command>* command, int* exitStatus) {
   if (std::string mistake; !argumentsInPlace(program, argc, argv, &mistake)) {
@@ -194,18 +213,15 @@ bool parseCommandLine(const Program& program, int argc, const char* const* argv,
     return false;
   }
   CLI::App app(program.summary, program.name);
-  // Before the commands are added: each takes both from the tool.
-  app.formatter(std::make_shared<ToolFormatter>());
-  app.set_help_flag("-h,--help", "show this help and exit");
-  app.footer(program.help);
-  app.set_version_flag("--version", std::string(program.name) + " " + ZEZI_VIDAD_VERSION_STRING,
-                       "show the version and exit");
-  app.require_subcommand(1);
-
-  std::vector<std::pair<CLI::App*, std::unique_ptr<Command>>> commands;
-  for (const CommandEntry* entry : program.commands) {
-    CLI::App* subcommand = app.add_subcommand(entry->name, entry->summary);
-    commands.emplace_back(subcommand, entry->add(subcommand));
+  auto commands = registerCommandLine(program, &app);
+  // Nothing to run, or a word that no command is: the help says what there is.
+  if (argc < 2 || (!isCommand(program, argv[1]) && !std::string_view(argv[1]).starts_with('-'))) {
+    if (argc >= 2) {
+      reportFailure("unknown command \"" + std::string(argv[1]) + "\"", kExitUsage);
+    }
+    static_cast<void>(std::fputs(app.help().c_str(), stderr));
+    *exitStatus = kExitUsage;
+    return false;
   }
   if (std::string mistake; !versionInPlace(program, app, argc, argv, &mistake)) {
     *exitStatus = reportFailure(mistake, kExitUsage);

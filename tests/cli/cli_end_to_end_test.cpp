@@ -120,12 +120,14 @@ class Cli : public ::testing::Test {
     rawKey_ = made.out.substr(0, made.out.find('\n'));
   }
   // The failure is one line of the expected text, the folder exactly as before.
+  // With `help`, the tool's help follows the message, or stands alone when it is empty.
   void expectRefused(const std::string& args, const std::string& input, int status,
-                     const std::string& message) const {
+                     const std::string& message, bool help = false) const {
     const Files before = snapshot();
     const CommandResult result = tool(args, input);
     EXPECT_EQ(result.exitStatus, status) << args;
-    EXPECT_EQ(result.err, "zezi-vidad: " + message + "\n") << args;
+    const std::string line = message.empty() ? "" : "zezi-vidad: " + message + "\n";
+    EXPECT_EQ(result.err, help ? line + tool("--help").out : line) << args;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(snapshot(), before) << args;
   }
@@ -456,6 +458,7 @@ struct RefusedCase {
   std::string input = {};
   std::string fileName = {};  // a file written before the run
   std::string fileText = {};
+  bool help = false;  // the tool's help follows the message (or stands alone, without one)
 };
 
 class CliRefuses : public Cli, public ::testing::WithParamInterface<RefusedCase> {};
@@ -463,7 +466,8 @@ class CliRefuses : public Cli, public ::testing::WithParamInterface<RefusedCase>
 TEST_P(CliRefuses, WithOneLineAndNoFileBehind) {
   makeKeys();
   write({{GetParam().fileName, GetParam().fileText}});
-  expectRefused(GetParam().args, GetParam().input, GetParam().status, GetParam().message);
+  expectRefused(GetParam().args, GetParam().input, GetParam().status, GetParam().message,
+                GetParam().help);
 }
 
 const std::string kSealPsk = "seal --fleet-key fleet.pub --ssid Office --psk-file - -o env.json ";
@@ -618,9 +622,18 @@ INSTANTIATE_TEST_SUITE_P(
                     "--ssid goes after the command name, as in zezi-vidad seal --ssid", kPsk},
         RefusedCase{"VersionAfterTheCommand", "seal --version", 2,
                     "--version belongs to the tool, not to seal: zezi-vidad --version"},
-        RefusedCase{"NoCommand", "", 2,
-                    "expected a command: keygen, pubkey, seal, open, sign, verify, trust-list, "
-                    "selftest, apply or status"}),
+        // Without a command, or with a word that names none, the help says what there is.
+        RefusedCase{.name = "NoCommand", .args = "", .status = 2, .message = "", .help = true},
+        RefusedCase{.name = "UnknownCommand",
+                    .args = "frob --fleet-key fleet.pub",
+                    .status = 2,
+                    .message = "unknown command \"frob\"",
+                    .help = true},
+        RefusedCase{.name = "OptionWithoutACommand",
+                    .args = "--fleet-key fleet.pub",
+                    .status = 2,
+                    .message = "expected a command: keygen, pubkey, seal, open, sign, verify, "
+                               "trust-list, selftest, apply or status"}),
     testing::caseName);
 
 TEST_F(Cli, OpenRefusesTamperedEnvelopeAndWrongKey) {
