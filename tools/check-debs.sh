@@ -47,6 +47,11 @@ zezi-vidad selftest
 zezi-vidad-device selftest
 man -w zezi-vidad
 man -w zezi-vidad-device
+# Bash finds each program's completion by the program's name in bash-completion's folder.
+for program in zezi-vidad zezi-vidad-device; do
+  dpkg -L "$program" | grep -qx "/usr/share/bash-completion/completions/$program" ||
+    fail "$program carries no bash completion"
+done
 # The device's units run the device's program, which the device's package installs.
 grep -q '^ExecStart=/usr/bin/zezi-vidad-device apply ' /lib/systemd/system/zezi-vidad-boot.service ||
   fail "the boot unit does not run zezi-vidad-device"

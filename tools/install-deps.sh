@@ -20,6 +20,8 @@ packages=(
   # The tool's tests: a FAT drive through FUSE; the man page from the help texts; strace
   # to kill a run at each step of writing a pair of files.
   dosfstools fusefat help2man man-db strace
+  # The bash completion's test: the helpers that completion scripts call.
+  bash-completion
   # tools/check-install.sh: nm, objdump and c++filt (pkg-config and the compilers above).
   binutils
   # tools/fresh-debian.sh: a bare Debian 12 tree to run the README's commands in.
