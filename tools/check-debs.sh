@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages of DEBS_DIR with apt, checks what they installed (the
-# self-test, the C and C++ consumers built against the development package through CMake
+# self-test, the man pages, documents and commands the help points to, the C and C++ consumers built against the development package through CMake
 # and pkg-config, no unit enabled, the state folder root's alone), removes them (the state
 # and the settings stay), purges them, and checks that nothing of them is left. Changes the
 # system it runs on: meant for a disposable tree (tools/fresh-debian.sh runs it in one).
@@ -47,6 +47,30 @@ zezi-vidad selftest
 zezi-vidad-device selftest
 man -w zezi-vidad
 man -w zezi-vidad-device
+man -w zezi-vidad-tpm-import
+man -w 5 device.conf
+# The TPM import script is the device's command, in root's PATH.
+[ "$(command -v zezi-vidad-tpm-import)" = /usr/sbin/zezi-vidad-tpm-import ] ||
+  fail "zezi-vidad-tpm-import is not installed in /usr/sbin"
+zezi-vidad-tpm-import --version
+# The documents each package's help and settings point to; dh_compress gzips those over 4 kB.
+for entry in zezi-vidad:format.md zezi-vidad:tpm.md zezi-vidad-device:device.md \
+  zezi-vidad-device:format.md zezi-vidad-device:tpm.md; do
+  package=${entry%%:*} document=${entry#*:}
+  dpkg -L "$package" | grep -Eqx "/usr/share/doc/$package/${document%.md}\.md(\.gz)?" ||
+    fail "$package carries no $document"
+done
+# Every document the installed help, settings and man pages name is installed.
+pointers=$({
+  cat /etc/zezi-vidad/device.conf
+  for command in apply status; do zezi-vidad-device "$command" --help; done
+  for command in keygen open sign trust-list; do zezi-vidad "$command" --help; done
+  zezi-vidad-tpm-import --help
+} | grep -o '/usr/share/doc/[^ )]*\.md' | sort -u)
+[ -n "$pointers" ] || fail "the help and settings name no installed document"
+for document in $pointers; do
+  [ -f "$document" ] || [ -f "$document.gz" ] || fail "$document is named but not installed"
+done
 # Bash finds each program's completion by the program's name in bash-completion's folder.
 for program in zezi-vidad zezi-vidad-device; do
   dpkg -L "$program" | grep -qx "/usr/share/bash-completion/completions/$program" ||

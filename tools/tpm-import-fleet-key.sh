@@ -1,16 +1,36 @@
-#!/usr/bin/env bash
-# Imports the fleet's private key into this device's TPM, as the provisioning station does
-# for each device (docs/tpm.md): the key is wrapped under the TPM's owner storage key and
-# written as a TSS2 PRIVATE KEY file, which only this TPM can load; with --handle it is
-# also made persistent at that handle. The key may then only agree keys (decrypt, not
-# restricted): the TPM refuses to sign with it.
-#
-# usage: tools/tpm-import-fleet-key.sh --key FLEET.key --out FLEET.tss [--handle 0x81000001]
-#
-# The TPM is the one TPM2TOOLS_TCTI names, the kernel's resource manager when it is unset.
-# Needs tpm2-tools (tpm2_createprimary, tpm2_import, tpm2_encodeobject, tpm2_load,
-# tpm2_evictcontrol, tpm2_flushcontext) and openssl.
+#!/bin/bash
+# Imports the fleet's private key into this device's TPM; installed as zezi-vidad-tpm-import
+# (the build writes the version in), whose man page help2man makes from --help below.
 set -euo pipefail
+
+readonly version="@PROJECT_VERSION@"
+
+help() {
+  cat <<EOF
+Usage: ${0##*/} --key FLEET.key --out FLEET.tss [--handle 0x81000001]
+
+Imports the fleet's private key into this device's TPM, as the provisioning station does
+for each device: the key is wrapped under the TPM's owner storage key and written as a
+TSS2 PRIVATE KEY file, which only this TPM can load; with --handle it is also made
+persistent at that handle. The key may then only agree keys (decrypt, not restricted):
+the TPM refuses to sign with it. zezi-vidad-device apply --private takes the file, or
+handle:HANDLE.
+
+Options:
+  --key FILE       the fleet private key (PKCS#8 PEM)
+  --out FILE       the wrapped key file to write, mode 0600
+  --handle HANDLE  also make the key persistent at HANDLE, 0x81000000 to 0x81ffffff
+  --help           print this help and exit
+  --version        print the version and exit
+
+Environment:
+  TPM2TOOLS_TCTI   the TPM to use; the kernel's resource manager when unset
+
+Needs tpm2-tools (tpm2_createprimary, tpm2_import, tpm2_encodeobject, tpm2_load,
+tpm2_evictcontrol, tpm2_flushcontext) and openssl. How the device uses a TPM-held key:
+/usr/share/doc/zezi-vidad-device/tpm.md.
+EOF
+}
 
 # The parent the tpm2 provider makes again each time it loads a TSS2 key whose parent is
 # the owner hierarchy (0x40000001): ECC P-256 with SHA-256 names, AES-128-CFB, empty
@@ -28,6 +48,11 @@ usage() {
 key="" out="" handle=""
 while [ $# -gt 0 ]; do
   case "$1" in
+    --help) help; exit 0 ;;
+    --version)
+      # Run from the checkout, the version is not written in.
+      [ "$version" != "@PROJECT_""VERSION@" ] || { echo "zezi-vidad-tpm-import (source tree)"; exit 0; }
+      echo "zezi-vidad-tpm-import (ZeZi Vidad) $version"; exit 0 ;;
     --key) key=${2:-}; shift 2 || usage ;;
     --out) out=${2:-}; shift 2 || usage ;;
     --handle) handle=${2:-}; shift 2 || usage ;;

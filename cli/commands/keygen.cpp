@@ -24,7 +24,7 @@ constexpr const char* kKeygenHelp =
     "it offline, and never use the fleet key as a signer key. With --tpm the signer key is\n"
     "made inside the TPM that the key provider reaches (tpm2 unless ZEZI_VIDAD_KEY_PROVIDER\n"
     "names another), and --private receives its wrapped form (TSS2 PRIVATE KEY, mode 0600),\n"
-    "which only that TPM can use; sign --key takes it (docs/tpm.md).\n\n"
+    "which only that TPM can use; sign --key takes it (/usr/share/doc/zezi-vidad/tpm.md).\n\n"
     "Example:\n"
     "  zezi-vidad keygen --private fleet.key --public fleet.pub\n\n"
     "  zezi-vidad keygen --private signer.key --public signer.pub\n\n"

@@ -26,8 +26,9 @@ constexpr const char* kStatusHelp =
     "of networks the device holds (signed with one serial), each with its stack file and the\n"
     "times of its signature; whether a reload of the stack is still to be done; and the last\n"
     "run of apply, envelope by envelope with its result and reason. No PSK is ever shown.\n"
-    "--json prints one JSON object instead (docs/device.md lists its members). Exit status 0,\n"
-    "or 1 when the state or the record of the last run cannot be read.\n\n"
+    "--json prints one JSON object instead (/usr/share/doc/zezi-vidad-device/device.md lists\n"
+    "its members). Exit status 0, or 1 when the state or the record of the last run cannot be\n"
+    "read.\n\n"
     "Example:\n"
     "  zezi-vidad status --config /etc/zezi-vidad/device.conf\n";
 

@@ -26,9 +26,10 @@ namespace zezi {
 namespace {
 
 constexpr const char* kTrustListHelp =
-    "Writes the device's trust list file (docs/format.md 9.9) from the signers' public key\n"
-    "files (--signer, 1 to 4, the current signer first, then its successors), checked as a\n"
-    "device loads it, to -o FILE (mode 0644; replaced only with --force) or standard output.\n"
+    "Writes the device's trust list file (/usr/share/doc/zezi-vidad/format.md 9.9) from the\n"
+    "signers' public key files (--signer, 1 to 4, the current signer first, then its\n"
+    "successors), checked as a device loads it, to -o FILE (mode 0644; replaced only\n"
+    "with --force) or standard output.\n"
     "No private key is read. --serial-floor-from reads the floor from the first signer's\n"
     "serial file, the last serial it signed with; --serial-floor gives it as a number.\n"
     "--time-floor is the firmware's build time: RFC 3339 in UTC (2027-01-15T08:00:00Z) or\n"

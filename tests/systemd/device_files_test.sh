@@ -11,6 +11,10 @@
 #     supplicant of one interface after the boot unit and before network.target, which the
 #     drive's unit follows; iwd's folder made; the TPM's node alone reachable, in a private
 #     /dev, and not at all without tpm.conf
+#   conf-page DEVICE_CONF PAGE: device.conf(5) renders without a warning, has its NAME, an
+#     entry for every setting and every line of the settings file's comments
+#   import-page PAGE COMMAND VERSION: the TPM import command's page renders without a
+#     warning, has its NAME and every option its --help lists; --version is the build's
 # Each part also plants faults in a copy and expects the check to refuse every one.
 # Exit 77 (skipped) when systemd-analyze is missing.
 set -euo pipefail
@@ -295,6 +299,68 @@ EOF
   cp "$units/zezi-vidad-boot.service" "$scratch/boot.good"
   expect_refused "$scratch/boot.good" "$units/zezi-vidad-boot.service" check_dropins \
     <<<"iwd's folder not made|s/^StateDirectory=zezi-vidad iwd/StateDirectory=zezi-vidad/"
+  ;;
+conf-page)
+  conf=$2 page=$3
+  command -v man >/dev/null || { echo "man not installed: skipped"; exit 77; }
+  # Page $1 against the settings file $2.
+  check_conf_page() {
+    local warnings line key
+    warnings=$(MANWIDTH=100 man --warnings -l -P cat "$1" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || { echo "$warnings"; return 1; }
+    grep -qx '\.SH NAME' "$1" || { echo "no NAME section"; return 1; }
+    grep -q '^device\.conf \\- ' "$1" || { echo "no NAME line"; return 1; }
+    # The page's lines as they were written, escapes undone.
+    local text
+    text=$(sed -e 's/\\-/-/g' -e 's/\\e/\\/g' -e 's/^\\&//' "$1")
+    while IFS= read -r line; do
+      [ -n "$line" ] || continue
+      if [[ $line =~ ^#?([a-z-]+)\ = ]]; then
+        key=${BASH_REMATCH[1]}
+        grep -Eq "^\.B (.*, )?$key(,|\$)" <<<"$text" || { echo "no entry for $key"; return 1; }
+        grep -Fqx -- "$line" <<<"$text" || { echo "no example line: $line"; return 1; }
+      else
+        line=${line#\#}
+        line=${line# }
+        [ -z "$line" ] || grep -Fqx -- "$line" <<<"$text" || { echo "lost: $line"; return 1; }
+      fi
+    done <"$2"
+  }
+  cp "$page" "$scratch/page.good"
+  check_conf_page "$scratch/page.good" "$conf" || fail "device.conf(5): refused (above)"
+  expect_refused "$scratch/page.good" "$scratch/page" check_conf_page "$conf" <<'EOF'
+no NAME section|s/^\.SH NAME/.SH NAMES/
+a setting without its entry|s/^\.B revoked$/.B/
+a line of a comment lost|/only signed envelopes/d
+an example line lost|/^#now = true/d
+a request troff does not know|s/^\.IP$/.IPX/
+EOF
+  ;;
+import-page)
+  page=$2 command=$3 version=$4
+  [ -f "$page" ] || { echo "no man page (help2man not installed): skipped"; exit 77; }
+  command -v man >/dev/null || { echo "man not installed: skipped"; exit 77; }
+  [ "$("$command" --version)" = "zezi-vidad-tpm-import (ZeZi Vidad) $version" ] ||
+    fail "--version does not print the build's version"
+  options=$("$command" --help | awk '/^Options:$/ {inside = 1; next} inside && !NF {exit}
+                                     inside {print $1}')
+  [ -n "$options" ] || fail "no option list in --help"
+  # Page $1: renders, is named, has an entry for each option.
+  check_import_page() {
+    local warnings option
+    warnings=$(MANWIDTH=100 man --warnings -l -P cat "$1" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || { echo "$warnings"; return 1; }
+    grep -q '^zezi-vidad-tpm-import \\- ' "$1" || { echo "no NAME"; return 1; }
+    for option in $options; do
+      grep -q "^\\\\fB${option//-/\\\\-}\\\\fR" "$1" || { echo "no entry for $option"; return 1; }
+    done
+  }
+  cp "$page" "$scratch/page.good"
+  check_import_page "$scratch/page.good" || fail "zezi-vidad-tpm-import(8): refused (above)"
+  expect_refused "$scratch/page.good" "$scratch/page" check_import_page <<'EOF'
+no NAME line|/^zezi-vidad-tpm-import \\- /d
+an option without its entry|/^\\fB\\-\\-handle/d
+EOF
   ;;
 *)
   echo "unknown part: $part"

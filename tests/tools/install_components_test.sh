@@ -13,8 +13,8 @@ trap 'rm -rf "$scratch"' EXIT
 
 # Component; the paths (relative to the prefix, extended regular expression) its files
 # may have; one path it must have.
-table="tool;^(bin/zezi-vidad(-selftest)?|share/man/man1/zezi-vidad\\.1|share/bash-completion/completions/zezi-vidad)\$;bin/zezi-vidad
-device;^(bin/zezi-vidad-device|share/man/man1/zezi-vidad-device\\.1|share/bash-completion/completions/zezi-vidad-device\$|share/zezi-vidad/|etc/zezi-vidad/|lib/systemd/|lib/udev/|var/lib/zezi-vidad/);bin/zezi-vidad-device
+table="tool;^(bin/zezi-vidad(-selftest)?|share/man/man1/zezi-vidad\\.1|share/bash-completion/completions/zezi-vidad|share/doc/zezi-vidad/(format|tpm)\\.md)\$;bin/zezi-vidad
+device;^(bin/zezi-vidad-device|sbin/zezi-vidad-tpm-import\$|share/man/man1/zezi-vidad-device\\.1|share/man/man5/device\\.conf\\.5\$|share/man/man8/zezi-vidad-tpm-import\\.8\$|share/bash-completion/completions/zezi-vidad-device\$|share/doc/zezi-vidad-device/(device|format|tpm)\\.md\$|share/zezi-vidad/|etc/zezi-vidad/|lib/systemd/|lib/udev/|var/lib/zezi-vidad/);bin/zezi-vidad-device
 runtime;^lib[^/]*/(.+/)?lib[a-z_]+\\.so\\.[0-9.]+\$;
 development;^(include/(zezi_vidad|zezi-vidad-device/zezi_vidad)/|lib[^/]*/(.+/)?(cmake/ZeziVidad/|pkgconfig/|lib[a-z_]+\\.(a|so)\$));include/zezi_vidad/zezi_vidad.h
 Unspecified;^\$;"
