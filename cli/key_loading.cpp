@@ -213,7 +213,7 @@ bool explainedOpenFailure(const PrivateKey& key, std::string* error) {
       *error == openFailureText(OpenFailure::kKeyAgreementFailed)) {
     *error =
         "the TPM refused the key agreement: the fleet key must be imported for decryption "
-        "(docs/tpm.md)";
+        "(zezi-vidad-tpm-import(8))";
   }
   return false;
 }

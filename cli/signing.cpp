@@ -115,7 +115,9 @@ bool signAndCheck(const PrivateKey& signerKey, const Bytes& fleetKey, std::strin
   if (!makeSignatureFile(*signer, fleetKey, envelope, terms, &file, error)) {
     // A held key that makes no signature was refused by the TPM.
     if (signerKey.reference && error != nullptr && *error == kSigningFailed) {
-      *error = "the TPM refused to sign: the signer key must be made for signing (docs/tpm.md)";
+      *error =
+          "the TPM refused to sign: the signer key must be made for signing "
+          "(/usr/share/doc/zezi-vidad/tpm.md)";
     }
     return false;
   }

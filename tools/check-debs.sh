@@ -53,11 +53,11 @@ man -w 5 device.conf
 [ "$(command -v zezi-vidad-tpm-import)" = /usr/sbin/zezi-vidad-tpm-import ] ||
   fail "zezi-vidad-tpm-import is not installed in /usr/sbin"
 zezi-vidad-tpm-import --version
-# The documents each package's help and settings point to; dh_compress gzips those over 4 kB.
+# The documents each package's help and settings point to, under the names they give.
 for entry in zezi-vidad:format.md zezi-vidad:tpm.md zezi-vidad-device:device.md \
   zezi-vidad-device:format.md zezi-vidad-device:tpm.md; do
   package=${entry%%:*} document=${entry#*:}
-  dpkg -L "$package" | grep -Eqx "/usr/share/doc/$package/${document%.md}\.md(\.gz)?" ||
+  dpkg -L "$package" | grep -qx "/usr/share/doc/$package/$document" ||
     fail "$package carries no $document"
 done
 # Every document the installed help, settings and man pages name is installed.
@@ -69,7 +69,7 @@ pointers=$({
 } | grep -o '/usr/share/doc/[^ )]*\.md' | sort -u)
 [ -n "$pointers" ] || fail "the help and settings name no installed document"
 for document in $pointers; do
-  [ -f "$document" ] || [ -f "$document.gz" ] || fail "$document is named but not installed"
+  [ -f "$document" ] || fail "$document is named but not installed"
 done
 # Bash finds each program's completion by the program's name in bash-completion's folder.
 for program in zezi-vidad zezi-vidad-device; do
