@@ -2,12 +2,37 @@
 # Installs, from Debian's archive, whatever the build, the test suite and every stage of
 # .ci/run need and this machine lacks. Runs as root on a fresh Debian 12 (a minimal
 # bootstrap is enough); installs nothing already present.
+#
+# usage: tools/install-deps.sh [--build-only] [--print]
+#   --build-only  only what building the tool and the device's program needs, with tests
+#                 and benchmarks off (-DZEZI_VIDAD_BUILD_TESTS=OFF
+#                 -DZEZI_VIDAD_BUILD_BENCHMARKS=OFF): no test, CI or packaging tools
+#   --print       list the chosen packages, one a line, and install nothing
 set -euo pipefail
 
+build_only=false
+print=false
+for argument in "$@"; do
+  case $argument in
+    --build-only) build_only=true ;;
+    --print) print=true ;;
+    *)
+      echo "install-deps.sh: unknown argument '$argument'" >&2
+      echo "usage: tools/install-deps.sh [--build-only] [--print]" >&2
+      exit 2
+      ;;
+  esac
+done
+
+build_packages=(
+  # The programs: the library and tool in C++ (CMake also wants a C compiler), their man
+  # pages from the help texts.
+  cmake make gcc g++ pkg-config libssl-dev nlohmann-json3-dev libcli11-dev help2man
+)
 packages=(
-  # The build: the library and tool in C++, the C interface's test program in C.
-  cmake make gcc g++ pkg-config libssl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
+  "${build_packages[@]}"
+  # The test suite and benchmarks.
+  libgtest-dev libgmock-dev libbenchmark-dev
   # The test suite: the openssl tool (known answers), wpa_passphrase (PSK vectors), the
   # Python implementation of the format.
   openssl wpasupplicant python3 python3-cryptography
@@ -17,9 +42,9 @@ packages=(
   clang libclang-rt-14-dev
   # tools/static-analysis.sh: it lists the sources with git.
   git clang-format clang-tidy cppcheck
-  # The tool's tests: a FAT drive through FUSE; the man page from the help texts; strace
-  # to kill a run at each step of writing a pair of files.
-  dosfstools fusefat help2man man-db strace
+  # The tool's tests: a FAT drive through FUSE; man to read the man page; strace to kill a
+  # run at each step of writing a pair of files.
+  dosfstools fusefat man-db strace
   # The bash completion's test: the helpers that completion scripts call.
   bash-completion
   # tools/check-install.sh: nm, objdump and c++filt (pkg-config and the compilers above).
@@ -39,6 +64,14 @@ packages=(
   # and the FAT drive it is handed, written with mtools.
   qemu-system-x86 qemu-utils e2fsprogs mtools
 )
+
+if "$build_only"; then
+  packages=("${build_packages[@]}")
+fi
+if "$print"; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 missing=()
 for package in "${packages[@]}"; do
