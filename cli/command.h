@@ -54,6 +54,7 @@ extern const CommandEntry kSelftestCommand;
 extern const CommandEntry kApplyCommand;
 extern const CommandEntry kStatusCommand;
 extern const CommandEntry kDeviceSelftestCommand;
+extern const CommandEntry kDecommissionCommand;
 
 // Names what an option takes in the help, in place of CLI11's type names.
 inline CLI::Option* takes(CLI::Option* option, const char* what) {

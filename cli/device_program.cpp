@@ -8,8 +8,8 @@
 namespace zezi {
 namespace {
 
-constexpr std::array<const CommandEntry*, 3> kDeviceCommands{&kApplyCommand, &kStatusCommand,
-                                                             &kDeviceSelftestCommand};
+constexpr std::array<const CommandEntry*, 4> kDeviceCommands{
+    &kApplyCommand, &kStatusCommand, &kDeviceSelftestCommand, &kDecommissionCommand};
 
 constexpr const char* kDeviceHelp =
     "Applies sealed WiFi networks from a drive or the boot partition to this device's WiFi\n"
@@ -21,7 +21,8 @@ constexpr const char* kDeviceHelp =
     "state could not be saved.\n\n"
     "Example:\n"
     "  zezi-vidad-device apply --config /etc/zezi-vidad/device.conf --source /media/usb\n\n"
-    "  zezi-vidad-device status --config /etc/zezi-vidad/device.conf\n";
+    "  zezi-vidad-device status --config /etc/zezi-vidad/device.conf\n\n"
+    "  zezi-vidad-device decommission --config /etc/zezi-vidad/device.conf --reload --yes\n";
 
 }  // namespace
 
