@@ -77,11 +77,15 @@ grep -q -F 'refused: cannot open the envelope: signature is for another fleet (t
 # operator's own profile and the signer's public key left as they were; run again, it says
 # there is nothing it knows of.
 foreign=$(sha256sum nm/office.nmconnection)
+# The same device with its trust as a list file, which goes as well.
+"$tool" trust-list --signer signer.pub --fleet-key fleet.pub --version 1 --serial-floor 0 \
+  -o device.trust >/dev/null 2>&1 || fail "trust-list: exit $?"
+sed "s|^trust = .*|trust-list = \"$scratch/device.trust\"|" device.conf >decommission.conf
 for row in "2|decommission removes this device's networks, replay state and keys: give --yes|" \
   "0||--yes" "1|no replay state at $scratch/state/replay.state: which networks are this device's is not known|--yes"; do
   IFS='|' read -r expected line yes <<<"$row"
   status=0
-  "$device" decommission --config device.conf $yes 2>"decommission-$expected.err" || status=$?
+  "$device" decommission --config decommission.conf $yes 2>"decommission-$expected.err" || status=$?
   [ "$status" -eq "$expected" ] ||
     fail "decommission $yes: exit $status: $(cat "decommission-$expected.err")"
   if [ -n "$line" ]; then
@@ -89,17 +93,18 @@ for row in "2|decommission removes this device's networks, replay state and keys
       fail "decommission $yes did not refuse in one line: $(cat "decommission-$expected.err")"
   fi
   if [ "$expected" -eq 2 ]; then
-    [ -e fleet.key ] && [ -e state/replay.state ] && [ "$(find nm -type f | wc -l)" -eq 2 ] ||
+    [ -e fleet.key ] && [ -e device.trust ] && [ -e state/replay.state ] && [ "$(find nm -type f | wc -l)" -eq 2 ] ||
       fail "decommission without --yes removed something"
   fi
 done
 for said in "removed: SSID \"Office Net\" from $scratch/nm/zezi-" \
-  "removed: replay state $scratch/state/replay.state" "removed: fleet key $scratch/fleet.key"; do
+  "removed: replay state $scratch/state/replay.state" "removed: fleet key $scratch/fleet.key" \
+  "removed: trust list $scratch/device.trust"; do
   grep -q -F "zezi-vidad: $said" decommission-0.err || fail "decommission did not say $said"
 done
 [ "$(find nm -type f)" = "nm/office.nmconnection" ] || fail "decommission left: $(find nm -type f)"
 [ "$(sha256sum nm/office.nmconnection)" = "$foreign" ] || fail "the operator's profile changed"
-for gone in fleet.key state/replay.state state/replay.state.lock state/replay.state.last-run; do
+for gone in fleet.key device.trust state/replay.state state/replay.state.lock state/replay.state.last-run; do
   [ -e "$gone" ] && fail "decommission left $gone"
 done
 [ -e signer.pub ] || fail "decommission removed a signer's public key"
