@@ -31,6 +31,8 @@ known_packages() {
 }
 
 [ -z "$(known_packages)" ] || fail "the packages are installed already"
+# NetworkManager's folder of profiles, as its own package makes it: apply writes there.
+mkdir -p /etc/NetworkManager/system-connections
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 snapshot >"$scratch/before"
@@ -85,6 +87,32 @@ enabled=$(find /etc/systemd /etc/udev -name '*zezi*' 2>/dev/null || true)
 
 echo "== installed libraries and development files"
 tools/check-install.sh --installed /usr
+
+echo "== decommission: the device's networks, replay state and keys go, and no PSK stays"
+# A device provisioned as docs/device.md says, with one signed network applied.
+tool_dir="$scratch/operator"
+mkdir -p "$tool_dir/drive"
+psk=$(od -An -N32 -tx1 /dev/urandom | tr -d ' \n')
+printf '%s\n' "$psk" >"$tool_dir/psk"
+zezi-vidad keygen --private /etc/zezi-vidad/fleet.key --public "$tool_dir/fleet.pub" >/dev/null
+zezi-vidad keygen --private "$tool_dir/signer.key" --public "$tool_dir/signer.pub" >/dev/null
+zezi-vidad trust-list --signer "$tool_dir/signer.pub" --fleet-key "$tool_dir/fleet.pub" \
+  --version 1 --serial-floor 0 -o /etc/zezi-vidad/device.trust >/dev/null
+zezi-vidad seal --fleet-key "$tool_dir/fleet.pub" --ssid "Decommissioned" \
+  --psk-file "$tool_dir/psk" -o "$tool_dir/drive/wifi.json" 2>/dev/null
+zezi-vidad sign --key "$tool_dir/signer.key" --fleet-key "$tool_dir/fleet.pub" \
+  --envelope "$tool_dir/drive/wifi.json" --serial 1 --valid-for 30d >/dev/null
+zezi-vidad-device apply --config /etc/zezi-vidad/device.conf --source "$tool_dir/drive" ||
+  fail "apply: exit $?"
+grep -rqsF "$psk" /etc || fail "apply wrote the network nowhere under /etc"
+zezi-vidad-device decommission --config /etc/zezi-vidad/device.conf --yes ||
+  fail "decommission: exit $?"
+# The PSK is written nowhere under /etc or /var, and the device's secrets are gone.
+grep -rlsF "$psk" /etc /var && fail "the PSK is still on the device after decommission"
+for gone in /etc/zezi-vidad/fleet.key /etc/zezi-vidad/device.trust \
+  /var/lib/zezi-vidad/replay.state; do
+  [ ! -e "$gone" ] || fail "$gone is still there after decommission"
+done
 
 echo "== apt remove: the settings and the replay state stay"
 echo kept >/var/lib/zezi-vidad/device.state
