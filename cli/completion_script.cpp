@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <span>
 #include <string>
 #include <string_view>
@@ -38,12 +39,10 @@ Words wordsOf(const CLI::App& app) {
       continue;
     }
     std::vector<std::string> names;
-    for (const std::string& name : option->get_snames()) {
-      names.push_back("-" + name);
-    }
-    for (const std::string& name : option->get_lnames()) {
-      names.push_back("--" + name);
-    }
+    std::ranges::transform(option->get_snames(), std::back_inserter(names),
+                           [](const std::string& name) { return "-" + name; });
+    std::ranges::transform(option->get_lnames(), std::back_inserter(names),
+                           [](const std::string& name) { return "--" + name; });
     const std::string value = option->get_type_size() == 0 ? "" : option->get_type_name();
     std::string* kind = value.empty()                 ? nullptr
                         : among(value, kFileValues)   ? &words.files
