@@ -1168,7 +1168,11 @@ TEST_F(CliSigned, TrustListIsMadeFromPublicKeysAlone) {
 TEST_F(CliSigned, TrustListShowSaysTheListInWords) {
   const auto idOf = [this](const std::string& publicKey) {
     const std::string raw = tool("pubkey --public " + publicKey).out.substr(0, 128);
-    return testing::runCommand("printf 04" + raw + " | xxd -r -p | sha256sum | cut -c1-64").out;
+    return testing::runCommand(
+               "python3 -c 'import hashlib, sys; "
+               "print(hashlib.sha256(bytes.fromhex(sys.argv[1])).hexdigest(), end=\"\")' 04" +
+               raw)
+        .out;
   };
   const CommandResult shown = tool("trust-list --show device.trust --fleet-key fleet.pub");
   ASSERT_EQ(shown.exitStatus, 0) << shown.err;
