@@ -1170,7 +1170,7 @@ TEST_F(CliSigned, TrustListShowSaysTheListInWords) {
     const std::string raw = tool("pubkey --public " + publicKey).out.substr(0, 128);
     return testing::runCommand(
                "python3 -c 'import hashlib, sys; "
-               "print(hashlib.sha256(bytes.fromhex(sys.argv[1])).hexdigest(), end=\"\")' 04" +
+               "print(hashlib.sha256(bytes.fromhex(sys.argv[1])).hexdigest())' 04" +
                raw)
         .out;
   };
