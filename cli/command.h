@@ -46,6 +46,7 @@ std::unique_ptr<Command> addCommand(CLI::App* subcommand) {
 extern const CommandEntry kKeygenCommand;
 extern const CommandEntry kPubkeyCommand;
 extern const CommandEntry kSealCommand;
+extern const CommandEntry kPageCommand;
 extern const CommandEntry kOpenCommand;
 extern const CommandEntry kSignCommand;
 extern const CommandEntry kVerifyCommand;
