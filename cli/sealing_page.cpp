@@ -1,10 +1,13 @@
 #include "cli/sealing_page.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/failure.h"
 #include "crypto/sha256.h"
@@ -20,15 +23,16 @@ constexpr std::size_t kLongestTitle = 100;
 
 // Text as HTML element content or a quoted attribute value.
 std::string htmlEscaped(std::string_view text) {
+  static constexpr std::array<std::pair<char, std::string_view>, 5> kEntities{
+      {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#39;"}}};
   std::string escaped;
   for (const char c : text) {
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&#39;"; break;
-      default: escaped += c;
+    const auto* entity = std::find_if(kEntities.begin(), kEntities.end(),
+                                      [c](const auto& entry) { return entry.first == c; });
+    if (entity == kEntities.end()) {
+      escaped += c;
+    } else {
+      escaped += entity->second;
     }
   }
   return escaped;
@@ -54,8 +58,9 @@ std::optional<std::string> filledIn(std::string_view html,
       return page;
     }
     const std::size_t close = html.find("}}", open);
-    const auto value =
-        close == std::string_view::npos ? values.end() : values.find(html.substr(open + 2, close - open - 2));
+    const auto value = close == std::string_view::npos
+                           ? values.end()
+                           : values.find(html.substr(open + 2, close - open - 2));
     if (value == values.end()) {
       return std::nullopt;
     }

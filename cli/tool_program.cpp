@@ -9,9 +9,9 @@ namespace {
 
 // The commands in the order of the tool's help; adding one is adding a line here.
 constexpr std::array<const CommandEntry*, 11> kToolCommands{
-    &kKeygenCommand,    &kPubkeyCommand,   &kSealCommand,   &kPageCommand,
-    &kOpenCommand,      &kSignCommand,     &kVerifyCommand, &kTrustListCommand,
-    &kSelftestCommand,  &kApplyCommand,    &kStatusCommand};
+    &kKeygenCommand,   &kPubkeyCommand, &kSealCommand,   &kPageCommand,
+    &kOpenCommand,     &kSignCommand,   &kVerifyCommand, &kTrustListCommand,
+    &kSelftestCommand, &kApplyCommand,  &kStatusCommand};
 
 constexpr const char* kToolHelp =
     "Seals WiFi credentials for a fleet of devices holding one P-256 private key. Options go\n"

@@ -47,6 +47,8 @@ packages=(
   dosfstools fusefat man-db strace
   # The bash completion's test: the helpers that completion scripts call.
   bash-completion
+  # The sealing page's test: Debian's Chromium, headless, driven through its own driver.
+  chromium chromium-driver python3-selenium
   # tools/check-install.sh: nm, objdump and c++filt (pkg-config and the compilers above).
   binutils
   # tools/fresh-debian.sh: a bare Debian 12 tree to run the README's commands in.

@@ -41,10 +41,10 @@ class Page : public Command {
   explicit Page(CLI::App* command) {
     command->footer(kPageHelp);
     addFleetKeyOption(command, &options_.fleetKey);
-    takes(command->add_option("--title", options_.title,
-                              "the page's heading (default: \"" + std::string(kDefaultTitle) +
-                                  "\")"),
-          "TEXT")
+    takes(
+        command->add_option("--title", options_.title,
+                            "the page's heading (default: \"" + std::string(kDefaultTitle) + "\")"),
+        "TEXT")
         ->check(checkedBy(checkPageTitle));
     takes(command->add_option("-o,--output", options_.outputPath, "output file (default: stdout)"),
           "FILE");

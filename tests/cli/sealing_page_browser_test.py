@@ -66,6 +66,7 @@ class SealingPage(unittest.TestCase):
         cls.downloads = cls.dir / "downloads"
         cls.downloads.mkdir()
         os.chdir(cls.dir)
+        os.environ.setdefault("HOME", str(cls.dir))  # a bare chroot sets none; Chromium needs one
         run(TOOL, "keygen", "--private", "fleet.key", "--public", "fleet.pub")
         run(TOOL, "page", "--fleet-key", "fleet.pub", "-o", "seal.html")
         key = serialization.load_pem_private_key((cls.dir / "fleet.key").read_bytes(), None)

@@ -41,6 +41,8 @@ swtpm|no
 debootstrap|no
 network-manager|no
 iwd|no
+chromium|no
+python3-selenium|no
 wpasupplicant|no"
 while IFS='|' read -r package wanted; do
   grep -qxF "$package" <<<"$all" || fail "$package is not in the whole list"
