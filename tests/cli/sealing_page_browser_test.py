@@ -219,6 +219,26 @@ class SealingPage(unittest.TestCase):
         self.assertIn("does not match its fleet id", self.text_of("page-error"))
         self.assertFalse(self.browser.find_element(By.ID, "seal").is_enabled())
 
+    def test_keyboard_alone(self):
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.keys import Keys
+        self.fill(self.page_url, "", "")
+        self.browser.refresh()  # focus on the page itself, none on a field
+        unlabelled = self.browser.execute_script(
+            "return [...document.querySelectorAll('input')].filter(i => !i.labels.length)"
+            ".map(i => i.id)")
+        self.assertEqual(unlabelled, [])
+        keys = ActionChains(self.browser)
+        keys.send_keys(Keys.TAB, "Keyboard Net", Keys.TAB, "typed-by-keys", Keys.TAB, Keys.TAB,
+                       Keys.ENTER).perform()
+        WebDriverWait(self.browser, 30).until(
+            lambda b: b.find_element(By.ID, "result").is_displayed())
+        ActionChains(self.browser).send_keys(Keys.TAB, Keys.ENTER).perform()
+        WebDriverWait(self.browser, 30).until(lambda b: (self.downloads / "wifi.json").exists())
+        self.assertEqual(self.opened((self.downloads / "wifi.json").read_text()),
+                         (b"Keyboard Net", self.psk_by_tool("Keyboard Net", "typed-by-keys")))
+        self.collect_logs()
+
     def test_served_by_a_web_server(self):
         class Quiet(http.server.SimpleHTTPRequestHandler):
             def log_message(self, *args):
