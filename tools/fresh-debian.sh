@@ -65,6 +65,9 @@ if [ -d "$shared" ]; then
   cp -a "$shared" "$root/work/shared"
 fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# What an installed system has and debootstrap leaves out: without it "localhost" does not
+# resolve, and the browser's driver is reached by that name.
+printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
 # Downloaded packages are kept between runs; what is installed is not.
 mkdir -p "$cache/apt-archives/partial" "$root/var/cache/apt/archives"
 mount --bind "$cache/apt-archives" "$root/var/cache/apt/archives"
