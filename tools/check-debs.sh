@@ -96,6 +96,11 @@ psk=$(od -An -N32 -tx1 /dev/urandom | tr -d ' \n')
 printf '%s\n' "$psk" >"$tool_dir/psk"
 zezi-vidad keygen --private /etc/zezi-vidad/fleet.key --public "$tool_dir/fleet.pub" >/dev/null
 zezi-vidad keygen --private "$tool_dir/signer.key" --public "$tool_dir/signer.pub" >/dev/null
+# The installed tool's sealing page is whole: its policy, and no address to load from.
+zezi-vidad page --fleet-key "$tool_dir/fleet.pub" -o "$tool_dir/seal.html" >/dev/null
+grep -q "Content-Security-Policy\" content=\"default-src 'none'; script-src 'sha256-" \
+  "$tool_dir/seal.html" || fail "the sealing page has no policy"
+! grep -Eq '(src|href)="[a-z]+:' "$tool_dir/seal.html" || fail "the sealing page loads from an address"
 zezi-vidad trust-list --signer "$tool_dir/signer.pub" --fleet-key "$tool_dir/fleet.pub" \
   --version 1 --serial-floor 0 -o /etc/zezi-vidad/device.trust >/dev/null
 zezi-vidad seal --fleet-key "$tool_dir/fleet.pub" --ssid "Decommissioned" \
