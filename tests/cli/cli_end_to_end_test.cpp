@@ -632,8 +632,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{.name = "OptionWithoutACommand",
                     .args = "--fleet-key fleet.pub",
                     .status = 2,
-                    .message = "expected a command: keygen, pubkey, seal, open, sign, verify, "
-                               "trust-list, selftest, apply or status"}),
+                    .message = "expected a command: keygen, pubkey, seal, page, open, sign, "
+                               "verify, trust-list, selftest, apply or status"}),
     testing::caseName);
 
 TEST_F(Cli, OpenRefusesTamperedEnvelopeAndWrongKey) {
