@@ -56,7 +56,7 @@ void removePendingAndDie(int signal) {
 void installCleanupHandler() {
   struct sigaction action {};
   action.sa_handler = removePendingAndDie;
-  action.sa_flags = SA_RESETHAND;
+  action.sa_flags = static_cast<int>(SA_RESETHAND);  // an unsigned constant on ARM
   sigemptyset(&action.sa_mask);
   for (const int signal : StopSignalsHeld::kStopSignals) {
     sigaddset(&action.sa_mask, signal);

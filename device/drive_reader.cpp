@@ -134,7 +134,7 @@ bool readSource(const std::string& folderPath, const std::string& envelopePath, 
   } else if (!forEachEntry(folder.get(), [&](const dirent& entry) {
                const std::string_view name = entry.d_name;
                if (isEnvelopeName(name)) {
-                 out->notRead += keepFirstNames(std::string(name), &names) ? 0 : 1;
+                 out->notRead += keepFirstNames(std::string(name), &names) ? 0U : 1U;
                } else if ((entry.d_type == DT_DIR || entry.d_type == DT_UNKNOWN) &&
                           !name.starts_with('.') && subfolders.size() < kMaxFoldersNamed) {
                  subfolders.emplace_back(name);
