@@ -12,6 +12,7 @@
 #include "selftest/known_answers.h"
 #include "selftest/report.h"
 #include "support/case_names.h"
+#include "support/emulation.h"
 #include "support/run_command.h"
 
 namespace zezi {
@@ -135,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SelfTestProgram, PrintsPassAndExitsZero) {
   const testing::CommandResult run =
-      testing::runCommand(testing::shellQuote(ZEZI_VIDAD_SELFTEST_PATH));
+      testing::runCommand(testing::programCommand(ZEZI_VIDAD_SELFTEST_PATH));
   EXPECT_EQ(run.out, "ZeZi Vidad self-test: PASS\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exitStatus, 0);
