@@ -35,6 +35,9 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kNow = 1'800'000'000;  // 2027-01-15
 constexpr std::uint64_t kDay = 86'400;
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t k2038 = 2'147'483'648;            // 2038-01-19T03:14:08Z, 2^31
+constexpr std::uint64_t k2100 = 4'102'444'800;            // 2100-01-01T00:00:00Z
+constexpr std::uint64_t k2To63 = std::uint64_t{1} << 63;  // past any signed 64-bit time
 constexpr std::string_view kOrderHex =
     "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551";
 
@@ -468,6 +471,41 @@ const Pitfall kPitfalls[] = {
        return first.error;
      },
      ""},
+    {"ValidUntil2100",
+     [] {
+       // Twenty-year signatures are ordinary; a 32-bit time would end them in 2038.
+       const Check c(sign(envelopeA(), 0, terms(1, kNow - kDay, k2100)));
+       EXPECT_EQ(messageOf(at(c, k2038)), "");
+       EXPECT_EQ(messageOf(at(c, k2100 - 1)), "");
+       EXPECT_EQ(messageOf(at(c, k2100)), "signature has expired");
+       return messageOf(at(Check(sign(envelopeA(), 0, terms(1, k2038, k2100))), k2038 - 301));
+     },
+     "signature is not yet valid"},
+    {"TimesAcross2To63",
+     [] {
+       // Past the largest signed 64-bit value, as unsigned times are: no sign to flip.
+       const Check c(sign(envelopeA(), 0, terms(1, k2To63 - 1, k2To63 + 1)));
+       EXPECT_EQ(messageOf(at(c, k2To63)), "");
+       EXPECT_EQ(messageOf(at(c, k2To63 + 1)), "signature has expired");
+       EXPECT_EQ(messageOf(at(c, k2To63 - 302)), "signature is not yet valid");
+       // Accepted, the issue time is the floor a device without a clock holds to.
+       const ReplayState state = verify(at(c, k2To63)).state;
+       EXPECT_EQ(state.timeFloor, k2To63 - 1);
+       return messageOf(
+           Check(sign(envelopeB(), 0, terms(2, kNow, k2To63 - 1)), envelopeB(), &state));
+     },
+     "signature has expired"},
+    {"SerialOf2To63Minus1",
+     [] {
+       const Verdict first = verify(Check(sign(envelopeA(), 0, terms(k2To63 - 1))));
+       EXPECT_EQ(first.state.highestSerial, k2To63 - 1);
+       const Verdict next =
+           verify(Check(sign(envelopeB(), 0, terms(k2To63)), envelopeB(), &first.state));
+       EXPECT_EQ(next.error, "");
+       EXPECT_EQ(next.state.highestSerial, k2To63);
+       return messageOf(Check(sign(envelopeB(), 0, terms(k2To63 - 1)), envelopeB(), &next.state));
+     },
+     "signature serial is older than the last accepted"},
     {"BlankStateIsAFreshDevice",
      [] {
        const Folder folder;
