@@ -3,22 +3,27 @@
 # .ci/run need and this machine lacks. Runs as root on a fresh Debian 12 (a minimal
 # bootstrap is enough); installs nothing already present.
 #
-# usage: tools/install-deps.sh [--build-only] [--print]
+# usage: tools/install-deps.sh [--build-only] [--cross] [--print]
 #   --build-only  only what building the tool and the device's program needs, with tests
 #                 and benchmarks off (-DZEZI_VIDAD_BUILD_TESTS=OFF
 #                 -DZEZI_VIDAD_BUILD_BENCHMARKS=OFF): no test, CI or packaging tools
+#   --cross       also the builds for ARM devices (tools/cross-test.sh, tools/build-debs.sh
+#                 --arch): Debian's cross compilers, the arm64 and armhf libraries (which
+#                 adds both to dpkg's architectures) and qemu-user to run what they build
 #   --print       list the chosen packages, one a line, and install nothing
 set -euo pipefail
 
 build_only=false
+cross=false
 print=false
 for argument in "$@"; do
   case $argument in
     --build-only) build_only=true ;;
+    --cross) cross=true ;;
     --print) print=true ;;
     *)
       echo "install-deps.sh: unknown argument '$argument'" >&2
-      echo "usage: tools/install-deps.sh [--build-only] [--print]" >&2
+      echo "usage: tools/install-deps.sh [--build-only] [--cross] [--print]" >&2
       exit 2
       ;;
   esac
@@ -67,8 +72,18 @@ packages=(
   qemu-system-x86 qemu-utils e2fsprogs mtools
 )
 
+# ARM devices: 64-bit (arm64) and 32-bit (armhf).
+cross_architectures=(arm64 armhf)
+cross_packages=(crossbuild-essential-arm64 crossbuild-essential-armhf qemu-user)
+for architecture in "${cross_architectures[@]}"; do
+  cross_packages+=("libssl-dev:$architecture" "libgtest-dev:$architecture" "libgmock-dev:$architecture")
+done
+
 if "$build_only"; then
   packages=("${build_packages[@]}")
+fi
+if "$cross"; then
+  packages+=("${cross_packages[@]}")
 fi
 if "$print"; then
   printf '%s\n' "${packages[@]}"
@@ -85,6 +100,12 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  if "$cross"; then
+    for architecture in "${cross_architectures[@]}"; do
+      dpkg --print-foreign-architectures | grep -qx "$architecture" ||
+        dpkg --add-architecture "$architecture"
+    done
+  fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

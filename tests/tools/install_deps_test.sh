@@ -50,6 +50,20 @@ while IFS='|' read -r package wanted; do
   [ "$listed" = "$wanted" ] || fail "$package in the build-only list: $listed, expected $wanted"
 done <<<"$cases"
 
+# The ARM builds add to either list and leave out nothing of it; the targets' libraries come
+# for both architectures.
+for base in --print --build-only; do
+  plain=$("$script" --print $base)
+  with_cross=$("$script" --print $base --cross)
+  [ -z "$(comm -23 <(sort <<<"$plain") <(sort <<<"$with_cross"))" ] ||
+    fail "--cross drops packages of the $base list"
+  for package in crossbuild-essential-arm64 crossbuild-essential-armhf qemu-user \
+    libssl-dev:arm64 libssl-dev:armhf libgtest-dev:armhf; do
+    grep -qxF "$package" <<<"$with_cross" || fail "$package is not in the $base --cross list"
+    ! grep -qxF "$package" <<<"$plain" || fail "$package is in the $base list without --cross"
+  done
+done
+
 # An unknown word is a usage error, before anything is listed or installed.
 set +e
 out=$("$script" --for-device --print 2>/dev/null)
