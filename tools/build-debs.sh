@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
 # Builds the Debian packages (zezi-vidad, zezi-vidad-device, libzezi-vidad0.1,
 # libzezi-vidad-device0.1, libzezi-vidad-dev) with dpkg-buildpackage and debhelper, from a
-# copy of the checkout in build/debian-packages/, and copies the .deb files into OUTPUT_DIR.
+# copy of the checkout in build/debian-packages-ARCH/, and copies the .deb files into OUTPUT_DIR.
 # The Debian changelog is made from CHANGELOG.md and the copyright file from LICENSE. Writes
 # nothing outside build/ and OUTPUT_DIR.
 #
-# usage: tools/build-debs.sh OUTPUT_DIR
+# usage: tools/build-debs.sh [--arch arm64|armhf] OUTPUT_DIR
+#   --arch  cross-builds the packages for an ARM device with Debian's cross toolchain (the
+#           tests are left to tools/cross-test.sh); tools/install-deps.sh --cross installs it
 # environment: DEB_BUILD_OPTIONS (default parallel=2)
 set -euo pipefail
 
-[ $# -eq 1 ] || { echo "usage: tools/build-debs.sh OUTPUT_DIR" >&2; exit 2; }
+usage() { echo "usage: tools/build-debs.sh [--arch arm64|armhf] OUTPUT_DIR" >&2; exit 2; }
+arch=$(dpkg --print-architecture)
+cross=()
+if [ "${1:-}" = --arch ]; then
+  [ $# -eq 3 ] || usage
+  case $2 in arm64 | armhf) ;; *) usage ;; esac
+  arch=$2
+  cross=(--host-arch "$arch" --build-profiles=cross,nocheck)
+  shift 2
+fi
+[ $# -eq 1 ] && [ "${1#-}" = "$1" ] || usage
 checkout=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$1"
 output=$(cd "$1" && pwd)
@@ -22,7 +34,7 @@ if [ -z "$version" ] || [ "$version" != "$changelog_version" ]; then
   exit 1
 fi
 
-work=$checkout/build/debian-packages
+work=$checkout/build/debian-packages-$arch
 source=$work/zezi-vidad-$version
 rm -rf "$work"
 mkdir -p "$source"
@@ -49,12 +61,13 @@ maintainer=$(sed -n 's/^Maintainer: //p' "$source/debian/control")
   >"$source/debian/copyright"
 
 export DEB_BUILD_OPTIONS=${DEB_BUILD_OPTIONS:-parallel=2}
-(cd "$source" && dpkg-buildpackage --build=binary --no-sign) >"$work/build.log" 2>&1 || {
+[ "${#cross[@]}" -eq 0 ] || DEB_BUILD_OPTIONS="$DEB_BUILD_OPTIONS nocheck"
+(cd "$source" && dpkg-buildpackage --build=binary --no-sign "${cross[@]}") >"$work/build.log" 2>&1 || {
   tail -n 40 "$work/build.log"
   echo "build-debs.sh: dpkg-buildpackage failed (the whole log: $work/build.log)" >&2
   exit 1
 }
 
-rm -f "$output"/zezi-vidad_*.deb "$output"/libzezi-vidad*_*.deb
+rm -f "$output"/zezi-vidad*_"$arch".deb "$output"/libzezi-vidad*_"$arch".deb
 cp "$work"/*.deb "$output/"
-ls -l "$output"/*.deb
+ls -l "$output"/*_"$arch".deb
