@@ -76,7 +76,10 @@ packages=(
 cross_architectures=(arm64 armhf)
 cross_packages=(crossbuild-essential-arm64 crossbuild-essential-armhf qemu-user)
 for architecture in "${cross_architectures[@]}"; do
-  cross_packages+=("libssl-dev:$architecture" "libgtest-dev:$architecture" "libgmock-dev:$architecture")
+  # libstdc++6 of the target itself (the cross compilers carry their own copy), for
+  # dpkg-shlibdeps to find what the packages' programs link.
+  cross_packages+=("libssl-dev:$architecture" "libstdc++6:$architecture"
+    "libgtest-dev:$architecture" "libgmock-dev:$architecture")
 done
 
 if "$build_only"; then
