@@ -9,7 +9,8 @@
 #                 -DZEZI_VIDAD_BUILD_BENCHMARKS=OFF): no test, CI or packaging tools
 #   --cross       also the builds for ARM devices (tools/cross-test.sh, tools/build-debs.sh
 #                 --arch): Debian's cross compilers, the arm64 and armhf libraries (which
-#                 adds both to dpkg's architectures) and qemu-user to run what they build
+#                 adds both to dpkg's architectures), qemu-user to run what they build and
+#                 qemu-system-arm for the arm64 virtual device (tools/vm-device.sh --arch)
 #   --print       list the chosen packages, one a line, and install nothing
 set -euo pipefail
 
@@ -74,7 +75,10 @@ packages=(
 
 # ARM devices: 64-bit (arm64) and 32-bit (armhf).
 cross_architectures=(arm64 armhf)
-cross_packages=(crossbuild-essential-arm64 crossbuild-essential-armhf qemu-user)
+cross_packages=(crossbuild-essential-arm64 crossbuild-essential-armhf qemu-user
+  # tools/vm-device.sh --arch arm64: the arm64 guest under qemu-system-aarch64, its image's
+  # second stage booted from a cpio archive.
+  qemu-system-arm cpio)
 for architecture in "${cross_architectures[@]}"; do
   # libstdc++6 of the target itself (the cross compilers carry their own copy), for
   # dpkg-shlibdeps to find what the packages' programs link.

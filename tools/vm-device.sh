@@ -13,30 +13,43 @@
 # rows on its serial console; this script hands it the drives it asks for through the QEMU
 # monitor, counts the rows and gives each stack's time from power-on to joined.
 #
-# usage: tools/vm-device.sh [--stack networkmanager|wpa-supplicant|iwd]... PACKAGES_DIR
-#   PACKAGES_DIR holds the Debian packages (tools/build-debs.sh); the device installs
-#   zezi-vidad-device_*.deb.
+# usage: tools/vm-device.sh [--arch amd64|arm64] [--stack networkmanager|wpa-supplicant|iwd]...
+#          PACKAGES_DIR
+#   --arch        the guest: amd64 (the default; a q35 PC under qemu-system-x86_64, KVM when
+#                 it can) or arm64 (the virt board under qemu-system-aarch64 with -cpu max,
+#                 emulated: some ten times slower, and without a TPM)
+#   PACKAGES_DIR holds the Debian packages (tools/build-debs.sh, for the guest's
+#   architecture); the device installs zezi-vidad-device_*.deb.
 #   One stack, ZEZI_VIDAD_VM_TPM_STACK (default wpa-supplicant; "none" for none), has its fleet
-#   key in the machine's TPM, a software TPM (swtpm) the key is imported into on the host.
+#   key in the machine's TPM, a software TPM (swtpm) the key is imported into on the host. On
+#   arm64 it is always none: no stack's key is in a TPM there.
 # environment: ZEZI_VIDAD_TOOL (the host's tool that makes the keys and envelopes, default
-#   build/cli/zezi-vidad), ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad; the image is kept
-#   in its vm/ folder and made again only when tools/vm/ changes), ZEZI_VIDAD_VM_ACCEL (auto,
-#   kvm or tcg), ZEZI_VIDAD_VM_JOBS (machines at once, default 2: one a core),
-#   ZEZI_VIDAD_MIRROR (for debootstrap)
+#   build/cli/zezi-vidad), ZEZI_VIDAD_CACHE (default /var/cache/zezi-vidad; each
+#   architecture's image is kept in its vm/ folder and made again only when tools/vm/
+#   changes), ZEZI_VIDAD_VM_ACCEL (auto, kvm or tcg; arm64 is always tcg),
+#   ZEZI_VIDAD_VM_JOBS (machines at once, default 2: one a core), ZEZI_VIDAD_MIRROR (for
+#   debootstrap)
 # exit: 0 every row as expected (or QEMU cannot run here: skipped, said loudly), 1 a row not
 #   as expected or a boot that did not finish, 2 usage error
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=vm/arch.sh
+. "$here/vm/arch.sh"
 usage() {
-  echo "usage: tools/vm-device.sh [--stack networkmanager|wpa-supplicant|iwd]... PACKAGES_DIR" >&2
+  echo "usage: tools/vm-device.sh [--arch amd64|arm64] [--stack networkmanager|wpa-supplicant|iwd]... PACKAGES_DIR" >&2
+  echo "  --arch arm64: emulated (TCG), and without a TPM: the TPM stack is none there" >&2
   exit 2
 }
 
+arch=amd64
 stacks=()
 packages_dir=
 while [ $# -gt 0 ]; do
   case "$1" in
+    --arch)
+      take_arch "${2-}"
+      shift 2 ;;
     --stack)
       [ $# -ge 2 ] || usage
       case "$2" in networkmanager | wpa-supplicant | iwd) stacks+=("$2") ;; *) usage ;; esac
@@ -53,6 +66,9 @@ shopt -s nullglob
 debs=("$packages_dir"/zezi-vidad-device_*.deb)
 shopt -u nullglob
 [ "${#debs[@]}" -eq 1 ] || { echo "vm-device: $packages_dir holds no single zezi-vidad-device_*.deb" >&2; exit 2; }
+deb_arch=$(dpkg-deb -f "${debs[0]}" Architecture)
+[ "$deb_arch" = "$arch" ] ||
+  { echo "vm-device: ${debs[0]##*/} is for $deb_arch, the guest is $arch (--arch)" >&2; exit 2; }
 zv=${ZEZI_VIDAD_TOOL:-$here/../build/cli/zezi-vidad}
 [ -x "$zv" ] || { echo "vm-device: the tool is not built (build/cli/zezi-vidad)" >&2; exit 2; }
 
@@ -61,9 +77,28 @@ skip() {
   exit 0
 }
 [ "$(id -u)" -eq 0 ] || skip "it needs root for debootstrap"
-tpm_stack=${ZEZI_VIDAD_VM_TPM_STACK:-wpa-supplicant}
-for tool in qemu-system-x86_64 qemu-img debootstrap mke2fs mkfs.vfat mcopy python3 swtpm \
-  tpm2_import; do
+# What differs between the guests: the machine, its console and what makes its image.
+if [ "$arch" = amd64 ]; then
+  qemu="qemu-system-x86_64"
+  console_device=ttyS0
+  machine=(-machine q35)
+  smp=1
+  patience=1
+  tpm_stack=${ZEZI_VIDAD_VM_TPM_STACK:-wpa-supplicant}
+  arch_tools=(swtpm tpm2_import)
+else
+  qemu="qemu-system-aarch64"
+  console_device=ttyAMA0
+  machine=(-machine virt)
+  # Emulated: a second processor (a thread of its own) for the access point and the stack
+  # beside the story, and every wait, the host's and the guest's, four times as long.
+  smp=2
+  patience=4
+  tpm_stack=none
+  # The arm64 tree's second stage runs in the emulated machine, booted from a cpio archive.
+  arch_tools=(cpio dpkg-deb)
+fi
+for tool in "$qemu" qemu-img debootstrap mke2fs mkfs.vfat mcopy python3 "${arch_tools[@]}"; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (tools/install-deps.sh installs it)"
 done
 
@@ -72,16 +107,19 @@ started=$SECONDS
 
 # --- the image, made again only when what makes it changes
 
-image_hash=$(cd "$here/vm" && find packages make-image.sh image -type f -print0 | sort -z |
+image_hash=$(cd "$here/vm" && find packages make-image.sh settle.sh second-stage.sh image -type f -print0 | sort -z |
   xargs -0 sha256sum | sha256sum | cut -c1-16)
-image="$cache/vm/image-$image_hash"
+image="$cache/vm/image-$arch-$image_hash"
 if [ ! -f "$image/.complete" ]; then
   echo "vm-device: making the image $image"
   mkdir -p "$cache/vm"
-  find "$cache/vm" -mindepth 1 -maxdepth 1 -name 'image-*' ! -name "image-$image_hash" \
+  # Older images of this architecture go, and those named before images had one; the other
+  # architecture's stays.
+  find "$cache/vm" -mindepth 1 -maxdepth 1 -name 'image-*' ! -name "image-$arch-$image_hash" \
+    \( -name "image-$arch-*" -o ! \( -name 'image-amd64-*' -o -name 'image-arm64-*' \) \) \
     -exec rm -rf --one-file-system {} +
   rm -rf "$image"
-  "$here/vm/make-image.sh" "$image"
+  "$here/vm/make-image.sh" --arch "$arch" "$image"
   echo "vm-device: image made in $((SECONDS - started)) s"
 fi
 
@@ -105,15 +143,18 @@ probe_kvm() {
     -kernel "$image/vmlinuz" -append "console=ttyS0 panic=-1" -serial "file:$work/probe.log" \
     >"$work/probe.err" 2>&1 && grep -q 'Kernel panic' "$work/probe.log"
 }
-case "${ZEZI_VIDAD_VM_ACCEL:-auto}" in
-  kvm) accel=(-accel kvm -cpu host) ;;
-  tcg) accel=(-accel tcg -cpu max) ;;
-  auto)
+case "$arch:${ZEZI_VIDAD_VM_ACCEL:-auto}" in
+  amd64:kvm) accel=(-accel kvm -cpu host) ;;
+  amd64:tcg) accel=(-accel tcg -cpu max) ;;
+  amd64:auto)
     if probe_kvm; then accel=(-accel kvm -cpu host); else accel=(-accel tcg -cpu max); fi ;;
+  # No KVM for another architecture: emulated, with a cheaper pointer authentication than
+  # the architecture's own algorithm, which costs emulation most.
+  arm64:auto | arm64:tcg) accel=(-accel tcg -cpu "max,pauth-impdef=on") ;;
   *) usage ;;
 esac
 echo "vm-device: QEMU runs with ${accel[*]}"
-qemu-system-x86_64 "${accel[@]}" -machine q35 -display none -nic none -S -no-reboot \
+"$qemu" "${accel[@]}" "${machine[@]}" -display none -nic none -S -no-reboot \
   -monitor none -serial none </dev/null >"$work/try.err" 2>&1 &
 try_pid=$!
 sleep 1
@@ -227,6 +268,7 @@ NET_A_HEX=$6
 NET_B_HEX=$net_b_hex
 NET_C_HEX=$net_c_hex
 TPM_KEY=$([ "$stack" = "$tpm_stack" ] && echo yes || echo no)
+PATIENCE=$patience
 CONF
   # The first drive's set goes in too, for the boot partition of the next boot.
   local files=("$here/vm/guest.sh" "$dir/story.conf" "${debs[@]}" "$keys/fleet.key" "$keys/device.trust"
@@ -243,9 +285,9 @@ CONF
   make_fat "$control" ZEZI-CTL 5A1DC071 65536 "${files[@]}"
   : >"$console"
   local t0=$SECONDS qemu_pid
-  qemu-system-x86_64 "${accel[@]}" -machine q35 -m 1024 -smp 1 -display none -no-reboot \
+  "$qemu" "${accel[@]}" "${machine[@]}" -m 1024 -smp "$smp" -display none -no-reboot \
     -nic none -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
-    -append "root=LABEL=zezi-root rw console=ttyS0 quiet loglevel=3 net.ifnames=0 mitigations=off" \
+    -append "root=LABEL=zezi-root rw console=$console_device quiet loglevel=3 net.ifnames=0 mitigations=off" \
     -drive "file=$dir/disk.qcow2,if=none,id=root,format=qcow2" \
     -device virtio-blk-pci,drive=root,addr=0x5 \
     -drive "file=$control,if=none,id=control,format=raw" \
@@ -257,8 +299,8 @@ CONF
     </dev/null >"$dir/qemu.err" 2>&1 &
   qemu_pid=$!
   while kill -0 "$qemu_pid" 2>/dev/null; do
-    if [ $((SECONDS - t0)) -gt 600 ]; then
-      echo "  FAIL boot $name: ended within 600 s, got no end; the console's last lines:"
+    if [ $((SECONDS - t0)) -gt $((600 * patience)) ]; then
+      echo "  FAIL boot $name: ended within $((600 * patience)) s, got no end; the console's last lines:"
       tail -n 20 "$console" | sed 's/^/    /'
       kill "$qemu_pid"
       break

@@ -58,7 +58,7 @@ for base in --print --build-only; do
   [ -z "$(comm -23 <(sort <<<"$plain") <(sort <<<"$with_cross"))" ] ||
     fail "--cross drops packages of the $base list"
   for package in crossbuild-essential-arm64 crossbuild-essential-armhf qemu-user \
-    libssl-dev:arm64 libssl-dev:armhf libstdc++6:arm64 libgtest-dev:armhf; do
+    libssl-dev:arm64 libssl-dev:armhf libstdc++6:arm64 libgtest-dev:armhf qemu-system-arm cpio; do
     grep -qxF "$package" <<<"$with_cross" || fail "$package is not in the $base --cross list"
     ! grep -qxF "$package" <<<"$plain" || fail "$package is in the $base list without --cross"
   done

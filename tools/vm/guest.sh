@@ -8,7 +8,8 @@
 # output is captured.
 #
 # With TPM_KEY=yes in story.conf the fleet key is the TPM's (fleet.tss, wrapped on the host
-# for this machine's TPM) and the units reach the TPM through the packaged drop-in.
+# for this machine's TPM) and the units reach the TPM through the packaged drop-in. Every
+# wait is PATIENCE (story.conf) times as long on a machine that is emulated.
 #
 # usage: guest.sh network   the access point and its DHCP server, early in every boot, and a
 #                           watcher that notes the uptime at which the device first joined
@@ -17,6 +18,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=/dev/null
 . "$here/story.conf"
+patience=${PATIENCE:-1}
 
 say() { echo "ZEZI-VM $*" >&2; }
 expect() { # step expected got
@@ -32,7 +34,7 @@ station_if() { # the interface on phy1, whatever the stack named it
 
 start_access_point() { # ssid_hex passphrase
   local ap _
-  for _ in $(seq 1 50); do
+  for _ in $(seq 1 $((50 * patience))); do
     ap=$(ap_if)
     [ -z "$ap" ] || break
     sleep 0.2
@@ -91,7 +93,7 @@ joined() {
 }
 
 wait_joined() { # seconds
-  local end=$((SECONDS + $1))
+  local end=$((SECONDS + $1 * patience))
   while [ "$SECONDS" -lt "$end" ]; do
     if joined; then
       return 0
@@ -182,7 +184,7 @@ drive_log=/run/zezi-vm/drive.log
 # The drive's unit's journal since the cursor (or in this boot, without one), kept in
 # $drive_log once systemd says the unit has ended (so that its reload is done too).
 wait_drive() { # [cursor]
-  local end=$((SECONDS + 120)) log=
+  local end=$((SECONDS + 120 * patience)) log=
   while [ "$SECONDS" -lt "$end" ]; do
     if [ -n "${1:-}" ]; then
       log=$(journalctl -q -o cat --after-cursor="$1" -u 'zezi-vidad-drive@*')
@@ -304,7 +306,7 @@ view_row() { # step ssid-hex...
   local step=$1 want got _
   shift
   want=$(expected_view "$@")
-  for _ in $(seq 1 15); do
+  for _ in $(seq 1 $((15 * patience))); do
     got=$(stack_view)
     [ "$got" != "$want" ] || break
     sleep 1
@@ -335,7 +337,7 @@ same() { [ "$(config_digest)" = "$1" ] && echo unchanged || echo changed; }
 
 # Notes the uptime at which the device first joined, polling from early in the boot.
 watch_join() {
-  local end=$((SECONDS + 900))
+  local end=$((SECONDS + 900 * patience))
   while [ "$SECONDS" -lt "$end" ]; do
     if joined; then
       cut -d' ' -f1 /proc/uptime >/run/zezi-vm/joined-at
@@ -348,7 +350,7 @@ watch_join() {
 # The uptime at which the watcher saw the device join (waiting for it a little).
 joined_after_power_on() {
   local _
-  for _ in $(seq 1 20); do
+  for _ in $(seq 1 $((20 * patience))); do
     [ -s /run/zezi-vm/joined-at ] && { cat /run/zezi-vm/joined-at; return; }
     sleep 0.5
   done
